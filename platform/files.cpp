@@ -1,0 +1,296 @@
+// Files, folders and paths of the Linux layer; see files.h.
+// Neighbours: work_folder.cpp (work folders), process.cpp (RunTool), and the
+// imaging and core modules that write files through WriteAll.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t RealWrite(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
+int RealClose(int fd) { return ::close(fd); }
+int RealRename(const char* from, const char* to) { return ::rename(from, to); }
+int RealMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+
+const FileSystemCalls kRealCalls = {RealOpen, RealWrite, RealClose, RealRename, RealMkdir};
+std::atomic<const FileSystemCalls*> activeCalls{&kRealCalls};
+
+std::atomic<unsigned> temporaryCounter{0};
+
+// A hidden name beside `path`, unique within this process and across processes.
+std::string TemporarySibling(const std::string& path) {
+  const std::string folder = ParentFolder(path);
+  const std::string name = "." + FileNamePart(path) + ".part-" +
+                           std::to_string(::getpid()) + "-" +
+                           std::to_string(temporaryCounter.fetch_add(1));
+  return folder.empty() ? name : JoinPath(folder, name);
+}
+
+bool StatPath(const std::string& path, struct stat& info, bool followLinks) {
+  if (path.empty()) return false;
+  return (followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) == 0;
+}
+
+}  // namespace
+
+const FileSystemCalls& ActiveFileSystemCalls() { return *activeCalls.load(); }
+
+void SetFileSystemCalls(const FileSystemCalls* calls) {
+  activeCalls.store(calls ? calls : &kRealCalls);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ActiveFileSystemCalls().close(fd);
+    fd = other.fd;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd >= 0) ActiveFileSystemCalls().close(fd);
+}
+
+UniqueFd OpenForReading(const std::string& path) {
+  if (path.empty()) return UniqueFd();
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return UniqueFd(fd);
+}
+
+UniqueFd CreateForWriting(const std::string& path, unsigned mode) {
+  if (path.empty()) return UniqueFd();
+  return UniqueFd(ActiveFileSystemCalls().open(
+      path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
+}
+
+bool WriteAll(const UniqueFd& file, const void* data, size_t size) {
+  if (!file.Valid()) return false;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t written = ActiveFileSystemCalls().write(file.fd, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool CloseChecked(UniqueFd& file) {
+  if (!file.Valid()) return false;
+  const int fd = file.fd;
+  file.fd = -1;
+  return ActiveFileSystemCalls().close(fd) == 0;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& content, std::uint64_t limitBytes) {
+  content.clear();
+  UniqueFd file = OpenForReading(path);
+  if (!file.Valid()) return false;
+  struct stat info{};
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (static_cast<std::uint64_t>(info.st_size) > limitBytes) return false;
+  content.reserve(static_cast<size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      content.clear();
+      return false;
+    }
+    if (got == 0) break;
+    if (content.size() + static_cast<size_t>(got) > limitBytes) {
+      content.clear();
+      return false;
+    }
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, unsigned mode) {
+  const std::string temporary = TemporarySibling(path);
+  UniqueFd file = CreateForWriting(temporary, mode);
+  if (!file.Valid()) return false;
+  const bool written = WriteAll(file, data, size) && ::fsync(file.fd) == 0;
+  if (!CloseChecked(file) || !written || !RenamePath(temporary, path)) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info{};
+  return StatPath(path, info, false);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info{};
+  return StatPath(path, info, true) && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info{};
+  return StatPath(path, info, true) && S_ISREG(info.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info{};
+  return StatPath(path, info, false) && S_ISLNK(info.st_mode);
+}
+
+bool TryFileSize(const std::string& path, std::uint64_t& size) {
+  size = 0;
+  struct stat info{};
+  if (!StatPath(path, info, true) || !S_ISREG(info.st_mode)) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+std::uint64_t FileSize(const std::string& path) {
+  std::uint64_t size = 0;
+  TryFileSize(path, size);
+  return size;
+}
+
+bool CopyFileBytes(const std::string& from, const std::string& to) {
+  UniqueFd source = OpenForReading(from);
+  if (!source.Valid()) return false;
+  const std::string temporary = TemporarySibling(to);
+  UniqueFd target = CreateForWriting(temporary);
+  if (!target.Valid()) return false;
+  bool ok = true;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(source.fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) { ok = false; break; }
+    if (got == 0) break;
+    if (!WriteAll(target, buffer.data(), static_cast<size_t>(got))) { ok = false; break; }
+  }
+  if (!CloseChecked(target)) ok = false;
+  if (ok) ok = RenamePath(temporary, to);
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+bool DeleteFileAt(const std::string& path) {
+  if (path.empty()) return false;
+  if (::unlink(path.c_str()) == 0) return true;
+  return errno == ENOENT;
+}
+
+bool RenamePath(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  return ActiveFileSystemCalls().rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  if (folder.empty()) return std::string(name);
+  std::string result(folder);
+  if (result.back() != '/' && result.back() != '\\') result.push_back('/');
+  result.append(name);
+  return result;
+}
+
+std::string ParentFolder(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return std::string();
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+std::string FileNamePart(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos || slash + 1 == path.size()) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
+std::string BaseNamePart(std::string_view path) {
+  const std::string name = FileNamePart(path);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return name;
+  return name.substr(0, dot);
+}
+
+std::string ExtensionPart(std::string_view path) {
+  const std::string name = FileNamePart(path);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return std::string();
+  return name.substr(dot);
+}
+
+bool EnsureFolder(const std::string& path, unsigned mode) {
+  if (path.empty()) return false;
+  if (IsDirectory(path)) return true;
+  const std::string parent = ParentFolder(path);
+  if (!parent.empty() && parent != path && !IsDirectory(parent)) {
+    EnsureFolder(parent, mode);
+  }
+  ActiveFileSystemCalls().mkdir(path.c_str(), static_cast<mode_t>(mode));
+  return IsDirectory(path);
+}
+
+std::string ProgramFolder() {
+  std::vector<char> buffer(32768);
+  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return ".";
+  return ParentFolder(std::string_view(buffer.data(), static_cast<size_t>(length)));
+}
+
+bool RemoveFolderTree(const std::string& path) {
+  struct stat info{};
+  // lstat: a link to a folder is not a folder here, so it is never descended.
+  if (!StatPath(path, info, false) || !S_ISDIR(info.st_mode)) return true;
+  // The counterpart of clearing read-only attributes: a folder we own but
+  // cannot write or list would otherwise keep its entries.
+  if (info.st_uid == ::geteuid() && (info.st_mode & S_IRWXU) != S_IRWXU) {
+    ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
+  }
+  const int folderFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folderFd >= 0) {
+    DIR* listing = ::fdopendir(folderFd);
+    if (listing == nullptr) {
+      ::close(folderFd);
+    } else {
+      std::vector<std::string> subfolders;
+      while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat child{};
+        if (::fstatat(folderFd, name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(child.st_mode)) {
+          subfolders.push_back(name);
+        } else {
+          ::unlinkat(folderFd, name.c_str(), 0);
+        }
+      }
+      ::closedir(listing);
+      for (const std::string& name : subfolders) RemoveFolderTree(JoinPath(path, name));
+    }
+  }
+  return ::rmdir(path.c_str()) == 0;
+}
+
+std::string TempFolder() {
+  const char* value = ::getenv("TMPDIR");
+  if (value != nullptr && value[0] == '/') return value;
+  return "/tmp";
+}

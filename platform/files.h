@@ -1,0 +1,134 @@
+// Files, folders and paths of the Linux layer.
+//
+// Paths are native UTF-8 byte strings with "/" as separator. Every descriptor
+// opened here is close-on-exec, so encoder processes started concurrently from
+// other threads never inherit each other's files.
+//
+// The system calls that write or move data go through a swappable table
+// (`FileSystemCalls`), the way SQLite swaps its VFS in tests: fault-injection
+// tests install a table that fails a write with ENOSPC or a rename with EIO,
+// and every writer of the program sees the fault.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// --- Fault-injection seam -------------------------------------------------
+
+struct FileSystemCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*write)(int fd, const void* data, size_t size);
+  int (*close)(int fd);
+  int (*rename)(const char* from, const char* to);
+  int (*mkdir)(const char* path, mode_t mode);
+};
+
+// The table in force; the real system calls unless a test swapped it.
+const FileSystemCalls& ActiveFileSystemCalls();
+
+// Installs a table (nullptr restores the real calls). Tests only; not thread-safe
+// against concurrent file operations.
+void SetFileSystemCalls(const FileSystemCalls* calls);
+
+// --- Descriptors -----------------------------------------------------------
+
+// An owned file descriptor; closes on destruction.
+struct UniqueFd {
+  int fd = -1;  // -1 when nothing is owned
+  UniqueFd() = default;
+  explicit UniqueFd(int value) : fd(value) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd(other.fd) { other.fd = -1; }
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  ~UniqueFd();
+  bool Valid() const { return fd >= 0; }
+};
+
+// Opens for reading (close-on-exec). Invalid on failure.
+UniqueFd OpenForReading(const std::string& path);
+
+// Creates or truncates a file for writing with the given permission bits
+// (masked by the umask). Invalid on failure.
+UniqueFd CreateForWriting(const std::string& path, unsigned mode = 0666);
+
+// Writes every byte, retrying short writes and EINTR. False on any error.
+bool WriteAll(const UniqueFd& file, const void* data, size_t size);
+
+// Closes now and reports a delayed write error (NFS, full disk) that close()
+// may return. The descriptor is released either way.
+bool CloseChecked(UniqueFd& file);
+
+// --- Whole files -----------------------------------------------------------
+
+// Reads a whole file into `content`; false when it cannot be opened or read, or
+// is larger than `limitBytes`.
+bool ReadFileBytes(const std::string& path, std::string& content,
+                   std::uint64_t limitBytes = UINT64_MAX);
+
+// Writes `size` bytes to a temporary name beside `path` and renames it over
+// `path`, so the final name never holds a partial file. The temporary file is
+// removed on failure.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         unsigned mode = 0666);
+
+// --- Queries and simple operations ----------------------------------------
+
+bool PathExists(const std::string& path);       // anything, links not followed
+bool IsDirectory(const std::string& path);      // follows links
+bool IsRegularFile(const std::string& path);    // follows links
+bool IsSymbolicLink(const std::string& path);
+
+// Size in bytes of a regular file; 0 when it cannot be read.
+std::uint64_t FileSize(const std::string& path);
+// Same, telling failure apart from an empty file.
+bool TryFileSize(const std::string& path, std::uint64_t& size);
+
+// Copies bytes, replacing `to`. Written through a temporary name and renamed,
+// so `to` is never left half-written. Permissions: 0666 masked by the umask.
+bool CopyFileBytes(const std::string& from, const std::string& to);
+
+// Deletes a file (not a folder). True when it is gone afterwards.
+bool DeleteFileAt(const std::string& path);
+
+// Renames through the seam; replaces an existing target atomically.
+bool RenamePath(const std::string& from, const std::string& to);
+
+// --- Paths and folders -----------------------------------------------------
+
+// The name alone when the folder is empty; folder + name when the folder ends
+// in "/" or "\"; otherwise folder + "/" + name.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The path with its last component removed: "/a/b/c.jpg" gives "/a/b", "/a"
+// gives "/", "name" gives "".
+std::string ParentFolder(std::string_view path);
+
+// File-name part after the last "/"; the whole path when there is none.
+std::string FileNamePart(std::string_view path);
+
+// File-name part without its last extension ("a.b.jpg" gives "a.b").
+std::string BaseNamePart(std::string_view path);
+
+// Extension including the dot ("x.JPG" gives ".JPG"), empty when none.
+std::string ExtensionPart(std::string_view path);
+
+// False for an empty path; true when a directory exists there afterwards,
+// creating missing parents with the given mode.
+bool EnsureFolder(const std::string& path, unsigned mode = 0777);
+
+// Folder of the running executable (from /proc/self/exe); "." when unknown.
+std::string ProgramFolder();
+
+// Removes a folder with everything in it. Never follows a symbolic link: a link
+// inside is removed as a link, and a path that is itself a link is not a
+// folder. True when the path does not exist, is not a directory, or the folder
+// itself was removed; failures of single entries are ignored.
+bool RemoveFolderTree(const std::string& path);
+
+// $TMPDIR when it is set to an absolute path, else "/tmp".
+std::string TempFolder();

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the program and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target OrvelJpegOptimizer
+exec build/bin/OrvelJpegOptimizer "$@"

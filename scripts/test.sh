@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test suite:
+#   1. the full build (program, command line, Qt windows) with warnings as
+#      errors, all suites (Qt ones offscreen);
+#   2. the suites without Qt once more under AddressSanitizer and
+#      UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build and test"
+cmake -S . -B build -G Ninja -DORVEL_WERROR=ON >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer (suites without Qt)"
+cmake -S . -B build-asan -G Ninja -DORVEL_WERROR=ON -DORVEL_BUILD_GUI=OFF \
+  -DORVEL_BUILD_BENCHMARKS=OFF -DORVEL_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -L core --output-on-failure -j "$jobs" --timeout 600

@@ -1,0 +1,91 @@
+// RunTool against a real child process: exit statuses, redirection, working
+// folder, argument passing without a shell, and descriptor hygiene.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tests/support/scoped_temp.h"
+
+namespace {
+
+const std::string kHelper = ORVEL_TOOL_HELPER;
+
+TEST(RunTool, SucceedsOnlyOnExitStatusZero) {
+  EXPECT_TRUE(RunTool(kHelper, {"exit", "0"}, "", ""));
+  EXPECT_FALSE(RunTool(kHelper, {"exit", "1"}, "", ""));
+  EXPECT_FALSE(RunTool(kHelper, {"exit", "255"}, "", ""));
+  EXPECT_FALSE(RunTool(kHelper, {"signal"}, "", ""));
+  EXPECT_FALSE(RunTool("/nonexistent/tool", {}, "", ""));
+  EXPECT_FALSE(RunTool("", {}, "", ""));
+}
+
+TEST(RunTool, ArgumentsArriveExactlyAndOutputIsRedirected) {
+  ScopedTempFolder temp;
+  const std::string folder = temp.Join("with space \"and quotes\" ü");
+  ASSERT_TRUE(EnsureFolder(folder));
+  const std::string output = JoinPath(folder, "out put.txt");
+  ASSERT_TRUE(WriteTextFile(output, "previous content that must be truncated away"));
+  const std::vector<std::string> arguments = {"print", "a b", "\"quoted\"", "$HOME", "*.jpg", "ä;|&"};
+  ASSERT_TRUE(RunTool(kHelper, arguments, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "a b\n\"quoted\"\n$HOME\n*.jpg\nä;|&\n");
+}
+
+TEST(RunTool, StandardStreamsAreTheNullDevice) {
+  ScopedTempFolder temp;
+  const std::string output = temp.Join("stdin.txt");
+  ASSERT_TRUE(RunTool(kHelper, {"stdin"}, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "0\n");
+  ASSERT_TRUE(RunTool(kHelper, {"stderr"}, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "");
+}
+
+TEST(RunTool, OutputThatCannotBeCreatedStartsNothing) {
+  ScopedTempFolder temp;
+  const std::string marker = temp.Join("started");
+  EXPECT_FALSE(RunTool(kHelper, {"touch", marker}, temp.Join("missing/folder/out.txt"), ""));
+  EXPECT_FALSE(PathExists(marker));
+  EXPECT_TRUE(RunTool(kHelper, {"touch", marker}, "", ""));
+  EXPECT_TRUE(PathExists(marker));
+}
+
+TEST(RunTool, RunsInTheGivenWorkingFolder) {
+  ScopedTempFolder temp;
+  const std::string folder = temp.Join("work \"dir\"");
+  ASSERT_TRUE(EnsureFolder(folder));
+  const std::string output = temp.Join("pwd.txt");
+  ASSERT_TRUE(RunTool(kHelper, {"pwd"}, output, folder));
+  char resolved[4096];
+  ASSERT_NE(::realpath(folder.c_str(), resolved), nullptr);
+  EXPECT_EQ(ReadTextFile(output), std::string(resolved) + "\n");
+  EXPECT_FALSE(RunTool(kHelper, {"pwd"}, output, temp.Join("missing")));
+}
+
+TEST(RunTool, ChildInheritsNoDescriptorsEvenUnderConcurrentSpawns) {
+  ScopedTempFolder temp;
+  // Files the program holds open while tools run elsewhere.
+  UniqueFd held = CreateForWriting(temp.Join("held"));
+  ASSERT_TRUE(held.Valid());
+  // Descriptors the test runner itself inherited without close-on-exec pass
+  // on; ours must not.
+  ASSERT_TRUE(RunTool(kHelper, {"fds"}, temp.Join("baseline"), ""));
+  const std::string baseline = ReadTextFile(temp.Join("baseline"));
+  EXPECT_EQ(("\n" + baseline).find("\n" + std::to_string(held.fd) + "\n"), std::string::npos);
+  std::vector<std::thread> threads;
+  std::vector<std::string> outputs;
+  for (int i = 0; i < 4; ++i) outputs.push_back(temp.Join("fds" + std::to_string(i)));
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      for (int round = 0; round < 10; ++round) RunTool(kHelper, {"fds"}, outputs[i], "");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& output : outputs) EXPECT_EQ(ReadTextFile(output), baseline) << output;
+}
+
+}  // namespace
