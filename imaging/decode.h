@@ -1,0 +1,39 @@
+// Decoding image files into a PixelImage. The decoder is chosen by the file's
+// content (magic bytes), not by its extension: JPEG (libjpeg-turbo), PNG
+// (libpng), TIFF (libtiff, first page), BMP and GIF (stb_image, first frame).
+// Pixels come out exactly as stored: no colour-profile conversion, no
+// orientation correction, no scaling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "imaging/pixel_image.h"
+
+// Decodes the first frame of the file at `path`. On failure the result is
+// false and `image` is empty (size 0 x 0, no pixels). Refused before any pixel
+// buffer exists: a size whose width * height * 4 exceeds kMaxPixelBytes, and a
+// file larger than kMaxPixelBytes. Refused while decoding, with the partly
+// filled buffer released: JPEGs with more than 500 scans, JPEGs with corrupt
+// or missing entropy-coded data (truncated files), and truncated PNG, TIFF,
+// BMP and GIF files. A path that names a folder gives false.
+bool DecodeImageFile(const std::string& path, PixelImage& image);
+
+// The same decoders over bytes in memory (tests and fuzzing).
+bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+
+// The container a file's first bytes announce.
+enum class ImageFormat { Unknown, Jpeg, Png, Tiff, Bmp, Gif };
+ImageFormat DetectImageFormat(const std::uint8_t* data, size_t size);
+
+// Decodes a JPEG's first frame with libjpeg-turbo alone (used by benchmarks to
+// compare against the decoder library's own speed). Same rules as above.
+bool DecodeJpegMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+
+// The other single-format decoders behind DecodeImageMemory. Each refuses data
+// of another format with false and leaves `image` empty on every failure.
+bool DecodePngMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+// BMP and GIF (first frame) through stb_image.
+bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image);
