@@ -1,0 +1,234 @@
+// The engine store: writing the embedded encoder tools into a private
+// per-process folder, their availability flags and the "Encoder-Status" text.
+//
+// Neighbours: engine_resources.cpp supplies the embedded bytes; the start-up
+// code (application.cpp) calls MaterializeEngines once and RemoveEngineFolder
+// at shutdown; the candidate plan and the encoder invocation read the paths
+// and flags. The temporary folder is shared by all users, so tools are only
+// ever written into, and run from, folders that are ours and private (see
+// PrivateEngineParentFolder in the header).
+#include "app/engine_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+#ifndef ORVEL_VERSION
+#error "ORVEL_VERSION must name the program version"
+#endif
+
+namespace {
+
+constexpr const char* kSharedParentName = "OrvelJpegOptimizer";
+constexpr std::size_t kMinimumToolSize = 4096;
+constexpr unsigned char kElfSignature[4] = {0x7F, 'E', 'L', 'F'};
+
+std::atomic<EngineResourceLookup> resourceLookup{nullptr};
+
+// Opens `path` as a directory without following a final symbolic link.
+UniqueFd OpenFolderNoFollow(const std::string& path) {
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// A directory we may keep executables in: ours, and nobody else may add,
+// rename or replace entries in it.
+bool IsPrivateFolder(const UniqueFd& folder) {
+  struct stat info{};
+  if (!folder.Valid() || ::fstat(folder.fd, &info) != 0) return false;
+  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Creates `path` with mode 0700, or accepts an existing private folder of ours.
+// A fresh folder is set to exactly 0700 whatever the umask says.
+bool MakePrivateFolder(const std::string& path) {
+  if (path.empty()) return false;
+  const bool created = ActiveFileSystemCalls().mkdir(path.c_str(), 0700) == 0;
+  if (!created && errno != EEXIST) return false;
+  const UniqueFd folder = OpenFolderNoFollow(path);
+  if (!IsPrivateFolder(folder)) return false;
+  if (created && ::fchmod(folder.fd, 0700) != 0) return false;
+  return true;
+}
+
+// True when programs cannot be started from files below `folder`.
+bool IsMountedNoExec(const std::string& folder) {
+  struct statvfs info{};
+  if (::statvfs(folder.c_str(), &info) != 0) return false;
+  return (info.f_flag & ST_NOEXEC) != 0;
+}
+
+// $XDG_RUNTIME_DIR when it is absolute and a private directory of ours.
+std::string PrivateRuntimeFolder() {
+  const char* value = std::getenv("XDG_RUNTIME_DIR");
+  if (value == nullptr || value[0] != '/') return std::string();
+  const std::string folder = value;
+  if (!IsPrivateFolder(OpenFolderNoFollow(folder))) return std::string();
+  return folder;
+}
+
+// The shared name in `base`, or the per-user name beside it when the shared
+// one is taken by something that is not ours and private.
+std::string ChoosePrivateParent(const std::string& base) {
+  const std::string shared = JoinPath(base, kSharedParentName);
+  if (MakePrivateFolder(shared)) return shared;
+  const std::string perUser =
+      JoinPath(base, std::string(kSharedParentName) + "-" + FormatInteger(::geteuid()));
+  if (MakePrivateFolder(perUser)) return perUser;
+  return std::string();
+}
+
+bool BeginsWithElfSignature(const std::string& path) {
+  const UniqueFd file = OpenForReading(path);
+  if (!file.Valid()) return false;
+  unsigned char head[sizeof kElfSignature] = {};
+  std::size_t got = 0;
+  while (got < sizeof head) {
+    const ssize_t n = ::read(file.fd, head + got, sizeof head - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got == sizeof head && std::memcmp(head, kElfSignature, sizeof head) == 0;
+}
+
+void ResetEngineStore(EngineStore& store) {
+  store.engineFolder.clear();
+  store.mozjpegPath.clear();
+  store.jpegtranPath.clear();
+  store.jpegliPath.clear();
+  store.mozjpegAvailable = false;
+  store.jpegtranAvailable = false;
+  store.jpegliAvailable = false;
+  store.allAvailable = false;
+}
+
+const char* AvailabilityText(bool available) {
+  return available ? "in OrvelJpegOptimizer.exe eingebettet und geladen\r\n"
+                   : "eingebettete Ressource nicht verfügbar\r\n";
+}
+
+}  // namespace
+
+EngineStore& Engines() {
+  static EngineStore store;
+  return store;
+}
+
+void SetEngineResourceLookup(EngineResourceLookup lookup) { resourceLookup.store(lookup); }
+
+EngineResource FindEngineResource(int resourceId) {
+  const EngineResourceLookup lookup = resourceLookup.load();
+  return lookup != nullptr ? lookup(resourceId) : FindEmbeddedEngineResource(resourceId);
+}
+
+std::string EngineFolderName(std::uint32_t processId) {
+  return std::string("engines_") + ORVEL_VERSION + "_" + FormatInteger(processId);
+}
+
+std::string PrivateEngineParentFolder(const std::string& temporaryFolder) {
+  if (!temporaryFolder.empty()) {
+    if (!IsDirectory(temporaryFolder)) EnsureFolder(temporaryFolder, 0700);
+    if (!IsMountedNoExec(temporaryFolder)) return ChoosePrivateParent(temporaryFolder);
+  }
+  // Tools written to a noexec file system could not be started.
+  const std::string runtime = PrivateRuntimeFolder();
+  if (runtime.empty() || IsMountedNoExec(runtime)) return std::string();
+  return ChoosePrivateParent(runtime);
+}
+
+bool WriteEngineResource(int resourceId, const std::string& path) {
+  const EngineResource resource = FindEngineResource(resourceId);
+  if (resource.data == nullptr || resource.size < kMinimumToolSize) return false;
+
+  // Replace, never write through, whatever lies at the name.
+  if (!DeleteFileAt(path)) return false;
+  UniqueFd file = CreateForWriting(path, 0700);
+  if (!file.Valid()) return false;
+  const bool written = ::fchmod(file.fd, 0700) == 0 &&
+                       WriteAll(file, resource.data, resource.size);
+  if (!CloseChecked(file) || !written) {
+    DeleteFileAt(path);
+    return false;
+  }
+  if (!BeginsWithElfSignature(path)) {
+    DeleteFileAt(path);
+    return false;
+  }
+  return true;
+}
+
+bool MaterializeEngines() {
+  EngineStore& store = Engines();
+  ResetEngineStore(store);
+
+  const std::string parent = PrivateEngineParentFolder(TempFolder());
+  if (parent.empty()) return false;
+  const std::string folder = JoinPath(parent, EngineFolderName(CurrentProcessId()));
+  // A name held by anything but a private folder of ours is left alone and
+  // not recorded, so shutdown never removes what this process did not make.
+  if (!MakePrivateFolder(folder)) return false;
+  store.engineFolder = folder;
+
+  store.jpegliPath = JoinPath(folder, kJpegliFileName);
+  store.mozjpegPath = JoinPath(folder, kMozjpegFileName);
+  store.jpegtranPath = JoinPath(folder, kJpegtranFileName);
+  const bool jpegliWritten = WriteEngineResource(kEngineResourceJpegli, store.jpegliPath);
+  const bool mozjpegWritten = WriteEngineResource(kEngineResourceMozjpeg, store.mozjpegPath);
+  const bool jpegtranWritten = WriteEngineResource(kEngineResourceJpegtran, store.jpegtranPath);
+
+  store.jpegliAvailable = jpegliWritten && IsRegularFile(store.jpegliPath);
+  store.mozjpegAvailable = mozjpegWritten && IsRegularFile(store.mozjpegPath);
+  store.jpegtranAvailable = jpegtranWritten && IsRegularFile(store.jpegtranPath);
+  store.allAvailable = store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable;
+  return store.allAvailable;
+}
+
+void RefreshEngineAvailability() {
+  EngineStore& store = Engines();
+  if (store.engineFolder.empty()) return;
+  store.jpegliAvailable = IsRegularFile(store.jpegliPath);
+  store.mozjpegAvailable = IsRegularFile(store.mozjpegPath);
+  store.jpegtranAvailable = IsRegularFile(store.jpegtranPath);
+  store.allAvailable = store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable;
+}
+
+std::string BuildEncoderStatusReport() {
+  const EngineStore& store = Engines();
+  std::string report = "Encoder-Status\r\n\r\n";
+  report += "Windows WIC: verfügbar (Windows-Komponente / Fallback)\r\n";
+  report += std::string("Jpegli: ") + AvailabilityText(store.jpegliAvailable);
+  report += std::string("MozJPEG cjpeg: ") + AvailabilityText(store.mozjpegAvailable);
+  report += std::string("MozJPEG jpegtran: ") + AvailabilityText(store.jpegtranAvailable);
+  report += "\r\nFür die Ausführung sind keine Encoderdateien neben der EXE erforderlich.\r\n";
+  report +=
+      "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
+      "TEMP-Verzeichnis entpackt und beim Beenden wieder entfernt.\r\n";
+  if (!store.allAvailable) {
+    report +=
+        "\r\nHinweis für Entwickler: Der Build muss Prepare_Embedded_Encoders.ps1 erfolgreich "
+        "ausführen, damit alle drei Binärressourcen in die EXE aufgenommen werden.";
+  }
+  return report;
+}
+
+void RemoveEngineFolder() {
+  EngineStore& store = Engines();
+  if (store.engineFolder.empty()) return;
+  RemoveFolderTree(store.engineFolder);
+  // The tool files went with the folder.
+  store.jpegliAvailable = false;
+  store.mozjpegAvailable = false;
+  store.jpegtranAvailable = false;
+  store.allAvailable = false;
+}

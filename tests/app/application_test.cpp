@@ -1,0 +1,201 @@
+// Tests of the desktop program's start-up and shutdown: the bare main window,
+// the shared fonts, the order of shutdown, and SIGTERM/SIGINT ending the real
+// program cleanly. Run with QT_QPA_PLATFORM=offscreen.
+#include "app/application.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/engine_store.h"
+#include "app/shutdown_hook.h"
+#include "platform/files.h"
+#include "test_temp_folder.h"
+#include "ui/main/fonts.h"
+#include "ui/main/main_window.h"
+#include "ui/main/window_names.h"
+
+extern char** environ;
+
+namespace {
+
+// Names in a folder other than "." and ".."; empty when it cannot be listed.
+std::vector<std::string> FolderEntries(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(path.c_str());
+  if (listing == nullptr) return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(listing);
+  return names;
+}
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  PrivateTemporaryFolder temp;
+  int argc = 1;
+  char programName[32] = "application_test";
+  char* argv[2] = {programName, nullptr};
+
+  void SetUp() override { ASSERT_FALSE(temp.path.empty()); }
+  void TearDown() override { SetShutdownWorkerHook({}); }
+
+  std::string EngineParent() const { return JoinPath(temp.path, "OrvelJpegOptimizer"); }
+};
+
+void ExpectFont(const QFont& font, int pixelSize, int weight) {
+  EXPECT_EQ(font.pixelSize(), pixelSize);
+  EXPECT_EQ(font.weight(), weight);
+  EXPECT_EQ(font.families().value(0), QStringLiteral("Segoe UI"));
+  EXPECT_EQ(font.styleHint(), QFont::SansSerif);
+}
+
+TEST_F(ApplicationTest, StartsTheBareMainWindowAndANormalCloseLeavesNoEngineFolder) {
+  ApplicationShell shell;
+  StartApplication(shell, argc, argv);
+  ASSERT_TRUE(shell.mainWindow);
+  MainWindow& window = *shell.mainWindow;
+  EXPECT_EQ(window.objectName(), QString::fromUtf8(kMainWindowName));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Orvel JPEG Optimizer"));
+  EXPECT_EQ(window.size(), QSize(1380, 820));
+  EXPECT_TRUE(window.isVisible());
+
+  ASSERT_TRUE(Fonts().created);
+  ExpectFont(Fonts().bodyFont, 17, 400);
+  ExpectFont(Fonts().smallFont, 15, 400);
+  ExpectFont(Fonts().emphasisFont, 18, 600);
+  ExpectFont(Fonts().titleFont, 29, 700);
+  ExpectFont(Fonts().guideFont, 23, 400);
+
+  // Materialised exactly once, before the window: the folder is there now.
+  const std::string engineFolder = Engines().engineFolder;
+  EXPECT_EQ(ParentFolder(engineFolder), EngineParent());
+  EXPECT_TRUE(IsDirectory(engineFolder));
+
+  if (const char* grabFolder = std::getenv("ORVEL_TEST_GRAB_FOLDER")) {
+    window.grab().save(QString::fromUtf8(JoinPath(grabFolder, "main_window.png").c_str()));
+  }
+
+  QTimer::singleShot(0, &window, [&window]() { window.close(); });
+  EXPECT_EQ(RunEventLoop(shell), 0);
+  ShutDownApplication(shell);
+  EXPECT_FALSE(PathExists(engineFolder));
+  EXPECT_TRUE(FolderEntries(EngineParent()).empty());
+  EXPECT_FALSE(Fonts().created);
+}
+
+TEST_F(ApplicationTest, ShutdownStopsWorkersBeforeTheirToolsAreRemoved) {
+  ApplicationShell shell;
+  StartApplication(shell, argc, argv);
+  const std::string engineFolder = Engines().engineFolder;
+  ASSERT_FALSE(engineFolder.empty());
+
+  int hookRuns = 0;
+  bool folderPresentDuringHook = false;
+  bool windowPresentDuringHook = false;
+  SetShutdownWorkerHook([&]() {
+    ++hookRuns;
+    folderPresentDuringHook = IsDirectory(engineFolder);
+    windowPresentDuringHook = static_cast<bool>(shell.mainWindow);
+  });
+  QTimer::singleShot(0, shell.mainWindow.get(), [&shell]() { shell.mainWindow->close(); });
+  EXPECT_EQ(RunEventLoop(shell), 0);
+  ShutDownApplication(shell);
+  ShutDownApplication(shell);
+
+  EXPECT_EQ(hookRuns, 1);
+  EXPECT_TRUE(folderPresentDuringHook);
+  EXPECT_TRUE(windowPresentDuringHook);
+  EXPECT_FALSE(PathExists(engineFolder));
+}
+
+TEST_F(ApplicationTest, TerminationSignalClosesTheMainWindow) {
+  ApplicationShell shell;
+  StartApplication(shell, argc, argv);
+  const std::string engineFolder = Engines().engineFolder;
+  // Without the handler the default action would end this test process.
+  QTimer::singleShot(0, shell.mainWindow.get(), []() { ::raise(SIGTERM); });
+  EXPECT_EQ(RunEventLoop(shell), 0);
+  EXPECT_FALSE(shell.mainWindow->isVisible());
+  ShutDownApplication(shell);
+  EXPECT_FALSE(PathExists(engineFolder));
+}
+
+// Starts the real program with a private TMPDIR and the offscreen platform.
+pid_t StartProgram(const std::string& temporaryFolder) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (text.rfind("TMPDIR=", 0) == 0 || text.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
+    environment.push_back(text);
+  }
+  environment.push_back("TMPDIR=" + temporaryFolder);
+  environment.push_back("QT_QPA_PLATFORM=offscreen");
+  std::vector<char*> envp;
+  for (std::string& text : environment) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  char program[] = ORVEL_GUI_PROGRAM;
+  char* childArgv[] = {program, nullptr};
+  pid_t child = -1;
+  if (::posix_spawn(&child, program, nullptr, nullptr, childArgv, envp.data()) != 0) return -1;
+  return child;
+}
+
+// Waits up to `limit` for the child; false (and the child killed) on timeout.
+bool WaitForExit(pid_t child, std::chrono::seconds limit, int& status) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::waitpid(child, &status, WNOHANG) == child) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, &status, 0);
+  return false;
+}
+
+class ProgramSignalTest : public ApplicationTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgramSignalTest, ProgramEndsWithCodeZeroAndRemovesItsEngineFolder) {
+  const pid_t child = StartProgram(temp.path);
+  ASSERT_GT(child, 0);
+  const std::string engineFolder =
+      JoinPath(EngineParent(), EngineFolderName(static_cast<std::uint32_t>(child)));
+  // The handlers are in place before the engine folder is made.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!IsDirectory(engineFolder) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const bool started = IsDirectory(engineFolder);
+  if (started) ::kill(child, GetParam());
+  else ::kill(child, SIGKILL);
+
+  int status = 0;
+  ASSERT_TRUE(WaitForExit(child, std::chrono::seconds(30), status));
+  ASSERT_TRUE(started) << "the program made no engine folder";
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(PathExists(engineFolder));
+  EXPECT_TRUE(FolderEntries(EngineParent()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminationSignals, ProgramSignalTest, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                           return std::string(param.param == SIGTERM ? "Sigterm" : "Sigint");
+                         });
+
+}  // namespace
