@@ -1,0 +1,260 @@
+// The commands of orvel-cli; see cli_commands.h. Neighbours: cli_options.cpp
+// (the parsed record), core/pipeline (OptimizeImage), core/result_line (the
+// result text), app/engine_store (the embedded tools).
+#include "cli/cli_commands.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+#include "app/engine_store.h"
+#include "core/live_status.h"
+#include "core/pipeline.h"
+#include "core/profiles.h"
+#include "core/result_line.h"
+#include "imaging/decode.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+// Signals of this run: blocked, collected by polling.
+struct InterruptState {
+  sigset_t signals;
+  int received = 0;  // SIGINT or SIGTERM once collected; 0 before
+};
+InterruptState interrupt;
+
+void BlockInterruptSignals() {
+  sigemptyset(&interrupt.signals);
+  sigaddset(&interrupt.signals, SIGINT);
+  sigaddset(&interrupt.signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupt.signals, nullptr);
+  // A closed output pipe must not end the run before the engine folder is gone.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool CollectInterrupt() {
+  const timespec noWait{0, 0};
+  const int signal = sigtimedwait(&interrupt.signals, nullptr, &noWait);
+  if (signal > 0 && interrupt.received == 0) interrupt.received = signal;
+  return interrupt.received != 0;
+}
+
+// Removes the engine folder on every way out of the optimize command.
+struct EngineFolderGuard {
+  EngineFolderGuard() = default;
+  ~EngineFolderGuard() { RemoveEngineFolder(); }
+  EngineFolderGuard(const EngineFolderGuard&) = delete;
+  EngineFolderGuard& operator=(const EngineFolderGuard&) = delete;
+};
+
+void WriteText(FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+// The live progress line on a terminal's standard error.
+struct ProgressLine {
+  bool enabled = false;
+  bool shown = false;
+  std::uint64_t lastTick = 0;
+};
+ProgressLine progress;
+
+void ClearProgressLine() {
+  if (!progress.shown) return;
+  WriteText(stderr, "\r\033[K");
+  progress.shown = false;
+}
+
+void RefreshProgressLine(bool force) {
+  if (!progress.enabled) return;
+  const std::uint64_t now = TickCountMs();
+  if (!force && now - progress.lastTick < 250) return;
+  progress.lastTick = now;
+  const LiveStatusSnapshot status = TakeLiveStatusSnapshot();
+  std::string line = "\r\033[K[" + FormatInteger(static_cast<std::int64_t>(status.imageIndex)) +
+                     "/" + FormatInteger(static_cast<std::int64_t>(status.imageCount)) + "] " +
+                     status.fileName + " \u2013 " + (status.phase.empty() ? "\u2013" : status.phase);
+  if (status.candidatesTotal > 0) {
+    line += "   |   Kandidaten " + FormatInteger(status.candidatesDone) + " / " +
+            FormatInteger(status.candidatesTotal);
+  }
+  WriteText(stderr, line);
+  progress.shown = true;
+}
+
+void StartImageStatus(const std::string& path, size_t index, size_t count) {
+  LiveStatus& status = CurrentLiveStatus();
+  {
+    std::lock_guard<std::mutex> lock(status.mutex);
+    status.fileName = FileNamePart(path);
+    status.phase = "Vorbereitung";
+    status.stepText.clear();
+  }
+  status.imageIndex.store(index);
+  status.imageCount.store(count);
+  status.candidatesDone.store(0);
+  status.candidatesTotal.store(0);
+  status.inputBytes.store(FileSize(path));
+  status.lastCandidateBytes.store(0);
+  RefreshLiveStatus(true);
+}
+
+void CountResult(const ImageResult& result, bool reached, BatchSummary& summary) {
+  ++summary.images;
+  if (!reached) ++summary.failed;
+  else if (result.optimized) ++summary.optimized;
+  else ++summary.kept;
+  summary.bytesBefore += result.originalBytes;
+  summary.bytesAfter += result.resultBytes;
+}
+
+// One image through the pipeline, with the batch's fallback on failure.
+bool ProcessImage(const std::string& path, const std::string& outputFolder,
+                  const QualityProfile& profile, const std::vector<std::string>& list,
+                  ImageResult& result) {
+  const bool reached = OptimizeImage(path, outputFolder, profile, result, list);
+  if (!reached) {
+    result.sourcePath = path;
+    result.profileLabel = profile.label;
+    result.message = kVerdictProcessingError;
+    result.originalBytes = FileSize(path);
+    result.resultBytes = result.originalBytes;
+  }
+  return reached;
+}
+
+int ExitStatusFor(const BatchSummary& summary) {
+  if (interrupt.received != 0) return 128 + interrupt.received;
+  return summary.failed > 0 ? kExitFailure : kExitOk;
+}
+
+std::string FormatSignificant(double value) {
+  char buffer[64];
+  const auto converted =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
+  return std::string(buffer, converted.ptr);
+}
+
+}  // namespace
+
+std::string FormatSummaryLine(const BatchSummary& summary) {
+  const std::string separator = "   |   ";
+  auto bytes = [](unsigned long long count) {
+    return FormatBytes(count) + " (" + FormatInteger(static_cast<std::int64_t>(count)) + " Bytes)";
+  };
+  return "Zusammenfassung: " + FormatInteger(summary.images) + " Bilder" + separator +
+         FormatInteger(summary.optimized) + " optimiert" + separator +
+         FormatInteger(summary.kept) + " Original behalten" + separator +
+         FormatInteger(summary.failed) + " Fehler" + separator + "vorher " +
+         bytes(summary.bytesBefore) + separator + "nachher " + bytes(summary.bytesAfter);
+}
+
+int RunOptimizeCommand(const CliOptions& options) {
+  if (options.files.empty()) {
+    WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
+    return kExitUsage;
+  }
+  if (options.outputFolder.empty() || !IsDirectory(options.outputFolder)) {
+    WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
+    return kExitUsage;
+  }
+  char cwd[4096];
+  const std::vector<std::string> list =
+      PrepareImageList(options.files, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+
+  BlockInterruptSignals();
+  EngineFolderGuard engineFolder;
+  MaterializeEngines();
+  RefreshEngineAvailability();
+  currentProfile.store(options.profile);
+  currentMode.store(options.mode);
+  const QualityProfile& profile = ProfileAt(options.profile);
+
+  progress.enabled = ::isatty(STDERR_FILENO) == 1;
+  SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
+                                 [] { CollectInterrupt(); }});
+  BatchSummary summary;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (CollectInterrupt()) break;
+    StartImageStatus(list[i], i + 1, list.size());
+    ImageResult result;
+    const bool reached = ProcessImage(list[i], options.outputFolder, profile, list, result);
+    CountResult(result, reached, summary);
+    ClearProgressLine();
+    WriteText(stdout, FormatResultLine(result) + "\n");
+  }
+  CollectInterrupt();
+  SetFrontEndHooks(FrontEndHooks{});
+  ClearProgressLine();
+  if (interrupt.received != 0) {
+    WriteText(stderr, "Abgebrochen nach " + FormatInteger(summary.images) + " von " +
+                          FormatInteger(static_cast<std::int64_t>(list.size())) + " Bildern.\n");
+  }
+  WriteText(stdout, FormatSummaryLine(summary) + "\n");
+  return ExitStatusFor(summary);
+}
+
+int RunStatusCommand() {
+  EngineFolderGuard engineFolder;
+  MaterializeEngines();
+  RefreshEngineAvailability();
+  std::string report = BuildEncoderStatusReport();
+  std::string text;
+  text.reserve(report.size());
+  for (size_t i = 0; i < report.size(); ++i) {
+    if (report[i] == '\r' && i + 1 < report.size() && report[i + 1] == '\n') continue;
+    text += report[i];
+  }
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  WriteText(stdout, text);
+  return kExitOk;
+}
+
+std::string FormatAnalysisReport(const QualityReport& report) {
+  const std::pair<const char*, double> figures[] = {
+      {"global", report.global},   {"worst5", report.worst5}, {"worst", report.worst},
+      {"color", report.color},     {"edge", report.edge},     {"ringing", report.ringing},
+      {"banding", report.banding}, {"composite", report.composite}};
+  std::string text;
+  for (const auto& [name, value] : figures) text += std::string(name) + "=" + FormatSignificant(value) + "\n";
+  text += "windows=" + FormatInteger(static_cast<std::int64_t>(report.windowScores.size())) + "\n";
+  return text;
+}
+
+int RunAnalyzeCommand(const CliOptions& options) {
+  PixelImage reference;
+  PixelImage test;
+  for (const auto& [path, image] : {std::pair<const std::string&, PixelImage&>{options.reference, reference},
+                                    std::pair<const std::string&, PixelImage&>{options.test, test}}) {
+    if (!DecodeImageFile(path, image)) {
+      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + path + "\n");
+      return kExitFailure;
+    }
+  }
+  const QualityReport report = AnalyzeQuality(reference, test);
+  WriteText(stdout, FormatAnalysisReport(report));
+  if (report.windowScores.empty()) {
+    WriteText(stderr, "Vergleich ungültig: keine Fenster (verschiedene Bildmaße?).\n");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunCliCommand(const CliOptions& options) {
+  switch (options.command) {
+    case CliCommand::kHelp:
+      WriteText(stdout, CliUsageText());
+      return kExitOk;
+    case CliCommand::kOptimize: return RunOptimizeCommand(options);
+    case CliCommand::kStatus: return RunStatusCommand();
+    case CliCommand::kAnalyze: return RunAnalyzeCommand(options);
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,44 @@
+// The three commands of orvel-cli, run from a parsed CliOptions record.
+//
+// optimize follows the batch rules of the desktop program without windows:
+// the list sorted and de-duplicated, the output folder must exist and is never
+// created, one result per image in list order, "Fehler beim Verarbeiten" when
+// the pipeline fails. Result lines and the summary go to standard output; a
+// live progress line goes to standard error only when it is a terminal.
+//
+// Interruption: SIGINT and SIGTERM are blocked for the whole run (encoder
+// tools inherit the block, so a Ctrl+C at the terminal cannot kill them in the
+// middle of a candidate and skew the image's verdict). The pending signal is
+// collected between images and while the encoders run; the current image is
+// finished, the summary so far is printed, the engine folder is removed and
+// the exit status is 130 (SIGINT) or 143 (SIGTERM).
+#pragma once
+
+#include <string>
+
+#include "cli/cli_options.h"
+#include "imaging/quality.h"
+
+// Runs the command and returns the exit status.
+int RunCliCommand(const CliOptions& options);
+
+int RunOptimizeCommand(const CliOptions& options);
+int RunStatusCommand();
+int RunAnalyzeCommand(const CliOptions& options);
+
+// "name=value" lines of the eight figures and "windows=N", values with 17
+// significant digits, independent of the locale.
+std::string FormatAnalysisReport(const QualityReport& report);
+
+// Counts of a finished (or interrupted) run for the summary line.
+struct BatchSummary {
+  int images = 0;                  // images with a result
+  int optimized = 0;               // output written
+  int kept = 0;                    // verdict that keeps the original
+  int failed = 0;                  // "Fehler beim Verarbeiten"
+  unsigned long long bytesBefore = 0;  // sum of originalBytes
+  unsigned long long bytesAfter = 0;   // sum of resultBytes
+};
+
+// "Zusammenfassung: 3 Bilder   |   1 optimiert   |   ..." (one line, no newline).
+std::string FormatSummaryLine(const BatchSummary& summary);

@@ -1,0 +1,204 @@
+// Argument parsing and the image list of orvel-cli; see cli_options.h.
+// Neighbours: cli_commands.cpp runs the parsed record; main.cpp glues both.
+#include "cli/cli_options.h"
+
+#include <algorithm>
+
+#include "core/profiles.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+bool ParseMode(const std::string& text, int& mode) {
+  if (text.size() != 1 || text[0] < '0' || text[0] >= '0' + kComputeModeCount) return false;
+  mode = text[0] - '0';
+  return true;
+}
+
+// Collapses repeated separators and "." components of an absolute path. ".."
+// stays: behind a symbolic link it does not mean the textual parent.
+std::string NormaliseAbsolute(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = end + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) result += "/" + part;
+  return result.empty() ? "/" : result;
+}
+
+// Reads the value of an option given as "--name value" or "--name=value".
+bool TakeOptionValue(const std::vector<std::string>& arguments, size_t& i,
+                     const std::string& name, std::string& value, bool& matched) {
+  const std::string& argument = arguments[i];
+  matched = false;
+  if (argument == name) {
+    matched = true;
+    if (i + 1 >= arguments.size()) return false;
+    value = arguments[++i];
+    return true;
+  }
+  if (argument.rfind(name + "=", 0) == 0) {
+    matched = true;
+    value = argument.substr(name.size() + 1);
+    return true;
+  }
+  return true;
+}
+
+bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& options,
+                   std::string& error) {
+  bool onlyFiles = false;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
+      options.files.push_back(argument);
+      continue;
+    }
+    if (argument == "--") { onlyFiles = true; continue; }
+    std::string value;
+    bool matched = false;
+    if (!TakeOptionValue(arguments, i, "--profile", value, matched)) {
+      error = "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.";
+      return false;
+    }
+    if (matched) {
+      options.profile = ParseProfileArgument(value);
+      if (options.profile < 0) { error = "Unbekanntes Profil: " + value; return false; }
+      continue;
+    }
+    if (!TakeOptionValue(arguments, i, "--mode", value, matched)) {
+      error = "Option --mode erwartet 0, 1 oder 2.";
+      return false;
+    }
+    if (matched) {
+      if (!ParseMode(value, options.mode)) { error = "Unbekannter Rechenmodus: " + value; return false; }
+      continue;
+    }
+    if (!TakeOptionValue(arguments, i, "--output", value, matched)) {
+      error = "Option --output erwartet einen Ordner.";
+      return false;
+    }
+    if (matched) { options.outputFolder = value; continue; }
+    error = "Unbekannte Option: " + argument;
+    return false;
+  }
+  if (options.outputFolder.empty()) {
+    error = "Bitte mit --output einen Ausgabeordner angeben.";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ParseProfileArgument(const std::string& text) {
+  if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + kProfileCount) return text[0] - '0';
+  for (int index = 0; index < kProfileCount; ++index) {
+    if (text == ProfileAt(index).key) return index;
+  }
+  return -1;
+}
+
+bool ParseCliArguments(const std::vector<std::string>& arguments, CliOptions& options,
+                       std::string& error) {
+  options = CliOptions{};
+  error.clear();
+  if (arguments.empty()) {
+    error = "Kein Befehl angegeben.";
+    return false;
+  }
+  for (const std::string& argument : arguments) {
+    if (argument == "--") break;
+    if (argument == "--help" || argument == "-h") {
+      options.command = CliCommand::kHelp;
+      return true;
+    }
+  }
+  const std::string& command = arguments[0];
+  if (command == "optimize") {
+    options.command = CliCommand::kOptimize;
+    return ParseOptimize(arguments, options, error);
+  }
+  if (command == "status") {
+    options.command = CliCommand::kStatus;
+    if (arguments.size() == 1) return true;
+    error = "Der Befehl status nimmt keine Argumente.";
+    return false;
+  }
+  if (command == "analyze") {
+    options.command = CliCommand::kAnalyze;
+    if (arguments.size() == 3) {
+      options.reference = arguments[1];
+      options.test = arguments[2];
+      return true;
+    }
+    error = "Der Befehl analyze erwartet genau zwei Bilder: REFERENZ TEST.";
+    return false;
+  }
+  error = "Unbekannter Befehl: " + command;
+  return false;
+}
+
+std::string CliUsageText() {
+  std::string text =
+      "Orvel JPEG Optimizer \u2013 Kommandozeile\n"
+      "\n"
+      "Aufruf:\n"
+      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] --output ORDNER DATEI...\n"
+      "  orvel-cli status\n"
+      "  orvel-cli analyze REFERENZ TEST\n"
+      "  orvel-cli --help\n"
+      "\n"
+      "Befehle:\n"
+      "  optimize  Optimiert die Bilder nacheinander in sortierter Reihenfolge (doppelte\n"
+      "            Angaben zählen einmal) und schreibt jedes Ergebnis als\n"
+      "            NAME_SCHLÜSSEL.jpg in den Ausgabeordner. Der Ordner muss bestehen; er\n"
+      "            wird nie angelegt. Pro Bild erscheint eine Ergebniszeile, am Ende eine\n"
+      "            Zusammenfassung. Strg+C beendet den Stapel nach dem laufenden Bild.\n"
+      "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
+      "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
+      "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
+      "\n"
+      "Profile (--profile, Voreinstellung 2):\n";
+  for (int index = 0; index < kProfileCount; ++index) {
+    const QualityProfile& profile = ProfileAt(index);
+    std::string key = profile.key;
+    key.resize(std::max<size_t>(key.size(), 16), ' ');
+    text += "  " + FormatInteger(index) + "  " + key + profile.label + "\n";
+  }
+  text += "\nRechenmodi (--mode, Voreinstellung 1):\n";
+  for (int mode = 0; mode < kComputeModeCount; ++mode) {
+    text += "  " + FormatInteger(mode) + "  " + ComputeModeName(mode) + "\n";
+  }
+  text +=
+      "\n"
+      "Exit-Status:\n"
+      "  0    jedes Bild hat ein Ergebnis (optimiert oder Original behalten)\n"
+      "  1    mindestens ein Bild ist fehlgeschlagen; bei analyze: Vergleich ungültig\n"
+      "       oder Bild nicht lesbar\n"
+      "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
+      "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
+  return text;
+}
+
+std::vector<std::string> PrepareImageList(const std::vector<std::string>& files,
+                                          const std::string& currentFolder) {
+  std::vector<std::string> list;
+  list.reserve(files.size());
+  for (const std::string& file : files) {
+    if (file.empty()) continue;
+    list.push_back(NormaliseAbsolute(file[0] == '/' ? file : JoinPath(currentFolder, file)));
+  }
+  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
+    return CompareOrdinalUtf16(a, b) < 0;
+  });
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  return list;
+}

@@ -1,0 +1,20 @@
+// orvel-cli: the headless front-end to the optimiser. Parses the arguments
+// into a record and runs it; everything else lives in cli_options.cpp and
+// cli_commands.cpp.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_options.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  CliOptions options;
+  std::string error;
+  if (!ParseCliArguments(arguments, options, error)) {
+    std::fprintf(stderr, "%s\n\n%s", error.c_str(), CliUsageText().c_str());
+    return kExitUsage;
+  }
+  return RunCliCommand(options);
+}

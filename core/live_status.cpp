@@ -1,0 +1,87 @@
+// The shared live-status record, its two setters, the byte formatter and the
+// front-end hooks; see live_status.h. Neighbours: the pipeline and the encoder
+// workers write here; the Qt main window and the command-line front-end read
+// the record and install the hooks.
+#include "core/live_status.h"
+
+#include "platform/text.h"
+
+namespace {
+
+std::mutex hooksMutex;
+FrontEndHooks installedHooks;
+
+FrontEndHooks CopyHooks() {
+  std::lock_guard<std::mutex> lock(hooksMutex);
+  return installedHooks;
+}
+
+}  // namespace
+
+LiveStatus& CurrentLiveStatus() {
+  static LiveStatus status;
+  return status;
+}
+
+LiveStatusSnapshot TakeLiveStatusSnapshot() {
+  LiveStatus& status = CurrentLiveStatus();
+  LiveStatusSnapshot snapshot;
+  {
+    std::lock_guard<std::mutex> lock(status.mutex);
+    snapshot.fileName = status.fileName;
+    snapshot.phase = status.phase;
+    snapshot.stepText = status.stepText;
+  }
+  snapshot.imageIndex = status.imageIndex.load();
+  snapshot.imageCount = status.imageCount.load();
+  snapshot.candidatesDone = status.candidatesDone.load();
+  snapshot.candidatesTotal = status.candidatesTotal.load();
+  snapshot.inputBytes = status.inputBytes.load();
+  snapshot.lastCandidateBytes = status.lastCandidateBytes.load();
+  return snapshot;
+}
+
+void SetLiveStatusPhase(const std::string& text) {
+  LiveStatus& status = CurrentLiveStatus();
+  std::lock_guard<std::mutex> lock(status.mutex);
+  status.phase = text;
+}
+
+void SetLiveStatusStep(const std::string& text, std::int32_t done, std::int32_t total,
+                       std::uint64_t lastBytes) {
+  LiveStatus& status = CurrentLiveStatus();
+  {
+    std::lock_guard<std::mutex> lock(status.mutex);
+    status.stepText = text;
+  }
+  status.candidatesDone.store(done);
+  status.candidatesTotal.store(total);
+  if (lastBytes != 0) status.lastCandidateBytes.store(lastBytes);
+}
+
+std::string FormatBytes(std::uint64_t count) {
+  static const char* const kUnits[] = {"B", "KB", "MB", "GB"};
+  double value = static_cast<double>(count);
+  int unit = 0;
+  while (value >= 1024.0 && unit < 3) {
+    value *= 0.0009765625;
+    ++unit;
+  }
+  // The unit is chosen before rounding, so 1048575 reads "1024.00 KB".
+  return FormatFixed(value, unit == 0 ? 0 : 2) + " " + kUnits[unit];
+}
+
+void SetFrontEndHooks(FrontEndHooks hooks) {
+  std::lock_guard<std::mutex> lock(hooksMutex);
+  installedHooks = std::move(hooks);
+}
+
+void RefreshLiveStatus(bool force) {
+  const FrontEndHooks hooks = CopyHooks();
+  if (hooks.refreshStatus) hooks.refreshStatus(force);
+}
+
+void PumpFrontEndEvents() {
+  const FrontEndHooks hooks = CopyHooks();
+  if (hooks.pumpEvents) hooks.pumpEvents();
+}

@@ -1,0 +1,94 @@
+// Optimising one source image: decode it, encode every candidate of its fixed
+// plan, keep the smallest file, and only then check that single winner against
+// the source with the windowed quality analysis. A passing winner is written
+// to the output folder as "<base name>_<profile key>.jpg"; otherwise the
+// source is kept and any output of that name left by an earlier run is
+// deleted. Size decides first; quality is checked afterwards.
+//
+// Protected sources: the pipeline never writes, replaces or deletes a file
+// that is one of the sources of the current run (or the image itself). This
+// is checked first, before any work, against the caller's list of sources; an
+// image whose output path names such a file ends at once with a verdict that
+// keeps the original, and the file is left untouched.
+//
+// The work folder (PPM, source copy, candidate files) is removed on every
+// path, also when an exception passes. An exception (out of memory while
+// decoding a huge image, say) ends the image as a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/profiles.h"
+#include "imaging/quality.h"
+
+// Verdict texts; the dash in each is an en dash.
+extern const char* const kVerdictOptimized;
+extern const char* const kVerdictNoSmallerCandidate;
+extern const char* const kVerdictWinnerUndecodable;
+extern const char* const kVerdictGateFailed;
+extern const char* const kVerdictProtectedSource;
+// What a front-end records when OptimizeImage returns false.
+extern const char* const kVerdictProcessingError;
+
+struct ImageResult {
+  std::string sourcePath;               // full path of the source image
+  std::string profileLabel;             // label of the profile used
+  std::string outputPath;               // written output file; empty unless optimised
+  std::string winnerLabel;              // smallest candidate; empty when none or undecodable
+  double score = 0;                     // winner's composite figure, 0..1
+  double global = 0;                    // winner's global figure, 0..1
+  double worst5 = 0;                    // winner's worst-5 % figure, 0..1
+  double worst = 0;                     // winner's worst-window figure, 0..1
+  std::int32_t candidatesPlanned = 0;   // candidates in the plan
+  std::int32_t candidatesEncoded = 0;   // candidates encoded (the whole plan)
+  std::uint64_t originalBytes = 0;      // size of the source file, bytes
+  std::uint64_t resultBytes = 0;        // output size when optimised, else originalBytes
+  bool optimized = false;               // an output file was written
+  std::string message;                  // the verdict text
+};
+
+// Where the time of one image went, in milliseconds of wall time (for the
+// benchmark). Steps that did not run stay 0.
+struct PipelineTimings {
+  double decodeMs = 0;         // decoding the source
+  double ppmWriteMs = 0;       // writing full.ppm
+  double copyMs = 0;           // copying the source to original.jpg
+  double metadataReadMs = 0;   // reading the source's metadata segments
+  double planMs = 0;           // building the plan
+  double encodingMs = 0;       // the whole encoding phase (candidates run concurrently)
+  std::vector<std::string> candidateLabels; // per plan entry: its label
+  std::vector<double> candidateEncodeMs;    // per plan entry: the encode itself
+  std::vector<double> candidateMetadataMs;  // per plan entry: the metadata rewrite
+  double winnerDecodeMs = 0;   // decoding the winner
+  double analysisMs = 0;       // the quality analysis
+  double outputWriteMs = 0;    // writing (or deleting) the output file
+  double totalMs = 0;          // the whole call
+};
+
+// The output file path: `outputFolder` joined with the source's base name,
+// "_", the profile key and ".jpg".
+std::string OutputPathFor(const std::string& sourcePath, const std::string& outputFolder,
+                          const QualityProfile& profile);
+
+// True when `outputPath` names `sourcePath` or one of `protectedSources`: the
+// same file (device and inode, when both exist) or the same normalised
+// absolute path text.
+bool IsProtectedOutputPath(const std::string& outputPath, const std::string& sourcePath,
+                           const std::vector<std::string>& protectedSources);
+
+// The quality gate: a measured report whose global, worst5, worst and
+// composite figures each reach the profile's limit (equal passes; a figure
+// that is not a number fails).
+bool PassesQualityGate(const QualityReport& report, bool measured, const QualityProfile& profile);
+
+// Optimises one image into `result`. `protectedSources` are the source paths
+// of the current run. True when a verdict was reached (optimised or kept);
+// false on an error (source undecodable, work folder or PPM not writable,
+// output not writable, a worker thread refused), after which the caller
+// records "Fehler beim Verarbeiten".
+bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
+                   const QualityProfile& profile, ImageResult& result,
+                   const std::vector<std::string>& protectedSources,
+                   PipelineTimings* timings = nullptr);

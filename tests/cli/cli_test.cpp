@@ -1,0 +1,383 @@
+// orvel-cli: the argument parser and image list called directly, and the
+// built program run as a child process (exit statuses, usage, result lines,
+// the interrupt, and nothing left in the temporary folder).
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_options.h"
+#include "imaging/wic_encoder.h"
+#include "platform/files.h"
+#include "tests/support/scoped_temp.h"
+
+extern char** environ;
+
+namespace {
+
+// --- running the program ----------------------------------------------------------
+
+struct ChildRun {
+  int status = -1;  // exit status; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+struct Child {
+  pid_t pid = -1;
+  std::string outPath;
+  std::string errPath;
+};
+
+Child StartCli(const std::vector<std::string>& arguments, const std::string& tmpdir,
+               const std::string& logFolder) {
+  Child child;
+  child.outPath = JoinPath(logFolder, "stdout.txt");
+  child.errPath = JoinPath(logFolder, "stderr.txt");
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) {
+    if (std::string(*e).rfind("TMPDIR=", 0) != 0) envText.push_back(*e);
+  }
+  envText.push_back("TMPDIR=" + tmpdir);
+  std::vector<char*> env;
+  for (std::string& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  std::vector<std::string> argvText = {ORVEL_CLI_PROGRAM};
+  argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) child.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return child;
+}
+
+ChildRun WaitForCli(const Child& child) {
+  ChildRun run;
+  int status = 0;
+  if (child.pid > 0 && ::waitpid(child.pid, &status, 0) == child.pid && WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
+  run.out = ReadTextFile(child.outPath);
+  run.err = ReadTextFile(child.errPath);
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Every entry below `folder` whose name starts with one of the prefixes.
+void FindLeftovers(const std::string& folder, std::vector<std::string>& found) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = JoinPath(folder, name);
+    if (name.rfind("TALV_", 0) == 0 || name.rfind("engines_", 0) == 0) found.push_back(path);
+    if (IsDirectory(path) && !IsSymbolicLink(path)) FindLeftovers(path, found);
+  }
+  ::closedir(dir);
+}
+
+PixelImage Picture(std::uint32_t width, std::uint32_t height, int seed) {
+  PixelImage image;
+  image.width = width;
+  image.height = height;
+  image.pixels.resize(static_cast<size_t>(width) * height * 4);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
+      p[0] = static_cast<std::uint8_t>((x * 3 + seed * 17) & 0xFF);
+      p[1] = static_cast<std::uint8_t>((y * 2 + x) & 0xFF);
+      p[2] = static_cast<std::uint8_t>((x ^ y) & 0xFF);
+      p[3] = 255;
+    }
+  }
+  return image;
+}
+
+class CliProgramTest : public ::testing::Test {
+ protected:
+  ScopedTempFolder temp;
+  std::string tmpdir;
+  std::string images;
+  std::string output;
+
+  void SetUp() override {
+    tmpdir = temp.Join("tmp");
+    images = temp.Join("bilder");
+    output = temp.Join("ausgabe");
+    ASSERT_TRUE(EnsureFolder(tmpdir, 0700));
+    ASSERT_TRUE(EnsureFolder(images));
+    ASSERT_TRUE(EnsureFolder(output));
+  }
+  void TearDown() override {
+    std::vector<std::string> leftovers;
+    FindLeftovers(tmpdir, leftovers);
+    EXPECT_TRUE(leftovers.empty()) << leftovers.front();
+  }
+  std::string MakeImage(const std::string& name, int seed, std::uint32_t width = 200) {
+    const std::string path = JoinPath(images, name);
+    EXPECT_TRUE(EncodeJpegWic(Picture(width, 150, seed), path, 0.97f));
+    return path;
+  }
+  ChildRun Run(const std::vector<std::string>& arguments) {
+    return WaitForCli(StartCli(arguments, tmpdir, temp.path));
+  }
+};
+
+}  // namespace
+
+// --- parsing -------------------------------------------------------------------------
+
+TEST(CliParseTest, OptimizeWithAllOptions) {
+  CliOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--profile", "stark", "--mode=2", "--output", "/out",
+                                 "a.jpg", "--", "-b.jpg"},
+                                o, error))
+      << error;
+  EXPECT_EQ(o.command, CliCommand::kOptimize);
+  EXPECT_EQ(o.profile, 4);
+  EXPECT_EQ(o.mode, 2);
+  EXPECT_EQ(o.outputFolder, "/out");
+  EXPECT_EQ(o.files, (std::vector<std::string>{"a.jpg", "-b.jpg"}));
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--output=/o", "--profile=0", "x.jpg"}, o, error));
+  EXPECT_EQ(o.profile, 0);
+  EXPECT_EQ(o.mode, 1);
+}
+
+TEST(CliParseTest, DefaultsAndHelp) {
+  CliOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--output", "/o"}, o, error));
+  EXPECT_EQ(o.profile, 2);
+  EXPECT_TRUE(o.files.empty());
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--help"}, o, error));
+  EXPECT_EQ(o.command, CliCommand::kHelp);
+  ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
+  EXPECT_EQ(o.reference, "r.png");
+  EXPECT_EQ(o.test, "t.jpg");
+}
+
+TEST(CliParseTest, UsageErrors) {
+  CliOptions o;
+  std::string error;
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate"},
+      {"optimize", "a.jpg"},
+      {"optimize", "--output"},
+      {"optimize", "--profile", "hochh", "--output", "/o"},
+      {"optimize", "--profile", "6", "--output", "/o"},
+      {"optimize", "--mode", "3", "--output", "/o"},
+      {"optimize", "--mode", "", "--output", "/o"},
+      {"optimize", "--fast", "--output", "/o"},
+      {"analyze", "one.jpg"},
+      {"status", "extra"}};
+  for (const auto& arguments : bad) {
+    EXPECT_FALSE(ParseCliArguments(arguments, o, error)) << (arguments.empty() ? "" : arguments[0]);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(CliParseTest, ImageListIsAbsoluteSortedByUtf16AndFreeOfDuplicates) {
+  const auto list = PrepareImageList(
+      {"b.jpg", "Z.jpg", "a.jpg", "./a.jpg", "/x//y/./c.jpg", "/x/y/c.jpg",
+       "/p/\xEF\xBC\xA1.jpg", "/p/\xF0\x9F\x98\x80.jpg", "A.jpg"},
+      "/cwd");
+  // U+1F600 (surrogates D83D DE00) sorts before U+FF21 by UTF-16 code units,
+  // although its UTF-8 bytes sort after.
+  EXPECT_EQ(list, (std::vector<std::string>{"/cwd/A.jpg", "/cwd/Z.jpg", "/cwd/a.jpg", "/cwd/b.jpg",
+                                            "/p/\xF0\x9F\x98\x80.jpg", "/p/\xEF\xBC\xA1.jpg",
+                                            "/x/y/c.jpg"}));
+}
+
+TEST(CliFormatTest, AnalysisReportHasSeventeenSignificantDigits) {
+  QualityReport report;
+  report.global = 0.1;
+  report.worst5 = 1.0;
+  report.worst = 2.0 / 3.0;
+  report.composite = 0.95;
+  report.windowScores = {0.5, 0.6};
+  EXPECT_EQ(FormatAnalysisReport(report),
+            "global=0.10000000000000001\nworst5=1\nworst=0.66666666666666663\ncolor=0\nedge=0\n"
+            "ringing=0\nbanding=0\ncomposite=0.94999999999999996\nwindows=2\n");
+}
+
+TEST(CliFormatTest, SummaryLine) {
+  BatchSummary s;
+  s.images = 3;
+  s.optimized = 1;
+  s.kept = 1;
+  s.failed = 1;
+  s.bytesBefore = 3 << 20;
+  s.bytesAfter = 1536;
+  EXPECT_EQ(FormatSummaryLine(s),
+            "Zusammenfassung: 3 Bilder   |   1 optimiert   |   1 Original behalten   |   1 Fehler   |"
+            "   vorher 3.00 MB (3145728 Bytes)   |   nachher 1.50 KB (1536 Bytes)");
+}
+
+// --- the program -------------------------------------------------------------------------
+
+TEST_F(CliProgramTest, HelpAndUsageErrors) {
+  ChildRun help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Aufruf:"), std::string::npos);
+  EXPECT_NE(help.out.find("orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] --output ORDNER DATEI..."),
+            std::string::npos);
+  EXPECT_NE(help.out.find("max_kompression"), std::string::npos);
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, {"optimize", "x.jpg"}, {"analyze", "x"}, {"zauber"}}) {
+    ChildRun run = Run(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Aufruf:"), std::string::npos);
+    EXPECT_TRUE(run.out.empty());
+  }
+}
+
+TEST_F(CliProgramTest, MissingOutputFolderOrImagesAreRefusedAndNothingIsCreated) {
+  const std::string a = MakeImage("a.jpg", 1);
+  const std::string missing = temp.Join("gibt-es-nicht");
+  ChildRun run = Run({"optimize", "--output", missing, a});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "Bitte einen gültigen Ausgabepfad auswählen.\n");
+  EXPECT_FALSE(PathExists(missing));
+  run = Run({"optimize", "--output", a, a});  // a file is not a folder
+  EXPECT_EQ(run.status, 2);
+  run = Run({"optimize", "--output", output});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
+}
+
+TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummary) {
+  const std::string b = MakeImage("b.jpg", 2);
+  const std::string a = MakeImage("a.jpg", 3);
+  const std::string broken = JoinPath(images, "kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, "kein Bild"));
+  ChildRun run = Run({"optimize", "--profile", "hoch", "--output", output, b, a,
+                      images + "/./a.jpg", broken});
+  EXPECT_EQ(run.status, 1);  // one image failed
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0].rfind("a.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("b.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
+  EXPECT_EQ(lines[2],
+            "kaputt.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Fehler beim "
+            "Verarbeiten   |   Kandidaten 0/0");
+  EXPECT_EQ(lines[3].rfind("Zusammenfassung: 3 Bilder   |   ", 0), 0u);
+  EXPECT_NE(lines[3].find("   |   1 Fehler   |   "), std::string::npos);
+  // A line names an output exactly when the image was optimised.
+  for (const auto& [line, name] : {std::pair{lines[0], "a_hoch.jpg"}, std::pair{lines[1], "b_hoch.jpg"}}) {
+    const bool kept = line.find("   |   Original behalten   |   ") != std::string::npos;
+    EXPECT_EQ(PathExists(JoinPath(output, name)), !kept) << line;
+  }
+  // Standard error is no terminal here: no progress line.
+  EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefused) {
+  const std::string turm = MakeImage("turm.jpg", 4);
+  const std::string turmHoch = MakeImage("turm_hoch.jpg", 5);
+  const std::string before = ReadTextFile(turmHoch);
+  ChildRun run = Run({"optimize", "--output", images, turm, turmHoch});
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "turm.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Ausgabedatei wäre "
+            "ein Quellbild des Stapels \xE2\x80\x93 Original behalten   |   Kandidaten 0/0");
+  EXPECT_EQ(ReadTextFile(turmHoch), before);
+}
+
+TEST_F(CliProgramTest, EveryModeGivesAVerdictForEveryImage) {
+  const std::string a = MakeImage("a.jpg", 6);
+  for (const char* mode : {"0", "1", "2"}) {
+    ChildRun run = Run({"optimize", "--mode", mode, "--profile", "5", "--output", output, a});
+    EXPECT_EQ(run.status, 0) << mode << run.err;
+    ASSERT_EQ(Lines(run.out).size(), 2u);
+    EXPECT_EQ(Lines(run.out)[0].rfind("a.jpg   |   Maximale Kompression   |   ", 0), 0u);
+  }
+}
+
+TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFails) {
+  const std::string a = MakeImage("a.jpg", 7);
+  const std::string wide = MakeImage("breit.jpg", 7, 260);
+  ChildRun run = Run({"analyze", a, a});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 9u);
+  const char* names[] = {"global=", "worst5=", "worst=", "color=", "edge=", "ringing=", "banding=",
+                         "composite=", "windows="};
+  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(lines[i].rfind(names[i], 0), 0u) << lines[i];
+  EXPECT_NE(lines[8], "windows=0");
+
+  run = Run({"analyze", a, wide});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("windows=0"), std::string::npos);
+  run = Run({"analyze", a, temp.Join("fehlt.jpg")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out.empty());
+}
+
+TEST_F(CliProgramTest, StatusPrintsTheEncoderReportWithUnixLineEnds) {
+  ChildRun run = Run({"status"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Encoder-Status\n\n", 0), 0u);
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CliProgramTest, InterruptFinishesTheCurrentImageAndPrintsTheSummarySoFar) {
+  const std::string a = MakeImage("a.jpg", 8, 640);
+  std::vector<std::string> arguments = {"optimize", "--output", output};
+  for (int i = 0; i < 40; ++i) {
+    const std::string copy = JoinPath(images, "kopie" + std::to_string(100 + i) + ".jpg");
+    ASSERT_TRUE(CopyFileBytes(a, copy));
+    arguments.push_back(copy);
+  }
+  Child child = StartCli(arguments, tmpdir, temp.path);
+  ASSERT_GT(child.pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadTextFile(child.outPath).find('\n') == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(child.pid, SIGINT);
+  ChildRun run = WaitForCli(child);
+  EXPECT_EQ(run.status, 130);
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_LT(lines.size(), 41u);
+  EXPECT_EQ(lines.back().rfind("Zusammenfassung: " + std::to_string(lines.size() - 1) + " Bilder", 0), 0u);
+  EXPECT_NE(run.err.find("Abgebrochen nach"), std::string::npos);
+  // Every image that was started got its verdict: none ended in a failure.
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].find("Fehler beim Verarbeiten"), std::string::npos);
+  }
+}
