@@ -5,6 +5,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,29 @@
 extern char** environ;
 
 namespace {
+
+// Owns the spawn attributes: a signal the program ignores (SIGPIPE, in the
+// command-line front-end) would otherwise stay ignored in the tool, because an
+// ignored disposition survives exec.
+struct SpawnAttributes {
+  posix_spawnattr_t attributes;
+  bool initialized = false;
+  bool ready = false;
+  SpawnAttributes() {
+    initialized = posix_spawnattr_init(&attributes) == 0;
+    if (!initialized) return;
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    ready = posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+  ~SpawnAttributes() {
+    if (initialized) posix_spawnattr_destroy(&attributes);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
 
 // Owns a posix_spawn_file_actions_t for one spawn.
 struct SpawnActions {
@@ -56,7 +80,8 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   const int stdoutFd = outputFile.Valid() ? outputFile.fd : nullOutput.fd;
 
   SpawnActions spawn;
-  if (!spawn.ready) return false;
+  SpawnAttributes attributes;
+  if (!spawn.ready || !attributes.ready) return false;
   if (posix_spawn_file_actions_adddup2(&spawn.actions, nullInput.fd, STDIN_FILENO) != 0 ||
       posix_spawn_file_actions_adddup2(&spawn.actions, stdoutFd, STDOUT_FILENO) != 0 ||
       posix_spawn_file_actions_adddup2(&spawn.actions, nullOutput.fd, STDERR_FILENO) != 0) {
@@ -74,7 +99,8 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   argv.push_back(nullptr);
 
   pid_t child = -1;
-  const int started = ::posix_spawn(&child, toolPath.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+  const int started = ::posix_spawn(&child, toolPath.c_str(), &spawn.actions, &attributes.attributes,
+                                   argv.data(), environ);
   // The parent's copies go now, whether or not the child started.
   outputFile = UniqueFd();
   nullInput = UniqueFd();
