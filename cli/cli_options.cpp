@@ -154,6 +154,8 @@ std::string CliUsageText() {
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] --output ORDNER DATEI...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
+      "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
+      "  orvel-cli bench --resume\n"
       "  orvel-cli --help\n"
       "\n"
       "Befehle:\n"
@@ -165,6 +167,11 @@ std::string CliUsageText() {
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
+      "  bench     Profilentwicklung: misst eine ausgewogene Stichprobe aus VERZEICHNIS\n"
+      "            mit dem Kandidatenraster der Testtiefe (0 Kompakt, 1 Standard,\n"
+      "            2 Tiefenanalyse); je Unterverzeichnis höchstens --per-folder Bilder\n"
+      "            (Voreinstellung 5), insgesamt höchstens --total (5000). Strg+C bricht vor\n"
+      "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort.\n"
       "\n"
       "Profile (--profile, Voreinstellung 2):\n";
   for (int index = 0; index < kProfileCount; ++index) {

@@ -1,0 +1,321 @@
+// The bench command of orvel-cli; see bench_command.h. Neighbours:
+// bench/ (sampling, session, run creation, worker), app/engine_store (the
+// embedded encoders).
+#include "cli/bench_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "app/engine_store.h"
+#include "bench/raw_results.h"
+#include "bench/sampling.h"
+#include "bench/session.h"
+#include "bench/worker.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int kBenchExitOk = 0;
+constexpr int kBenchExitFailure = 1;
+constexpr int kBenchExitUsage = 2;
+constexpr long kPollNanoseconds = 250000000;
+const char* const kSeparator = "   |   ";
+
+void WriteText(FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+// Blocks SIGINT and SIGTERM in this thread (and so in the worker and the
+// encoder tools it starts) and restores the former mask afterwards.
+struct InterruptBlock {
+  sigset_t signals;
+  sigset_t previous;
+  InterruptBlock() {
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+  }
+  ~InterruptBlock() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+  InterruptBlock(const InterruptBlock&) = delete;
+  InterruptBlock& operator=(const InterruptBlock&) = delete;
+
+  // Waits up to `nanoseconds` for a signal; its number, or 0.
+  int Wait(long nanoseconds) const {
+    const timespec timeout{0, nanoseconds};
+    const int received = sigtimedwait(&signals, nullptr, &timeout);
+    return received > 0 ? received : 0;
+  }
+};
+
+// Removes the engine folder on every way out of the command.
+struct EngineFolderGuard {
+  EngineFolderGuard() = default;
+  ~EngineFolderGuard() { RemoveEngineFolder(); }
+  EngineFolderGuard(const EngineFolderGuard&) = delete;
+  EngineFolderGuard& operator=(const EngineFolderGuard&) = delete;
+};
+
+// Drops the worker's hooks when the command ends, however it ends.
+struct NotificationsGuard {
+  BenchmarkWorker& worker;
+  explicit NotificationsGuard(BenchmarkWorker& owned) : worker(owned) {}
+  ~NotificationsGuard() { SetBenchmarkNotifications(worker, BenchmarkNotifications{}); }
+  NotificationsGuard(const NotificationsGuard&) = delete;
+  NotificationsGuard& operator=(const NotificationsGuard&) = delete;
+};
+
+bool ReadOptionValue(const std::vector<std::string>& arguments, size_t& i, std::string& value,
+                     std::string& error) {
+  if (i + 1 >= arguments.size()) {
+    error = "Fehlender Wert für " + arguments[i] + ".";
+    return false;
+  }
+  value = arguments[++i];
+  return true;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return JoinPath(cwd, path);
+}
+
+// "Bilder: 3 / 10   |   aktuell: a.jpg   |   Kandidat 5 / 22   |   Laufzeit: 0 min 12 s"
+std::string FormatProgress(const BenchmarkSession& session) {
+  const std::uint64_t total = session.images.size();
+  const std::uint64_t next = session.nextIndex.load();
+  std::string line = "Bilder: " + std::to_string(session.completed.load()) + " / " +
+                     std::to_string(total);
+  if (session.running.load() && next < total) {
+    line += kSeparator + std::string("aktuell: ") + FileNamePart(session.images[next]);
+  }
+  const std::int32_t count = session.candidateCount.load();
+  if (count > 0) {
+    line += kSeparator + std::string("Kandidat ") + FormatInteger(session.currentCandidate.load()) +
+            " / " + FormatInteger(count);
+  }
+  const std::uint64_t seconds = (TickCountMs() - session.startTick.load()) / 1000;
+  line += kSeparator + std::string("Laufzeit: ") + std::to_string(seconds / 60) + " min " +
+          std::to_string(seconds % 60) + " s";
+  return line;
+}
+
+// The progress display: one rewritten line on a terminal, otherwise one line
+// per image.
+struct ProgressDisplay {
+  bool terminal = ::isatty(STDERR_FILENO) == 1;
+  bool shown = false;
+  std::uint64_t lastImage = UINT64_MAX;
+
+  void Refresh(const BenchmarkSession& session) {
+    if (terminal) {
+      WriteText(stderr, "\r\033[K" + FormatProgress(session));
+      shown = true;
+      return;
+    }
+    const std::uint64_t next = session.nextIndex.load();
+    if (next == lastImage || next >= session.images.size() || session.currentCandidate.load() == 0) {
+      return;
+    }
+    lastImage = next;
+    WriteText(stderr, FormatProgress(session) + "\n");
+  }
+  void Clear() {
+    if (shown) WriteText(stderr, "\r\033[K");
+    shown = false;
+  }
+};
+
+// Asks the question of the window before a new run replaces the session file.
+// Without a terminal to answer on, the answer is no.
+bool ConfirmReplacingSession() {
+  const std::string question =
+      "Es existiert eine unterbrochene Profiltest-Sitzung. Mit einem neuen Test wird der "
+      "Fortsetzungszeiger ersetzt; die bereits erzeugten CSV-Daten bleiben erhalten. Neuen Test "
+      "starten?";
+  if (::isatty(STDIN_FILENO) != 1) {
+    WriteText(stderr, question + "\nKeine Bestätigung möglich (keine Eingabe am Terminal); "
+                                 "fortsetzen mit: orvel-cli bench --resume\n");
+    return false;
+  }
+  WriteText(stderr, question + " [j/N] ");
+  char answer[16] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y';
+}
+
+// Fills the session for a new run and creates its folder; exit status or -1.
+int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session) {
+  if (options.root.empty() || !IsDirectory(options.root)) {
+    WriteText(stderr, "Bitte zuerst ein gültiges Verzeichnis auswählen.\n");
+    return kBenchExitUsage;
+  }
+  if (SessionFileExists() && !ConfirmReplacingSession()) return kBenchExitFailure;
+  session.root = options.root;
+  session.maxPerFolder = options.perFolder;
+  session.maxTotal = options.total;
+  session.depth = options.depth;
+  WriteText(stderr, "Durchsuche Verzeichnisstruktur und bilde ausgewogene Stichprobe\u2026\n");
+  ImageSample sample = SelectBalancedSample(session.root, session.maxPerFolder, session.maxTotal);
+  session.images = std::move(sample.images);
+  session.foldersFound = sample.foldersFound;
+  session.imagesFound = sample.imagesFound;
+  if (session.images.empty()) {
+    WriteText(stderr, "Es wurden keine unterstützten Bilder gefunden.\n");
+    return kBenchExitFailure;
+  }
+  session.nextIndex.store(0);
+  session.completed.store(0);
+  session.cancelRequested.store(false);
+  session.paused.store(false);
+  if (!CreateBenchmarkRun(session)) {
+    WriteText(stderr, "Die Benchmark-Sitzung konnte nicht angelegt werden.\n");
+    return kBenchExitFailure;
+  }
+  return -1;
+}
+
+// Runs the worker to its end, turning a signal into a cancel. The signal
+// number received, or 0.
+int RunWorkerToEnd(BenchmarkSession& session, BenchmarkWorker& worker, bool& complete) {
+  std::atomic<bool> finished{false};
+  std::atomic<bool> finishedComplete{false};
+  InterruptBlock interrupts;
+  NotificationsGuard dropHooks(worker);
+  const auto onFinished = [&](bool done) {
+    finishedComplete.store(done);
+    finished.store(true);
+  };
+  SetBenchmarkNotifications(worker, BenchmarkNotifications{nullptr, onFinished});
+  if (!StartBenchmarkWorker(session, worker)) return -1;
+  ProgressDisplay progress;
+  int received = 0;
+  while (!finished.load()) {
+    const int signal = interrupts.Wait(kPollNanoseconds);
+    if (signal != 0 && received == 0) {
+      received = signal;
+      CancelBenchmarkWorker(session, worker);
+      progress.Clear();
+      WriteText(stderr, "Abbruch angefordert \u2013 aktuelle Encoderoperation wird beendet, "
+                        "Fortschritt bleibt gespeichert.\n");
+    }
+    progress.Refresh(session);
+  }
+  JoinBenchmarkWorker(worker);
+  progress.Clear();
+  complete = finishedComplete.load();
+  // A signal that came after the last poll would otherwise be delivered when
+  // the block is lifted and end the program with its default action.
+  while (const int late = interrupts.Wait(0)) {
+    if (received == 0 && !complete) received = late;
+  }
+  return received;
+}
+
+}  // namespace
+
+bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
+                         std::string& error) {
+  options = BenchCommandOptions{};
+  std::vector<std::string> roots;
+  bool limitsGiven = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    std::string value;
+    if (argument == "--resume") {
+      options.resume = true;
+    } else if (argument == "--per-folder" || argument == "--total" || argument == "--depth") {
+      if (!ReadOptionValue(arguments, i, value, error)) return false;
+      limitsGiven = true;
+      if (argument == "--per-folder") {
+        options.perFolder = ReadClampedInteger(value, kPerFolderDefault, kPerFolderMinimum, kPerFolderMaximum);
+      } else if (argument == "--total") {
+        options.total = ReadClampedInteger(value, kTotalDefault, kTotalMinimum, kTotalMaximum);
+      } else if (value == "0" || value == "1" || value == "2") {
+        options.depth = value[0] - '0';
+      } else {
+        error = "Ungültige Testtiefe: " + value + " (erlaubt: 0, 1, 2).";
+        return false;
+      }
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      error = "Unbekannte Option: " + argument;
+      return false;
+    } else {
+      roots.push_back(argument);
+    }
+  }
+  if (options.resume && (!roots.empty() || limitsGiven)) {
+    error = "--resume setzt die gespeicherte Sitzung fort und nimmt keine weiteren Angaben.";
+    return false;
+  }
+  if (!options.resume && roots.size() != 1) {
+    error = "Bitte genau ein Verzeichnis angeben.";
+    return false;
+  }
+  if (!options.resume) options.root = AbsolutePath(roots.front());
+  return true;
+}
+
+std::string BenchUsageText() {
+  return "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
+         "  orvel-cli bench --resume\n"
+         "            Profilentwicklung: ausgewogene Stichprobe (je Unterverzeichnis\n"
+         "            höchstens N, Voreinstellung 5; insgesamt höchstens N, Voreinstellung\n"
+         "            5000), jedes Bild mit dem Kandidatenraster der Testtiefe\n"
+         "            (0 Kompakt, 1 Standard, 2 Tiefenanalyse) gemessen. Strg+C bricht vor\n"
+         "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort. Am Ende\n"
+         "            steht der Pfad des Laufordners auf der Standardausgabe.\n";
+}
+
+int RunBenchWithPreparedEngines(const BenchCommandOptions& options) {
+  BenchmarkSession& session = CurrentBenchmarkSession();
+  BenchmarkWorker& worker = CurrentBenchmarkWorker();
+  if (session.running.load()) return kBenchExitFailure;
+  JoinBenchmarkWorker(worker);
+  if (options.resume) {
+    if (!LoadSession(session)) {
+      WriteText(stderr, "Keine fortsetzbare Profiltest-Sitzung gefunden.\n");
+      return kBenchExitFailure;
+    }
+  } else {
+    const int status = PrepareNewRun(options, session);
+    if (status >= 0) return status;
+  }
+  bool complete = false;
+  const int received = RunWorkerToEnd(session, worker, complete);
+  if (received < 0) {
+    WriteText(stderr, "Der Profiltest konnte nicht gestartet werden.\n");
+    return kBenchExitFailure;
+  }
+  if (complete) {
+    WriteText(stderr, "Profiltest abgeschlossen.\n");
+  } else {
+    WriteText(stderr, "Unterbrochen \u2013 die Sitzung kann mit \u201Eorvel-cli bench --resume\u201C "
+                      "fortgesetzt werden.\n");
+  }
+  WriteText(stdout, session.sessionDir + "\n");
+  if (received != 0) return 128 + received;
+  return complete ? kBenchExitOk : kBenchExitFailure;
+}
+
+int RunBenchCommand(const std::vector<std::string>& arguments) {
+  BenchCommandOptions options;
+  std::string error;
+  if (!ParseBenchArguments(arguments, options, error)) {
+    WriteText(stderr, error + "\n\nAufruf:\n" + BenchUsageText());
+    return kBenchExitUsage;
+  }
+  EngineFolderGuard engineFolder;
+  MaterializeEngines();
+  RefreshEngineAvailability();
+  return RunBenchWithPreparedEngines(options);
+}

@@ -1,0 +1,40 @@
+// The "bench" command of orvel-cli: a profile-development run without the
+// window, over the same session file and run folders.
+//
+//   orvel-cli bench ROOT [--per-folder N] [--total N] [--depth 0-2]
+//   orvel-cli bench --resume
+//
+// A progress line goes to standard error; at the end the run folder's path is
+// printed on standard output. SIGINT and SIGTERM are blocked for the run (the
+// encoder tools inherit the block, so Ctrl+C cannot kill one mid-candidate);
+// the signal is collected while the worker runs and turned into a cancel at
+// the worker's next pause point. The session file then keeps the unfinished
+// image for "bench --resume".
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BenchCommandOptions {
+  bool resume = false;   // continue the saved session instead of starting a run
+  std::string root;      // new run: the image collection (made absolute)
+  int perFolder = 5;     // --per-folder, clamped to 1..50
+  int total = 5000;      // --total, clamped to 10..50000
+  int depth = 1;         // --depth 0, 1 or 2 ("Standard" by default)
+};
+
+// Parses the arguments after the word "bench". False with a German message in
+// `error` on a usage error.
+bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
+                         std::string& error);
+
+// The usage lines of the command (German, newline-terminated).
+std::string BenchUsageText();
+
+// Runs the command with the engine store as the caller prepared it. Exit
+// status: 0 complete, 1 failure (no session, no images, run not created), 2
+// usage, 130 after SIGINT and 143 after SIGTERM (session kept).
+int RunBenchWithPreparedEngines(const BenchCommandOptions& options);
+
+// Parses, materialises the embedded encoders, runs, removes the engine folder.
+int RunBenchCommand(const std::vector<std::string>& arguments);

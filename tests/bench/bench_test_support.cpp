@@ -1,0 +1,120 @@
+// Shared fixtures of the profile-development tests; see bench_test_support.h.
+#include "tests/bench/bench_test_support.h"
+
+#include <dirent.h>
+
+#include "app/engine_store.h"
+#include "imaging/wic_encoder.h"
+#include "platform/files.h"
+
+BenchTestFolders::BenchTestFolders()
+    : tmp(temp.Join("tmp")),
+      data(temp.Join("data")),
+      images(temp.Join("images")),
+      tmpdir("TMPDIR", (EnsureFolder(tmp), tmp.c_str())),
+      localAppData("LOCALAPPDATA", (EnsureFolder(data), data.c_str())) {
+  EnsureFolder(images);
+}
+
+ScopedEngines::ScopedEngines(const std::string& jpegtranPath, const std::string& mozjpegPath) {
+  EngineStore& store = Engines();
+  store.jpegtranPath = jpegtranPath;
+  store.mozjpegPath = mozjpegPath;
+  store.jpegliPath.clear();
+  store.jpegtranAvailable.store(!jpegtranPath.empty());
+  store.mozjpegAvailable.store(!mozjpegPath.empty());
+  store.jpegliAvailable.store(false);
+  store.allAvailable.store(false);
+}
+
+ScopedEngines::~ScopedEngines() {
+  EngineStore& store = Engines();
+  store.jpegtranAvailable.store(false);
+  store.mozjpegAvailable.store(false);
+  store.jpegliAvailable.store(false);
+  store.jpegtranPath.clear();
+  store.mozjpegPath.clear();
+}
+
+PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, int seed) {
+  PixelImage image;
+  image.width = width;
+  image.height = height;
+  image.pixels.resize(static_cast<size_t>(width) * height * 4);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
+      const bool block = ((x / 8) + (y / 8) + static_cast<std::uint32_t>(seed)) % 3 == 0;
+      p[0] = static_cast<std::uint8_t>((x * 255) / (width > 1 ? width - 1 : 1));
+      p[1] = static_cast<std::uint8_t>((y * 255) / (height > 1 ? height - 1 : 1));
+      p[2] = static_cast<std::uint8_t>(block ? 230 : (seed * 37) % 200);
+      p[3] = 255;
+    }
+  }
+  return image;
+}
+
+bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
+  return EncodeJpegWic(MakeTestPicture(width, height, seed), path, 0.92f);
+}
+
+namespace {
+
+void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
+  const PixelImage image = MakeTestPicture(width, height, seed);
+  const std::uint32_t rowBytes = (width * 3 + 3) & ~3u;
+  const std::uint32_t pixelBytes = rowBytes * height;
+  std::string file = "BM";
+  PutLittleEndian(file, 54 + pixelBytes, 4);
+  PutLittleEndian(file, 0, 4);
+  PutLittleEndian(file, 54, 4);
+  PutLittleEndian(file, 40, 4);
+  PutLittleEndian(file, width, 4);
+  PutLittleEndian(file, height, 4);
+  PutLittleEndian(file, 1, 2);
+  PutLittleEndian(file, 24, 2);
+  for (int i = 0; i < 6; ++i) PutLittleEndian(file, 0, 4);
+  for (std::uint32_t row = 0; row < height; ++row) {
+    const std::uint32_t y = height - 1 - row;  // bottom-up
+    std::string line;
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
+      line.append({static_cast<char>(p[0]), static_cast<char>(p[1]), static_cast<char>(p[2])});
+    }
+    line.resize(rowBytes, '\0');
+    file += line;
+  }
+  return WriteTextFile(path, file);
+}
+
+bool MakeFolder(const std::string& path) { return EnsureFolder(path); }
+
+std::vector<std::string> SplitTextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.rfind(prefix, 0) == 0 && name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(listing);
+  return names;
+}

@@ -1,0 +1,48 @@
+// Shared fixtures of the profile-development tests: a private temporary and
+// local data folder per test, an engine store set up by hand, and tiny
+// generated images.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/pixel_image.h"
+#include "tests/support/scoped_temp.h"
+
+// TMPDIR and LOCALAPPDATA point into one private folder while it lives, so no
+// test touches the user's real temporary or data folders.
+struct BenchTestFolders {
+  ScopedTempFolder temp;
+  std::string tmp;    // temp/tmp: work folders
+  std::string data;   // temp/data: LOCALAPPDATA
+  std::string images; // temp/images: the image collection
+  ScopedEnv tmpdir;
+  ScopedEnv localAppData;
+  BenchTestFolders();
+};
+
+// Sets the engine store: the tools given by path (empty: unavailable). The
+// flags are cleared again on destruction.
+struct ScopedEngines {
+  ScopedEngines(const std::string& jpegtranPath, const std::string& mozjpegPath);
+  ~ScopedEngines();
+  ScopedEngines(const ScopedEngines&) = delete;
+  ScopedEngines& operator=(const ScopedEngines&) = delete;
+};
+
+// A small deterministic picture with gradients and a few edges.
+PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, int seed);
+
+// Writes the picture as a JPEG (in-process encoder) or as a 24-bit BMP.
+bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed);
+bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t height, int seed);
+
+// Creates the folder with all missing parents; false on failure.
+bool MakeFolder(const std::string& path);
+
+// The lines of a text split at line feeds (the last empty piece dropped).
+std::vector<std::string> SplitTextLines(const std::string& text);
+
+// Names of the entries of a folder starting with `prefix`.
+std::vector<std::string> FolderEntries(const std::string& folder, const std::string& prefix);
