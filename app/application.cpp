@@ -16,6 +16,7 @@
 
 #include "app/engine_store.h"
 #include "app/shutdown_hook.h"
+#include "bench/worker.h"
 #include "platform/files.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/fonts.h"
@@ -123,6 +124,9 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   CreateSharedFonts();
   // The result only fills the availability flags; the program starts anyway.
   MaterializeEngines();
+  // A profile-development run still going at shutdown is cancelled and joined
+  // before its tools disappear with the engine folder.
+  SetShutdownWorkerHook([] { StopBenchmarkWorker(); });
 
   shell.mainWindow = std::make_unique<MainWindow>();
   QObject::connect(shell.mainWindow.get(), &MainWindow::closed, shell.application.get(),
