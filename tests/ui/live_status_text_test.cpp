@@ -1,0 +1,142 @@
+// Tests of the live-status text, its progress value, the run-time format,
+// the refresh throttle and the CPU sampling.
+#include "ui/main/live_status_text.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/clock.h"
+
+namespace {
+
+// The second of four images during encoding, with figures that print as
+// the sample values.
+LiveStatusSnapshot EncodingSnapshot() {
+  LiveStatusSnapshot s;
+  s.fileName = "urlaub.jpg";
+  s.phase = "Encodierung";
+  s.stepText = "Jpegli Q88 420 Progressive";
+  s.imageIndex = 2;
+  s.imageCount = 4;
+  s.candidatesDone = 1;
+  s.candidatesTotal = 2;
+  s.inputBytes = 3365929;          // 3.21 MB
+  s.lastCandidateBytes = 1069548;  // 1.02 MB
+  return s;
+}
+
+LiveStatusFigures SampleFigures() {
+  LiveStatusFigures f;
+  f.cpuPercent = 87;
+  f.memoryLoadPercent = 41;
+  f.memoryUsedBytes = 7000796447ull;    // 6.52 GB
+  f.memoryTotalBytes = 17029422940ull;  // 15.86 GB
+  f.ownBytes = 432330547;               // 412.30 MB
+  f.elapsedMs = 67000;
+  return f;
+}
+
+TEST(LiveStatusTextTest, ExampleTextLineByLine) {
+  const std::string text = BuildLiveStatusText(EncodingSnapshot(), "Hohe Qualit\u00e4t (empfohlen)",
+                                               "Optimal (empfohlen)", SampleFigures(), "\r\n");
+  EXPECT_EQ(text,
+            "Bild 2 / 4: urlaub.jpg\r\n"
+            "Phase: Encodierung   |   Kandidaten 1 / 2\r\n"
+            "Profil: Hohe Qualit\u00e4t (empfohlen)   |   Rechenmodus: Optimal (empfohlen)\r\n"
+            "Aktuell: Jpegli Q88 420 Progressive\r\n"
+            "Eingabe: 3.21 MB   |   letzter Kandidat: 1.02 MB\r\n"
+            "CPU gesamt: 87 %   |   RAM gesamt: 41 % (6.52 GB / 15.86 GB)   |   TALV: 412.30 MB\r\n"
+            "Laufzeit: 01:07");
+  EXPECT_EQ(LiveStatusProgress(EncodingSnapshot()), 375);
+}
+
+TEST(LiveStatusTextTest, OptionalPartsAreLeftOutAndTheFirstCpuSampleIsMeasuring) {
+  LiveStatusSnapshot s;
+  s.fileName = "a.jpg";
+  s.imageIndex = 1;
+  s.imageCount = 1;
+  LiveStatusFigures f;  // CPU not measured yet
+  const std::string text = BuildLiveStatusText(s, "Ausgewogen", "Schnell", f, "\n");
+  EXPECT_EQ(text,
+            "Bild 1 / 1: a.jpg\n"
+            "Phase: \u2013\n"
+            "Profil: Ausgewogen   |   Rechenmodus: Schnell\n"
+            "Eingabe: 0 B\n"
+            "CPU gesamt: wird gemessen\u2026   |   RAM gesamt: 0 % (0 B / 0 B)   |   TALV: 0 B\n"
+            "Laufzeit: 00:00");
+  f.cpuPercent = 0;
+  EXPECT_NE(BuildLiveStatusText(s, "x", "y", f, "\n").find("CPU gesamt: 0 %"), std::string::npos);
+}
+
+TEST(LiveStatusTextTest, RunTimeFormat) {
+  EXPECT_EQ(FormatRunTime(3725000), "62:05");
+  EXPECT_EQ(FormatRunTime(65000), "01:05");
+  EXPECT_EQ(FormatRunTime(59999), "00:59");
+  EXPECT_EQ(FormatRunTime(6000000), "100:00");
+}
+
+TEST(LiveStatusProgressTest, ThousandthsOfTheBatch) {
+  LiveStatusSnapshot s;
+  EXPECT_EQ(LiveStatusProgress(s), 0);  // no images
+  s.imageCount = 3;
+  s.imageIndex = 3;
+  s.candidatesDone = 2;
+  s.candidatesTotal = 2;
+  EXPECT_EQ(LiveStatusProgress(s), 1000);
+  s.candidatesDone = 5;  // a newer counter than the text: clamped
+  EXPECT_EQ(LiveStatusProgress(s), 1000);
+  s.imageIndex = 2;
+  s.candidatesTotal = 0;  // the image counts as not started
+  EXPECT_EQ(LiveStatusProgress(s), 333);
+  s.candidatesTotal = -1;
+  EXPECT_EQ(LiveStatusProgress(s), 333);
+  s.imageIndex = 0;
+  EXPECT_EQ(LiveStatusProgress(s), 0);
+}
+
+TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForced) {
+  LiveStatusSampling sampling;
+  sampling.lastRefreshTick = 1000;
+  EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1249, false));
+  EXPECT_EQ(sampling.lastRefreshTick, 1000u);
+  EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1249, true));
+  EXPECT_EQ(sampling.lastRefreshTick, 1249u);
+  EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1498, false));
+  EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1499, false));
+}
+
+TEST(LiveStatusSamplingTest, FirstCpuSampleOnlySetsTheBaseline) {
+  LiveStatusSampling sampling;
+  const SystemTimes first{100, 200, 100};
+  const SystemTimes second{150, 300, 200};  // 200 ticks, 50 of them idle
+  EXPECT_LT(SampleCpuPercent(sampling, &first), 0);
+  EXPECT_TRUE(sampling.cpuBaselineValid);
+  // A failed reading shows no figure and keeps the baseline.
+  EXPECT_LT(SampleCpuPercent(sampling, nullptr), 0);
+  EXPECT_EQ(sampling.previousTimes.kernel, 200u);
+  EXPECT_DOUBLE_EQ(SampleCpuPercent(sampling, &second), 75.0);
+  EXPECT_EQ(sampling.previousTimes.user, 200u);
+}
+
+TEST(LiveStatusSamplingTest, FiguresOfThisMachine) {
+  LiveStatusSampling sampling;
+  const std::uint64_t start = TickCountMs();
+  const LiveStatusFigures first = GatherLiveStatusFigures(sampling, start + 1500, start);
+  EXPECT_LT(first.cpuPercent, 0);
+  EXPECT_GT(first.memoryTotalBytes, 0u);
+  EXPECT_LE(first.memoryUsedBytes, first.memoryTotalBytes);
+  EXPECT_LE(first.memoryLoadPercent, 100u);
+  EXPECT_GT(first.ownBytes, 0u);
+  EXPECT_EQ(first.elapsedMs, 1500u);
+  // Burn a little CPU so the counters move.
+  volatile std::uint64_t sink = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+  while (std::chrono::steady_clock::now() < until) sink = sink + 1;
+  const LiveStatusFigures second = GatherLiveStatusFigures(sampling, start, 0);
+  EXPECT_GE(second.cpuPercent, 0);
+  EXPECT_LE(second.cpuPercent, 100);
+  EXPECT_EQ(second.elapsedMs, 0u);  // no batch start recorded
+}
+
+}  // namespace

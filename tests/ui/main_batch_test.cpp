@@ -1,0 +1,217 @@
+// The batch over real photos with the test encoder standing in for cjpegli
+// and MozJPEG cjpeg and the real jpegtran: result lines, the busy state of
+// the window while it runs (disabled start button, refused close, ignored
+// commands and quit requests, no second batch), the state afterwards, and
+// the protection of the batch's own sources.
+#include <QApplication>
+#include <QProgressBar>
+#include <QTimer>
+#include <functional>
+
+#include "core/result_line.h"
+#include "platform/files.h"
+#include "tests/ui/main_window_test_support.h"
+#include "ui/main/main_painting.h"
+#include "ui/main/main_texts.h"
+#include "ui/main/main_window_state.h"
+
+namespace {
+
+class MainBatchTest : public MainWindowTest {
+ protected:
+  std::unique_ptr<TestEngineStore> engines;
+  std::string sources;
+  std::string output;
+
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
+    engines = std::make_unique<TestEngineStore>(TestTools{true, true, true});
+    sources = Path("quelle");
+    output = Path("ausgabe");
+    ASSERT_TRUE(EnsureFolder(sources));
+    ASSERT_TRUE(EnsureFolder(output));
+  }
+  void TearDown() override {
+    engines.reset();
+    MainWindowTest::TearDown();
+  }
+
+  // Copies photos of the test set into the source folder, in this order.
+  std::vector<std::string> CopyPhotos(const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const std::string& name : names) {
+      const std::string path = CopyTestPhoto(name, JoinPath(sources, name));
+      if (path.empty()) return {};
+      paths.push_back(path);
+    }
+    return paths;
+  }
+
+  // Starts the batch with F5 and runs `during` once, at the first event
+  // pump of the running batch.
+  void RunBatchWith(std::function<void()> during) {
+    FocusWidget(window->ClientArea());
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&]() {
+      if (!MainState().batchRunning) return;
+      probe.stop();
+      during();
+    });
+    probe.start();
+    PressKey(Qt::Key_F5);
+  }
+};
+
+TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
+  const std::vector<std::string> photos =
+      CopyPhotos({"skimage_chelsea_q95.jpg", "mate_GreenMeadow.jpg", "mate_FreshFlower.jpg"});
+  if (photos.empty()) GTEST_SKIP() << "test photos missing";
+  std::vector<std::string> sourceBytes;
+  for (const std::string& path : photos) sourceBytes.push_back(ReadTextFile(path));
+  AddFiles(photos);
+  SetOutputEditText(output);
+
+  bool sawBusyWindow = false;
+  std::string statusDuringBatch;
+  std::string liveStatusDuringBatch;
+  QColor startButtonColour;
+  int resultsDuringFirstPump = -1;
+  std::string statusAfterClose;
+  RunBatchWith([&]() {
+    MainWindowState& state = MainState();
+    sawBusyWindow = state.batchRunning && !window->ControlById(1007)->isEnabled();
+    statusDuringBatch = window->StatusText().toStdString();
+    liveStatusDuringBatch = LiveStatusText();
+    startButtonColour = window->ControlById(1007)->grab().toImage().pixelColor(3, 3);
+    resultsDuringFirstPump = static_cast<int>(state.results.size());
+    // Refused or ignored while the batch runs.
+    window->close();
+    statusAfterClose = window->StatusText().toStdString();
+    window->DispatchCommand(2101);
+    window->DispatchCommand(1007);
+    window->RunBatch();
+    window->DispatchCommand(2002);
+    window->DispatchCommand(2305);
+    PressKey(Qt::Key_F6);
+  });
+
+  EXPECT_TRUE(sawBusyWindow);
+  EXPECT_EQ(startButtonColour, ToQColor(kStartDisabledColor));
+  EXPECT_EQ(statusDuringBatch,
+            "Optimiere 1 von 3: mate_FreshFlower.jpg   |   Optimal (empfohlen)   |   "
+            "WIC + Jpegli + MozJPEG + jpegtran");
+  EXPECT_EQ(liveStatusDuringBatch.rfind("Bild 1 / 3: mate_FreshFlower.jpg\nPhase: Vorbereitung\n", 0), 0u)
+      << liveStatusDuringBatch;
+  EXPECT_NE(liveStatusDuringBatch.find("CPU gesamt: wird gemessen\u2026"), std::string::npos);
+  EXPECT_EQ(resultsDuringFirstPump, 0);
+  EXPECT_EQ(recorder->beeps, 1);
+  EXPECT_EQ(statusAfterClose,
+            "Bitte warten \u2013 die laufende Optimierung wird zuerst beendet.");
+  EXPECT_TRUE(window->isVisible());
+
+  // One batch, one result per image in list order, and the lines show them.
+  MainWindowState& state = MainState();
+  ASSERT_EQ(state.results.size(), 3u);
+  std::vector<std::string> expectedLines;
+  for (std::size_t i = 0; i < state.results.size(); ++i) {
+    const ImageResult& result = state.results[i];
+    EXPECT_EQ(result.sourcePath, state.imageList[i]);
+    EXPECT_EQ(result.profileLabel, "Hohe Qualit\u00e4t (empfohlen)");
+    EXPECT_FALSE(result.message.empty());
+    EXPECT_NE(result.message, "Fehler beim Verarbeiten");
+    EXPECT_EQ(result.candidatesPlanned, 2);  // Jpegli and jpegtran
+    EXPECT_EQ(result.optimized, IsRegularFile(result.outputPath)) << result.message;
+    if (result.optimized) {
+      EXPECT_EQ(ParentFolder(result.outputPath), output);
+    }
+    expectedLines.push_back(FormatResultLine(result));
+  }
+  EXPECT_EQ(ListLines(1002), expectedLines);
+  EXPECT_EQ(state.selectedResultRow, 0);
+  EXPECT_EQ(currentProfile.load(), 2);  // the profile command was ignored
+  EXPECT_EQ(state.imageList.size(), 3u);  // and so was "Liste leeren"
+  for (std::size_t i = 0; i < photos.size(); ++i) EXPECT_EQ(ReadTextFile(photos[i]), sourceBytes[i]);
+
+  // Idle again.
+  EXPECT_FALSE(state.batchRunning);
+  EXPECT_TRUE(window->ControlById(1007)->isEnabled());
+  EXPECT_EQ(window->ControlById(1007)->grab().toImage().pixelColor(3, 3),
+            ToQColor(kStartNormalColor));
+  EXPECT_TRUE(LiveStatusText().empty());
+  EXPECT_EQ(window->ProgressBar()->value(), 0);
+  EXPECT_EQ(window->StatusText().toStdString(), "Stapelbearbeitung abgeschlossen");
+  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
+  const std::vector<std::string> photos = CopyPhotos({"skimage_chelsea_q95.jpg"});
+  if (photos.empty()) GTEST_SKIP() << "test photos missing";
+  AddFiles(photos);
+  SetOutputEditText(output);
+  // The compare window opens at the end; the event loop must still be
+  // running some time after that.
+  bool loopRanAfterBatch = false;
+  SetCompareWindowOpener([&](int) {
+    QTimer::singleShot(100, [&]() {
+      loopRanAfterBatch = true;
+      QCoreApplication::exit(0);  // ends the loop without asking the windows
+    });
+  });
+  // Another window of the program, as the compare window would be.
+  QWidget otherWindow;
+  otherWindow.show();
+  QTimer::singleShot(0, window.get(), [&]() {
+    QTimer::singleShot(0, []() { QCoreApplication::quit(); });  // arrives during the batch
+    window->DispatchCommand(2101);
+  });
+  QApplication::exec();
+  EXPECT_TRUE(loopRanAfterBatch);
+  EXPECT_EQ(MainState().results.size(), 1u);
+  // Dropped before it reached any window: none was asked to close.
+  EXPECT_EQ(recorder->beeps, 0);
+  EXPECT_TRUE(otherWindow.isVisible());
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainBatchTest, SourcesOfTheBatchAreNeverOverwritten) {
+  // "x_hoch.jpg" is both a source and the output name of "x.jpg".
+  const std::vector<std::string> photos = CopyPhotos({"skimage_chelsea_q95.jpg"});
+  if (photos.empty()) GTEST_SKIP() << "test photos missing";
+  const std::string x = JoinPath(sources, "x.jpg");
+  const std::string xHoch = JoinPath(sources, "x_hoch.jpg");
+  ASSERT_TRUE(RenamePath(photos[0], x));
+  ASSERT_TRUE(CopyFileBytes(x, xHoch));
+  const std::string before = ReadTextFile(xHoch);
+  AddFiles({x, xHoch});
+  ASSERT_EQ(MainState().outputFolder, sources);  // the output folder is the sources' folder
+
+  RunBatchWith([]() {});
+  ASSERT_EQ(MainState().results.size(), 2u);
+  EXPECT_EQ(ReadTextFile(xHoch), before);
+  EXPECT_EQ(MainState().results[0].sourcePath, x);
+  EXPECT_FALSE(MainState().results[0].optimized);
+  EXPECT_EQ(MainState().results[0].message, kVerdictProtectedSource);
+}
+
+TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingError) {
+  const std::string broken = JoinPath(sources, "kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, std::string(700, 'x')));
+  AddFiles({broken});
+  SetOutputEditText(output);
+  RunBatchWith([]() {});
+  ASSERT_EQ(MainState().results.size(), 1u);
+  const ImageResult& result = MainState().results[0];
+  EXPECT_EQ(result.message, "Fehler beim Verarbeiten");
+  EXPECT_EQ(result.originalBytes, 700u);
+  EXPECT_EQ(result.resultBytes, 700u);
+  EXPECT_EQ(ListLines(1002),
+            (std::vector<std::string>{"kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   "
+                                      "Original behalten   |   Fehler beim Verarbeiten   |   "
+                                      "Kandidaten 0/0"}));
+  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));
+}
+
+}  // namespace

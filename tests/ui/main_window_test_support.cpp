@@ -1,0 +1,134 @@
+// Shared pieces of the main window's widget tests; see main_window_test_support.h.
+#include "tests/ui/main_window_test_support.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "platform/files.h"
+#include "ui/main/fonts.h"
+
+namespace {
+
+// One QApplication for the whole test program, with the shared fonts.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    application_ = std::make_unique<QApplication>(argc_, argv_);
+    application_->setQuitOnLastWindowClosed(false);
+    CreateSharedFonts();
+  }
+  void TearDown() override {
+    ReleaseSharedFonts();
+    application_.reset();
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[24] = "main_window_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> application_;
+};
+
+[[maybe_unused]] ::testing::Environment* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+
+DialogRecorder::DialogRecorder() {
+  MainWindowDialogs dialogs;
+  dialogs.showMessage = [this](const std::string& title, const std::string& text, MessageIcon icon) {
+    messages.push_back({title, text, icon});
+  };
+  dialogs.chooseImageFiles = [this](std::vector<std::string>& paths) {
+    ++fileChooserCalls;
+    if (fileAnswers.empty()) return false;
+    paths = fileAnswers.front();
+    fileAnswers.pop_front();
+    return !paths.empty();
+  };
+  dialogs.chooseFolder = [this](std::string& folder) {
+    ++folderChooserCalls;
+    if (folderAnswers.empty()) return false;
+    folder = folderAnswers.front();
+    folderAnswers.pop_front();
+    return !folder.empty();
+  };
+  dialogs.openFolder = [this](const std::string& folder) { openedFolders.push_back(folder); };
+  dialogs.beep = [this]() { ++beeps; };
+  SetMainWindowDialogs(dialogs);
+  SetCompareWindowOpener([this](int index) { compareOpens.push_back(index); });
+  SetGuideWindowOpener([this]() { ++guideOpens; });
+  SetProfileDevelopmentOpener([this](bool resume) { profileDevelopmentOpens.push_back(resume); });
+  SetBenchmarkRunsOpener([this]() { ++benchmarkRunsOpens; });
+  SetBenchmarkRunActiveQuery([this]() { return benchmarkRunActive; });
+}
+
+DialogRecorder::~DialogRecorder() {
+  SetMainWindowDialogs({});
+  SetCompareWindowOpener({});
+  SetGuideWindowOpener({});
+  SetProfileDevelopmentOpener({});
+  SetBenchmarkRunsOpener({});
+  SetBenchmarkRunActiveQuery({});
+}
+
+void MainWindowTest::SetUp() {
+  CoreTest::SetUp();
+  recorder = std::make_unique<DialogRecorder>();
+  window = std::make_unique<MainWindow>();
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void MainWindowTest::TearDown() {
+  window.reset();
+  recorder.reset();
+  CoreTest::TearDown();
+}
+
+void MainWindowTest::AddFiles(const std::vector<std::string>& paths) {
+  recorder->fileAnswers.push_back(paths);
+  window->DispatchCommand(2001);
+}
+
+std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(controlId));
+  std::vector<std::string> lines;
+  for (int row = 0; list && row < list->count(); ++row) {
+    lines.push_back(list->item(row)->text().toStdString());
+  }
+  return lines;
+}
+
+std::string MainWindowTest::OutputEditText() const {
+  return qobject_cast<QLineEdit*>(window->ControlById(1005))->text().toStdString();
+}
+
+void MainWindowTest::SetOutputEditText(const std::string& text) {
+  qobject_cast<QLineEdit*>(window->ControlById(1005))->setText(QString::fromStdString(text));
+}
+
+std::string MainWindowTest::LiveStatusText() const {
+  return qobject_cast<QPlainTextEdit*>(window->ControlById(1009))->toPlainText().toStdString();
+}
+
+void MainWindowTest::FocusWidget(QWidget* widget) {
+  widget->setFocus(Qt::OtherFocusReason);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(QApplication::focusWidget(), widget);
+}
+
+void MainWindowTest::PressKey(int key, Qt::KeyboardModifiers modifiers) {
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+  QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+}
+
+std::string MainWindowTest::CopyTestPhoto(const std::string& name, const std::string& targetPath) {
+  const std::string source = JoinPath(ORVEL_TEST_IMAGES, name);
+  if (!IsRegularFile(source) || !CopyFileBytes(source, targetPath)) return "";
+  return targetPath;
+}

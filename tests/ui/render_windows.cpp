@@ -1,0 +1,196 @@
+// Renders the main window to PNG files, so the window can be looked at
+// without a display (scripts/render-windows.sh):
+//
+//   orvel_render_windows OUTPUT_FOLDER IMAGE_FOLDER [--screen]
+//       starts the program as usual, adds every .jpg/.jpeg of IMAGE_FOLDER
+//       through the image chooser's seam, chooses a fresh temporary output
+//       folder, starts the batch with F5 and writes
+//         main-empty.png  the window at start, before any image is added,
+//         main-idle.png   the window with the images added,
+//         main-batch.png  the window while the batch runs (from the second image on),
+//         main-after.png  the window after the batch,
+//         results-scrolled.png  its results list scrolled to the line ends,
+//         menu-1.png ... menu-5.png  the five menus, opened.
+//       --screen also writes screen-*.png, grabs of the whole screen, for
+//       runs on a real X server. The output folder of the batch is removed
+//       at the end; the images are only read.
+//
+//   orvel_render_windows --icon OUTPUT.png [SIZE]
+//       writes the program's icon at SIZE pixels (default 256).
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "core/live_status.h"
+#include "platform/files.h"
+#include "ui/main/app_icon.h"
+#include "ui/main/main_window.h"
+#include "ui/main/main_window_hooks.h"
+#include "ui/main/main_window_state.h"
+
+namespace {
+
+std::vector<std::string> JpegFilesIn(const std::string& folder) {
+  std::vector<std::string> paths;
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) return paths;
+  while (const dirent* entry = ::readdir(listing)) {
+    std::string extension = ExtensionPart(entry->d_name);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".jpg" || extension == ".jpeg") paths.push_back(JoinPath(folder, entry->d_name));
+  }
+  ::closedir(listing);
+  return paths;
+}
+
+struct Renderer {
+  std::string outputFolder;
+  bool screen = false;
+  MainWindow* window = nullptr;
+
+  bool Save(const std::string& name) const {
+    QCoreApplication::processEvents();
+    const std::string path = JoinPath(outputFolder, "main-" + name + ".png");
+    const bool saved = window->grab().save(QString::fromStdString(path));
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", path.c_str());
+    if (screen && QGuiApplication::primaryScreen()) {
+      const std::string screenPath = JoinPath(outputFolder, "screen-" + name + ".png");
+      QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(screenPath));
+      std::printf("wrote %s\n", screenPath.c_str());
+    }
+    return saved;
+  }
+
+  void PrintState(const char* when) const {
+    const auto* live = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
+    std::printf("--- %s\nstatus bar: %s\nlive status:\n%s\n", when,
+                window->StatusText().toStdString().c_str(),
+                live ? live->toPlainText().toStdString().c_str() : "");
+  }
+};
+
+// The five menus, opened one after another (menu-1.png ... menu-5.png).
+bool SaveMenus(MainWindow& window, const std::string& folder) {
+  bool ok = true;
+  int number = 0;
+  for (QAction* entry : window.menuBar()->actions()) {
+    QMenu* menu = entry->menu();
+    if (!menu) continue;
+    menu->popup(window.mapToGlobal(QPoint(0, 0)));
+    QCoreApplication::processEvents();
+    const std::string path = JoinPath(folder, "menu-" + std::to_string(++number) + ".png");
+    ok = menu->grab().save(QString::fromStdString(path)) && ok;
+    menu->hide();
+    std::printf("wrote %s\n", path.c_str());
+  }
+  return ok;
+}
+
+int WriteIcon(const char* path, int size) {
+  int argc = 1;
+  char name[] = "orvel_render_windows";
+  char* argv[] = {name, nullptr};
+  QApplication application(argc, argv);
+  return DrawApplicationIcon(size).save(QString::fromUtf8(path)) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--icon") {
+    return WriteIcon(argv[2], argc >= 4 ? std::atoi(argv[3]) : 256);
+  }
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER IMAGE_FOLDER [--screen]\n"
+                         "       %s --icon OUTPUT.png [SIZE]\n", argv[0], argv[0]);
+    return 2;
+  }
+  Renderer renderer;
+  renderer.outputFolder = argv[1];
+  renderer.screen = argc >= 4 && std::string(argv[3]) == "--screen";
+  const std::vector<std::string> images = JpegFilesIn(argv[2]);
+  if (!EnsureFolder(renderer.outputFolder) || images.empty()) {
+    std::fprintf(stderr, "no output folder or no JPEG files in %s\n", argv[2]);
+    return 1;
+  }
+  std::string batchOutput = JoinPath(TempFolder(), "orvel-render-XXXXXX");
+  if (!::mkdtemp(batchOutput.data())) return 1;
+
+  ApplicationShell shell;
+  int qtArgc = 1;
+  StartApplication(shell, qtArgc, argv);
+  MainWindow& window = *shell.mainWindow;
+  renderer.window = &window;
+
+  MainWindowDialogs dialogs;
+  dialogs.chooseImageFiles = [&](std::vector<std::string>& paths) { paths = images; return true; };
+  dialogs.chooseFolder = [&](std::string& folder) { folder = batchOutput; return true; };
+  dialogs.showMessage = [](const std::string& title, const std::string& text, MessageIcon) {
+    std::printf("message box \"%s\": %s\n", title.c_str(), text.c_str());
+  };
+  SetMainWindowDialogs(dialogs);
+
+  window.activateWindow();
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+  bool ok = renderer.Save("empty");
+  window.DispatchCommand(2001);
+  window.DispatchCommand(2003);
+  ok = renderer.Save("idle") && ok;
+  ok = SaveMenus(window, renderer.outputFolder) && ok;
+
+  // During the batch: once the second image is being encoded.
+  bool batchSaved = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&]() {
+    const LiveStatus& live = CurrentLiveStatus();
+    const bool secondImageEncoding = MainState().results.size() >= 1 && live.imageIndex.load() >= 2 &&
+                                     live.candidatesTotal.load() > 0;
+    if (batchSaved || !MainState().batchRunning || !secondImageEncoding) return;
+    batchSaved = true;
+    renderer.PrintState("during the batch");
+    ok = renderer.Save("batch") && ok;
+  });
+  poll.start(100);
+
+  // F5 through Qt's key routing, while the window itself has the focus.
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window;
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_F5, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+  poll.stop();
+  if (!batchSaved) std::printf("the batch ended before a second image; no main-batch.png\n");
+
+  renderer.PrintState("after the batch");
+  for (const ImageResult& result : MainState().results) std::printf("%s\n", result.message.c_str());
+  ok = renderer.Save("after") && ok;
+  // The ends of the result lines, scrolled into view.
+  if (auto* results = qobject_cast<QListWidget*>(window.ControlById(1002))) {
+    results->horizontalScrollBar()->setValue(results->horizontalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    const std::string path = JoinPath(renderer.outputFolder, "results-scrolled.png");
+    ok = results->grab().save(QString::fromStdString(path)) && ok;
+    std::printf("wrote %s\n", path.c_str());
+  }
+
+  SetMainWindowDialogs({});
+  window.close();
+  ShutDownApplication(shell);
+  RemoveFolderTree(batchOutput);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,163 @@
+// The batch run and the live-status display of the main window (see
+// main_window.h).
+//
+// The batch runs on the UI thread: it optimises the images one after another
+// in list order with the profile selected at its start, and pumps events
+// after every status change and between images, while the pipeline pumps
+// through the core's hooks during encoding. Re-entry is refused twice: the
+// batch returns at once when one is running, and DispatchCommand ignores
+// every command meanwhile. A quit request that arrives while it pumps is
+// dropped, and closing the window is refused (closeEvent). Every source of
+// the batch is protected: the pipeline never overwrites or deletes one of
+// them, even when another image's output name would hit it.
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+
+#include "app/engine_store.h"
+#include "core/live_status.h"
+#include "core/pipeline.h"
+#include "core/profiles.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "ui/main/main_painting.h"
+#include "ui/main/main_texts.h"
+#include "ui/main/main_window.h"
+#include "ui/main/main_window_state.h"
+
+namespace {
+
+// Drops quit requests sent to the application while it is installed.
+class QuitRequestFilter : public QObject {
+ public:
+  QuitRequestFilter() { QCoreApplication::instance()->installEventFilter(this); }
+  ~QuitRequestFilter() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return watched == QCoreApplication::instance() && event->type() == QEvent::Quit;
+  }
+};
+
+// The wait cursor for as long as it lives.
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Handles every pending event without waiting.
+void PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+}  // namespace
+
+bool MainWindow::ValidateBatchStart() {
+  if (IsBenchmarkRunActive()) {
+    ShowMessage(kProductName, kMessageBenchmarkBlocksBatch, MessageIcon::Information);
+    return false;
+  }
+  MainWindowState& state = MainState();
+  // A path typed into the edit counts from here on.
+  state.outputFolder = QFile::encodeName(outputFolderEdit_->text()).toStdString();
+  if (state.imageList.empty()) {
+    ShowMessage(kTitleBatch, kMessageNoImages, MessageIcon::Information);
+    return false;
+  }
+  // The batch never creates the folder.
+  if (state.outputFolder.empty() || !IsDirectory(state.outputFolder)) {
+    ShowMessage(kTitleBatch, kMessageInvalidOutputFolder, MessageIcon::Information);
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::StartImageStatus(std::size_t index, std::size_t count, const std::string& path) {
+  const std::string name = FileNamePart(path);
+  LiveStatus& live = CurrentLiveStatus();
+  {
+    std::lock_guard<std::mutex> lock(live.mutex);
+    live.fileName = name;
+    live.phase = "Vorbereitung";
+    live.stepText.clear();
+  }
+  live.imageIndex.store(index);
+  live.imageCount.store(count);
+  live.candidatesDone.store(0);
+  live.candidatesTotal.store(0);
+  live.inputBytes.store(FileSize(path));
+  live.lastCandidateBytes.store(0);
+  RefreshLiveStatus(true);
+
+  const EngineStore& engines = Engines();
+  SetStatusText(BatchImageStatus(
+      index, count, name, ComputeModeName(currentMode.load()),
+      EngineSummaryText(engines.jpegliAvailable, engines.mozjpegAvailable, engines.jpegtranAvailable)));
+  statusBar_->repaint();
+  PumpMessages();
+}
+
+void MainWindow::RunBatch() {
+  MainWindowState& state = MainState();
+  if (state.batchRunning) return;
+  if (!ValidateBatchStart()) return;
+  RefreshEngineAvailability();
+  UpdateSelectionMarks();
+
+  state.batchRunning = true;
+  startButton_->setEnabled(false);
+  startButton_->update();
+  state.results.clear();
+  state.batchStartTick = TickCountMs();
+  state.liveStatusSampling.cpuBaselineValid = false;
+  state.liveStatusSampling.lastRefreshTick = 0;
+  const QualityProfile& profile = ProfileAt(currentProfile.load());
+  // Copies: the batch works on the list and folder as they were at its start.
+  const std::vector<std::string> sources = state.imageList;
+  const std::string outputFolder = state.outputFolder;
+  {
+    const WaitCursor waitCursor;
+    const QuitRequestFilter quitFilter;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      StartImageStatus(i + 1, sources.size(), sources[i]);
+      ImageResult result;
+      if (!OptimizeImage(sources[i], outputFolder, profile, result, sources)) {
+        result = ProcessingErrorResult(result, sources[i], profile.label);
+      }
+      state.results.push_back(std::move(result));
+      RefreshResultList();
+      PumpMessages();
+    }
+  }
+  state.batchRunning = false;
+  startButton_->setEnabled(true);
+  startButton_->update();
+  RefreshLiveStatus(true);
+  RefreshResultList();
+  SetStatusText(kStatusBatchFinished);
+  if (!state.results.empty()) InvokeCompareWindowOpener(0);
+}
+
+void MainWindow::RefreshLiveStatusDisplay(bool force) {
+  if (!liveStatusText_) return;
+  MainWindowState& state = MainState();
+  const std::uint64_t now = TickCountMs();
+  if (!ClaimLiveStatusRefresh(state.liveStatusSampling, now, force)) return;
+  progressBar_->setRange(0, 1000);
+  if (!state.batchRunning) {
+    liveStatusText_->setPlainText(QString());
+    progressBar_->setValue(0);
+    return;
+  }
+  const LiveStatusSnapshot snapshot = TakeLiveStatusSnapshot();
+  const LiveStatusFigures figures =
+      GatherLiveStatusFigures(state.liveStatusSampling, now, state.batchStartTick);
+  // The widget breaks lines at "\n" alone.
+  const std::string text = BuildLiveStatusText(snapshot, ProfileAt(currentProfile.load()).label,
+                                               ComputeModeName(currentMode.load()), figures, "\n");
+  liveStatusText_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  progressBar_->setValue(LiveStatusProgress(snapshot));
+}

@@ -1,0 +1,130 @@
+// The image list, the output folder, the preview selection and the results
+// list of the main window (see main_window.h). The rules themselves (sorting,
+// line texts, extents) are Qt-free in main_window_state.h; this file applies
+// them to the list widgets and runs the two choosers.
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStatusBar>
+#include <algorithm>
+
+#include "imaging/decode.h"
+#include "ui/main/main_commands.h"
+#include "ui/main/main_painting.h"
+#include "ui/main/main_texts.h"
+#include "ui/main/main_window.h"
+#include "ui/main/main_window_state.h"
+
+namespace {
+
+// Camera files are often named in capitals; the filter offers every spelling.
+const char* const kImagePatterns = "*.jpg *.jpeg *.jpe *.JPG *.JPEG *.JPE *.Jpg *.Jpeg *.Jpe";
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Rebuilds a list widget with the given lines. Every line is as wide as the
+// list's horizontal extent, so the horizontal scroll bar covers exactly that
+// extent: the given one, or more when the font draws a line wider (the
+// extents were reckoned for Segoe UI; a wider fallback face would leave the
+// end of long lines out of reach). Selects line 0 when there is one. No
+// selection signal is sent.
+void FillListWidget(QListWidget* list, const std::vector<std::string>& lines, int extent) {
+  const QSignalBlocker blocker(list);
+  list->clear();
+  const QFontMetrics metrics = list->fontMetrics();
+  QStringList texts;
+  for (const std::string& line : lines) {
+    texts << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    extent = std::max(extent, metrics.horizontalAdvance(texts.back()) + 12);
+  }
+  const int rowHeight = metrics.height() + 4;
+  for (const QString& text : texts) {
+    auto* item = new QListWidgetItem(text);
+    item->setSizeHint(QSize(extent, rowHeight));
+    list->addItem(item);
+  }
+  if (!lines.empty()) list->setCurrentRow(0);
+}
+
+}  // namespace
+
+bool MainWindow::ChooseImageFiles(std::vector<std::string>& paths) {
+  if (const auto& choose = ActiveMainWindowDialogs().chooseImageFiles) return choose(paths);
+  QFileDialog dialog(this);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters({QString::fromUtf8(kImageFilterName) + " (" + kImagePatterns + ")",
+                         QString::fromUtf8(kAllFilesFilterName) + " (*)"});
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  for (const QString& file : dialog.selectedFiles()) paths.push_back(NativePath(file));
+  return !paths.empty();
+}
+
+bool MainWindow::ChooseOutputFolder(std::string& folder) {
+  if (const auto& choose = ActiveMainWindowDialogs().chooseFolder) return choose(folder);
+  const QString chosen = QFileDialog::getExistingDirectory(
+      this, QString::fromUtf8(kFolderChooserTitle), QString(), QFileDialog::ShowDirsOnly);
+  if (chosen.isEmpty()) return false;
+  folder = NativePath(chosen);
+  return true;
+}
+
+void MainWindow::AddImages() {
+  std::vector<std::string> chosen;
+  if (!ChooseImageFiles(chosen)) return;
+  MainWindowState& state = MainState();
+  if (AddImagePaths(state, chosen)) {
+    outputFolderEdit_->setText(QFile::decodeName(QByteArray::fromStdString(state.outputFolder)));
+  }
+  RefreshImageList();
+  SetStatusText(ImagesSelectedStatus(state.imageList.size()));
+}
+
+void MainWindow::ClearImageList() {
+  MainWindowState& state = MainState();
+  state.imageList.clear();
+  state.results.clear();
+  RefreshImageList();
+  RefreshResultList();
+  SetStatusText(kStatusListCleared);
+}
+
+void MainWindow::RefreshImageList() {
+  MainWindowState& state = MainState();
+  std::vector<std::string> lines;
+  lines.reserve(state.imageList.size());
+  for (const std::string& path : state.imageList) lines.push_back(ImageListLine(path));
+  FillListWidget(imageList_, lines, kImageListExtent);
+  state.selectedImageRow = lines.empty() ? -1 : 0;
+  if (lines.empty()) SetPreviewEmpty();
+  else ShowSelectedPreview();
+}
+
+void MainWindow::SetPreviewEmpty() {
+  MainWindowState& state = MainState();
+  ClearImage(state.previewImage);
+  state.previewPath.clear();
+  ++state.previewGeneration;
+  previewPane_->update();
+}
+
+void MainWindow::ShowSelectedPreview() {
+  MainWindowState& state = MainState();
+  if (!imageList_ || state.imageList.empty()) return;
+  const std::size_t index = PreviewIndexFor(state.selectedImageRow, state.imageList.size());
+  state.previewPath = state.imageList[index];
+  if (!DecodeImageFile(state.previewPath, state.previewImage)) {
+    ClearImage(state.previewImage);
+    state.previewPath.clear();
+  }
+  ++state.previewGeneration;
+  previewPane_->update();
+}
+
+void MainWindow::RefreshResultList() {
+  MainWindowState& state = MainState();
+  const std::vector<std::string> lines = ResultListLines(state.results);
+  FillListWidget(resultsList_, lines, ResultListExtent(lines));
+  state.selectedResultRow = lines.empty() ? -1 : 0;
+}

@@ -1,0 +1,42 @@
+// Status and message texts of the main window; see main_texts.h.
+#include "ui/main/main_texts.h"
+
+#include "platform/text.h"
+
+#ifndef ORVEL_VERSION
+#error "ORVEL_VERSION must name the program version"
+#endif
+
+std::string ImagesSelectedStatus(std::size_t count) {
+  return FormatInteger(static_cast<std::int64_t>(count)) + " Bild(er) ausgew\u00e4hlt";
+}
+
+std::string EngineSummaryText(bool jpegli, bool mozjpeg, bool jpegtran) {
+  std::string summary = "WIC";
+  if (jpegli) summary += " + Jpegli";
+  if (mozjpeg) summary += " + MozJPEG";
+  if (jpegtran) summary += " + jpegtran";
+  return summary;
+}
+
+std::string BatchImageStatus(std::size_t index, std::size_t count, const std::string& name,
+                             const std::string& modeName, const std::string& engineSummary) {
+  return "Optimiere " + FormatInteger(static_cast<std::int64_t>(index)) + " von " +
+         FormatInteger(static_cast<std::int64_t>(count)) + ": " + name + "   |   " + modeName +
+         "   |   " + engineSummary;
+}
+
+std::string AboutText() {
+  return std::string(kProductName) + "\nVersion " + ORVEL_VERSION + "\nProfilkalibrierung: " +
+         kProfileCalibration;
+}
+
+std::string ToDisplayLineEnds(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    result += text[i];
+  }
+  return result;
+}

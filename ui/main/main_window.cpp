@@ -1,0 +1,366 @@
+// The main window: construction, menus, layout, command dispatch, keys and
+// close handling; see main_window.h. The image lists are in
+// main_image_list.cpp, the batch and the live status in main_batch.cpp, the
+// drawing in main_painting.cpp.
+#include "ui/main/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QUrl>
+
+#include "app/engine_store.h"
+#include "core/live_status.h"
+#include "core/profiles.h"
+#include "platform/files.h"
+#include "ui/main/app_icon.h"
+#include "ui/main/fonts.h"
+#include "ui/main/main_commands.h"
+#include "ui/main/main_layout.h"
+#include "ui/main/main_painting.h"
+#include "ui/main/main_texts.h"
+#include "ui/main/main_window_state.h"
+#include "ui/main/window_names.h"
+
+// The client area: paints the decoration and lays out the controls whenever
+// its size changes. Takes the keyboard focus when its background is clicked,
+// so F5 and F6 reach the window again.
+class MainClientArea : public QWidget {
+ public:
+  explicit MainClientArea(MainWindow* window) : QWidget(window), window_(window) {
+    setFocusPolicy(Qt::ClickFocus);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    PaintMainWindow(painter, width(), height());
+  }
+  void resizeEvent(QResizeEvent*) override {
+    window_->LayoutControls();
+    update();
+  }
+
+ private:
+  MainWindow* window_;
+};
+
+namespace {
+
+QString Text(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// A menu text with its "&" shown as such rather than read as a mnemonic.
+QString MenuText(const std::string& text) { return Text(text).replace(u'&', QStringLiteral("&&")); }
+
+void PlaceWidget(QWidget* widget, const PixelRect& rect) {
+  widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QString::fromUtf8(kMainWindowName));
+  setWindowTitle(QString::fromUtf8(kMainWindowTitle));
+  setWindowIcon(ApplicationIcon());
+  // Qt sizes the window without its frame; the window manager adds that.
+  resize(kMainWindowWidth, kMainWindowHeight);
+  setMinimumSize(kMainWindowMinimumWidth, kMainWindowMinimumHeight);
+
+  ResetMainState();
+  RefreshEngineAvailability();
+  BuildMenuBar();
+  CreateControls();
+  SetFrontEndHooks(FrontEndHooks{[this](bool force) { RefreshLiveStatusDisplay(force); },
+                                 []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }});
+  UpdateSelectionMarks();
+  LayoutControls();
+  clientArea_->setFocus();
+}
+
+MainWindow::~MainWindow() { SetFrontEndHooks(FrontEndHooks{}); }
+
+void MainWindow::BuildMenuBar() {
+  QMenuBar* bar = menuBar();
+  for (const MenuEntry& entry : BuildMenuBarTable()) {
+    QMenu* menu = bar->addMenu(MenuText(entry.title));
+    for (const MenuItemEntry& item : entry.items) {
+      if (item.id == 0) {
+        menu->addSeparator();
+        continue;
+      }
+      // The part after "\t" is drawn in the shortcut column; no key is bound.
+      QAction* action = menu->addAction(MenuText(item.text));
+      action->setData(item.id);
+      action->setCheckable(item.checkable);
+      const int id = item.id;
+      connect(action, &QAction::triggered, this, [this, id]() {
+        DispatchCommand(id);
+        // Qt toggles a checkable item by itself; the marks follow the
+        // selection, also when the command was ignored.
+        ApplyCheckMarks();
+      });
+      actions_[id] = action;
+    }
+  }
+}
+
+void MainWindow::CreateControls() {
+  clientArea_ = new MainClientArea(this);
+  setCentralWidget(clientArea_);
+  const SharedFonts& fonts = Fonts();
+
+  imageList_ = new QListWidget(clientArea_);
+  imageList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  imageList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  imageList_->setUniformItemSizes(true);
+  previewPane_ = new PreviewPane(clientArea_);
+  liveStatusText_ = new QPlainTextEdit(clientArea_);
+  liveStatusText_->setReadOnly(true);
+  liveStatusText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  progressBar_ = new QProgressBar(clientArea_);
+  progressBar_->setTextVisible(false);
+  progressBar_->setRange(0, 1000);
+  progressBar_->setValue(0);
+  outputFolderEdit_ = new QLineEdit(clientArea_);
+  chooseButton_ = new ActionButton(kIdChooseButton, clientArea_);
+  startButton_ = new ActionButton(kIdStartButton, clientArea_);
+  resultsList_ = new QListWidget(clientArea_);
+  resultsList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  resultsList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  resultsList_->setUniformItemSizes(true);
+  statusBar_ = new QStatusBar(clientArea_);
+  statusBar_->setSizeGripEnabled(false);
+  // A status bar of the system's colour, not the window's tint.
+  statusBar_->setAutoFillBackground(true);
+  statusBar_->showMessage(QString::fromUtf8(kStatusReady));
+
+  imageList_->setFont(fonts.bodyFont);
+  resultsList_->setFont(fonts.bodyFont);
+  liveStatusText_->setFont(fonts.smallFont);
+  outputFolderEdit_->setFont(fonts.bodyFont);
+  chooseButton_->setFont(fonts.emphasisFont);
+  startButton_->setFont(fonts.emphasisFont);
+  statusBar_->setFont(fonts.smallFont);
+
+  controls_ = {{kIdImageList, imageList_},         {kIdResultsList, resultsList_},
+               {kIdOutputFolderEdit, outputFolderEdit_}, {kIdStatusBar, statusBar_},
+               {kIdStartButton, startButton_},     {kIdChooseButton, chooseButton_},
+               {kIdLiveStatusText, liveStatusText_}};
+  for (const auto& [id, widget] : controls_) widget->setProperty("controlId", id);
+
+  connect(imageList_, &QListWidget::itemSelectionChanged, this, [this]() {
+    const QList<QListWidgetItem*> selected = imageList_->selectedItems();
+    MainState().selectedImageRow = selected.isEmpty() ? -1 : imageList_->row(selected.front());
+    DispatchCommand(kIdImageList, kNotifySelectionChanged);
+  });
+  // The results list issues no command; its selection is only recorded.
+  connect(resultsList_, &QListWidget::itemSelectionChanged, this, [this]() {
+    const QList<QListWidgetItem*> selected = resultsList_->selectedItems();
+    MainState().selectedResultRow = selected.isEmpty() ? -1 : resultsList_->row(selected.front());
+  });
+  connect(startButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdStartButton); });
+  connect(chooseButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdChooseButton); });
+}
+
+void MainWindow::LayoutControls() {
+  if (!clientArea_) return;
+  const MainWindowLayout layout = LayoutMainWindow(clientArea_->width(), clientArea_->height());
+  PlaceWidget(imageList_, layout.imageList);
+  PlaceWidget(previewPane_, layout.previewPane);
+  PlaceWidget(outputFolderEdit_, layout.outputFolderEdit);
+  PlaceWidget(chooseButton_, layout.chooseButton);
+  PlaceWidget(startButton_, layout.startButton);
+  PlaceWidget(liveStatusText_, layout.liveStatusText);
+  PlaceWidget(progressBar_, layout.progressBar);
+  PlaceWidget(resultsList_, layout.resultsList);
+  PlaceWidget(statusBar_, layout.statusBar);
+}
+
+QWidget* MainWindow::ControlById(int id) const {
+  const auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+QAction* MainWindow::MenuAction(int id) const {
+  const auto found = actions_.find(id);
+  return found == actions_.end() ? nullptr : found->second;
+}
+
+QString MainWindow::StatusText() const { return statusBar_->currentMessage(); }
+
+void MainWindow::SetStatusText(const std::string& text) { statusBar_->showMessage(Text(text)); }
+
+void MainWindow::ApplyCheckMarks() {
+  for (int k = 0; k < kProfileCount; ++k) {
+    actions_[kCmdFirstProfile + k]->setChecked(k == currentProfile.load());
+  }
+  for (int k = 0; k < kComputeModeCount; ++k) {
+    actions_[kCmdFirstMode + k]->setChecked(k == currentMode.load());
+  }
+}
+
+void MainWindow::UpdateSelectionMarks() {
+  // Out-of-range selections fall back to the recommended profile.
+  if (currentProfile.load() < 0 || currentProfile.load() >= kProfileCount) {
+    currentProfile.store(kDefaultProfile);
+  }
+  ApplyCheckMarks();
+  if (!MainState().batchRunning) RefreshLiveStatus(true);
+  menuBar()->update();
+  clientArea_->update();
+}
+
+void MainWindow::DispatchCommand(int id, int notification) {
+  if (MainState().batchRunning) return;
+  if (id >= kCmdFirstProfile && id < kCmdFirstProfile + kProfileCount) {
+    currentProfile.store(id - kCmdFirstProfile);
+    UpdateSelectionMarks();
+    return;
+  }
+  if (id >= kCmdFirstMode && id < kCmdFirstMode + kComputeModeCount) {
+    currentMode.store(id - kCmdFirstMode);
+    UpdateSelectionMarks();
+    return;
+  }
+  switch (id) {
+    case kIdImageList:
+      if (notification == kNotifySelectionChanged) ShowSelectedPreview();
+      return;
+    case kIdStartButton:
+    case kCmdStartBatch:
+      RunBatch();
+      return;
+    case kIdChooseButton:
+    case kCmdChooseOutputFolder: {
+      std::string folder;
+      if (ChooseOutputFolder(folder)) {
+        MainState().outputFolder = folder;
+        outputFolderEdit_->setText(QFile::decodeName(QByteArray::fromStdString(folder)));
+      }
+      return;
+    }
+    case kCmdAddImages:
+      AddImages();
+      return;
+    case kCmdClearImageList:
+      ClearImageList();
+      return;
+    case kCmdExit:
+      // Posted, as a close request from the menu arrives after the menu has gone.
+      QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+      return;
+    case kCmdOpenCompareWindow:
+      InvokeCompareWindowOpener(-1);
+      return;
+    case kCmdOpenOutputFolder:
+      OpenOutputFolder();
+      return;
+    case kCmdOpenEngineFolder:
+      OpenEngineFolder();
+      return;
+    case kCmdOpenGuide:
+      InvokeGuideWindowOpener();
+      return;
+    case kCmdAbout:
+      ShowMessage(kTitleAbout, AboutText(), MessageIcon::Information);
+      return;
+    case kCmdEncoderStatus:
+      RefreshEngineAvailability();
+      UpdateSelectionMarks();
+      ShowMessage(kTitleEncoderStatus, BuildEncoderStatusReport(), MessageIcon::Information);
+      return;
+    case kCmdProfileDevelopment:
+      InvokeProfileDevelopmentOpener(false);
+      return;
+    case kCmdProfileDevelopmentResume:
+      InvokeProfileDevelopmentOpener(true);
+      return;
+    case kCmdOpenBenchmarkRuns:
+      InvokeBenchmarkRunsOpener();
+      return;
+    default:
+      return;
+  }
+}
+
+void MainWindow::OpenOutputFolder() {
+  const QByteArray folder = QFile::encodeName(outputFolderEdit_->text());
+  if (!folder.isEmpty()) OpenFolder(folder.toStdString());
+}
+
+void MainWindow::OpenEngineFolder() {
+  const std::string& folder = Engines().engineFolder;
+  if (!folder.empty() && IsDirectory(folder)) {
+    OpenFolder(folder);
+    return;
+  }
+  ShowMessage(kTitleEncoder, kMessageEnginesMissing, MessageIcon::Warning);
+}
+
+void MainWindow::OpenFolder(const std::string& folder) {
+  if (const auto& open = ActiveMainWindowDialogs().openFolder) {
+    open(folder);
+    return;
+  }
+  // What the file manager makes of it is not reported.
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(folder))));
+}
+
+void MainWindow::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
+  if (const auto& show = ActiveMainWindowDialogs().showMessage) {
+    show(title, text, icon);
+    return;
+  }
+  QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::Information,
+                  Text(title), Text(ToDisplayLineEnds(text)), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // Keys the focused control did not use arrive here too; F5 and F6 count
+  // only when the window itself holds the focus.
+  const QWidget* focus = QApplication::focusWidget();
+  const bool windowHasFocus = focus == nullptr || focus == this || focus == clientArea_;
+  if (!MainState().batchRunning && windowHasFocus) {
+    if (event->key() == Qt::Key_F5) {
+      RunBatch();
+      return;
+    }
+    if (event->key() == Qt::Key_F6) {
+      InvokeCompareWindowOpener(-1);
+      return;
+    }
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (MainState().batchRunning) {
+    if (const auto& beep = ActiveMainWindowDialogs().beep) beep();
+    else QApplication::beep();
+    SetStatusText(kStatusWaitForBatch);
+    event->ignore();
+    return;
+  }
+  if (IsBenchmarkRunActive()) {
+    ShowMessage(kProductName, kMessageBenchmarkBlocksClose, MessageIcon::Information);
+    event->ignore();
+    return;
+  }
+  event->accept();
+  emit closed();
+}

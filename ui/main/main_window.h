@@ -1,0 +1,124 @@
+// The main window: menu bar, image list, preview pane, output folder, start
+// button, live status with progress bar, results list and status bar.
+//
+// Every menu item, button, list notification and key ends in
+// DispatchCommand, which takes the numeric command id (main_commands.h) and
+// ignores everything while a batch runs. The batch itself runs on the UI
+// thread and keeps the windows alive by pumping events (main_batch.cpp); the
+// image list and the results list live in main_image_list.cpp; drawing in
+// main_painting.cpp. The state other windows read is the Qt-free
+// MainWindowState (main_window_state.h); outside calls (other windows,
+// dialogs, beep) go through main_window_hooks.h.
+//
+// Every way of closing the window, the title bar's button as well as
+// "Beenden" and SIGTERM/SIGINT (application.cpp), runs through closeEvent,
+// which refuses while a batch or a profile-development run is active. An
+// accepted close emits `closed`, which ends the event loop.
+//
+// Keys: F5 starts a batch and F6 opens the compare window only while the
+// window itself, not one of its controls, holds the keyboard focus: at start,
+// and after a click on the window's background. The shortcut labels in the
+// menus ("Strg+O", "F5", "F6") are text only.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/main/main_window_hooks.h"
+
+class ActionButton;
+class PreviewPane;
+class QAction;
+class QCloseEvent;
+class QKeyEvent;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QStatusBar;
+
+constexpr int kMainWindowWidth = 1380;   // pixels
+constexpr int kMainWindowHeight = 820;   // pixels
+constexpr int kMainWindowMinimumWidth = 1120;
+constexpr int kMainWindowMinimumHeight = 720;
+constexpr const char* kMainWindowTitle = "Orvel JPEG Optimizer";
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The one entry of every command; `notification` tells the image list's
+  // notifications apart (kNotifySelectionChanged).
+  void DispatchCommand(int id, int notification = 0);
+
+  // Check marks, live status and repaint after a profile or mode change.
+  void UpdateSelectionMarks();
+
+  // The batch over the image list (main_batch.cpp).
+  void RunBatch();
+
+  // Rebuilds the live-status text and progress bar; not forced, at most
+  // every 250 ms. Installed as the core's status hook.
+  void RefreshLiveStatusDisplay(bool force);
+
+  // The widgets, for the window's own modules and for tests.
+  QWidget* ClientArea() const { return clientArea_; }
+  QWidget* ControlById(int id) const;
+  QAction* MenuAction(int id) const;
+  PreviewPane* Preview() const { return previewPane_; }
+  QProgressBar* ProgressBar() const { return progressBar_; }
+  QString StatusText() const;
+  void SetStatusText(const std::string& text);
+
+ signals:
+  // The window accepted a close request; the program ends.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  friend class MainClientArea;
+
+  void BuildMenuBar();
+  void CreateControls();
+  void LayoutControls();
+  void ApplyCheckMarks();
+  void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon);
+  void OpenOutputFolder();
+  void OpenEngineFolder();
+  void OpenFolder(const std::string& folder);
+
+  // Image list and results list (main_image_list.cpp).
+  void AddImages();
+  bool ChooseImageFiles(std::vector<std::string>& paths);
+  bool ChooseOutputFolder(std::string& folder);
+  void ClearImageList();
+  void RefreshImageList();
+  void ShowSelectedPreview();
+  void RefreshResultList();
+  void SetPreviewEmpty();
+
+  // Batch steps (main_batch.cpp).
+  bool ValidateBatchStart();
+  void StartImageStatus(std::size_t index, std::size_t count, const std::string& path);
+
+  QWidget* clientArea_ = nullptr;
+  QListWidget* imageList_ = nullptr;
+  PreviewPane* previewPane_ = nullptr;
+  QPlainTextEdit* liveStatusText_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QLineEdit* outputFolderEdit_ = nullptr;
+  ActionButton* chooseButton_ = nullptr;
+  ActionButton* startButton_ = nullptr;
+  QListWidget* resultsList_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
+  std::map<int, QWidget*> controls_;   // control id -> widget
+  std::map<int, QAction*> actions_;    // menu command id -> item
+};

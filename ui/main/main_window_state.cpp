@@ -1,0 +1,68 @@
+// Main window state and the image-list and results-list rules; see
+// main_window_state.h. Neighbours: core/result_line.h (result lines),
+// platform/text.h (ordinal UTF-16 comparison), platform/files.h (sizes).
+#include "ui/main/main_window_state.h"
+
+#include <algorithm>
+
+#include "core/live_status.h"
+#include "core/result_line.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+MainWindowState& MainState() {
+  static MainWindowState state;
+  return state;
+}
+
+void ResetMainState() { MainState() = MainWindowState{}; }
+
+void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added) {
+  list.insert(list.end(), added.begin(), added.end());
+  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
+    return CompareOrdinalUtf16(a, b) < 0;
+  });
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+}
+
+bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added) {
+  MergeImagePaths(state.imageList, added);
+  if (!state.outputFolder.empty() || state.imageList.empty()) return false;
+  state.outputFolder = ParentFolder(state.imageList.front());
+  return true;
+}
+
+std::string ImageListLine(const std::string& path) {
+  return FileNamePart(path) + "   |   " + FormatBytes(FileSize(path));
+}
+
+std::size_t PreviewIndexFor(int selectedRow, std::size_t count) {
+  if (selectedRow < 0 || static_cast<std::size_t>(selectedRow) >= count) return 0;
+  return static_cast<std::size_t>(selectedRow);
+}
+
+ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
+                                  const std::string& profileLabel) {
+  ImageResult result = partial;
+  result.sourcePath = sourcePath;
+  result.profileLabel = profileLabel;
+  result.message = kVerdictProcessingError;
+  result.originalBytes = FileSize(sourcePath);
+  result.resultBytes = result.originalBytes;
+  return result;
+}
+
+std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results) {
+  std::vector<std::string> lines;
+  lines.reserve(results.size());
+  for (const ImageResult& result : results) lines.push_back(FormatResultLine(result));
+  return lines;
+}
+
+int ResultListExtent(const std::vector<std::string>& lines) {
+  std::size_t longest = 0;
+  for (const std::string& line : lines) longest = std::max(longest, Utf8ToUtf16(line).size());
+  const std::size_t extent = 8 * longest;
+  // Capped far beyond any real line, so the width always fits an int.
+  return extent > 800 ? static_cast<int>(std::min<std::size_t>(extent, 1 << 24)) : 800;
+}

@@ -1,0 +1,74 @@
+// The main window's state: the image list, the output folder, the results of
+// the last batch, the busy flag, the live-status sampling, the preview image
+// and the selected rows of the two lists.
+//
+// One process-wide record, Qt-free, so the compare window and the
+// profile-development window read it without touching the main window's
+// widgets. Written on the UI thread only. The Qt layer keeps the selected
+// rows in step with its list widgets. The image-list rules (ordinal sorting,
+// de-duplication, the line texts) and the results-list lines are plain
+// functions here, so tests run them without a display.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/pipeline.h"
+#include "imaging/pixel_image.h"
+#include "ui/main/live_status_text.h"
+
+struct MainWindowState {
+  std::vector<std::string> imageList;  // full paths, sorted by UTF-16 code units, no duplicates
+  std::string outputFolder;            // empty at start
+  std::vector<ImageResult> results;    // one per image of the last batch, in list order
+  bool batchRunning = false;           // true while a batch runs; commands are ignored then
+  std::uint64_t batchStartTick = 0;    // TickCountMs at the batch's start, ms
+  LiveStatusSampling liveStatusSampling;
+  std::string previewPath;             // path whose pixels are in previewImage; empty when none
+  PixelImage previewImage;             // decoded preview; empty when none
+  std::uint64_t previewGeneration = 0; // counts changes of previewImage (painting caches)
+  int selectedImageRow = -1;           // selected line of the image list; -1 when none
+  int selectedResultRow = -1;          // selected line of the results list; -1 when none
+};
+
+// The one process-wide record.
+MainWindowState& MainState();
+
+// Back to the empty state of a fresh start.
+void ResetMainState();
+
+// Appends `added` to `list`, sorts the whole list by UTF-16 code units
+// (ordinal, case-sensitive, a prefix before the longer string) and removes
+// repeated entries.
+void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added);
+
+// MergeImagePaths into the state's list; when the output folder is still
+// empty and the list is not, it becomes the folder of the first entry. True
+// when the output folder was set here.
+bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added);
+
+// The image list's line: file name, "   |   ", the file's size (0 B when it
+// cannot be read).
+std::string ImageListLine(const std::string& path);
+
+// Which entry the preview shows for a selected row: the row, or 0 when none
+// is selected or it lies beyond the list.
+std::size_t PreviewIndexFor(int selectedRow, std::size_t count);
+
+// The result recorded when the pipeline returns false: what the pipeline
+// left in `partial`, with the source path, the profile label, the message
+// "Fehler beim Verarbeiten" and both sizes set to the file's current size.
+ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
+                                  const std::string& profileLabel);
+
+// The results list: one line per result (FormatResultLine).
+std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results);
+
+// Horizontal scroll extent of the results list, pixels: eight per character
+// (UTF-16 code unit) of the longest line, at least 800.
+int ResultListExtent(const std::vector<std::string>& lines);
+
+// Horizontal scroll extent of the image list, pixels.
+constexpr int kImageListExtent = 900;
