@@ -1,0 +1,17 @@
+// The compare and guide windows' scenes of the render program
+// (render_windows.cpp, scripts/render-windows.sh).
+#pragma once
+
+#include <string>
+
+class MainWindow;
+
+// After a batch: checks that the compare window opened on the first result,
+// then writes compare-100.png (as opened), compare-400.png (slider at 400 %,
+// panned by a mouse drag), compare-next.png (a wheel step up, then "▶") and
+// guide.png (command 2201 of the main window) into `outputFolder`, printing
+// what each step left in the window. With `screen` it also writes grabs of
+// the whole screen (screen-compare-*.png, screen-guide.png). False when a
+// window did not open, did not react as expected, or a file could not be
+// written.
+bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFolder, bool screen);
