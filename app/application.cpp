@@ -18,6 +18,8 @@
 #include "app/shutdown_hook.h"
 #include "bench/worker.h"
 #include "platform/files.h"
+#include "ui/bench/bench_window.h"
+#include "ui/compare/compare_window.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/fonts.h"
 #include "ui/main/main_window.h"
@@ -129,6 +131,8 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   SetShutdownWorkerHook([] { StopBenchmarkWorker(); });
 
   shell.mainWindow = std::make_unique<MainWindow>();
+  InstallProfileDevelopmentWindow(*shell.mainWindow);
+  InstallCompareAndGuideWindows(shell.mainWindow.get());
   QObject::connect(shell.mainWindow.get(), &MainWindow::closed, shell.application.get(),
                    &QCoreApplication::quit);
   WatchTerminationSignals(shell);

@@ -2,7 +2,8 @@
 # Renders the main window to PNG files, without a display: idle with the
 # photos added, during a batch (started with F5) and after it; also the empty
 # window at start, the five menus and the results list scrolled to the ends
-# of its lines.
+# of its lines; then the compare window the batch opened (at 100 %, at 400 %
+# after a drag, on the next image) and the guide window.
 #
 #   scripts/render-windows.sh [OUTPUT_FOLDER] [IMAGE_FOLDER]
 #

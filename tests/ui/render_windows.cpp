@@ -10,7 +10,11 @@
 //         main-batch.png  the window while the batch runs (from the second image on),
 //         main-after.png  the window after the batch,
 //         results-scrolled.png  its results list scrolled to the line ends,
-//         menu-1.png ... menu-5.png  the five menus, opened.
+//         menu-1.png ... menu-5.png  the five menus, opened,
+//         compare-*.png, guide.png  the compare window the batch opened and
+//           the guide window (render_compare_scenes.h),
+//         bench-idle.png, bench-run.png, bench-paused.png  the
+//           profile-development window (render_bench_scenes.h).
 //       --screen also writes screen-*.png, grabs of the whole screen, for
 //       runs on a real X server. The output folder of the batch is removed
 //       at the end; the images are only read.
@@ -37,6 +41,8 @@
 #include "app/application.h"
 #include "core/live_status.h"
 #include "platform/files.h"
+#include "tests/ui/render_bench_scenes.h"
+#include "tests/ui/render_compare_scenes.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_hooks.h"
@@ -188,6 +194,8 @@ int main(int argc, char** argv) {
     std::printf("wrote %s\n", path.c_str());
   }
 
+  ok = RenderCompareAndGuideScenes(window, renderer.outputFolder, renderer.screen) && ok;
+  ok = RenderBenchWindowScenes(window, renderer.outputFolder, argv[2], renderer.screen) && ok;
   SetMainWindowDialogs({});
   window.close();
   ShutDownApplication(shell);
