@@ -3,7 +3,8 @@
 # photos added, during a batch (started with F5) and after it; also the empty
 # window at start, the five menus and the results list scrolled to the ends
 # of its lines; then the compare window the batch opened (at 100 %, at 400 %
-# after a drag, on the next image) and the guide window.
+# after a drag, on the next image), the guide window, and the
+# profile-development window idle, during a run and paused.
 #
 #   scripts/render-windows.sh [OUTPUT_FOLDER] [IMAGE_FOLDER]
 #
