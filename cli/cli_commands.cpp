@@ -90,19 +90,7 @@ void RefreshProgressLine(bool force) {
 }
 
 void StartImageStatus(const std::string& path, size_t index, size_t count) {
-  LiveStatus& status = CurrentLiveStatus();
-  {
-    std::lock_guard<std::mutex> lock(status.mutex);
-    status.fileName = FileNamePart(path);
-    status.phase = "Vorbereitung";
-    status.stepText.clear();
-  }
-  status.imageIndex.store(index);
-  status.imageCount.store(count);
-  status.candidatesDone.store(0);
-  status.candidatesTotal.store(0);
-  status.inputBytes.store(FileSize(path));
-  status.lastCandidateBytes.store(0);
+  BeginLiveStatusImage(FileNamePart(path), index, count, FileSize(path));
   RefreshLiveStatus(true);
 }
 

@@ -47,6 +47,23 @@ void SetLiveStatusPhase(const std::string& text) {
   status.phase = text;
 }
 
+void BeginLiveStatusImage(const std::string& fileName, std::uint64_t index, std::uint64_t count,
+                          std::uint64_t inputBytes) {
+  LiveStatus& status = CurrentLiveStatus();
+  {
+    std::lock_guard<std::mutex> lock(status.mutex);
+    status.fileName = fileName;
+    status.phase = "Vorbereitung";
+    status.stepText.clear();
+  }
+  status.imageIndex.store(index);
+  status.imageCount.store(count);
+  status.candidatesDone.store(0);
+  status.candidatesTotal.store(0);
+  status.inputBytes.store(inputBytes);
+  status.lastCandidateBytes.store(0);
+}
+
 void SetLiveStatusStep(const std::string& text, std::int32_t done, std::int32_t total,
                        std::uint64_t lastBytes) {
   LiveStatus& status = CurrentLiveStatus();

@@ -51,6 +51,12 @@ void SetLiveStatusPhase(const std::string& text);
 void SetLiveStatusStep(const std::string& text, std::int32_t done, std::int32_t total,
                        std::uint64_t lastBytes);
 
+// The batch's reset before each image: fileName, phase "Vorbereitung" and an
+// empty step under the mutex, then the counters (candidates 0, sizes as
+// given).
+void BeginLiveStatusImage(const std::string& fileName, std::uint64_t index, std::uint64_t count,
+                          std::uint64_t inputBytes);
+
 // "0 B", "1023 B", "1.00 KB", "1.50 KB", "5120.00 GB": binary units up to GB,
 // no decimals for bytes, two otherwise, a full stop as decimal separator.
 std::string FormatBytes(std::uint64_t count);

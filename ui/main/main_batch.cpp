@@ -77,19 +77,7 @@ bool MainWindow::ValidateBatchStart() {
 
 void MainWindow::StartImageStatus(std::size_t index, std::size_t count, const std::string& path) {
   const std::string name = FileNamePart(path);
-  LiveStatus& live = CurrentLiveStatus();
-  {
-    std::lock_guard<std::mutex> lock(live.mutex);
-    live.fileName = name;
-    live.phase = "Vorbereitung";
-    live.stepText.clear();
-  }
-  live.imageIndex.store(index);
-  live.imageCount.store(count);
-  live.candidatesDone.store(0);
-  live.candidatesTotal.store(0);
-  live.inputBytes.store(FileSize(path));
-  live.lastCandidateBytes.store(0);
+  BeginLiveStatusImage(name, index, count, FileSize(path));
   RefreshLiveStatus(true);
 
   const EngineStore& engines = Engines();
