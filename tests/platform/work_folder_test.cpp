@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <regex>
 
 #include "platform/work_folder.h"
 #include "tests/support/scoped_temp.h"
@@ -16,8 +15,15 @@ TEST(WorkFolder, NameModeAndShortPath) {
   ScopedEnv env("TMPDIR", temp.path.c_str());
   WorkFolder folder;
   ASSERT_TRUE(CreateWorkFolder(folder));
-  const std::regex pattern(temp.path + "/TALV_" + std::to_string(::getpid()) + "_[1-9][0-9]*_0");
-  EXPECT_TRUE(std::regex_match(folder.longPath, pattern)) << folder.longPath;
+  // <temp>/TALV_<pid>_<tick>_0 with the tick in decimal, no leading zero.
+  const std::string prefix = temp.path + "/TALV_" + std::to_string(::getpid()) + "_";
+  ASSERT_EQ(folder.longPath.compare(0, prefix.size(), prefix), 0) << folder.longPath;
+  const std::string rest = folder.longPath.substr(prefix.size());
+  ASSERT_GE(rest.size(), 3u);
+  EXPECT_EQ(rest.substr(rest.size() - 2), "_0");
+  const std::string tick = rest.substr(0, rest.size() - 2);
+  EXPECT_NE(tick[0], '0');
+  EXPECT_EQ(tick.find_first_not_of("0123456789"), std::string::npos) << tick;
   EXPECT_EQ(folder.shortPath, folder.longPath);
   struct stat info{};
   ASSERT_EQ(::stat(folder.longPath.c_str(), &info), 0);
