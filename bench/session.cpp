@@ -179,18 +179,22 @@ bool SaveSession(BenchmarkSession& session) {
   return WriteFileAtomically(session.sessionFilePath, text.data(), text.size());
 }
 
-bool LoadSession(BenchmarkSession& session) {
-  const std::string path = SessionFilePath();
-  const std::string content = ReadWholeFile(path);
-  if (content.empty()) return false;
-  const std::map<std::string, std::string> values = ReadKeyValues(content);
+bool ParseSessionText(std::string_view text, BenchmarkSession& session) {
+  const std::map<std::string, std::string> values = ReadKeyValues(text);
   if (values.count("Root") == 0 || values.count("ImageListPath") == 0) return false;
   session.root = ValueOf(values, "Root");
   session.sessionDir = ValueOf(values, "SessionDir");
   session.csvPath = ValueOf(values, "CsvPath");
   session.imageListPath = ValueOf(values, "ImageListPath");
+  return ReadNumbers(values, session);
+}
+
+bool LoadSession(BenchmarkSession& session) {
+  const std::string path = SessionFilePath();
+  const std::string content = ReadWholeFile(path);
+  if (content.empty()) return false;
+  if (!ParseSessionText(content, session)) return false;
   session.sessionFilePath = path;
-  if (!ReadNumbers(values, session)) return false;
   session.images = ReadImageList(session.imageListPath);
   if (session.images.empty()) return false;
   if (session.nextIndex.load() > session.images.size()) session.nextIndex.store(0);

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct BenchmarkSession {
@@ -87,6 +88,12 @@ std::string ComposeSessionFile(const BenchmarkSession& session);
 // is replaced through a temporary name, so a failure keeps the last good
 // state. True when written; callers may ignore the result.
 bool SaveSession(BenchmarkSession& session);
+
+// The key=value part of loading: reads the four paths and the seven numbers
+// of a session file's text into the session. False when "Root" or
+// "ImageListPath" is missing or a number does not parse; fields read before
+// the failure keep their values. The image list is not read here.
+bool ParseSessionText(std::string_view text, BenchmarkSession& session);
 
 // Reads benchmark_current.ini and its image list into the session. True when
 // a resumable session was read: "Root" and "ImageListPath" present, the seven

@@ -109,9 +109,14 @@ int ChooseWinner(const std::vector<CandidateResult>& results, std::uint64_t orig
   return winner;
 }
 
-void KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
-  DeleteFileAt(outputPath);
+// The verdicts that keep the source remove an earlier output of the same
+// name. When that output cannot be deleted (a read-only output folder), the
+// folder would still hold a stale result beside a verdict that says
+// otherwise, so the image ends as a failure instead.
+bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
+  if (!DeleteFileAt(outputPath)) return false;
   result.message = verdict;
+  return true;
 }
 
 void CopyWinnerFigures(const CandidateResult& winner, ImageResult& result) {
@@ -138,8 +143,7 @@ bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
   }
   if (!decodedOk) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    KeepOriginal(result, outputPath, kVerdictWinnerUndecodable);
-    return true;
+    return KeepOriginal(result, outputPath, kVerdictWinnerUndecodable);
   }
   {
     StepTimer timer(Field(timings, &PipelineTimings::analysisMs));
@@ -152,8 +156,7 @@ bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
   StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
   if (!PassesQualityGate(winner.report, winner.measured, profile)) {
     CopyWinnerFigures(winner, result);
-    KeepOriginal(result, outputPath, kVerdictGateFailed);
-    return true;
+    return KeepOriginal(result, outputPath, kVerdictGateFailed);
   }
   winner.passed = true;
   SetPhase("Ergebnis wird gespeichert");
@@ -242,8 +245,7 @@ bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
   const int winner = ChooseWinner(results, result.originalBytes);
   if (winner < 0) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
-    return true;
+    return KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
   }
   return JudgeWinner(results[static_cast<size_t>(winner)], reference, profile, outputPath,
                      result, timings);

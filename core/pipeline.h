@@ -86,7 +86,8 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // Optimises one image into `result`. `protectedSources` are the source paths
 // of the current run. True when a verdict was reached (optimised or kept);
 // false on an error (source undecodable, work folder or PPM not writable,
-// output not writable, a worker thread refused), after which the caller
+// output not writable, an earlier output that a keeping verdict must delete
+// cannot be deleted, a worker thread refused), after which the caller
 // records "Fehler beim Verarbeiten".
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,

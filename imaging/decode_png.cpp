@@ -7,6 +7,7 @@
 // libpng's setjmp; the error callback jumps back to it through libpng's frames.
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/decode.h"
@@ -31,6 +32,37 @@ void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
   if (count > c->size - c->offset) png_error(png, "truncated");
   std::memcpy(out, c->data + c->offset, count);
   c->offset += count;
+}
+
+// Bytes in the IDAT chunks up to IEND (a chunk running past the end counts
+// what the file holds of it).
+std::uint64_t ImageDataBytes(const std::uint8_t* data, size_t size) {
+  std::uint64_t total = 0;
+  size_t at = 8;
+  while (at <= size && size - at >= 8) {
+    const std::uint64_t length = (static_cast<std::uint64_t>(data[at]) << 24) | (data[at + 1] << 16) |
+                                 (data[at + 2] << 8) | data[at + 3];
+    const bool idat = std::memcmp(data + at + 4, "IDAT", 4) == 0;
+    if (std::memcmp(data + at + 4, "IEND", 4) == 0) break;
+    const std::uint64_t held = std::min<std::uint64_t>(length, size - at - 8);
+    if (idat) total += held;
+    if (length + 12 > size - at) break;
+    at += static_cast<size_t>(length) + 12;
+  }
+  return total;
+}
+
+// Deflate expands at most 1032-fold, so image data smaller than the pixel
+// data / 1032 cannot hold the image and its decode must fail. It is refused
+// before the buffer is touched: the passes of an interlaced image need the
+// whole buffer at once, which a 41-byte file claiming 24640 x 32687 pixels
+// would otherwise make the program clear, 3 GB of it.
+bool DataCanHoldImage(const PngDecodeContext* c) {
+  const std::uint64_t bitsPerPixel = static_cast<std::uint64_t>(png_get_bit_depth(c->png, c->info)) *
+                                     png_get_channels(c->png, c->info);
+  const std::uint64_t pixelBytes =
+      static_cast<std::uint64_t>(c->image->width) * c->image->height * bitsPerPixel / 8;
+  return ImageDataBytes(c->data, c->size) >= pixelBytes / 1032;
 }
 
 void GiveUp(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -74,6 +106,7 @@ bool RunPngDecode(PngDecodeContext* c) {
                      png_get_image_height(c->png, c->info))) {
     png_error(c->png, "too large");
   }
+  if (!DataCanHoldImage(c)) png_error(c->png, "image data too short");
   RequestBgra(c->png);
   c->passes = png_set_interlace_handling(c->png);
   png_read_update_info(c->png, c->info);

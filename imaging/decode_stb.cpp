@@ -20,8 +20,11 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// True unless the header of an uncompressed BMP promises more pixel bytes
-// than the file holds. Compressed variants are left to stb_image's judgement.
+// True when the BMP is uncompressed (BI_RGB or BI_BITFIELDS, the only kinds
+// stb_image decodes) and holds every row its header promises. Other
+// compression values are refused here: stb_image rejects the known ones, but
+// reads a value above 2^31 (negative to its range check) as uncompressed rows
+// and fills the missing ones with zeros.
 bool BmpHoldsAllRows(const std::uint8_t* data, size_t size) {
   if (size < 26) return false;
   const std::uint64_t pixelOffset = ReadLe32(data + 10);
@@ -40,27 +43,44 @@ bool BmpHoldsAllRows(const std::uint8_t* data, size_t size) {
   } else {
     return false;
   }
-  const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
-  if (!uncompressed) return true;
+  if (compression != 0 && compression != 3) return false;
   if (width <= 0 || height == 0) return false;
   const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bitsPerPixel + 31) / 32 * 4;
   const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
   return pixelOffset <= size && rowBytes * rows <= size - pixelOffset;
 }
 
-// Skips a chain of GIF data sub-blocks; false when the file ends inside it.
-bool SkipSubBlocks(const std::uint8_t* data, size_t size, size_t& pos) {
+// Skips a chain of GIF data sub-blocks, counting their payload bytes; false
+// when the file ends inside it.
+bool SkipSubBlocks(const std::uint8_t* data, size_t size, size_t& pos, std::uint64_t& payload) {
   while (pos < size) {
     const size_t length = data[pos++];
     if (length == 0) return true;
     if (length > size - pos) return false;
     pos += length;
+    payload += length;
   }
   return false;
 }
 
+bool SkipSubBlocks(const std::uint8_t* data, size_t size, size_t& pos) {
+  std::uint64_t ignored = 0;
+  return SkipSubBlocks(data, size, pos, ignored);
+}
+
+// stb_image allocates and clears its whole canvas (nine bytes a pixel) before
+// it decodes the first code, so a 60-byte file claiming a 32768 x 8192 screen
+// would cost gigabytes. A canvas larger than the first image's data could
+// ever fill is refused: every LZW code takes at least three bits and yields
+// at most 4,096 pixels.
+bool GifDataCanFillCanvas(const std::uint8_t* data, std::uint64_t payloadBytes) {
+  const std::uint64_t canvas = static_cast<std::uint64_t>(ReadLe16(data + 6)) * ReadLe16(data + 8);
+  return canvas <= payloadBytes * 8 / 3 * 4096;
+}
+
 // True when the file holds the whole first image: header, colour tables,
-// extensions and the image's terminated data blocks.
+// extensions and the image's terminated data blocks, with enough data for
+// its canvas.
 bool GifHoldsFirstImage(const std::uint8_t* data, size_t size) {
   if (size < 13) return false;
   size_t pos = 13;
@@ -78,7 +98,8 @@ bool GifHoldsFirstImage(const std::uint8_t* data, size_t size) {
       if (flags & 0x80) pos += 3u * (2u << (flags & 7));
       if (pos >= size) return false;
       ++pos;
-      return SkipSubBlocks(data, size, pos);
+      std::uint64_t payload = 0;
+      return SkipSubBlocks(data, size, pos, payload) && GifDataCanFillCanvas(data, payload);
     } else {
       return false;  // trailer or garbage before any image
     }

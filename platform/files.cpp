@@ -128,9 +128,9 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
   const std::string temporary = TemporarySibling(path);
   UniqueFd file = CreateForWriting(temporary, mode);
   if (!file.Valid()) return false;
-  const bool written = WriteAll(file, data, size) && ::fsync(file.fd) == 0;
+  const bool written = WriteAll(file, data, size) && ActiveFileSystemCalls().fsync(file.fd) == 0;
   if (!CloseChecked(file) || !written || !RenamePath(temporary, path)) {
-    ::unlink(temporary.c_str());
+    ActiveFileSystemCalls().unlink(temporary.c_str());
     return false;
   }
   return true;
@@ -187,13 +187,13 @@ bool CopyFileBytes(const std::string& from, const std::string& to) {
   }
   if (!CloseChecked(target)) ok = false;
   if (ok) ok = RenamePath(temporary, to);
-  if (!ok) ::unlink(temporary.c_str());
+  if (!ok) ActiveFileSystemCalls().unlink(temporary.c_str());
   return ok;
 }
 
 bool DeleteFileAt(const std::string& path) {
   if (path.empty()) return false;
-  if (::unlink(path.c_str()) == 0) return true;
+  if (ActiveFileSystemCalls().unlink(path.c_str()) == 0) return true;
   return errno == ENOENT;
 }
 

@@ -6,11 +6,12 @@
 //
 // The system calls that write or move data go through a swappable table
 // (`FileSystemCalls`), the way SQLite swaps its VFS in tests: fault-injection
-// tests install a table that fails a write with ENOSPC or a rename with EIO,
-// and every writer of the program sees the fault.
+// tests install a table that fails a write with ENOSPC, a rename with EIO or
+// a delete with EROFS, and every writer of the program sees the fault.
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,10 @@ struct FileSystemCalls {
   int (*close)(int fd);
   int (*rename)(const char* from, const char* to);
   int (*mkdir)(const char* path, mode_t mode);
+  // Default to the real calls, so a table that names only the five above
+  // still deletes and syncs for real.
+  int (*unlink)(const char* path) = ::unlink;
+  int (*fsync)(int fd) = ::fsync;
 };
 
 // The table in force; the real system calls unless a test swapped it.
