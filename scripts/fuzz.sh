@@ -61,13 +61,15 @@ for target in "${targets[@]}"; do
   # (memory is touched only as rows arrive), so single allocations up to that
   # size are not findings; resident memory stays limited.
   status=0
+  started=$(date +%s)
   nice -n 10 "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=30 \
     -rss_limit_mb=3072 -malloc_limit_mb=4400 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+  elapsed=$(( $(date +%s) - started ))
   after=$(find "$artifacts" -type f | wc -l)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-  line="$target: ${seconds} s, ${runs:-?} runs, ${rate:-?} exec/s, $((after - before)) new finding(s), exit $status"
+  line="$target: ${elapsed} s, ${runs:-?} runs, ${rate:-?} exec/s, $((after - before)) new finding(s), exit $status"
   echo "$line"
   summary+=("$line")
   if [ "$status" -ne 0 ] || [ "$after" -gt "$before" ]; then
