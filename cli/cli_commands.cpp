@@ -108,13 +108,7 @@ bool ProcessImage(const std::string& path, const std::string& outputFolder,
                   const QualityProfile& profile, const std::vector<std::string>& list,
                   ImageResult& result) {
   const bool reached = OptimizeImage(path, outputFolder, profile, result, list);
-  if (!reached) {
-    result.sourcePath = path;
-    result.profileLabel = profile.label;
-    result.message = kVerdictProcessingError;
-    result.originalBytes = FileSize(path);
-    result.resultBytes = result.originalBytes;
-  }
+  if (!reached) result = ProcessingErrorResult(result, path, profile.label);
   return reached;
 }
 

@@ -34,6 +34,8 @@ const char* const kVerdictGateFailed =
     "Original behalten";
 const char* const kVerdictProtectedSource =
     "Ausgabedatei wäre ein Quellbild des Stapels \u2013 Original behalten";
+const char* const kVerdictOutputWrittenThisRun =
+    "Ausgabedatei wurde in diesem Stapel bereits geschrieben \u2013 Original behalten";
 const char* const kVerdictProcessingError = "Fehler beim Verarbeiten";
 
 namespace {
@@ -182,7 +184,11 @@ bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
   PixelImage reference;
   {
     StepTimer timer(Field(timings, &PipelineTimings::decodeMs));
-    if (!DecodeImageFile(sourcePath, reference)) return false;
+    DecodeFailure failure = DecodeFailure::None;
+    if (!DecodeImageFile(sourcePath, reference, &failure)) {
+      result.failureReason = DecodeFailureText(failure);
+      return false;
+    }
   }
 
   WorkFolder folder;
@@ -285,7 +291,8 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
-                   const std::vector<std::string>& protectedSources, PipelineTimings* timings) {
+                   const std::vector<std::string>& protectedSources, PipelineTimings* timings,
+                   const std::vector<std::string>& writtenOutputs) {
   const auto started = Clock::now();
   result = ImageResult{};
   if (timings) *timings = PipelineTimings{};
@@ -301,6 +308,12 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
     result.message = kVerdictProtectedSource;
     return true;
   }
+  for (const std::string& written : writtenOutputs) {
+    if (NormalisedPathText(written) == NormalisedPathText(outputPath)) {
+      result.message = kVerdictOutputWrittenThisRun;
+      return true;
+    }
+  }
   bool reached = false;
   try {
     reached = RunPipeline(sourcePath, profile, outputPath, result, timings);
@@ -309,5 +322,19 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
     reached = false;
   }
   if (timings) timings->totalMs = MillisecondsSince(started);
+  result.failed = !reached;
   return reached;
+}
+
+ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
+                                  const std::string& profileLabel) {
+  ImageResult result = partial;
+  result.sourcePath = sourcePath;
+  result.profileLabel = profileLabel;
+  result.failed = true;
+  result.message = kVerdictProcessingError;
+  if (!result.failureReason.empty()) result.message += " \u2013 " + result.failureReason;
+  result.originalBytes = FileSize(sourcePath);
+  result.resultBytes = result.originalBytes;
+  return result;
 }

@@ -29,6 +29,7 @@ extern const char* const kVerdictNoSmallerCandidate;
 extern const char* const kVerdictWinnerUndecodable;
 extern const char* const kVerdictGateFailed;
 extern const char* const kVerdictProtectedSource;
+extern const char* const kVerdictOutputWrittenThisRun;
 // What a front-end records when OptimizeImage returns false.
 extern const char* const kVerdictProcessingError;
 
@@ -47,6 +48,8 @@ struct ImageResult {
   std::uint64_t resultBytes = 0;        // output size when optimised, else originalBytes
   bool optimized = false;               // an output file was written
   std::string message;                  // the verdict text
+  bool failed = false;                  // OptimizeImage returned false
+  std::string failureReason;            // why it failed (German); empty otherwise
 };
 
 // Where the time of one image went, in milliseconds of wall time (for the
@@ -84,7 +87,9 @@ bool IsProtectedOutputPath(const std::string& outputPath, const std::string& sou
 bool PassesQualityGate(const QualityReport& report, bool measured, const QualityProfile& profile);
 
 // Optimises one image into `result`. `protectedSources` are the source paths
-// of the current run. True when a verdict was reached (optimised or kept);
+// of the current run; `writtenOutputs` are the outputs written earlier in this
+// run, which a later image with the same output name must not replace or
+// delete (it keeps its original with kVerdictOutputWrittenThisRun). True when a verdict was reached (optimised or kept);
 // false on an error (source undecodable, work folder or PPM not writable,
 // output not writable, an earlier output that a keeping verdict must delete
 // cannot be deleted, a worker thread refused), after which the caller
@@ -92,4 +97,11 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources,
-                   PipelineTimings* timings = nullptr);
+                   PipelineTimings* timings = nullptr,
+                   const std::vector<std::string>& writtenOutputs = {});
+
+// The result a front-end records when OptimizeImage returned false: the
+// partial result's reason, the source's size before and after, and the
+// message "Fehler beim Verarbeiten", followed by " – <reason>" when known.
+ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
+                                  const std::string& profileLabel);

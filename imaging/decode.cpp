@@ -4,6 +4,8 @@
 // extension is never consulted, so a text file named ".jpg" is simply refused.
 #include "imaging/decode.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "platform/files.h"
@@ -50,12 +52,52 @@ bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image)
   return true;
 }
 
-bool DecodeImageFile(const std::string& path, PixelImage& image) {
+const char* DecodeFailureText(DecodeFailure failure) {
+  switch (failure) {
+    case DecodeFailure::None: return "";
+    case DecodeFailure::CannotRead: return "Datei kann nicht gelesen werden";
+    case DecodeFailure::NotAFile: return "keine reguläre Datei";
+    case DecodeFailure::Empty: return "Datei ist leer";
+    case DecodeFailure::UnknownFormat: return "kein Bild oder unbekanntes Format";
+    case DecodeFailure::TooLarge: return "Bild ist zu groß";
+    case DecodeFailure::Corrupt: return "Bilddaten sind abgeschnitten oder beschädigt";
+  }
+  return "";
+}
+
+namespace {
+
+// Why the file at `path` cannot even be read as bytes; None when it can.
+DecodeFailure CheckReadableFile(const std::string& path) {
+  struct stat info{};
+  if (::stat(path.c_str(), &info) != 0) return DecodeFailure::CannotRead;
+  if (!S_ISREG(info.st_mode)) return DecodeFailure::NotAFile;
+  if (info.st_size == 0) return DecodeFailure::Empty;
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxPixelBytes) return DecodeFailure::TooLarge;
+  return DecodeFailure::None;
+}
+
+}  // namespace
+
+bool DecodeImageFile(const std::string& path, PixelImage& image, DecodeFailure* failure) {
   ClearImage(image);
+  DecodeFailure reason = CheckReadableFile(path);
   // A file larger than the largest pixel buffer allowed is refused unread, so
   // a huge non-image file never lands in memory whole.
   std::string bytes;
-  if (!ReadFileBytes(path, bytes, kMaxPixelBytes)) return false;
-  return DecodeImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
-                           image);
+  if (reason == DecodeFailure::None && !ReadFileBytes(path, bytes, kMaxPixelBytes)) {
+    reason = DecodeFailure::CannotRead;
+  }
+  if (reason == DecodeFailure::None) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (bytes.empty()) {
+      reason = DecodeFailure::Empty;
+    } else if (DetectImageFormat(data, bytes.size()) == ImageFormat::Unknown) {
+      reason = DecodeFailure::UnknownFormat;
+    } else if (!DecodeImageMemory(data, bytes.size(), image)) {
+      reason = DecodeFailure::Corrupt;
+    }
+  }
+  if (failure) *failure = reason;
+  return reason == DecodeFailure::None;
 }

@@ -11,14 +11,28 @@
 
 #include "imaging/pixel_image.h"
 
+// Why a file could not be decoded. Each has a short German text that the
+// results list, orvel-cli and the preview show after their own wording.
+enum class DecodeFailure {
+  None,           // decoded
+  CannotRead,     // missing, no permission, or a read error
+  NotAFile,       // a folder, pipe, device or socket
+  Empty,          // zero bytes
+  UnknownFormat,  // not one of the formats below
+  TooLarge,       // beyond kMaxPixelBytes (file or declared pixel buffer)
+  Corrupt,        // truncated or corrupt data
+};
+const char* DecodeFailureText(DecodeFailure failure);
+
 // Decodes the first frame of the file at `path`. On failure the result is
-// false and `image` is empty (size 0 x 0, no pixels). Refused before any pixel
+// false, `*failure` (when given) says why, and `image` is empty (size 0 x 0, no pixels). Refused before any pixel
 // buffer exists: a size whose width * height * 4 exceeds kMaxPixelBytes, and a
 // file larger than kMaxPixelBytes. Refused while decoding, with the partly
 // filled buffer released: JPEGs with more than 500 scans, JPEGs with corrupt
 // or missing entropy-coded data (truncated files), and truncated PNG, TIFF,
 // BMP and GIF files. A path that names a folder gives false.
-bool DecodeImageFile(const std::string& path, PixelImage& image);
+bool DecodeImageFile(const std::string& path, PixelImage& image,
+                     DecodeFailure* failure = nullptr);
 
 // The same decoders over bytes in memory (tests and fuzzing).
 bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image);

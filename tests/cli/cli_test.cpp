@@ -290,7 +290,7 @@ TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummary) {
   EXPECT_EQ(lines[1].rfind("b.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
   EXPECT_EQ(lines[2],
             "kaputt.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Fehler beim "
-            "Verarbeiten   |   Kandidaten 0/0");
+            "Verarbeiten \u2013 kein Bild oder unbekanntes Format   |   Kandidaten 0/0");
   EXPECT_EQ(lines[3].rfind("Zusammenfassung: 3 Bilder   |   ", 0), 0u);
   EXPECT_NE(lines[3].find("   |   1 Fehler   |   "), std::string::npos);
   // A line names an output exactly when the image was optimised.

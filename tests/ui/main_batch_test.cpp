@@ -204,13 +204,14 @@ TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingError) {
   RunBatchWith([]() {});
   ASSERT_EQ(MainState().results.size(), 1u);
   const ImageResult& result = MainState().results[0];
-  EXPECT_EQ(result.message, "Fehler beim Verarbeiten");
+  EXPECT_TRUE(result.failed);
+  EXPECT_EQ(result.message, "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format");
   EXPECT_EQ(result.originalBytes, 700u);
   EXPECT_EQ(result.resultBytes, 700u);
   EXPECT_EQ(ListLines(1002),
             (std::vector<std::string>{"kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   "
-                                      "Original behalten   |   Fehler beim Verarbeiten   |   "
-                                      "Kandidaten 0/0"}));
+                                      "Original behalten   |   Fehler beim Verarbeiten \u2013 kein Bild "
+                                      "oder unbekanntes Format   |   Kandidaten 0/0"}));
   EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));
 }
 

@@ -41,17 +41,6 @@ std::size_t PreviewIndexFor(int selectedRow, std::size_t count) {
   return static_cast<std::size_t>(selectedRow);
 }
 
-ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
-                                  const std::string& profileLabel) {
-  ImageResult result = partial;
-  result.sourcePath = sourcePath;
-  result.profileLabel = profileLabel;
-  result.message = kVerdictProcessingError;
-  result.originalBytes = FileSize(sourcePath);
-  result.resultBytes = result.originalBytes;
-  return result;
-}
-
 std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results) {
   std::vector<std::string> lines;
   lines.reserve(results.size());

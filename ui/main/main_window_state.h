@@ -57,12 +57,6 @@ std::string ImageListLine(const std::string& path);
 // is selected or it lies beyond the list.
 std::size_t PreviewIndexFor(int selectedRow, std::size_t count);
 
-// The result recorded when the pipeline returns false: what the pipeline
-// left in `partial`, with the source path, the profile label, the message
-// "Fehler beim Verarbeiten" and both sizes set to the file's current size.
-ImageResult ProcessingErrorResult(const ImageResult& partial, const std::string& sourcePath,
-                                  const std::string& profileLabel);
-
 // The results list: one line per result (FormatResultLine).
 std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results);
 
