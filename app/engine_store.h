@@ -40,6 +40,9 @@ EngineStore& Engines();
 struct EngineResource {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
+  // The tool's version as the build recorded it ("jpegli 031a0077f579",
+  // "MozJPEG 4.0.3", or what a given binary printed); "" when unknown.
+  const char* version = "";
 };
 
 // Resource lookup seam: tests install their own lookup to hand in resources
@@ -73,7 +76,8 @@ bool WriteEngineResource(int resourceId, const std::string& path);
 // Recomputes the four flags from the tool files on disk.
 void RefreshEngineAvailability();
 
-// The text of the "Encoder-Status" report ("\r\n" line ends).
+// The text of the "Encoder-Status" report ("\r\n" line ends), with the
+// recorded version next to each available tool.
 std::string BuildEncoderStatusReport();
 
 // Removes this process's engine folder (shutdown) and clears the flags, as

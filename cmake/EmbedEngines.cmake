@@ -1,28 +1,35 @@
 # Embedding of the three encoder tools (resources 301, 302, 303).
 #
-# The tools are built elsewhere; the build only copies their bytes into the
-# executable. Each tool is named by a cache variable:
+# The build only copies the tools' bytes into the executable. Each tool is
+# named by a cache variable:
 #
 #   ORVEL_ENGINE_JPEGLI    cjpegli                 (resource 301)
 #   ORVEL_ENGINE_MOZJPEG   MozJPEG cjpeg           (resource 302)
 #   ORVEL_ENGINE_JPEGTRAN  jpegtran                (resource 303)
 #
-# Empty (the default) looks the tool up on PATH; a false constant such as OFF
-# embeds nothing for it. A cjpeg is accepted only when its -version output
-# names MozJPEG, because libjpeg's plain cjpeg lacks the options the encoder
-# command lines use. A tool that is not embedded is a missing resource of size
-# 0, and the program then runs without it.
+# A binary named there is embedded as it is; a false constant such as OFF
+# embeds nothing for it. Empty (the default) embeds the tool that
+# BuildEncoders.cmake builds from pinned sources, and when it cannot, looks the
+# tool up on PATH. A cjpeg from PATH or the variable is accepted only when its
+# -version output names MozJPEG, because libjpeg's plain cjpeg lacks the
+# options the encoder command lines use. A tool that is not embedded is a
+# missing resource of size 0, and the program then runs without it.
+#
+# Next to each tool the executable holds its version text: what the build
+# recorded for a tool it built, else the first line the tool prints for
+# -version (--version for cjpegli), else nothing.
 #
 # orvel_embed_engines(<target>) generates an assembler file that pulls the
 # bytes in with .incbin and adds it to <target>. The file depends on the
 # binaries, so a changed binary is embedded again on the next build.
+include(${CMAKE_CURRENT_LIST_DIR}/BuildEncoders.cmake)
 
 set(ORVEL_ENGINE_JPEGLI "" CACHE STRING
-    "cjpegli binary to embed (empty: look up cjpegli on PATH; OFF: none)")
+    "cjpegli binary to embed (empty: build it, else look it up on PATH; OFF: none)")
 set(ORVEL_ENGINE_MOZJPEG "" CACHE STRING
-    "MozJPEG cjpeg binary to embed (empty: look up cjpeg on PATH; OFF: none)")
+    "MozJPEG cjpeg binary to embed (empty: build it, else look it up on PATH; OFF: none)")
 set(ORVEL_ENGINE_JPEGTRAN "" CACHE STRING
-    "jpegtran binary to embed (empty: look up jpegtran on PATH; OFF: none)")
+    "jpegtran binary to embed (empty: build it, else look it up on PATH; OFF: none)")
 
 set(_orvel_embed_engines_dir ${CMAKE_CURRENT_LIST_DIR})
 
@@ -40,25 +47,52 @@ function(_orvel_is_mozjpeg binary out)
   endif()
 endfunction()
 
-# Resolves one tool: <out_path> is the binary to embed or empty, <out_note> says
-# why for the configure summary.
-function(_orvel_resolve_engine setting program check_mozjpeg out_path out_note)
+# The first line <binary> prints for <flag> when it exits normally; empty when
+# it prints nothing or fails (a cjpegli without a version option).
+function(_orvel_reported_version binary flag out)
+  execute_process(COMMAND "${binary}" ${flag}
+                  OUTPUT_VARIABLE stdout_text ERROR_VARIABLE stderr_text
+                  RESULT_VARIABLE result TIMEOUT 10)
+  set(version "")
+  if(result STREQUAL "0")
+    string(STRIP "${stdout_text}\n${stderr_text}" text)
+    string(REGEX REPLACE "\n.*" "" version "${text}")
+  endif()
+  set(${out} "${version}" PARENT_SCOPE)
+endfunction()
+
+# Resolves one tool: <out_path> is the binary to embed or empty,
+# <out_version> its version text, <out_note> the configure line's reason.
+function(_orvel_resolve_engine tool setting program check_mozjpeg out_path out_version out_note)
+  set(${out_path} "" PARENT_SCOPE)
+  set(${out_version} "" PARENT_SCOPE)
+  get_property(built GLOBAL PROPERTY ORVEL_BUILT_${tool}_PATH)
+  get_property(built_note GLOBAL PROPERTY ORVEL_BUILT_${tool}_NOTE)
   set(candidate "")
-  if("${setting}" STREQUAL "")
+  set(suffix "")
+  set(missing "MISSING - ")
+  if("${setting}" STREQUAL "" AND built)
+    get_property(version GLOBAL PROPERTY ORVEL_BUILT_${tool}_VERSION)
+    set(${out_path} "${built}" PARENT_SCOPE)
+    set(${out_version} "${version}" PARENT_SCOPE)
+    set(${out_note} "${version}, built from the ${built_note}" PARENT_SCOPE)
+    return()
+  elseif("${setting}" STREQUAL "")
+    set(missing "MISSING - not built: ${built_note}; ")
     find_program(found_program ${program} NO_CACHE)
-    if(found_program)
-      set(candidate "${found_program}")
-    else()
-      set(${out_path} "" PARENT_SCOPE)
-      set(${out_note} "missing (no ${program} on PATH)" PARENT_SCOPE)
+    if(NOT found_program)
+      set(${out_note} "${missing}no ${program} on PATH" PARENT_SCOPE)
       return()
     endif()
+    set(candidate "${found_program}")
+    set(origin "from PATH")
+    set(suffix "; not built: ${built_note}")
   elseif(NOT setting)
-    set(${out_path} "" PARENT_SCOPE)
     set(${out_note} "missing (switched off)" PARENT_SCOPE)
     return()
   else()
     set(candidate "${setting}")
+    set(origin "named by ORVEL_ENGINE_${tool}")
     if(NOT EXISTS "${candidate}" OR IS_DIRECTORY "${candidate}")
       message(FATAL_ERROR "Encoder tool '${candidate}' does not exist or is not a file")
     endif()
@@ -71,8 +105,7 @@ function(_orvel_resolve_engine setting program check_mozjpeg out_path out_note)
       if(NOT "${setting}" STREQUAL "")
         message(WARNING "'${candidate}' does not report MozJPEG in its -version output; not embedded")
       endif()
-      set(${out_path} "" PARENT_SCOPE)
-      set(${out_note} "missing (${candidate} is not MozJPEG)" PARENT_SCOPE)
+      set(${out_note} "${missing}${candidate} ${origin} is not MozJPEG" PARENT_SCOPE)
       return()
     endif()
   endif()
@@ -81,50 +114,72 @@ function(_orvel_resolve_engine setting program check_mozjpeg out_path out_note)
   if(NOT head STREQUAL "7f454c46")
     message(WARNING "'${candidate}' is not an ELF executable; the program will refuse it")
   endif()
+  if(program STREQUAL "cjpegli")
+    _orvel_reported_version("${candidate}" --version version)
+  else()
+    _orvel_reported_version("${candidate}" -version version)
+  endif()
   set(${out_path} "${candidate}" PARENT_SCOPE)
-  set(${out_note} "embedded from ${candidate}" PARENT_SCOPE)
+  set(${out_version} "${version}" PARENT_SCOPE)
+  if(NOT version)
+    set(version "unknown")
+  endif()
+  set(${out_note} "${candidate} ${origin}, version: ${version}${suffix}" PARENT_SCOPE)
+endfunction()
+
+# Text quoted for the assembler, which reads it as a C-like string literal.
+function(_orvel_assembler_string text out)
+  string(REPLACE "\\" "\\\\" quoted "${text}")
+  string(REPLACE "\"" "\\\"" quoted "${quoted}")
+  set(${out} "\"${quoted}\"" PARENT_SCOPE)
 endfunction()
 
 # The assembler lines for one resource: a begin and an end symbol with the
-# bytes between them, or two equal symbols when the tool is missing.
-function(_orvel_engine_assembly name binary out)
+# bytes between them (two equal symbols when the tool is missing), and the
+# version text as a zero-terminated string.
+function(_orvel_engine_assembly name binary version out)
   set(lines "    .balign 16\n    .globl orvel_engine_${name}_begin\n")
   string(APPEND lines "    .hidden orvel_engine_${name}_begin\n")
   string(APPEND lines "orvel_engine_${name}_begin:\n")
   if(binary)
-    # The assembler reads the name as a C-like string literal.
-    string(REPLACE "\\" "\\\\" quoted "${binary}")
-    string(REPLACE "\"" "\\\"" quoted "${quoted}")
-    string(APPEND lines "    .incbin \"${quoted}\"\n")
+    _orvel_assembler_string("${binary}" quoted)
+    string(APPEND lines "    .incbin ${quoted}\n")
   endif()
   string(APPEND lines "    .globl orvel_engine_${name}_end\n")
   string(APPEND lines "    .hidden orvel_engine_${name}_end\n")
   string(APPEND lines "orvel_engine_${name}_end:\n")
+  _orvel_assembler_string("${version}" quoted)
+  string(APPEND lines "    .globl orvel_engine_${name}_version\n")
+  string(APPEND lines "    .hidden orvel_engine_${name}_version\n")
+  string(APPEND lines "orvel_engine_${name}_version:\n    .asciz ${quoted}\n")
   set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
 function(orvel_embed_engines target)
-  _orvel_resolve_engine("${ORVEL_ENGINE_JPEGLI}" cjpegli FALSE jpegli_path jpegli_note)
-  _orvel_resolve_engine("${ORVEL_ENGINE_MOZJPEG}" cjpeg TRUE mozjpeg_path mozjpeg_note)
-  _orvel_resolve_engine("${ORVEL_ENGINE_JPEGTRAN}" jpegtran FALSE jpegtran_path jpegtran_note)
-
-  message(STATUS "Encoder tool 301 jpegli:   ${jpegli_note}")
-  message(STATUS "Encoder tool 302 MozJPEG:  ${mozjpeg_note}")
-  message(STATUS "Encoder tool 303 jpegtran: ${jpegtran_note}")
-
-  _orvel_engine_assembly(jpegli "${jpegli_path}" ORVEL_ENGINE_JPEGLI_ASM)
-  _orvel_engine_assembly(mozjpeg "${mozjpeg_path}" ORVEL_ENGINE_MOZJPEG_ASM)
-  _orvel_engine_assembly(jpegtran "${jpegtran_path}" ORVEL_ENGINE_JPEGTRAN_ASM)
+  orvel_build_encoders()
+  set(tools JPEGLI MOZJPEG JPEGTRAN)
+  set(programs cjpegli cjpeg jpegtran)
+  set(mozjpeg_checks FALSE TRUE FALSE)
+  set(labels "301 jpegli:  " "302 MozJPEG: " "303 jpegtran:")
+  set(dependencies "")
+  foreach(tool program check label IN ZIP_LISTS tools programs mozjpeg_checks labels)
+    _orvel_resolve_engine(${tool} "${ORVEL_ENGINE_${tool}}" ${program} ${check} path version note)
+    # One line per tool: what is embedded, or that it is missing and why.
+    message(STATUS "Encoder tool ${label} ${note}")
+    string(TOLOWER "${tool}" name)
+    _orvel_engine_assembly(${name} "${path}" "${version}" ORVEL_ENGINE_${tool}_ASM)
+    if(path)
+      list(APPEND dependencies "${path}")
+      get_property(built GLOBAL PROPERTY ORVEL_BUILT_${tool}_PATH)
+      get_property(producer GLOBAL PROPERTY ORVEL_BUILT_${tool}_TARGET)
+      if(path STREQUAL built)
+        add_dependencies(${target} ${producer})
+      endif()
+    endif()
+  endforeach()
 
   set(generated "${CMAKE_CURRENT_BINARY_DIR}/embedded_engines.S")
   configure_file("${_orvel_embed_engines_dir}/embedded_engines.S.in" "${generated}" @ONLY)
-
-  set(dependencies "")
-  foreach(binary IN ITEMS "${jpegli_path}" "${mozjpeg_path}" "${jpegtran_path}")
-    if(binary)
-      list(APPEND dependencies "${binary}")
-    endif()
-  endforeach()
   set_source_files_properties("${generated}" PROPERTIES
     LANGUAGE ASM GENERATED TRUE OBJECT_DEPENDS "${dependencies}")
   target_sources(${target} PRIVATE "${generated}")
