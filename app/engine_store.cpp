@@ -113,9 +113,13 @@ void ResetEngineStore(EngineStore& store) {
   store.allAvailable = false;
 }
 
-const char* AvailabilityText(bool available) {
-  return available ? "in OrvelJpegOptimizer.exe eingebettet und geladen\r\n"
-                   : "eingebettete Ressource nicht verfügbar\r\n";
+// One tool's line of the report: where the tool is and which version it is.
+std::string ToolStatusLine(const char* label, int resourceId, bool available) {
+  if (!available) return std::string(label) + "eingebettete Ressource nicht verfügbar\r\n";
+  const char* version = FindEngineResource(resourceId).version;
+  const bool known = version != nullptr && version[0] != '\0';
+  return std::string(label) + "im Programm eingebettet und geladen (" +
+         (known ? version : "Version unbekannt") + ")\r\n";
 }
 
 }  // namespace
@@ -206,18 +210,19 @@ void RefreshEngineAvailability() {
 std::string BuildEncoderStatusReport() {
   const EngineStore& store = Engines();
   std::string report = "Encoder-Status\r\n\r\n";
-  report += "Windows WIC: verfügbar (Windows-Komponente / Fallback)\r\n";
-  report += std::string("Jpegli: ") + AvailabilityText(store.jpegliAvailable);
-  report += std::string("MozJPEG cjpeg: ") + AvailabilityText(store.mozjpegAvailable);
-  report += std::string("MozJPEG jpegtran: ") + AvailabilityText(store.jpegtranAvailable);
-  report += "\r\nFür die Ausführung sind keine Encoderdateien neben der EXE erforderlich.\r\n";
+  report += "WIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
+  report += ToolStatusLine("Jpegli: ", kEngineResourceJpegli, store.jpegliAvailable);
+  report += ToolStatusLine("MozJPEG cjpeg: ", kEngineResourceMozjpeg, store.mozjpegAvailable);
+  report += ToolStatusLine("MozJPEG jpegtran: ", kEngineResourceJpegtran, store.jpegtranAvailable);
+  report += "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\n";
   report +=
       "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
-      "TEMP-Verzeichnis entpackt und beim Beenden wieder entfernt.\r\n";
+      "Verzeichnis im temporären Ordner entpackt und beim Beenden wieder entfernt.\r\n";
   if (!store.allAvailable) {
     report +=
-        "\r\nHinweis für Entwickler: Der Build muss Prepare_Embedded_Encoders.ps1 erfolgreich "
-        "ausführen, damit alle drei Binärressourcen in die EXE aufgenommen werden.";
+        "\r\nHinweis für Entwickler: Der Build muss den CMake-Schritt cmake/BuildEncoders.cmake "
+        "erfolgreich ausführen, damit alle drei Binärressourcen in das Programm aufgenommen "
+        "werden.";
   }
   return report;
 }

@@ -30,11 +30,17 @@ std::map<int, std::string>& TestResources() {
   return resources;
 }
 
+// The version texts the test lookup hands out with the resources.
+std::map<int, std::string>& TestVersions() {
+  static std::map<int, std::string> versions;
+  return versions;
+}
+
 EngineResource LookUpTestResource(int resourceId) {
   const auto found = TestResources().find(resourceId);
   if (found == TestResources().end()) return EngineResource{};
   return EngineResource{reinterpret_cast<const std::uint8_t*>(found->second.data()),
-                        found->second.size()};
+                        found->second.size(), TestVersions()[resourceId].c_str()};
 }
 
 std::string ElfBytes(std::size_t size) {
@@ -70,6 +76,7 @@ class EngineStoreTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(temp.path.empty());
     TestResources().clear();
+    TestVersions().clear();
     SetEngineResourceLookup(LookUpTestResource);
   }
 
@@ -295,29 +302,34 @@ TEST_F(EngineStoreTest, EmbeddedResourcesAreMaterialisedByteForByte) {
 
 constexpr const char* kReportHead =
     "Encoder-Status\r\n\r\n"
-    "Windows WIC: verfügbar (Windows-Komponente / Fallback)\r\n";
+    "WIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
 constexpr const char* kReportTail =
-    "\r\nFür die Ausführung sind keine Encoderdateien neben der EXE erforderlich.\r\n"
+    "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\n"
     "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
-    "TEMP-Verzeichnis entpackt und beim Beenden wieder entfernt.\r\n";
+    "Verzeichnis im temporären Ordner entpackt und beim Beenden wieder entfernt.\r\n";
 constexpr const char* kDeveloperNote =
-    "\r\nHinweis für Entwickler: Der Build muss Prepare_Embedded_Encoders.ps1 erfolgreich "
-    "ausführen, damit alle drei Binärressourcen in die EXE aufgenommen werden.";
-constexpr const char* kLoaded = "in OrvelJpegOptimizer.exe eingebettet und geladen\r\n";
+    "\r\nHinweis für Entwickler: Der Build muss den CMake-Schritt cmake/BuildEncoders.cmake "
+    "erfolgreich ausführen, damit alle drei Binärressourcen in das Programm aufgenommen "
+    "werden.";
+constexpr const char* kLoaded = "im Programm eingebettet und geladen (";
 constexpr const char* kMissing = "eingebettete Ressource nicht verfügbar\r\n";
 
-TEST_F(EngineStoreTest, StatusReportTextsAreExact) {
+TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
   GiveAllThreeTools();
+  TestVersions()[kEngineResourceJpegli] = "jpegli 031a0077f579";
+  TestVersions()[kEngineResourceMozjpeg] = "MozJPEG 4.0.3";
   ASSERT_TRUE(MaterializeEngines());
   EXPECT_EQ(BuildEncoderStatusReport(),
-            std::string(kReportHead) + "Jpegli: " + kLoaded + "MozJPEG cjpeg: " + kLoaded +
-                "MozJPEG jpegtran: " + kLoaded + kReportTail);
+            std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
+                "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
+                kLoaded + "Version unbekannt)\r\n" + kReportTail);
 
   ASSERT_TRUE(DeleteFileAt(Engines().jpegtranPath));
   RefreshEngineAvailability();
   EXPECT_EQ(BuildEncoderStatusReport(),
-            std::string(kReportHead) + "Jpegli: " + kLoaded + "MozJPEG cjpeg: " + kLoaded +
-                "MozJPEG jpegtran: " + kMissing + kReportTail + kDeveloperNote);
+            std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
+                "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
+                kMissing + kReportTail + kDeveloperNote);
 
   TestResources().clear();
   EXPECT_FALSE(MaterializeEngines());

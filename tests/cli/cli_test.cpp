@@ -13,8 +13,10 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "imaging/wic_encoder.h"
@@ -351,6 +353,19 @@ TEST_F(CliProgramTest, StatusPrintsTheEncoderReportWithUnixLineEnds) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("Encoder-Status\n\n", 0), 0u);
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  // Each tool this build embedded is listed with the version the build recorded.
+  const std::pair<int, const char*> tools[] = {{kEngineResourceJpegli, "Jpegli: "},
+                                               {kEngineResourceMozjpeg, "MozJPEG cjpeg: "},
+                                               {kEngineResourceJpegtran, "MozJPEG jpegtran: "}};
+  for (const auto& [id, label] : tools) {
+    const EngineResource embedded = FindEmbeddedEngineResource(id);
+    if (embedded.size == 0) continue;
+    const std::string version = embedded.version[0] != '\0' ? embedded.version : "Version unbekannt";
+    EXPECT_NE(run.out.find(std::string(label) + "im Programm eingebettet und geladen (" + version +
+                           ")\n"),
+              std::string::npos)
+        << run.out;
+  }
 }
 
 TEST_F(CliProgramTest, InterruptFinishesTheCurrentImageAndPrintsTheSummarySoFar) {
