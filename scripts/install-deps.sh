@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every build, test and run-time dependency from Debian 12's packages.
+# Installs every build, test and run-time dependency from Debian 12's packages,
+# including what the encoder tools' own builds need (git for the pinned
+# downloads, nasm for MozJPEG's SIMD code, clang for jpegli).
 # Idempotent and quiet: packages already present are skipped, so a second run
 # costs only the dpkg query.
 set -euo pipefail
@@ -13,6 +15,7 @@ packages=(
   fonts-dejavu-core
   xvfb xauth
   clang libclang-rt-14-dev
+  git nasm
 )
 
 missing=()
