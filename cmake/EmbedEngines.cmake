@@ -47,9 +47,14 @@ function(_orvel_is_mozjpeg binary out)
   endif()
 endfunction()
 
-# The first line <binary> prints for <flag> when it exits normally; empty when
-# it prints nothing or fails (a cjpegli without a version option).
-function(_orvel_reported_version binary flag out)
+# The first line the tool <binary> prints when asked for its version and it
+# exits normally; empty when it prints nothing or fails (a cjpegli without a
+# version option). cjpegli is asked with --version, libjpeg's tools with -version.
+function(_orvel_reported_version binary program out)
+  set(flag -version)
+  if(program STREQUAL "cjpegli")
+    set(flag --version)
+  endif()
   execute_process(COMMAND "${binary}" ${flag}
                   OUTPUT_VARIABLE stdout_text ERROR_VARIABLE stderr_text
                   RESULT_VARIABLE result TIMEOUT 10)
@@ -114,11 +119,7 @@ function(_orvel_resolve_engine tool setting program check_mozjpeg out_path out_v
   if(NOT head STREQUAL "7f454c46")
     message(WARNING "'${candidate}' is not an ELF executable; the program will refuse it")
   endif()
-  if(program STREQUAL "cjpegli")
-    _orvel_reported_version("${candidate}" --version version)
-  else()
-    _orvel_reported_version("${candidate}" -version version)
-  endif()
+  _orvel_reported_version("${candidate}" ${program} version)
   set(${out_path} "${candidate}" PARENT_SCOPE)
   set(${out_version} "${version}" PARENT_SCOPE)
   if(NOT version)
