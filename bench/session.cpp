@@ -44,6 +44,8 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 // key -> value of every line holding "="; later lines replace earlier ones.
+}  // namespace
+
 std::map<std::string, std::string> ReadKeyValues(std::string_view text) {
   std::map<std::string, std::string> values;
   for (const std::string_view line : SplitLines(text)) {
@@ -53,6 +55,8 @@ std::map<std::string, std::string> ReadKeyValues(std::string_view text) {
   }
   return values;
 }
+
+namespace {
 
 std::string ValueOf(const std::map<std::string, std::string>& values, const char* key) {
   const auto found = values.find(key);
@@ -182,6 +186,9 @@ bool SaveSession(BenchmarkSession& session) {
 bool ParseSessionText(std::string_view text, BenchmarkSession& session) {
   const std::map<std::string, std::string> values = ReadKeyValues(text);
   if (values.count("Root") == 0 || values.count("ImageListPath") == 0) return false;
+  // Without a run folder and raw file a resumed run would measure every image
+  // and write nothing, then report success.
+  if (ValueOf(values, "SessionDir").empty() || ValueOf(values, "CsvPath").empty()) return false;
   session.root = ValueOf(values, "Root");
   session.sessionDir = ValueOf(values, "SessionDir");
   session.csvPath = ValueOf(values, "CsvPath");
@@ -195,6 +202,7 @@ bool LoadSession(BenchmarkSession& session) {
   if (content.empty()) return false;
   if (!ParseSessionText(content, session)) return false;
   session.sessionFilePath = path;
+  if (!IsDirectory(session.sessionDir)) return false;
   session.images = ReadImageList(session.imageListPath);
   if (session.images.empty()) return false;
   if (session.nextIndex.load() > session.images.size()) session.nextIndex.store(0);
