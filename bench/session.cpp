@@ -56,6 +56,18 @@ std::map<std::string, std::string> ReadKeyValues(std::string_view text) {
   return values;
 }
 
+bool ReadInt32Value(const std::map<std::string, std::string>& values, const char* key,
+                    std::int32_t& field) {
+  const auto found = values.find(key);
+  return found != values.end() && ParseLeadingInt32(found->second, field);
+}
+
+bool ReadUint64Value(const std::map<std::string, std::string>& values, const char* key,
+                     std::uint64_t& field) {
+  const auto found = values.find(key);
+  return found != values.end() && ParseLeadingUint64(found->second, field);
+}
+
 namespace {
 
 std::string ValueOf(const std::map<std::string, std::string>& values, const char* key) {
@@ -63,29 +75,17 @@ std::string ValueOf(const std::map<std::string, std::string>& values, const char
   return found == values.end() ? std::string() : found->second;
 }
 
-bool ReadInt32(const std::map<std::string, std::string>& values, const char* key,
-               std::int32_t& field) {
-  const auto found = values.find(key);
-  return found != values.end() && ParseLeadingInt32(found->second, field);
-}
-
-bool ReadUint64(const std::map<std::string, std::string>& values, const char* key,
-                std::uint64_t& field) {
-  const auto found = values.find(key);
-  return found != values.end() && ParseLeadingUint64(found->second, field);
-}
-
 bool ReadNumbers(const std::map<std::string, std::string>& values, BenchmarkSession& session) {
   std::uint64_t nextIndex = 0;
   std::uint64_t completed = 0;
-  if (!ReadInt32(values, "MaxPerFolder", session.maxPerFolder)) return false;
-  if (!ReadInt32(values, "MaxTotal", session.maxTotal)) return false;
-  if (!ReadInt32(values, "Depth", session.depth)) return false;
-  if (!ReadUint64(values, "FoldersFound", session.foldersFound)) return false;
-  if (!ReadUint64(values, "ImagesFound", session.imagesFound)) return false;
-  if (!ReadUint64(values, "NextIndex", nextIndex)) return false;
+  if (!ReadInt32Value(values, "MaxPerFolder", session.maxPerFolder)) return false;
+  if (!ReadInt32Value(values, "MaxTotal", session.maxTotal)) return false;
+  if (!ReadInt32Value(values, "Depth", session.depth)) return false;
+  if (!ReadUint64Value(values, "FoldersFound", session.foldersFound)) return false;
+  if (!ReadUint64Value(values, "ImagesFound", session.imagesFound)) return false;
+  if (!ReadUint64Value(values, "NextIndex", nextIndex)) return false;
   session.nextIndex.store(nextIndex);
-  if (!ReadUint64(values, "Completed", completed)) return false;
+  if (!ReadUint64Value(values, "Completed", completed)) return false;
   session.completed.store(completed);
   return true;
 }

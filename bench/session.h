@@ -95,6 +95,14 @@ bool SaveSession(BenchmarkSession& session);
 // earlier ones. The reader of the session file, the manifest and the part file.
 std::map<std::string, std::string> ReadKeyValues(std::string_view text);
 
+// The number under `key` by the session file's rules (leading white space
+// skipped, parsing stops at the first non-digit). False when the key is
+// missing or holds no number in range; `field` is then unchanged.
+bool ReadInt32Value(const std::map<std::string, std::string>& values, const char* key,
+                    std::int32_t& field);
+bool ReadUint64Value(const std::map<std::string, std::string>& values, const char* key,
+                     std::uint64_t& field);
+
 // The key=value part of loading: reads the four paths and the seven numbers
 // of a session file's text into the session. False when "Root" or
 // "ImageListPath" is missing, "SessionDir" or "CsvPath" is missing or empty,
