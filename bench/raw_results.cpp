@@ -42,6 +42,18 @@ void AppendField(std::string& row, const std::string& field) {
   row += ';';
 }
 
+// Moves the images whose path holds a line break out of `images`, in order.
+std::vector<std::string> TakeOutUnlistableImages(std::vector<std::string>& images) {
+  std::vector<std::string> unlistable;
+  std::vector<std::string> kept;
+  kept.reserve(images.size());
+  for (std::string& path : images) {
+    (HasLineBreak(path) ? unlistable : kept).push_back(std::move(path));
+  }
+  images = std::move(kept);
+  return unlistable;
+}
+
 std::string ComposeImageList(const std::vector<std::string>& images) {
   std::string list;
   for (const std::string& path : images) {
@@ -52,6 +64,25 @@ std::string ComposeImageList(const std::vector<std::string>& images) {
 }
 
 }  // namespace
+
+bool HasLineBreak(const std::string& path) {
+  return path.find_first_of("\r\n") != std::string::npos;
+}
+
+std::string SkippedImageLine(const std::string& path) {
+  if (!HasLineBreak(path)) return path + "\r\n";
+  std::string line;
+  for (const char c : path) {
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else {
+      line += c;
+    }
+  }
+  return line + "\tZeilenumbruch im Dateinamen \u2013 nicht gemessen\r\n";
+}
 
 bool ReserveRunFolder(const std::string& runsFolder, const std::string& stamp, std::string& folder) {
   folder.clear();
@@ -80,6 +111,7 @@ std::string LocalTimeStamp() {
 }
 
 bool CreateBenchmarkRun(BenchmarkSession& session) {
+  if (HasLineBreak(session.root)) return false;
   const std::string stamp = LocalTimeStamp();
   const std::string runsFolder = BenchmarkRunsFolder();
   if (!EnsureFolder(runsFolder)) return false;
@@ -89,6 +121,14 @@ bool CreateBenchmarkRun(BenchmarkSession& session) {
   session.csvPath = JoinPath(folder, kRawFileName);
   session.imageListPath = JoinPath(folder, kSelectedImagesFileName);
   session.sessionFilePath = SessionFilePath();
+  const std::vector<std::string> unlistable = TakeOutUnlistableImages(session.images);
+  std::string skipped;
+  for (const std::string& path : unlistable) skipped += SkippedImageLine(path);
+  // skipped_images.txt exists only once an image was skipped.
+  if (!skipped.empty() && !AppendToFile(JoinPath(folder, kSkippedImagesFileName), skipped)) {
+    return false;
+  }
+  if (session.images.empty()) return false;
   if (!WriteWholeFile(session.imageListPath, ComposeImageList(session.images), true)) return false;
   if (!WriteWholeFile(session.csvPath, kRawHeader, true)) return false;
   SaveSession(session);

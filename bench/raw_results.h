@@ -26,6 +26,16 @@ constexpr const char* kRawFileName = "quality_profile_raw.csv";
 constexpr const char* kSelectedImagesFileName = "selected_images.txt";
 constexpr const char* kSkippedImagesFileName = "skipped_images.txt";
 
+// True when the path holds a line feed or a carriage return. Such a path
+// cannot stand in a line-based file (the image lists, the raw rows): it is
+// never measured and listed as skipped in escaped form.
+bool HasLineBreak(const std::string& path);
+
+// The line of skipped_images.txt for the image, CR LF included: the path
+// itself, or for a path with a line break the path with each line feed shown
+// as \n and each carriage return as \r, a tab and the reason.
+std::string SkippedImageLine(const std::string& path);
+
 // "Run_" + stamp in `runsFolder`, created exclusively; when the name is taken
 // (two runs in one second) "_2", "_3", ... is appended. False when no folder
 // could be made; `folder` is then empty.
@@ -37,8 +47,11 @@ std::string LocalTimeStamp();
 // Creates the run folder under BenchmarkRunsFolder(), fills sessionDir,
 // csvPath, imageListPath and sessionFilePath, writes the image list and the
 // CSV header, and saves the session. The caller has stored the sample in
-// `images` and reset the counters and flags beforehand. False when the folder,
-// the list or the header cannot be written (files already written stay).
+// `images` and reset the counters and flags beforehand. Images whose path
+// holds a line break are taken out of `images` and listed in
+// skipped_images.txt. False when the root holds a line break (the session
+// file is line-based), when no image is left, or when the folder, a list or
+// the header cannot be written (files already written stay).
 bool CreateBenchmarkRun(BenchmarkSession& session);
 
 // The text with every double quote doubled, enclosed in double quotes.

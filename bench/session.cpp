@@ -44,6 +44,8 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 // key -> value of every line holding "="; later lines replace earlier ones.
+}  // namespace
+
 std::map<std::string, std::string> ReadKeyValues(std::string_view text) {
   std::map<std::string, std::string> values;
   for (const std::string_view line : SplitLines(text)) {
@@ -54,34 +56,36 @@ std::map<std::string, std::string> ReadKeyValues(std::string_view text) {
   return values;
 }
 
+bool ReadInt32Value(const std::map<std::string, std::string>& values, const char* key,
+                    std::int32_t& field) {
+  const auto found = values.find(key);
+  return found != values.end() && ParseLeadingInt32(found->second, field);
+}
+
+bool ReadUint64Value(const std::map<std::string, std::string>& values, const char* key,
+                     std::uint64_t& field) {
+  const auto found = values.find(key);
+  return found != values.end() && ParseLeadingUint64(found->second, field);
+}
+
+namespace {
+
 std::string ValueOf(const std::map<std::string, std::string>& values, const char* key) {
   const auto found = values.find(key);
   return found == values.end() ? std::string() : found->second;
 }
 
-bool ReadInt32(const std::map<std::string, std::string>& values, const char* key,
-               std::int32_t& field) {
-  const auto found = values.find(key);
-  return found != values.end() && ParseLeadingInt32(found->second, field);
-}
-
-bool ReadUint64(const std::map<std::string, std::string>& values, const char* key,
-                std::uint64_t& field) {
-  const auto found = values.find(key);
-  return found != values.end() && ParseLeadingUint64(found->second, field);
-}
-
 bool ReadNumbers(const std::map<std::string, std::string>& values, BenchmarkSession& session) {
   std::uint64_t nextIndex = 0;
   std::uint64_t completed = 0;
-  if (!ReadInt32(values, "MaxPerFolder", session.maxPerFolder)) return false;
-  if (!ReadInt32(values, "MaxTotal", session.maxTotal)) return false;
-  if (!ReadInt32(values, "Depth", session.depth)) return false;
-  if (!ReadUint64(values, "FoldersFound", session.foldersFound)) return false;
-  if (!ReadUint64(values, "ImagesFound", session.imagesFound)) return false;
-  if (!ReadUint64(values, "NextIndex", nextIndex)) return false;
+  if (!ReadInt32Value(values, "MaxPerFolder", session.maxPerFolder)) return false;
+  if (!ReadInt32Value(values, "MaxTotal", session.maxTotal)) return false;
+  if (!ReadInt32Value(values, "Depth", session.depth)) return false;
+  if (!ReadUint64Value(values, "FoldersFound", session.foldersFound)) return false;
+  if (!ReadUint64Value(values, "ImagesFound", session.imagesFound)) return false;
+  if (!ReadUint64Value(values, "NextIndex", nextIndex)) return false;
   session.nextIndex.store(nextIndex);
-  if (!ReadUint64(values, "Completed", completed)) return false;
+  if (!ReadUint64Value(values, "Completed", completed)) return false;
   session.completed.store(completed);
   return true;
 }
@@ -182,6 +186,9 @@ bool SaveSession(BenchmarkSession& session) {
 bool ParseSessionText(std::string_view text, BenchmarkSession& session) {
   const std::map<std::string, std::string> values = ReadKeyValues(text);
   if (values.count("Root") == 0 || values.count("ImageListPath") == 0) return false;
+  // Without a run folder and raw file a resumed run would measure every image
+  // and write nothing, then report success.
+  if (ValueOf(values, "SessionDir").empty() || ValueOf(values, "CsvPath").empty()) return false;
   session.root = ValueOf(values, "Root");
   session.sessionDir = ValueOf(values, "SessionDir");
   session.csvPath = ValueOf(values, "CsvPath");
@@ -195,6 +202,7 @@ bool LoadSession(BenchmarkSession& session) {
   if (content.empty()) return false;
   if (!ParseSessionText(content, session)) return false;
   session.sessionFilePath = path;
+  if (!IsDirectory(session.sessionDir)) return false;
   session.images = ReadImageList(session.imageListPath);
   if (session.images.empty()) return false;
   if (session.nextIndex.load() > session.images.size()) session.nextIndex.store(0);

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,15 +90,29 @@ std::string ComposeSessionFile(const BenchmarkSession& session);
 // state. True when written; callers may ignore the result.
 bool SaveSession(BenchmarkSession& session);
 
+// key -> value of every line of the text holding "=" (split at the first
+// "="; one carriage return before the line feed dropped); later lines replace
+// earlier ones. The reader of the session file, the manifest and the part file.
+std::map<std::string, std::string> ReadKeyValues(std::string_view text);
+
+// The number under `key` by the session file's rules (leading white space
+// skipped, parsing stops at the first non-digit). False when the key is
+// missing or holds no number in range; `field` is then unchanged.
+bool ReadInt32Value(const std::map<std::string, std::string>& values, const char* key,
+                    std::int32_t& field);
+bool ReadUint64Value(const std::map<std::string, std::string>& values, const char* key,
+                     std::uint64_t& field);
+
 // The key=value part of loading: reads the four paths and the seven numbers
 // of a session file's text into the session. False when "Root" or
-// "ImageListPath" is missing or a number does not parse; fields read before
-// the failure keep their values. The image list is not read here.
+// "ImageListPath" is missing, "SessionDir" or "CsvPath" is missing or empty,
+// or a number does not parse; fields read before the failure keep their
+// values. The image list is not read here.
 bool ParseSessionText(std::string_view text, BenchmarkSession& session);
 
 // Reads benchmark_current.ini and its image list into the session. True when
-// a resumable session was read: "Root" and "ImageListPath" present, the seven
-// numbers parse, and the image list holds at least one path. A NextIndex
+// a resumable session was read: the keys ParseSessionText needs, a run folder
+// that still exists, and an image list holding at least one path. A NextIndex
 // beyond the list becomes 0. Fields read before a failure keep their values.
 bool LoadSession(BenchmarkSession& session);
 

@@ -236,30 +236,38 @@ std::string ComposeCandidateSummary(CandidateGroups& groups, std::uint64_t& proc
   return summary;
 }
 
-std::string ComposeManifest(const BenchmarkSession& session, std::uint64_t processed) {
-  const std::uint64_t selected = session.images.size();
+ManifestFigures ManifestFiguresOf(const BenchmarkSession& session) {
+  return ManifestFigures{session.root,         session.images.size(), session.imagesFound,
+                         session.foldersFound, session.maxPerFolder,  session.depth};
+}
+
+std::string ComposeManifest(const ManifestFigures& figures, std::uint64_t processed) {
+  const std::uint64_t selected = figures.selected;
   const std::uint64_t skipped = selected > processed ? selected - processed : 0;
   std::string manifest = "Orvel JPEG Optimizer Benchmark\nVersion=1.3.3\n";
-  manifest += "Root=" + session.root + "\nSelectedImages=" + std::to_string(selected) + "\n";
+  manifest += "Root=" + figures.root + "\nSelectedImages=" + std::to_string(selected) + "\n";
   manifest += "ProcessedImages=" + std::to_string(processed) +
               "\nSkippedOrUnreadable=" + std::to_string(skipped) + "\n";
-  manifest += "FoundImages=" + std::to_string(session.imagesFound) +
-              "\nFoundFolders=" + std::to_string(session.foldersFound) + "\n";
-  manifest += "MaxPerFolder=" + FormatInteger(session.maxPerFolder) +
-              "\nDepth=" + FormatInteger(session.depth) + "\n";
+  manifest += "FoundImages=" + std::to_string(figures.imagesFound) +
+              "\nFoundFolders=" + std::to_string(figures.foldersFound) + "\n";
+  manifest += "MaxPerFolder=" + FormatInteger(figures.maxPerFolder) +
+              "\nDepth=" + FormatInteger(figures.depth) + "\n";
   manifest += "Purpose=Offline raw data for future fixed profile calibration; not runtime adaptive control.\n";
   return manifest;
+}
+
+bool WriteSummaryFiles(const std::string& folder, CandidateGroups& groups,
+                       const ManifestFigures& figures) {
+  std::uint64_t processed = 0;
+  const std::string summary = ComposeCandidateSummary(groups, processed);
+  const bool summaryWritten = WriteWholeFile(JoinPath(folder, kSummaryFileName), summary, true);
+  const bool manifestWritten = WriteWholeFile(JoinPath(folder, kManifestFileName),
+                                              ComposeManifest(figures, processed), true);
+  return summaryWritten && manifestWritten;
 }
 
 bool WriteCandidateSummary(const BenchmarkSession& session) {
   CandidateGroups groups;
   if (!ReadRawResults(session.csvPath, groups)) return false;
-  std::uint64_t processed = 0;
-  const std::string summary = ComposeCandidateSummary(groups, processed);
-  const bool summaryWritten =
-      WriteWholeFile(JoinPath(session.sessionDir, kSummaryFileName), summary, true);
-  const bool manifestWritten =
-      WriteWholeFile(JoinPath(session.sessionDir, kManifestFileName),
-                     ComposeManifest(session, processed), true);
-  return summaryWritten && manifestWritten;
+  return WriteSummaryFiles(session.sessionDir, groups, ManifestFiguresOf(session));
 }

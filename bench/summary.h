@@ -74,8 +74,27 @@ bool ReadRawResults(const std::string& csvPath, CandidateGroups& groups);
 // any group (the images processed). Empties each group's rows once used.
 std::string ComposeCandidateSummary(CandidateGroups& groups, std::uint64_t& processed);
 
-// The manifest text for the session and the number of processed images.
-std::string ComposeManifest(const BenchmarkSession& session, std::uint64_t processed);
+// The figures of a run that the manifest reports besides the processed
+// images: a session's, or those of a run merged from parts.
+struct ManifestFigures {
+  std::string root;                // root folder of the collection
+  std::uint64_t selected = 0;      // images of the run's selection
+  std::uint64_t imagesFound = 0;   // accepted image files found by the scan
+  std::uint64_t foldersFound = 0;  // folders visited by the scan
+  std::int32_t maxPerFolder = 5;   // per-folder cap of the sample
+  std::int32_t depth = 1;          // "Testtiefe" index
+};
+
+ManifestFigures ManifestFiguresOf(const BenchmarkSession& session);
+
+// The manifest text for the figures and the number of processed images.
+std::string ComposeManifest(const ManifestFigures& figures, std::uint64_t processed);
+
+// Writes the summary of the groups and the manifest into `folder` (empties the
+// groups' rows). True when both files were written; a failed write does not
+// stop the other.
+bool WriteSummaryFiles(const std::string& folder, CandidateGroups& groups,
+                       const ManifestFigures& figures);
 
 // Reads the session's raw file and writes both files into its run folder.
 // Nothing is written when the raw file is unreadable or empty. True when both

@@ -99,7 +99,19 @@ ImageOutcome MeasureGrid(BenchmarkSession& session, BenchmarkWorker& worker, con
 }
 
 void ListSkippedImage(const BenchmarkSession& session, const std::string& imagePath) {
-  AppendToFile(JoinPath(session.sessionDir, kSkippedImagesFileName), imagePath + "\r\n");
+  AppendToFile(JoinPath(session.sessionDir, kSkippedImagesFileName), SkippedImageLine(imagePath));
+}
+
+// BenchmarkOneImage with an exception turned into a failed image: running
+// out of memory on one huge photo skips that photo instead of ending the
+// program. The work folder is gone by then (its guard ran while unwinding).
+ImageOutcome MeasureImageSafely(BenchmarkSession& session, BenchmarkWorker& worker,
+                                const std::string& imagePath) {
+  try {
+    return BenchmarkOneImage(session, worker, imagePath);
+  } catch (...) {
+    return ImageOutcome::kFailed;
+  }
 }
 
 // Processes images from `nextIndex` until the end or a cancel.
@@ -112,7 +124,7 @@ void ProcessImages(BenchmarkSession& session, BenchmarkWorker& worker) {
     session.currentCandidate.store(0);
     session.candidateCount.store(0);
     NotifyProgress(worker);
-    const ImageOutcome outcome = BenchmarkOneImage(session, worker, session.images[i]);
+    const ImageOutcome outcome = MeasureImageSafely(session, worker, session.images[i]);
     // A cancelled (or, with a cancel pending, failed) image stays the next one.
     // An image whose rows are written counts as done even when a cancel came
     // in meanwhile; repeating it would duplicate its rows.
@@ -163,15 +175,21 @@ bool StartBenchmarkWorker() {
 void BenchmarkWorkerMain(BenchmarkSession& session, BenchmarkWorker& worker) {
   session.running.store(true);
   session.startTick.store(TickCountMs());
-  ProcessImages(session, worker);
-  const bool complete =
-      !session.cancelRequested.load() && session.nextIndex.load() >= session.images.size();
-  // `running` stays set until the summary is written, so no new run can
-  // replace the session's paths and list while this thread still reads them.
-  if (complete) {
-    WriteCandidateSummary(session);
-    DeleteFileAt(SessionFilePath());
+  // No exception may leave the thread (that would end the program). One
+  // outside an image's measuring ends the run as interrupted; the session file
+  // keeps the position for a resume.
+  bool complete = false;
+  try {
+    ProcessImages(session, worker);
+    complete =
+        !session.cancelRequested.load() && session.nextIndex.load() >= session.images.size();
+    // `running` stays set until the summary is written, so no new run can
+    // replace the session's paths and list while this thread still reads them.
+    if (complete) WriteCandidateSummary(session);
+  } catch (...) {
+    complete = false;
   }
+  if (complete) DeleteFileAt(SessionFilePath());
   session.paused.store(false);
   session.currentCandidate.store(0);
   NotifyFinished(worker, complete);
@@ -190,6 +208,8 @@ bool WaitWhilePaused(BenchmarkSession& session, BenchmarkWorker& worker) {
 
 ImageOutcome BenchmarkOneImage(BenchmarkSession& session, BenchmarkWorker& worker,
                                const std::string& imagePath) {
+  // Its rows would break the line-based raw file.
+  if (HasLineBreak(imagePath)) return ImageOutcome::kFailed;
   PixelImage source;
   if (!DecodeImageFile(imagePath, source)) return ImageOutcome::kFailed;
   WorkFolder folder;

@@ -73,7 +73,9 @@ void BenchmarkWorkerMain(BenchmarkSession& session, BenchmarkWorker& worker);
 // changes are seen even without a wake-up). False when a cancel is requested.
 bool WaitWhilePaused(BenchmarkSession& session, BenchmarkWorker& worker);
 
-// Measures one image with every candidate of its grid.
+// Measures one image with every candidate of its grid. A path holding a line
+// break fails at once (its rows would break the raw file). Exceptions pass
+// through; the worker's loop turns them into a skipped image.
 ImageOutcome BenchmarkOneImage(BenchmarkSession& session, BenchmarkWorker& worker,
                                const std::string& imagePath);
 

@@ -1,6 +1,6 @@
 // The bench command of orvel-cli; see bench_command.h. Neighbours:
-// bench/ (sampling, session, run creation, worker), app/engine_store (the
-// embedded encoders).
+// bench/ (sampling, session, run creation, worker, run parts),
+// app/engine_store (the embedded encoders).
 #include "cli/bench_command.h"
 
 #include <signal.h>
@@ -12,6 +12,7 @@
 
 #include "app/engine_store.h"
 #include "bench/raw_results.h"
+#include "bench/run_parts.h"
 #include "bench/sampling.h"
 #include "bench/session.h"
 #include "bench/worker.h"
@@ -153,6 +154,26 @@ bool ConfirmReplacingSession() {
   return answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y';
 }
 
+// Stores the images to measure: the whole sample, or with --shard the part's
+// share, described in `part`. False (after a message) when the part is empty.
+bool TakePartOfSample(const BenchCommandOptions& options, std::vector<std::string>& sample,
+                      BenchmarkSession& session, BenchmarkPart& part) {
+  if (options.partCount == 0) {
+    session.images = std::move(sample);
+    return true;
+  }
+  part = BenchmarkPart{options.partIndex, options.partCount,  session.root,
+                       session.maxPerFolder, session.maxTotal,  session.depth,
+                       sample.size(),        SampleFingerprint(sample),
+                       EngineListText(CurrentToolAvailability())};
+  session.images = SelectPartImages(sample, options.partIndex, options.partCount);
+  if (!session.images.empty()) return true;
+  WriteText(stderr, "Die Stichprobe hat nur " + std::to_string(sample.size()) +
+                        " Bilder; Teil " + FormatInteger(options.partIndex) + "/" +
+                        FormatInteger(options.partCount) + " bliebe leer.\n");
+  return false;
+}
+
 // Fills the session for a new run and creates its folder; exit status or -1.
 int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session) {
   if (options.root.empty() || !IsDirectory(options.root)) {
@@ -166,20 +187,29 @@ int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session)
   session.depth = options.depth;
   WriteText(stderr, "Durchsuche Verzeichnisstruktur und bilde ausgewogene Stichprobe\u2026\n");
   ImageSample sample = SelectBalancedSample(session.root, session.maxPerFolder, session.maxTotal);
-  session.images = std::move(sample.images);
   session.foldersFound = sample.foldersFound;
   session.imagesFound = sample.imagesFound;
-  if (session.images.empty()) {
+  if (sample.images.empty()) {
     WriteText(stderr, "Es wurden keine unterstützten Bilder gefunden.\n");
     return kBenchExitFailure;
   }
+  BenchmarkPart part;
+  if (!TakePartOfSample(options, sample.images, session, part)) return kBenchExitFailure;
   session.nextIndex.store(0);
   session.completed.store(0);
   session.cancelRequested.store(false);
   session.paused.store(false);
-  if (!CreateBenchmarkRun(session)) {
+  const size_t chosen = session.images.size();
+  if (!CreateBenchmarkRun(session) ||
+      (options.partCount > 0 &&
+       !WriteWholeFile(JoinPath(session.sessionDir, kPartFileName), ComposePartFile(part), false))) {
     WriteText(stderr, "Die Benchmark-Sitzung konnte nicht angelegt werden.\n");
     return kBenchExitFailure;
+  }
+  if (session.images.size() < chosen) {
+    WriteText(stderr, std::to_string(chosen - session.images.size()) +
+                          " Bild(er) mit Zeilenumbruch im Dateinamen werden nicht gemessen "
+                          "(siehe skipped_images.txt).\n");
   }
   return -1;
 }
@@ -221,6 +251,19 @@ int RunWorkerToEnd(BenchmarkSession& session, BenchmarkWorker& worker, bool& com
   return received;
 }
 
+// bench --merge: the merged run folder on standard output.
+int RunBenchMerge(const BenchCommandOptions& options) {
+  std::string folder;
+  std::string error;
+  if (!MergeBenchmarkParts(options.mergeFolders, folder, error)) {
+    WriteText(stderr, error + "\n");
+    return kBenchExitFailure;
+  }
+  WriteText(stderr, "Teile zusammengeführt.\n");
+  WriteText(stdout, folder + "\n");
+  return kBenchExitOk;
+}
+
 }  // namespace
 
 bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
@@ -233,6 +276,15 @@ bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommand
     std::string value;
     if (argument == "--resume") {
       options.resume = true;
+    } else if (argument == "--merge") {
+      options.merge = true;
+    } else if (argument == "--shard") {
+      if (!ReadOptionValue(arguments, i, value, error)) return false;
+      limitsGiven = true;
+      if (!ParsePartSpec(value, options.partIndex, options.partCount)) {
+        error = "Ungültige Angabe für --shard: " + value + " (erwartet K/N mit 1 \u2264 K \u2264 N).";
+        return false;
+      }
     } else if (argument == "--per-folder" || argument == "--total" || argument == "--depth") {
       if (!ReadOptionValue(arguments, i, value, error)) return false;
       limitsGiven = true;
@@ -253,9 +305,17 @@ bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommand
       roots.push_back(argument);
     }
   }
-  if (options.resume && (!roots.empty() || limitsGiven)) {
+  if (options.resume && (!roots.empty() || limitsGiven || options.merge)) {
     error = "--resume setzt die gespeicherte Sitzung fort und nimmt keine weiteren Angaben.";
     return false;
+  }
+  if (options.merge) {
+    if (roots.empty() || limitsGiven) {
+      error = "--merge nimmt nur die Laufordner der Teile.";
+      return false;
+    }
+    for (const std::string& folder : roots) options.mergeFolders.push_back(AbsolutePath(folder));
+    return true;
   }
   if (!options.resume && roots.size() != 1) {
     error = "Bitte genau ein Verzeichnis angeben.";
@@ -266,17 +326,26 @@ bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommand
 }
 
 std::string BenchUsageText() {
-  return "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
+  return "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2] [--shard K/N]\n"
          "  orvel-cli bench --resume\n"
+         "  orvel-cli bench --merge LAUFORDNER...\n"
          "            Profilentwicklung: ausgewogene Stichprobe (je Unterverzeichnis\n"
          "            höchstens N, Voreinstellung 5; insgesamt höchstens N, Voreinstellung\n"
          "            5000), jedes Bild mit dem Kandidatenraster der Testtiefe\n"
          "            (0 Kompakt, 1 Standard, 2 Tiefenanalyse) gemessen. Strg+C bricht vor\n"
          "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort. Am Ende\n"
-         "            steht der Pfad des Laufordners auf der Standardausgabe.\n";
+         "            steht der Pfad des Laufordners auf der Standardausgabe.\n"
+         "            --shard K/N misst nur Teil K von N der Stichprobe (jedes N-te Bild),\n"
+         "            etwa auf N Rechnern, die den Bildbestand unter demselben Pfad sehen;\n"
+         "            jeder Teil bekommt einen eigenen Laufordner. --merge fasst die\n"
+         "            abgeschlossenen Laufordner aller N Teile in einem neuen Laufordner zu\n"
+         "            einer Zusammenfassung und einem Manifest zusammen; die Teile bleiben\n"
+         "            unverändert. Teile verschiedener Stichproben, Testtiefen oder\n"
+         "            Kandidatenraster werden abgelehnt.\n";
 }
 
 int RunBenchWithPreparedEngines(const BenchCommandOptions& options) {
+  if (options.merge) return RunBenchMerge(options);
   BenchmarkSession& session = CurrentBenchmarkSession();
   BenchmarkWorker& worker = CurrentBenchmarkWorker();
   if (session.running.load()) return kBenchExitFailure;
@@ -314,6 +383,7 @@ int RunBenchCommand(const std::vector<std::string>& arguments) {
     WriteText(stderr, error + "\n\nAufruf:\n" + BenchUsageText());
     return kBenchExitUsage;
   }
+  if (options.merge) return RunBenchMerge(options);
   EngineFolderGuard engineFolder;
   MaterializeEngines();
   RefreshEngineAvailability();

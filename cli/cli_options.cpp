@@ -155,7 +155,9 @@ std::string CliUsageText() {
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
+      "                  [--shard K/N]\n"
       "  orvel-cli bench --resume\n"
+      "  orvel-cli bench --merge LAUFORDNER...\n"
       "  orvel-cli --help\n"
       "\n"
       "Befehle:\n"
@@ -172,6 +174,8 @@ std::string CliUsageText() {
       "            2 Tiefenanalyse); je Unterverzeichnis höchstens --per-folder Bilder\n"
       "            (Voreinstellung 5), insgesamt höchstens --total (5000). Strg+C bricht vor\n"
       "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort.\n"
+      "            --shard K/N misst nur Teil K von N der Stichprobe (je Rechner ein\n"
+      "            Teil); --merge fasst die Laufordner aller Teile zusammen.\n"
       "\n"
       "Profile (--profile, Voreinstellung 2):\n";
   for (int index = 0; index < kProfileCount; ++index) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/raw_results.h"
+#include "bench/run_parts.h"
 #include "bench/session.h"
 #include "bench/summary.h"
 #include "cli/bench_command.h"
@@ -37,6 +38,14 @@ TEST(BenchArgumentsTest, ParsesANewRunAndAResume) {
   EXPECT_EQ(FileNamePart(options.root), "rel");
   ASSERT_TRUE(ParseBenchArguments({"--resume"}, options, error));
   EXPECT_TRUE(options.resume);
+  ASSERT_TRUE(ParseBenchArguments({"/p", "--shard", "2/3"}, options, error));
+  EXPECT_EQ(options.partIndex, 2);
+  EXPECT_EQ(options.partCount, 3);
+  ASSERT_TRUE(ParseBenchArguments({"--merge", "/a", "b"}, options, error));
+  EXPECT_TRUE(options.merge);
+  ASSERT_EQ(options.mergeFolders.size(), 2u);
+  EXPECT_EQ(options.mergeFolders[0], "/a");
+  EXPECT_EQ(options.mergeFolders[1].front(), '/');
 }
 
 TEST(BenchArgumentsTest, RefusesWhatItCannotRun) {
@@ -49,7 +58,16 @@ TEST(BenchArgumentsTest, RefusesWhatItCannotRun) {
                                              {"/a", "--depth", "3"},
                                              {"/a", "--depth", "abc"},
                                              {"/a", "--total"},
-                                             {"/a", "--fast"}}) {
+                                             {"/a", "--fast"},
+                                             {"/a", "--shard", "0/3"},
+                                             {"/a", "--shard", "4/3"},
+                                             {"/a", "--shard", "1/0"},
+                                             {"/a", "--shard", "+1/3"},
+                                             {"/a", "--shard", "3"},
+                                             {"--resume", "--shard", "1/2"},
+                                             {"--merge"},
+                                             {"--merge", "--resume"},
+                                             {"--merge", "/a", "--depth", "1"}}) {
     std::string error;
     EXPECT_FALSE(ParseBenchArguments(arguments, options, error)) << arguments.size();
     EXPECT_FALSE(error.empty());
@@ -90,6 +108,25 @@ class BenchCommandTest : public ::testing::Test {
     const int status = RunBenchWithPreparedEngines(options);
     out = testing::internal::GetCapturedStdout();
     return status;
+  }
+
+  // The run folder printed by a successful run.
+  std::string RunFolder(const std::vector<std::string>& arguments) {
+    std::string out;
+    EXPECT_EQ(Run(arguments, out), 0);
+    return out.empty() ? out : out.substr(0, out.size() - 1);
+  }
+
+  // The summary's rows without the two time columns.
+  static std::vector<std::string> SummaryWithoutTimes(const std::string& runFolder) {
+    std::vector<std::string> rows;
+    for (const std::string& line : SplitTextLines(ReadTextFile(JoinPath(runFolder, kSummaryFileName)))) {
+      const std::vector<std::string> fields = SplitCsvLine(line);
+      std::string row;
+      for (size_t i = 0; i + 2 < fields.size(); ++i) row += fields[i] + ";";
+      rows.push_back(row);
+    }
+    return rows;
   }
 
   static std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
@@ -157,11 +194,83 @@ TEST_F(BenchCommandTest, InterruptKeepsTheSessionAndResumeFinishesWithoutRepeats
   EXPECT_EQ(Run({"--resume"}, out), 1);
 }
 
+TEST_F(BenchCommandTest, ARunSplitInThreePartsMergesToTheSummaryOfTheWholeRun) {
+  if (std::string(ORVEL_BENCH_TEST_JPEGTRAN).empty()) GTEST_SKIP() << "jpegtran not installed";
+  MakeImages(7);
+  ASSERT_TRUE(WriteTextFile(JoinPath(folders.images, "odd/broken.jpg"), "no image"));
+  const std::vector<std::string> common = {folders.images, "--depth", "0", "--per-folder", "4"};
+  const std::string whole = RunFolder(common);
+  std::vector<std::string> parts;
+  size_t partImages = 0;
+  for (const char* shard : {"1/3", "2/3", "3/3"}) {
+    std::vector<std::string> arguments = common;
+    arguments.insert(arguments.end(), {"--shard", shard});
+    parts.push_back(RunFolder(arguments));
+    partImages += RowsPerImage(JoinPath(parts.back(), kRawFileName)).size();
+  }
+  EXPECT_EQ(partImages, 7u) << "the parts are disjoint and cover the sample";
+  const std::string firstPartSummary = ReadTextFile(JoinPath(parts[0], kSummaryFileName));
+
+  const std::string merged = RunFolder({"--merge", parts[2], parts[0], parts[1]});
+  ASSERT_EQ(ParentFolder(merged), BenchmarkRunsFolder());
+  EXPECT_EQ(SummaryWithoutTimes(merged).size(), 9u);  // header, 6 WIC, 2 jpegtran
+  EXPECT_EQ(SummaryWithoutTimes(merged), SummaryWithoutTimes(whole));
+  const std::string manifest = ReadTextFile(JoinPath(merged, kManifestFileName));
+  EXPECT_EQ(manifest, ReadTextFile(JoinPath(whole, kManifestFileName)));
+  EXPECT_NE(manifest.find("SelectedImages=8\nProcessedImages=7\nSkippedOrUnreadable=1\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadTextFile(JoinPath(merged, kSkippedImagesFileName)),
+            ReadTextFile(JoinPath(whole, kSkippedImagesFileName)));
+  EXPECT_EQ(ReadTextFile(JoinPath(parts[0], kSummaryFileName)), firstPartSummary);
+
+  // Refusals name the reason and create no folder. `changed` is parts[2]
+  // copied with one line of its part file replaced (and unfinished: without
+  // its manifest).
+  int copies = 0;
+  const auto changed = [&](const std::string& from, const std::string& to, bool finished = true) {
+    const std::string copy = folders.temp.Join("copy" + std::to_string(++copies));
+    EXPECT_TRUE(MakeFolder(copy));
+    for (const std::string name : {kRawFileName, kManifestFileName, kPartFileName}) {
+      std::string text = ReadTextFile(JoinPath(parts[2], name));
+      if (name == kPartFileName) text.replace(text.find(from), from.size(), to);
+      if (name == kManifestFileName && !finished) continue;
+      EXPECT_TRUE(WriteTextFile(JoinPath(copy, name), text));
+    }
+    return copy;
+  };
+  const size_t runsBefore = FolderEntries(BenchmarkRunsFolder(), "Run_").size();
+  for (const auto& [given, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{parts[0], whole, parts[2]}, "benchmark_part.txt fehlt"},
+           {{parts[0], parts[1]}, "Es fehlen Teile: 3/3."},
+           {{parts[0], parts[1], parts[2], parts[0]}, "Teil 1/3 ist doppelt"},
+           {{parts[0], parts[1], changed("Depth=0", "Depth=1")}, "unterschiedliche Testtiefen"},
+           {{parts[0], parts[1], changed("Engines=WIC,jpegtran", "Engines=WIC,Jpegli,jpegtran")},
+            "unterschiedliche Kandidatenraster"},
+           {{parts[0], parts[1], changed("SampleHash=", "SampleHash=0")}, "verschiedene Stichproben"},
+           {{parts[0], parts[1], changed("Part=3/3", "Part=3/3", false)}, "nicht abgeschlossen"}}) {
+    std::string folder;
+    std::string error;
+    EXPECT_FALSE(MergeBenchmarkParts(given, folder, error)) << reason;
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+  }
+  EXPECT_EQ(FolderEntries(BenchmarkRunsFolder(), "Run_").size(), runsBefore);
+}
+
 TEST_F(BenchCommandTest, RefusesAMissingRootAnEmptyTreeAndAnUnconfirmedReplacement) {
   std::string out;
   EXPECT_EQ(Run({folders.temp.Join("missing")}, out), 2);
   EXPECT_EQ(Run({folders.images}, out), 1);  // no images
   EXPECT_TRUE(out.empty());
+  // A session without its run folder and raw file is no session.
+  const std::string list = folders.temp.Join("list.txt");
+  ASSERT_TRUE(WriteTextFile(list, "/img/a.jpg\n"));
+  ASSERT_TRUE(WriteTextFile(SessionFilePath(), "Root=/img\nImageListPath=" + list +
+                                                   "\nMaxPerFolder=5\nMaxTotal=10\nDepth=0\n"
+                                                   "FoldersFound=1\nImagesFound=1\nNextIndex=0\n"
+                                                   "Completed=0\n"));
+  EXPECT_EQ(Run({"--resume"}, out), 1);
+  EXPECT_TRUE(out.empty());
+  ASSERT_TRUE(DeleteFileAt(SessionFilePath()));
   if (::isatty(STDIN_FILENO) == 1) return;  // it would ask on the terminal
   MakeImages(1);
   BenchmarkSession old;

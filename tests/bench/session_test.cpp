@@ -30,7 +30,7 @@ class SessionTest : public ::testing::Test {
 
   std::string StandardSessionText(const std::string& listPath, const std::string& nextIndex,
                                   const std::string& depth) {
-    return "Version=1.3.3\nRoot=/r\nSessionDir=/s\nCsvPath=/s/c.csv\nImageListPath=" + listPath +
+    return "Version=1.3.3\nRoot=/r\nSessionDir=" + folders.images + "\nCsvPath=/s/c.csv\nImageListPath=" + listPath +
            "\nMaxPerFolder=5\nMaxTotal=5000\nDepth=" + depth +
            "\nFoldersFound=3\nImagesFound=10\nNextIndex=" + nextIndex + "\nCompleted=4\n";
   }
@@ -46,6 +46,7 @@ TEST_F(SessionTest, RoundTripKeepsEveryFieldWithUmlautsAndSpaces) {
   BenchmarkSession saved;
   saved.root = "/home/j\xC3\xBCrgen/Meine Bilder";
   saved.sessionDir = folders.temp.Join("Run \xC3\xA4");
+  ASSERT_TRUE(MakeFolder(saved.sessionDir));
   saved.csvPath = JoinPath(saved.sessionDir, "quality_profile_raw.csv");
   saved.imageListPath = WriteImageList("/home/j\xC3\xBCrgen/Meine Bilder/\xC3\x96l 1.jpg\n/b.png\n");
   saved.maxPerFolder = 7;
@@ -96,7 +97,7 @@ TEST_F(SessionTest, CrlfAndByteOrderMarkFilesLoadWithCleanValues) {
   BenchmarkSession session;
   ASSERT_TRUE(LoadSession(session));
   EXPECT_EQ(session.root, "/r");
-  EXPECT_EQ(session.sessionDir, "/s");
+  EXPECT_EQ(session.sessionDir, folders.images);
   EXPECT_EQ(session.csvPath, "/s/c.csv");
   EXPECT_EQ(session.imageListPath, listPath);
   EXPECT_EQ(session.images, (std::vector<std::string>{"/a b.jpg", "/c.jpg"}));
@@ -137,6 +138,18 @@ TEST_F(SessionTest, MissingKeysOrImagesMeanNoSession) {
   EXPECT_FALSE(LoadSession(session));
   WriteSessionFile(StandardSessionText(folders.temp.Join("missing.txt"), "0", "1"));
   EXPECT_FALSE(LoadSession(session));
+  // Without its run folder or raw file a run would measure and write nothing.
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"SessionDir=" + folders.images + "\n", ""},
+           {"SessionDir=" + folders.images + "\n", "SessionDir=\n"},
+           {"SessionDir=" + folders.images + "\n", "SessionDir=" + folders.temp.Join("gone") + "\n"},
+           {"CsvPath=/s/c.csv\n", ""},
+           {"CsvPath=/s/c.csv\n", "CsvPath=\n"}}) {
+    std::string broken = StandardSessionText(listPath, "0", "1");
+    broken.replace(broken.find(from), from.size(), to);
+    WriteSessionFile(broken);
+    EXPECT_FALSE(LoadSession(session)) << to;
+  }
   // A later line replaces an earlier one.
   WriteSessionFile(StandardSessionText(listPath, "0", "1") + "Depth=2\n");
   ASSERT_TRUE(LoadSession(session));

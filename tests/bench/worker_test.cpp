@@ -9,6 +9,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -181,6 +182,70 @@ TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImage) {
   EXPECT_EQ(rows[6][3], "130");
   const std::string manifest = ReadTextFile(JoinPath(session.sessionDir, kManifestFileName));
   EXPECT_NE(manifest.find("ProcessedImages=2\nSkippedOrUnreadable=1\n"), std::string::npos);
+}
+
+TEST_F(WorkerTest, AnExceptionSkipsItsImageOrInterruptsTheRunButNeverEndsTheProgram) {
+  ScopedEngines engines("", "");
+  const std::vector<std::string> images = MakeJpegs(4);
+  CreateRun(images, 0);
+  // Out of memory while img1 is measured, then outside any image (at the
+  // start of img3).
+  Watch([this] {
+    if (session.nextIndex.load() == 1 && session.currentCandidate.load() == 2) throw std::bad_alloc();
+    if (session.nextIndex.load() == 3 && session.currentCandidate.load() == 0) throw std::bad_alloc();
+  });
+  RunToEnd();
+  EXPECT_EQ(finishedCount.load(), 1);
+  EXPECT_FALSE(lastComplete.load());
+  EXPECT_EQ(ReadTextFile(SkippedPath()), images[1] + "\r\n");
+  EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img2.jpg", 6}}));
+  BenchmarkSession saved;
+  ASSERT_TRUE(LoadSession(saved));
+  EXPECT_EQ(saved.nextIndex.load(), 3u);
+
+  // The resume finishes the run.
+  Watch(nullptr);
+  ASSERT_TRUE(LoadSession(session));
+  RunToEnd();
+  EXPECT_TRUE(lastComplete.load());
+  EXPECT_EQ(RowsPerImage(session.csvPath).size(), 3u);
+}
+
+TEST_F(WorkerTest, PathsWithLineBreaksAreListedAsSkippedAndNeverWrittenIntoLines) {
+  ScopedEngines engines("", "");
+  std::vector<std::string> images = MakeJpegs(2);
+  for (const char* name : {"new\nline.jpg", "carriage\rreturn.jpg"}) {
+    images.insert(images.begin() + 1, JoinPath(folders.images, name));
+    ASSERT_TRUE(WriteTestJpeg(images[1], 160, 128, 9));
+  }
+  CreateRun(images, 0);
+  EXPECT_EQ(session.images, (std::vector<std::string>{images[0], images[3]}));
+  EXPECT_EQ(ReadTextFile(session.imageListPath),
+            "\xEF\xBB\xBF" + images[0] + "\n" + images[3] + "\n");
+  const std::string reason = "\tZeilenumbruch im Dateinamen \u2013 nicht gemessen\r\n";
+  const std::string skipped = folders.images + "/carriage\\rreturn.jpg" + reason +
+                              folders.images + "/new\\nline.jpg" + reason;
+  EXPECT_EQ(ReadTextFile(SkippedPath()), skipped);
+  // A list handed to the worker directly is guarded too.
+  session.images.push_back(images[1]);
+  RunToEnd();
+  EXPECT_TRUE(lastComplete.load());
+  EXPECT_EQ(ReadTextFile(SkippedPath()), skipped + folders.images + "/carriage\\rreturn.jpg" + reason);
+  EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img1.jpg", 6}}));
+  for (const std::string& line : SplitTextLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName)))) {
+    if (line.rfind("\"WIC", 0) == 0) {
+      EXPECT_EQ(SplitCsvLine(line)[1], "2") << line;
+    }
+  }
+
+  // A root with a line break cannot be saved; nothing listable, no run.
+  BenchmarkSession other;
+  other.root = folders.images + "\n";
+  other.images = {images[0]};
+  EXPECT_FALSE(CreateBenchmarkRun(other));
+  other.root = folders.images;
+  other.images = {images[1]};
+  EXPECT_FALSE(CreateBenchmarkRun(other));
 }
 
 TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateUntilContinued) {
