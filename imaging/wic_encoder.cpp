@@ -103,7 +103,7 @@ void SetParameters(JpegEncodeContext* c) {
   c->info.comp_info[0].h_samp_factor = 2;  // 4:2:0
   c->info.comp_info[0].v_samp_factor = 2;
   jpeg_simple_progression(&c->info);
-  c->info.optimize_coding = TRUE;  // progressive coding implies it; stated for clarity
+  c->info.optimize_coding = TRUE;  // libjpeg forces it for progressive scans anyway
   c->info.dest = &c->destination;
 }
 
