@@ -1,6 +1,10 @@
 // The in-process JPEG encoder behind the engine named "WIC": libjpeg-turbo with
-// its default 4:2:0 subsampling, baseline coding, the standard Huffman tables
-// and the JFIF header libjpeg writes by default (no Exif, no colour profile).
+// its default 4:2:0 subsampling and scaled standard quantisation tables, coded
+// progressively with libjpeg's standard scan script and Huffman tables
+// optimised for the image, and the JFIF header libjpeg writes by default (no
+// Exif, no colour profile). Progression and optimised tables change only the
+// entropy coding: the coefficients, and so the decoded pixels, are those of a
+// baseline encoding at the same quality, in a smaller file.
 // Neighbours: the encoder invocation in core/ calls it for WIC candidates;
 // decode_jpeg.cpp is the decoding counterpart.
 //
@@ -98,7 +102,8 @@ void SetParameters(JpegEncodeContext* c) {
   jpeg_set_quality(&c->info, c->quality, TRUE);
   c->info.comp_info[0].h_samp_factor = 2;  // 4:2:0
   c->info.comp_info[0].v_samp_factor = 2;
-  c->info.optimize_coding = FALSE;
+  jpeg_simple_progression(&c->info);
+  c->info.optimize_coding = TRUE;  // libjpeg forces it for progressive scans anyway
   c->info.dest = &c->destination;
 }
 

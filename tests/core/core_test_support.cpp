@@ -10,8 +10,8 @@
 #include "core/live_status.h"
 #include "core/parallel_encoding.h"
 #include "core/profiles.h"
-#include "imaging/wic_encoder.h"
 #include "platform/files.h"
+#include "tests/imaging/fixtures.h"
 
 namespace {
 
@@ -70,8 +70,11 @@ PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint3
   return image;
 }
 
+// A plain libjpeg encode, as cameras write them: the in-process encoder's
+// progressive, optimised files would leave the lossless transcoder nothing to gain.
 bool WriteTestJpeg(const std::string& path, const PixelImage& image, int quality) {
-  return EncodeJpegWic(image, path, static_cast<float>(quality) / 100.0f);
+  const std::string jpeg = EncodeJpegOf(image, JpegRecipe{JpegLayout::Rgb, quality});
+  return !jpeg.empty() && WriteFileAtomically(path, jpeg.data(), jpeg.size());
 }
 
 std::vector<std::string> WorkFoldersIn(const std::string& folder) {

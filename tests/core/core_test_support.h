@@ -39,7 +39,8 @@ std::string JpegtranProgram();
 // quality gate of the default profile.
 PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
 
-// Writes `image` as a baseline 4:2:0 JPEG at `quality` (1..100).
+// Writes `image` as a baseline 4:2:0 JPEG with libjpeg's standard Huffman
+// tables at `quality` (1..100).
 bool WriteTestJpeg(const std::string& path, const PixelImage& image, int quality);
 
 // Names in `folder` that begin with "TALV_".
