@@ -516,9 +516,10 @@ TEST_F(CliProgramTest, StatusPrintsTheEncoderReportWithUnixLineEnds) {
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
 }
 
-TEST_F(CliProgramTest, InterruptFinishesTheCurrentImageAndPrintsTheSummarySoFar) {
+TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFar) {
   const std::string a = MakeImage("a.jpg", 8, 640);
-  std::vector<std::string> arguments = {"optimize", "--output", output};
+  // Two images at once: both in flight finish before the run ends.
+  std::vector<std::string> arguments = {"optimize", "--jobs", "2", "--output", output};
   for (int i = 0; i < 40; ++i) {
     const std::string copy = JoinPath(images, "kopie" + std::to_string(100 + i) + ".jpg");
     ASSERT_TRUE(CopyFileBytes(a, copy));
