@@ -36,6 +36,14 @@ struct BatchRun {
   BatchRun(const ParallelBatchCalls& c, std::size_t count)
       : calls(c), outcomes(count), threads(count), started(count, 0), done(count, 0),
         earlier(count, kNone) {}
+  // Also when a call of the calling thread throws: no thread outlives the run.
+  ~BatchRun() {
+    for (std::thread& thread : threads) {
+      if (thread.joinable()) thread.join();
+    }
+  }
+  BatchRun(const BatchRun&) = delete;
+  BatchRun& operator=(const BatchRun&) = delete;
 };
 
 void FindEarlierSameOutputs(const std::vector<std::string>& outputPaths, BatchRun& run) {
