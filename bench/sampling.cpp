@@ -142,21 +142,8 @@ std::int32_t ReadClampedInteger(const std::string& text, std::int32_t fallback,
   return value;
 }
 
-std::string FindPathExtension(const std::string& path) {
-  const size_t separator = path.find_last_of("/\\");
-  const size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || dot < nameStart) return std::string();
-  if (path.find(' ', dot) != std::string::npos) return std::string();
-  return path.substr(dot);
-}
-
 bool IsBenchmarkImageFile(const std::string& path) {
   return ExtensionIsOneOf(path, {".jpg", ".jpeg", ".jpe", ".png", ".bmp", ".tif", ".tiff"});
-}
-
-bool IsJpegSourceFile(const std::string& path) {
-  return ExtensionIsOneOf(path, {".jpg", ".jpeg", ".jpe"});
 }
 
 void ScanImageTree(const std::string& root, FolderGroups& groups, std::uint64_t& foldersFound,

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/image_list.h"
+
 // Limits of the sample (field default, minimum, maximum).
 constexpr int kPerFolderDefault = 5;
 constexpr int kPerFolderMinimum = 1;
@@ -44,16 +46,11 @@ using FolderGroups = std::map<std::string, std::vector<std::string>, OrdinalUtf1
 std::int32_t ReadClampedInteger(const std::string& text, std::int32_t fallback,
                                 std::int32_t minimum, std::int32_t maximum);
 
-// The extension of a path including its dot, by the classic shell rule: the
-// text from the last "." of the final component; empty when that
-// component has no "." or a space follows its last ".".
-std::string FindPathExtension(const std::string& path);
-
 // .jpg .jpeg .jpe .png .bmp .tif .tiff, in any letter case.
 bool IsBenchmarkImageFile(const std::string& path);
 
-// .jpg .jpeg .jpe, in any letter case: sources that get the jpegtran rows.
-bool IsJpegSourceFile(const std::string& path);
+// IsJpegSourceFile and FindPathExtension (core/image_list.h): the sources
+// that get the jpegtran rows.
 
 // Walks the tree below `root` with an explicit stack. Every folder taken off
 // the stack counts in `foldersFound`, also one that cannot be listed.

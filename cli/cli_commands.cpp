@@ -6,11 +6,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "app/engine_store.h"
+#include "cli/parallel_batch.h"
+#include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -22,10 +26,11 @@
 
 namespace {
 
-// Signals of this run: blocked, collected by polling.
+// Signals of this run: blocked, collected by polling (from the calling
+// thread and from the pipeline's threads alike).
 struct InterruptState {
   sigset_t signals;
-  int received = 0;  // SIGINT or SIGTERM once collected; 0 before
+  std::atomic<int> received{0};  // SIGINT or SIGTERM once collected; 0 before
 };
 InterruptState interrupt;
 
@@ -41,8 +46,9 @@ void BlockInterruptSignals() {
 bool CollectInterrupt() {
   const timespec noWait{0, 0};
   const int signal = sigtimedwait(&interrupt.signals, nullptr, &noWait);
-  if (signal > 0 && interrupt.received == 0) interrupt.received = signal;
-  return interrupt.received != 0;
+  int none = 0;
+  if (signal > 0) interrupt.received.compare_exchange_strong(none, signal);
+  return interrupt.received.load() != 0;
 }
 
 // Removes the engine folder on every way out of the optimize command.
@@ -58,21 +64,37 @@ void WriteText(FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-// The live progress line on a terminal's standard error.
+// The live progress line on a terminal's standard error. Several images may
+// be in flight; the line shows whichever the shared live status names.
 struct ProgressLine {
+  std::mutex mutex;  // guards the fields below and every write to the terminal
   bool enabled = false;
   bool shown = false;
   std::uint64_t lastTick = 0;
 };
 ProgressLine progress;
 
-void ClearProgressLine() {
+// With progress.mutex held.
+void ClearProgressLineLocked() {
   if (!progress.shown) return;
   WriteText(stderr, "\r\033[K");
   progress.shown = false;
 }
 
+void ClearProgressLine() {
+  const std::lock_guard<std::mutex> lock(progress.mutex);
+  ClearProgressLineLocked();
+}
+
+// A result line on standard output, the progress line cleared first.
+void WriteResultLine(const std::string& line) {
+  const std::lock_guard<std::mutex> lock(progress.mutex);
+  ClearProgressLineLocked();
+  WriteText(stdout, line + "\n");
+}
+
 void RefreshProgressLine(bool force) {
+  const std::lock_guard<std::mutex> lock(progress.mutex);
   if (!progress.enabled) return;
   const std::uint64_t now = TickCountMs();
   if (!force && now - progress.lastTick < 250) return;
@@ -103,17 +125,41 @@ void CountResult(const ImageResult& result, bool reached, BatchSummary& summary)
   summary.bytesAfter += result.resultBytes;
 }
 
-// One image through the pipeline, with the batch's fallback on failure.
-bool ProcessImage(const std::string& path, const std::string& outputFolder,
-                  const QualityProfile& profile, const std::vector<std::string>& list,
-                  ImageResult& result) {
-  const bool reached = OptimizeImage(path, outputFolder, profile, result, list);
-  if (!reached) result = ProcessingErrorResult(result, path, profile.label);
-  return reached;
+// The images of one optimize run and what it shares with its threads.
+struct OptimizeRun {
+  const CliOptions& options;
+  const QualityProfile& profile;
+  std::vector<std::string> list;  // the sorted image list
+  BatchSummary summary;
+};
+
+// The three calls of the parallel batch: one image through the pipeline (on
+// its thread), its result line in list order, the interrupt poll.
+ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
+  ParallelBatchCalls calls;
+  calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
+    StartImageStatus(run.list[i], i + 1, run.list.size());
+    BatchOutcome outcome;
+    outcome.reached = OptimizeImage(run.list[i], run.options.outputFolder, run.profile,
+                                    outcome.result, run.list, nullptr, writtenOutputs);
+    return outcome;
+  };
+  calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
+    if (!outcome.reached) {
+      outcome.result = ProcessingErrorResult(outcome.result, run.list[i], run.profile.label);
+    }
+    CountResult(outcome.result, outcome.reached, run.summary);
+    WriteResultLine(FormatResultLine(outcome.result));
+  };
+  calls.poll = [] {
+    RefreshProgressLine(false);
+    return CollectInterrupt();
+  };
+  return calls;
 }
 
 int ExitStatusFor(const BatchSummary& summary) {
-  if (interrupt.received != 0) return 128 + interrupt.received;
+  if (interrupt.received.load() != 0) return 128 + interrupt.received.load();
   return summary.failed > 0 ? kExitFailure : kExitOk;
 }
 
@@ -147,9 +193,12 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
     return kExitUsage;
   }
-  char cwd[4096];
-  const std::vector<std::string> list =
-      PrepareImageList(options.files, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+  OptimizeRun run{options, ProfileAt(options.profile), {}, {}};
+  AddToImageList(run.list, options.files, std::string());
+  if (run.list.empty()) {  // only folders without JPEG files
+    WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
+    return kExitUsage;
+  }
 
   BlockInterruptSignals();
   EngineFolderGuard engineFolder;
@@ -157,30 +206,26 @@ int RunOptimizeCommand(const CliOptions& options) {
   RefreshEngineAvailability();
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
-  const QualityProfile& profile = ProfileAt(options.profile);
+  const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
+                                         : AutomaticJobCount(options.mode, HardwareThreadCount());
+  std::vector<std::string> outputPaths;
+  for (const std::string& path : run.list) {
+    outputPaths.push_back(OutputPathFor(path, options.outputFolder, run.profile));
+  }
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
-  BatchSummary summary;
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (CollectInterrupt()) break;
-    StartImageStatus(list[i], i + 1, list.size());
-    ImageResult result;
-    const bool reached = ProcessImage(list[i], options.outputFolder, profile, list, result);
-    CountResult(result, reached, summary);
-    ClearProgressLine();
-    WriteText(stdout, FormatResultLine(result) + "\n");
-  }
+  RunParallelBatch(outputPaths, jobs, BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});
   ClearProgressLine();
-  if (interrupt.received != 0) {
-    WriteText(stderr, "Abgebrochen nach " + FormatInteger(summary.images) + " von " +
-                          FormatInteger(static_cast<std::int64_t>(list.size())) + " Bildern.\n");
+  if (interrupt.received.load() != 0) {
+    WriteText(stderr, "Abgebrochen nach " + FormatInteger(run.summary.images) + " von " +
+                          FormatInteger(static_cast<std::int64_t>(run.list.size())) + " Bildern.\n");
   }
-  WriteText(stdout, FormatSummaryLine(summary) + "\n");
-  return ExitStatusFor(summary);
+  WriteText(stdout, FormatSummaryLine(run.summary) + "\n");
+  return ExitStatusFor(run.summary);
 }
 
 int RunStatusCommand() {

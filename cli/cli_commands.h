@@ -1,17 +1,20 @@
 // The three commands of orvel-cli, run from a parsed CliOptions record.
 //
 // optimize follows the batch rules of the desktop program without windows:
-// the list sorted and de-duplicated, the output folder must exist and is never
-// created, one result per image in list order, "Fehler beim Verarbeiten" when
-// the pipeline fails. Result lines and the summary go to standard output; a
-// live progress line goes to standard error only when it is a terminal.
+// the list built by AddToImageList (folders searched for JPEG files, sorted,
+// free of duplicates), the output folder must exist and is never created, one
+// result per image in list order, "Fehler beim Verarbeiten" when the pipeline
+// fails. Several images may be optimised at once (--jobs, parallel_batch.h)
+// with the same results as one after the other. Result lines and the summary
+// go to standard output; a live progress line goes to standard error only
+// when it is a terminal.
 //
 // Interruption: SIGINT and SIGTERM are blocked for the whole run (encoder
 // tools inherit the block, so a Ctrl+C at the terminal cannot kill them in the
 // middle of a candidate and skew the image's verdict). The pending signal is
-// collected between images and while the encoders run; the current image is
-// finished, the summary so far is printed, the engine folder is removed and
-// the exit status is 130 (SIGINT) or 143 (SIGTERM).
+// collected between images and while the encoders run; the images in flight
+// are finished, the summary so far is printed, the engine folder is removed
+// and the exit status is 130 (SIGINT) or 143 (SIGTERM).
 #pragma once
 
 #include <string>

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "core/profiles.h"
-#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -16,21 +15,17 @@ bool ParseMode(const std::string& text, int& mode) {
   return true;
 }
 
-// Collapses repeated separators and "." components of an absolute path. ".."
-// stays: behind a symbolic link it does not mean the textual parent.
-std::string NormaliseAbsolute(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    if (!part.empty() && part != ".") parts.push_back(part);
-    start = end + 1;
+// A whole number of images at once, 1 to kMaxJobs, digits only.
+bool ParseJobs(const std::string& text, int& jobs) {
+  if (text.empty() || text.size() > 3) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
   }
-  std::string result;
-  for (const std::string& part : parts) result += "/" + part;
-  return result.empty() ? "/" : result;
+  if (value < 1 || value > kMaxJobs) return false;
+  jobs = value;
+  return true;
 }
 
 // Reads the value of an option given as "--name value" or "--name=value".
@@ -81,6 +76,12 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
       if (!ParseMode(value, options.mode)) { error = "Unbekannter Rechenmodus: " + value; return false; }
       continue;
     }
+    if (!TakeOptionValue(arguments, i, "--jobs", value, matched) ||
+        (matched && !ParseJobs(value, options.jobs))) {
+      error = "Option --jobs erwartet eine Zahl von 1 bis " + FormatInteger(kMaxJobs) + ".";
+      return false;
+    }
+    if (matched) continue;
     if (!TakeOptionValue(arguments, i, "--output", value, matched)) {
       error = "Option --output erwartet einen Ordner.";
       return false;
@@ -151,7 +152,8 @@ std::string CliUsageText() {
       "Orvel JPEG Optimizer \u2013 Kommandozeile\n"
       "\n"
       "Aufruf:\n"
-      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] --output ORDNER DATEI...\n"
+      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     --output ORDNER DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
@@ -161,11 +163,18 @@ std::string CliUsageText() {
       "  orvel-cli --help\n"
       "\n"
       "Befehle:\n"
-      "  optimize  Optimiert die Bilder nacheinander in sortierter Reihenfolge (doppelte\n"
-      "            Angaben zählen einmal) und schreibt jedes Ergebnis als\n"
-      "            NAME_SCHLÜSSEL.jpg in den Ausgabeordner. Der Ordner muss bestehen; er\n"
-      "            wird nie angelegt. Pro Bild erscheint eine Ergebniszeile, am Ende eine\n"
-      "            Zusammenfassung. Strg+C beendet den Stapel nach dem laufenden Bild.\n"
+      "  optimize  Optimiert die Bilder in sortierter Reihenfolge (doppelte Angaben und\n"
+      "            mehrfach genannte Dateien zählen einmal) und schreibt jedes Ergebnis\n"
+      "            als NAME_SCHLÜSSEL.jpg in den Ausgabeordner. Ein angegebener Ordner\n"
+      "            wird samt Unterordnern nach .jpg, .jpeg und .jpe durchsucht (in jeder\n"
+      "            Schreibweise); symbolische Verknüpfungen auf Ordner werden dabei nicht\n"
+      "            verfolgt. Der Ausgabeordner muss bestehen; er wird nie angelegt. Pro\n"
+      "            Bild erscheint eine Ergebniszeile in Listenreihenfolge, am Ende eine\n"
+      "            Zusammenfassung. --jobs N bearbeitet bis zu N Bilder gleichzeitig\n"
+      "            (Voreinstellung: Zahl der Prozessor-Threads geteilt durch die\n"
+      "            Encoder-Threads des Rechenmodus, mindestens 1); Ergebnisse und\n"
+      "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C beendet den\n"
+      "            Stapel, sobald die laufenden Bilder fertig sind.\n"
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
@@ -197,19 +206,4 @@ std::string CliUsageText() {
       "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
       "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
   return text;
-}
-
-std::vector<std::string> PrepareImageList(const std::vector<std::string>& files,
-                                          const std::string& currentFolder) {
-  std::vector<std::string> list;
-  list.reserve(files.size());
-  for (const std::string& file : files) {
-    if (file.empty()) continue;
-    list.push_back(NormaliseAbsolute(file[0] == '/' ? file : JoinPath(currentFolder, file)));
-  }
-  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return CompareOrdinalUtf16(a, b) < 0;
-  });
-  list.erase(std::unique(list.begin(), list.end()), list.end());
-  return list;
 }

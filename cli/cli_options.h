@@ -1,7 +1,7 @@
 // Command-line arguments of orvel-cli, parsed into a plain record before
 // anything runs. No Qt and no side effects here, so tests call it directly.
 //
-//   orvel-cli optimize [--profile KEY|0-5] [--mode 0-2] --output DIR FILE...
+//   orvel-cli optimize [--profile KEY|0-5] [--mode 0-2] [--jobs N] --output DIR FILE|FOLDER...
 //   orvel-cli status
 //   orvel-cli analyze REFERENCE TEST
 //   orvel-cli --help
@@ -16,11 +16,16 @@ struct CliOptions {
   CliCommand command = CliCommand::kHelp;
   int profile = 2;                 // profile row 0..5 (default "hoch")
   int mode = 1;                    // compute mode 0..2 (default "Optimal (empfohlen)")
+  int jobs = 0;                    // optimize: images at once, 1..kMaxJobs; 0 automatic
   std::string outputFolder;        // optimize: existing folder, never created
-  std::vector<std::string> files;  // optimize: the images as given
+  std::vector<std::string> files;  // optimize: the images and folders as given
   std::string reference;           // analyze: the reference image
   std::string test;                // analyze: the image compared with it
 };
+
+// Upper limit of --jobs: far beyond any useful value, low enough that a typo
+// cannot start thousands of threads.
+constexpr int kMaxJobs = 256;
 
 // Exit statuses of orvel-cli.
 constexpr int kExitOk = 0;           // every image reached a verdict
@@ -37,9 +42,3 @@ int ParseProfileArgument(const std::string& text);
 
 // The German usage text.
 std::string CliUsageText();
-
-// The image list as a batch holds it: absolute paths (relative ones joined to
-// the current folder, "." and ".." resolved on the text), sorted ordinally by
-// UTF-16 code units and without duplicates.
-std::vector<std::string> PrepareImageList(const std::vector<std::string>& files,
-                                          const std::string& currentFolder);

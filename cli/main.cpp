@@ -1,6 +1,7 @@
 // orvel-cli: the headless front-end to the optimiser. Parses the arguments
 // into a record and runs it; everything else lives in cli_options.cpp,
-// cli_commands.cpp and (for profile development) bench_command.cpp.
+// cli_commands.cpp, parallel_batch.cpp and (for profile development)
+// bench_command.cpp.
 #include <cstdio>
 #include <string>
 #include <vector>

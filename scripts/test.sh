@@ -35,12 +35,12 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L core --output-on-failure -j "$jobs" --timeout 600
 
-echo "== ThreadSanitizer (parallel encoding, pipeline, benchmark worker)"
-tsan_tests='^(ParallelEncodingTest|EncoderWorkerCountTest|CandidateFileNameTest|PipelineTest|PipelineMetadataTest|WorkerTest|WorkerWithAllToolsTest|BenchCommandTest)\.'
+echo "== ThreadSanitizer (parallel encoding, pipeline, benchmark worker, orvel-cli --jobs)"
+tsan_tests='^(ParallelEncodingTest|EncoderWorkerCountTest|CandidateFileNameTest|PipelineTest|PipelineMetadataTest|WorkerTest|WorkerWithAllToolsTest|BenchCommandTest|ParallelBatchTest|CliProgramTest)\.'
 cmake -S . -B build-tsan -G Ninja -DORVEL_BUILD_GUI=OFF $no_downloads \
   -DORVEL_BUILD_BENCHMARKS=OFF -DORVEL_SANITIZE=thread >/dev/null
 cmake --build build-tsan -j "$jobs" \
-  --target core_encoding_test core_pipeline_test bench_tests bench_command_tests
+  --target core_encoding_test core_pipeline_test bench_tests bench_command_tests cli_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan -R "$tsan_tests" --no-tests=error --output-on-failure \
   -j "$jobs" --timeout 600

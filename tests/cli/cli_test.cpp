@@ -10,7 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +25,7 @@
 #include "app/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
+#include "cli/parallel_batch.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "tests/support/scoped_temp.h"
@@ -169,9 +176,14 @@ TEST(CliParseTest, OptimizeWithAllOptions) {
   EXPECT_EQ(o.mode, 2);
   EXPECT_EQ(o.outputFolder, "/out");
   EXPECT_EQ(o.files, (std::vector<std::string>{"a.jpg", "-b.jpg"}));
-  ASSERT_TRUE(ParseCliArguments({"optimize", "--output=/o", "--profile=0", "x.jpg"}, o, error));
+  EXPECT_EQ(o.jobs, 0);  // automatic
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--output=/o", "--profile=0", "--jobs=3", "x.jpg"}, o,
+                                error));
   EXPECT_EQ(o.profile, 0);
   EXPECT_EQ(o.mode, 1);
+  EXPECT_EQ(o.jobs, 3);
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--jobs", "256", "--output", "/o"}, o, error));
+  EXPECT_EQ(o.jobs, 256);
 }
 
 TEST(CliParseTest, DefaultsAndHelp) {
@@ -200,6 +212,11 @@ TEST(CliParseTest, UsageErrors) {
       {"optimize", "--mode", "3", "--output", "/o"},
       {"optimize", "--mode", "", "--output", "/o"},
       {"optimize", "--fast", "--output", "/o"},
+      {"optimize", "--jobs", "0", "--output", "/o"},
+      {"optimize", "--jobs", "257", "--output", "/o"},
+      {"optimize", "--jobs=-1", "--output", "/o"},
+      {"optimize", "--jobs", "zwei", "--output", "/o"},
+      {"optimize", "--output", "/o", "--jobs"},
       {"analyze", "one.jpg"},
       {"status", "extra"}};
   for (const auto& arguments : bad) {
@@ -208,16 +225,111 @@ TEST(CliParseTest, UsageErrors) {
   }
 }
 
-TEST(CliParseTest, ImageListIsAbsoluteSortedByUtf16AndFreeOfDuplicates) {
-  const auto list = PrepareImageList(
-      {"b.jpg", "Z.jpg", "a.jpg", "./a.jpg", "/x//y/./c.jpg", "/x/y/c.jpg",
-       "/p/\xEF\xBC\xA1.jpg", "/p/\xF0\x9F\x98\x80.jpg", "A.jpg"},
-      "/cwd");
-  // U+1F600 (surrogates D83D DE00) sorts before U+FF21 by UTF-16 code units,
-  // although its UTF-8 bytes sort after.
-  EXPECT_EQ(list, (std::vector<std::string>{"/cwd/A.jpg", "/cwd/Z.jpg", "/cwd/a.jpg", "/cwd/b.jpg",
-                                            "/p/\xF0\x9F\x98\x80.jpg", "/p/\xEF\xBC\xA1.jpg",
-                                            "/x/y/c.jpg"}));
+// --- several images at once -----------------------------------------------------------
+
+TEST(ParallelBatchTest, AutomaticJobCountDividesTheThreadsByTheModesEncoderCap) {
+  const struct { int mode; unsigned threads; unsigned jobs; } cases[] = {
+      {0, 8, 4}, {1, 8, 2}, {2, 8, 1}, {2, 12, 2}, {1, 2, 1}, {0, 1, 1}, {1, 0, 1}};
+  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.mode, c.threads), c.jobs) << c.mode << " " << c.threads;
+}
+
+// What a run of RunParallelBatch did, image by image.
+struct BatchTrace {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int sequence = 0;                             // counts starts and ends
+  int inFlight = 0;
+  int mostInFlight = 0;
+  std::vector<int> started, ended;              // sequence numbers per image; -1 never
+  std::vector<std::vector<std::string>> written;  // handed to each image
+  std::vector<std::size_t> reported;            // in report order
+  std::vector<bool> reached;
+};
+
+// Runs a batch whose image i is optimised exactly when i is even and whose
+// outputs are `outputs`. An image listed in `waits` stays in flight until the
+// image it names has started (a schedule that cannot overlap them would time
+// out there). `stopAfterStarts`: poll asks to stop once that many images have
+// started (0 never). Image `throwing` throws instead of returning.
+std::unique_ptr<BatchTrace> TraceBatch(const std::vector<std::string>& outputs, unsigned jobs,
+                                       const std::map<std::size_t, std::size_t>& waits,
+                                       int stopAfterStarts = 0, std::size_t throwing = 99) {
+  auto trace = std::make_unique<BatchTrace>();
+  BatchTrace& t = *trace;
+  t.started.assign(outputs.size(), -1);
+  t.ended.assign(outputs.size(), -1);
+  t.written.resize(outputs.size());
+  ParallelBatchCalls calls;
+  calls.process = [&](std::size_t i, const std::vector<std::string>& written) {
+    std::unique_lock<std::mutex> lock(t.mutex);
+    t.started[i] = t.sequence++;
+    t.written[i] = written;
+    t.mostInFlight = std::max(t.mostInFlight, ++t.inFlight);
+    t.changed.notify_all();
+    if (const auto wait = waits.find(i); wait != waits.end()) {
+      t.changed.wait_for(lock, std::chrono::seconds(20),
+                         [&] { return t.started[wait->second] >= 0; });
+    }
+    --t.inFlight;
+    t.ended[i] = t.sequence++;
+    if (i == throwing) throw std::runtime_error("kaputt");
+    BatchOutcome outcome;
+    outcome.reached = true;
+    outcome.result.optimized = i % 2 == 0;
+    if (outcome.result.optimized) outcome.result.outputPath = outputs[i];
+    return outcome;
+  };
+  calls.report = [&](std::size_t i, BatchOutcome& outcome) {
+    t.reported.push_back(i);
+    t.reached.push_back(outcome.reached);
+  };
+  calls.poll = [&] {
+    const std::lock_guard<std::mutex> lock(t.mutex);
+    int starts = 0;
+    for (int s : t.started) starts += s >= 0;
+    return stopAfterStarts > 0 && starts >= stopAfterStarts;
+  };
+  const std::size_t reported = RunParallelBatch(outputs, jobs, calls);
+  EXPECT_EQ(reported, t.reported.size());
+  return trace;
+}
+
+TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderAndSharedOutputsRunOneAfterTheOther) {
+  const std::vector<std::string> outputs = {"/o/a", "/o/b", "/o/p", "/o/c", "/o/p", "/o/d",
+                                            "/o/p", "/o/e"};
+  for (const unsigned jobs : {1u, 3u}) {
+    // With three at once: 0 and 1 overlap; 2 stays until 5 has started, so
+    // 4 (same output as 2) must be passed over meanwhile.
+    const auto t = TraceBatch(outputs, jobs,
+                              jobs > 1 ? std::map<std::size_t, std::size_t>{{0, 1}, {1, 0}, {2, 5}}
+                                       : std::map<std::size_t, std::size_t>{});
+    EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_LE(t->mostInFlight, static_cast<int>(jobs));
+    EXPECT_EQ(t->started[1] < t->ended[0], jobs > 1);
+    EXPECT_EQ(t->started[5] < t->ended[2], jobs > 1);
+    // The three images writing /o/p: each starts after the one before ended,
+    // and sees the output the optimised image 2 wrote (image 4 is kept).
+    EXPECT_LT(t->ended[2], t->started[4]);
+    EXPECT_LT(t->ended[4], t->started[6]);
+    for (const std::size_t later : {4u, 6u}) {
+      EXPECT_NE(std::find(t->written[later].begin(), t->written[later].end(), "/o/p"),
+                t->written[later].end()) << later;
+    }
+    EXPECT_TRUE(t->written[0].empty());
+  }
+}
+
+TEST(ParallelBatchTest, AStopLetsTheImagesInFlightFinishAndReportsThem) {
+  const auto t = TraceBatch({"/o/a", "/o/b", "/o/c", "/o/d", "/o/e", "/o/f"}, 2, {{0, 1}, {1, 0}}, 2);
+  ASSERT_EQ(t->reported, (std::vector<std::size_t>{0, 1}));
+  for (std::size_t i = 0; i < 2; ++i) EXPECT_GE(t->ended[i], 0);
+  for (std::size_t i = 2; i < 6; ++i) EXPECT_EQ(t->started[i], -1);
+}
+
+TEST(ParallelBatchTest, AnImageThatThrowsEndsAsFailureAndTheBatchGoesOn) {
+  const auto t = TraceBatch({"/o/a", "/o/b", "/o/c"}, 2, {}, 0, 1);
+  EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(t->reached, (std::vector<bool>{true, false, true}));
 }
 
 TEST(CliFormatTest, AnalysisReportHasSeventeenSignificantDigits) {
@@ -251,7 +363,8 @@ TEST_F(CliProgramTest, HelpAndUsageErrors) {
   ChildRun help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Aufruf:"), std::string::npos);
-  EXPECT_NE(help.out.find("orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] --output ORDNER DATEI..."),
+  EXPECT_NE(help.out.find("orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+                           "                     --output ORDNER DATEI|ORDNER...\n"),
             std::string::npos);
   EXPECT_NE(help.out.find("max_kompression"), std::string::npos);
 
@@ -273,9 +386,13 @@ TEST_F(CliProgramTest, MissingOutputFolderOrImagesAreRefusedAndNothingIsCreated)
   EXPECT_FALSE(PathExists(missing));
   run = Run({"optimize", "--output", a, a});  // a file is not a folder
   EXPECT_EQ(run.status, 2);
-  run = Run({"optimize", "--output", output});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
+  // No images: none given, or only a folder without JPEG files.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"optimize", "--output", output}, {"optimize", "--output", output, output}}) {
+    run = Run(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
+  }
 }
 
 TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummary) {
@@ -316,6 +433,35 @@ TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefused) {
             "turm.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Ausgabedatei wäre "
             "ein Quellbild des Stapels \xE2\x80\x93 Original behalten   |   Kandidaten 0/0");
   EXPECT_EQ(ReadTextFile(turmHoch), before);
+}
+
+TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJobs) {
+  // d1/p.jpg and d2/p.jpg share the output name p_hoch.jpg; d1 is given as a
+  // folder.
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "d1")));
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "d2")));
+  MakeImage("d1/p.jpg", 14);
+  MakeImage("d2/p.jpg", 15, 240);
+  MakeImage("q.jpg", 16);
+  const std::string written = JoinPath(output, "p_hoch.jpg");
+  std::string firstOutput;
+  for (const char* jobs : {"1", "3"}) {
+    ASSERT_TRUE(DeleteFileAt(written));
+    ChildRun run = Run({"optimize", "--jobs", jobs, "--output", output, images + "/q.jpg",
+                        images + "/d2/p.jpg", images + "/d1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    ASSERT_EQ(lines[0].find("Original behalten"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1],
+              "p.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Ausgabedatei wurde in "
+              "diesem Stapel bereits geschrieben \u2013 Original behalten   |   Kandidaten 0/0");
+    EXPECT_EQ(lines[2].rfind("q.jpg   |   ", 0), 0u);
+    // The output is d1's, identical whatever the number of jobs.
+    if (firstOutput.empty()) firstOutput = ReadTextFile(written);
+    EXPECT_FALSE(firstOutput.empty());
+    EXPECT_EQ(ReadTextFile(written), firstOutput) << jobs;
+  }
 }
 
 TEST_F(CliProgramTest, EveryModeGivesAVerdictForEveryImage) {
@@ -368,9 +514,10 @@ TEST_F(CliProgramTest, StatusPrintsTheEncoderReportWithUnixLineEnds) {
   }
 }
 
-TEST_F(CliProgramTest, InterruptFinishesTheCurrentImageAndPrintsTheSummarySoFar) {
+TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFar) {
   const std::string a = MakeImage("a.jpg", 8, 640);
-  std::vector<std::string> arguments = {"optimize", "--output", output};
+  // Two images at once: both in flight finish before the run ends.
+  std::vector<std::string> arguments = {"optimize", "--jobs", "2", "--output", output};
   for (int i = 0; i < 40; ++i) {
     const std::string copy = JoinPath(images, "kopie" + std::to_string(100 + i) + ".jpg");
     ASSERT_TRUE(CopyFileBytes(a, copy));

@@ -79,6 +79,8 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
   QColor startButtonColour;
   int resultsDuringFirstPump = -1;
   std::string statusAfterClose;
+  bool dropTaken = true;
+  std::string statusAfterDrop;
   RunBatchWith([&]() {
     MainWindowState& state = MainState();
     sawBusyWindow = state.batchRunning && !window->ControlById(1007)->isEnabled();
@@ -89,6 +91,9 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
     // Refused or ignored while the batch runs.
     window->close();
     statusAfterClose = window->StatusText().toStdString();
+    window->SetStatusText("");
+    dropTaken = DropPaths({sources});
+    statusAfterDrop = window->StatusText().toStdString();
     window->DispatchCommand(2101);
     window->DispatchCommand(1007);
     window->RunBatch();
@@ -106,9 +111,11 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
       << liveStatusDuringBatch;
   EXPECT_NE(liveStatusDuringBatch.find("CPU gesamt: wird gemessen\u2026"), std::string::npos);
   EXPECT_EQ(resultsDuringFirstPump, 0);
-  EXPECT_EQ(recorder->beeps, 1);
+  EXPECT_EQ(recorder->beeps, 2);  // the close and the drop
   EXPECT_EQ(statusAfterClose,
             "Bitte warten \u2013 die laufende Optimierung wird zuerst beendet.");
+  EXPECT_FALSE(dropTaken);
+  EXPECT_EQ(statusAfterDrop, statusAfterClose);
   EXPECT_TRUE(window->isVisible());
 
   // One batch, one result per image in list order, and the lines show them.
@@ -131,7 +138,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
   EXPECT_EQ(ListLines(1002), expectedLines);
   EXPECT_EQ(state.selectedResultRow, 0);
   EXPECT_EQ(currentProfile.load(), 2);  // the profile command was ignored
-  EXPECT_EQ(state.imageList.size(), 3u);  // and so was "Liste leeren"
+  EXPECT_EQ(state.imageList.size(), 3u);  // and so were "Liste leeren" and the drop
   for (std::size_t i = 0; i < photos.size(); ++i) EXPECT_EQ(ReadTextFile(photos[i]), sourceBytes[i]);
 
   // Idle again.
@@ -194,6 +201,25 @@ TEST_F(MainBatchTest, SourcesOfTheBatchAreNeverOverwritten) {
   EXPECT_EQ(MainState().results[0].sourcePath, x);
   EXPECT_FALSE(MainState().results[0].optimized);
   EXPECT_EQ(MainState().results[0].message, kVerdictProtectedSource);
+}
+
+TEST_F(MainBatchTest, ALaterImageOfTheSameNameLeavesTheFirstOutputInPlace) {
+  // d1/p.jpg and d2/p.jpg share the output name p_hoch.jpg.
+  std::vector<std::string> paths;
+  for (const std::string folder : {"d1", "d2"}) {
+    ASSERT_TRUE(EnsureFolder(JoinPath(sources, folder)));
+    paths.push_back(JoinPath(sources, folder + "/p.jpg"));
+    ASSERT_TRUE(WriteTestJpeg(paths.back(), MakeTestPicture(320, 240, folder == "d1" ? 3 : 4), 97));
+  }
+  AddFiles(paths);
+  SetOutputEditText(output);
+  RunBatchWith([]() {});
+  const std::vector<ImageResult>& results = MainState().results;
+  ASSERT_EQ(results.size(), 2u);
+  ASSERT_TRUE(results[0].optimized) << results[0].message;
+  EXPECT_EQ(results[1].message, kVerdictOutputWrittenThisRun);
+  EXPECT_FALSE(results[1].optimized);
+  EXPECT_EQ(FileSize(JoinPath(output, "p_hoch.jpg")), results[0].resultBytes);
 }
 
 TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingError) {

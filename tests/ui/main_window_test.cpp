@@ -1,6 +1,7 @@
 // The main window driven through its command dispatch, offscreen: menus and
 // check marks, the controls and their layout, painting, the image list and
-// output folder, refused starts, the other windows' hooks, keys and closing.
+// output folder, drops of files and folders, refused starts, the other
+// windows' hooks, keys and closing.
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <unistd.h>
 
 #include "app/engine_store.h"
 #include "core/profiles.h"
@@ -148,6 +150,30 @@ TEST_F(MainWindowTest, AddingImagesSortsDeduplicatesAndSetsTheOutputFolder) {
   EXPECT_EQ(recorder->fileChooserCalls, 4);
   EXPECT_EQ(MainState().imageList.size(), 4u);
   EXPECT_EQ(window->StatusText().toStdString(), "4 Bild(er) ausgew\u00e4hlt");
+}
+
+TEST_F(MainWindowTest, DroppedFoldersAndFilesJoinTheListAsChosenOnesDo) {
+  const std::string folder = Path("bilder");
+  const std::string foreign = Path("fremd");
+  for (const std::string& made : {JoinPath(folder, "unter"), foreign, Path("lose")}) {
+    ASSERT_TRUE(EnsureFolder(made));
+  }
+  for (const std::string& file :
+       {JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"), JoinPath(folder, "notiz.txt"),
+        JoinPath(foreign, "c.jpg"), Path("lose/d.png")}) {
+    ASSERT_TRUE(WriteTextFile(file, file));
+  }
+  // A linked folder inside the tree is not entered.
+  ASSERT_EQ(::symlink(foreign.c_str(), JoinPath(folder, "verweis").c_str()), 0);
+  // A file dropped by itself is taken whatever its type, as "Alle Dateien" would.
+  ASSERT_TRUE(DropPaths({folder, Path("lose/d.png"), JoinPath(folder, "unter/../b.jpg")}));
+  EXPECT_EQ(MainState().imageList,
+            (std::vector<std::string>{JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"),
+                                      Path("lose/d.png")}));
+  EXPECT_EQ(MainState().outputFolder, folder);
+  EXPECT_EQ(OutputEditText(), folder);
+  EXPECT_EQ(ListLines(1001).size(), 3u);
+  EXPECT_EQ(window->StatusText().toStdString(), "3 Bild(er) ausgew\u00e4hlt");
 }
 
 TEST_F(MainWindowTest, SelectingALinePreviewsItAndUndecodableFilesShowNoImage) {

@@ -2,10 +2,13 @@
 #include "tests/ui/main_window_test_support.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QUrl>
 
 #include "platform/files.h"
 #include "ui/main/fonts.h"
@@ -93,6 +96,22 @@ void MainWindowTest::TearDown() {
 void MainWindowTest::AddFiles(const std::vector<std::string>& paths) {
   recorder->fileAnswers.push_back(paths);
   window->DispatchCommand(2001);
+}
+
+bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+  data.setUrls(urls);
+  const QPointF middle(window->width() / 2.0, window->height() / 2.0);
+  QDragEnterEvent enter(middle.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  enter.setAccepted(false);
+  QCoreApplication::sendEvent(window.get(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  drop.setAccepted(false);
+  QCoreApplication::sendEvent(window.get(), &drop);
+  return drop.isAccepted();
 }
 
 std::vector<std::string> MainWindowTest::ListLines(int controlId) const {

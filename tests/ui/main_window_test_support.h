@@ -55,6 +55,9 @@ class MainWindowTest : public CoreTest {
 
   // Adds files through the image chooser (command 2001).
   void AddFiles(const std::vector<std::string>& paths);
+  // Drags the paths (as file URLs, as a file manager does) onto the window
+  // and drops them; true when the window took the drop.
+  bool DropPaths(const std::vector<std::string>& paths);
   // Lines of a list widget (1001 or 1002).
   std::vector<std::string> ListLines(int controlId) const;
   std::string OutputEditText() const;

@@ -9,7 +9,9 @@
 // every command meanwhile. A quit request that arrives while it pumps is
 // dropped, and closing the window is refused (closeEvent). Every source of
 // the batch is protected: the pipeline never overwrites or deletes one of
-// them, even when another image's output name would hit it.
+// them, even when another image's output name would hit it. Nor does a later
+// image touch an output an earlier one wrote (two sources of one name from
+// different folders): it keeps its original instead.
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -106,15 +108,18 @@ void MainWindow::RunBatch() {
   // Copies: the batch works on the list and folder as they were at its start.
   const std::vector<std::string> sources = state.imageList;
   const std::string outputFolder = state.outputFolder;
+  std::vector<std::string> writtenOutputs;  // outputs of this batch so far
   {
     const WaitCursor waitCursor;
     const QuitRequestFilter quitFilter;
     for (std::size_t i = 0; i < sources.size(); ++i) {
       StartImageStatus(i + 1, sources.size(), sources[i]);
       ImageResult result;
-      if (!OptimizeImage(sources[i], outputFolder, profile, result, sources)) {
+      if (!OptimizeImage(sources[i], outputFolder, profile, result, sources, nullptr,
+                         writtenOutputs)) {
         result = ProcessingErrorResult(result, sources[i], profile.label);
       }
+      if (result.optimized) writtenOutputs.push_back(result.outputPath);
       state.results.push_back(std::move(result));
       RefreshResultList();
       PumpMessages();

@@ -2,8 +2,11 @@
 // list of the main window (see main_window.h). The rules themselves (sorting,
 // line texts, extents) are Qt-free in main_window_state.h; this file applies
 // them to the list widgets and runs the two choosers.
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QMimeData>
+#include <QUrl>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStatusBar>
@@ -47,6 +50,16 @@ void FillListWidget(QListWidget* list, const std::vector<std::string>& lines, in
   if (!lines.empty()) list->setCurrentRow(0);
 }
 
+// The local files and folders a drag carries; empty when it carries none.
+std::vector<std::string> DroppedPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(NativePath(url.toLocalFile()));
+  }
+  return paths;
+}
+
 }  // namespace
 
 bool MainWindow::ChooseImageFiles(std::vector<std::string>& paths) {
@@ -72,9 +85,30 @@ bool MainWindow::ChooseOutputFolder(std::string& folder) {
 
 void MainWindow::AddImages() {
   std::vector<std::string> chosen;
-  if (!ChooseImageFiles(chosen)) return;
+  if (ChooseImageFiles(chosen)) AddImagePathsToList(chosen);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  // Accepted during a batch too, so that the drop itself can be refused
+  // audibly rather than the cursor silently saying no.
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+  if (paths.empty()) return;
+  if (MainState().batchRunning) {
+    RefuseWhileBatchRuns();
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  AddImagePathsToList(paths);
+}
+
+void MainWindow::AddImagePathsToList(const std::vector<std::string>& paths) {
   MainWindowState& state = MainState();
-  if (AddImagePaths(state, chosen)) {
+  if (AddImagePaths(state, paths)) {
     outputFolderEdit_->setText(QFile::decodeName(QByteArray::fromStdString(state.outputFolder)));
   }
   RefreshImageList();

@@ -78,6 +78,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // Qt sizes the window without its frame; the window manager adds that.
   resize(kMainWindowWidth, kMainWindowHeight);
   setMinimumSize(kMainWindowMinimumWidth, kMainWindowMinimumHeight);
+  setAcceptDrops(true);
 
   ResetMainState();
   RefreshEngineAvailability();
@@ -348,11 +349,15 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
+void MainWindow::RefuseWhileBatchRuns() {
+  if (const auto& beep = ActiveMainWindowDialogs().beep) beep();
+  else QApplication::beep();
+  SetStatusText(kStatusWaitForBatch);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (MainState().batchRunning) {
-    if (const auto& beep = ActiveMainWindowDialogs().beep) beep();
-    else QApplication::beep();
-    SetStatusText(kStatusWaitForBatch);
+    RefuseWhileBatchRuns();
     event->ignore();
     return;
   }

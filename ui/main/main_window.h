@@ -10,6 +10,10 @@
 // MainWindowState (main_window_state.h); outside calls (other windows,
 // dialogs, beep) go through main_window_hooks.h.
 //
+// Photos and folders dropped on the window join the image list as the
+// chooser's files do (folders searched for JPEG files); while a batch runs a
+// drop is refused with the beep and the waiting text, as a close is.
+//
 // Every way of closing the window, the title bar's button as well as
 // "Beenden" and SIGTERM/SIGINT (application.cpp), runs through closeEvent,
 // which refuses while a batch or a profile-development run is active. An
@@ -32,6 +36,8 @@ class ActionButton;
 class PreviewPane;
 class QAction;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 class QLineEdit;
 class QListWidget;
@@ -82,6 +88,8 @@ class MainWindow : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   friend class MainClientArea;
@@ -94,9 +102,15 @@ class MainWindow : public QMainWindow {
   void OpenOutputFolder();
   void OpenEngineFolder();
   void OpenFolder(const std::string& folder);
+  // Beep and "Bitte warten …" in the status bar: the answer to a close or a
+  // drop while a batch runs.
+  void RefuseWhileBatchRuns();
 
   // Image list and results list (main_image_list.cpp).
   void AddImages();
+  // Files and folders from the chooser or a drop into the list; refreshes the
+  // list, the output folder edit and the status bar.
+  void AddImagePathsToList(const std::vector<std::string>& paths);
   bool ChooseImageFiles(std::vector<std::string>& paths);
   bool ChooseOutputFolder(std::string& folder);
   void ClearImageList();

@@ -1,10 +1,11 @@
 // Main window state and the image-list and results-list rules; see
-// main_window_state.h. Neighbours: core/result_line.h (result lines),
-// platform/text.h (ordinal UTF-16 comparison), platform/files.h (sizes).
+// main_window_state.h. Neighbours: core/image_list.h (the list rules),
+// core/result_line.h (result lines), platform/files.h (sizes).
 #include "ui/main/main_window_state.h"
 
 #include <algorithm>
 
+#include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/result_line.h"
 #include "platform/files.h"
@@ -18,11 +19,7 @@ MainWindowState& MainState() {
 void ResetMainState() { MainState() = MainWindowState{}; }
 
 void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added) {
-  list.insert(list.end(), added.begin(), added.end());
-  std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return CompareOrdinalUtf16(a, b) < 0;
-  });
-  list.erase(std::unique(list.begin(), list.end()), list.end());
+  AddToImageList(list, added, std::string());
 }
 
 bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added) {

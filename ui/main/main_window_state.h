@@ -21,6 +21,7 @@
 
 struct MainWindowState {
   std::vector<std::string> imageList;  // full paths, sorted by UTF-16 code units, no duplicates
+                                       // (by text or by file)
   std::string outputFolder;            // empty at start
   std::vector<ImageResult> results;    // one per image of the last batch, in list order
   bool batchRunning = false;           // true while a batch runs; commands are ignored then
@@ -39,9 +40,9 @@ MainWindowState& MainState();
 // Back to the empty state of a fresh start.
 void ResetMainState();
 
-// Appends `added` to `list`, sorts the whole list by UTF-16 code units
-// (ordinal, case-sensitive, a prefix before the longer string) and removes
-// repeated entries.
+// Adds chosen or dropped paths to `list` by the batch rules of AddToImageList
+// (core/image_list.h): folders searched for JPEG files, the whole list sorted
+// by UTF-16 code units and free of repeated texts and files.
 void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added);
 
 // MergeImagePaths into the state's list; when the output folder is still

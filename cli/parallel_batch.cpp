@@ -1,0 +1,152 @@
+// Scheduling the images of an orvel-cli batch over several threads; see
+// parallel_batch.h. Neighbours: cli_commands.cpp (the calls), core/profiles
+// (the encoder cap of a compute mode).
+#include "cli/parallel_batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "core/profiles.h"
+
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Everything one run shares. The calling thread owns all of it except
+// `outcomes[i]`, which image i's thread writes before it announces itself in
+// `finished` (under `mutex`), and `finished` itself.
+struct BatchRun {
+  const ParallelBatchCalls& calls;
+  std::vector<BatchOutcome> outcomes;
+  std::vector<std::thread> threads;      // entry i: image i's thread, once started
+  std::vector<char> started;
+  std::vector<char> done;                // collected by the calling thread
+  std::vector<std::size_t> earlier;      // latest earlier image with the same output; kNone
+  std::vector<std::string> writtenOutputs;
+  std::size_t inFlight = 0;
+  std::mutex mutex;
+  std::condition_variable finishedChanged;
+  std::vector<std::size_t> finished;     // done on their thread, not yet collected
+
+  BatchRun(const ParallelBatchCalls& c, std::size_t count)
+      : calls(c), outcomes(count), threads(count), started(count, 0), done(count, 0),
+        earlier(count, kNone) {}
+  // Also when a call of the calling thread throws: no thread outlives the run.
+  ~BatchRun() {
+    for (std::thread& thread : threads) {
+      if (thread.joinable()) thread.join();
+    }
+  }
+  BatchRun(const BatchRun&) = delete;
+  BatchRun& operator=(const BatchRun&) = delete;
+};
+
+void FindEarlierSameOutputs(const std::vector<std::string>& outputPaths, BatchRun& run) {
+  std::map<std::string, std::size_t> latest;
+  for (std::size_t i = 0; i < outputPaths.size(); ++i) {
+    const auto [entry, inserted] = latest.try_emplace(outputPaths[i], i);
+    if (!inserted) {
+      run.earlier[i] = entry->second;
+      entry->second = i;
+    }
+  }
+}
+
+// The body of an image's thread. An exception must not leave the thread: it
+// ends the image as a failure.
+void ProcessOnThread(BatchRun& run, std::size_t index, const std::vector<std::string>& written) {
+  BatchOutcome outcome;
+  try {
+    outcome = run.calls.process(index, written);
+  } catch (...) {
+    outcome = BatchOutcome{};
+  }
+  run.outcomes[index] = std::move(outcome);
+  {
+    const std::lock_guard<std::mutex> lock(run.mutex);
+    run.finished.push_back(index);
+  }
+  run.finishedChanged.notify_one();
+}
+
+void StartImage(BatchRun& run, std::size_t index) {
+  run.started[index] = 1;
+  ++run.inFlight;
+  try {
+    run.threads[index] = std::thread(ProcessOnThread, std::ref(run), index, run.writtenOutputs);
+  } catch (const std::system_error&) {
+    // No thread to be had: the image runs here, and the batch goes on.
+    ProcessOnThread(run, index, run.writtenOutputs);
+  }
+}
+
+// Starts images in list order while fewer than `jobs` are in flight, passing
+// over those that must wait for an earlier image with the same output.
+void StartReadyImages(BatchRun& run, unsigned jobs) {
+  for (std::size_t i = 0; i < run.started.size() && run.inFlight < jobs; ++i) {
+    if (run.started[i]) continue;
+    if (run.earlier[i] != kNone && !run.done[run.earlier[i]]) continue;
+    StartImage(run, i);
+  }
+}
+
+// Waits up to 100 ms for images to finish and takes them in.
+void CollectFinished(BatchRun& run) {
+  std::vector<std::size_t> finished;
+  {
+    std::unique_lock<std::mutex> lock(run.mutex);
+    run.finishedChanged.wait_for(lock, std::chrono::milliseconds(100),
+                                 [&run] { return !run.finished.empty(); });
+    finished.swap(run.finished);
+  }
+  for (const std::size_t index : finished) {
+    if (run.threads[index].joinable()) run.threads[index].join();
+    run.done[index] = 1;
+    --run.inFlight;
+    const ImageResult& result = run.outcomes[index].result;
+    if (result.optimized && !result.outputPath.empty()) run.writtenOutputs.push_back(result.outputPath);
+  }
+}
+
+void Report(BatchRun& run, std::size_t index, std::size_t& reported) {
+  run.calls.report(index, run.outcomes[index]);
+  run.outcomes[index] = BatchOutcome{};
+  ++reported;
+}
+
+}  // namespace
+
+std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsigned jobs,
+                             const ParallelBatchCalls& calls) {
+  const std::size_t count = outputPaths.size();
+  jobs = std::max(jobs, 1u);
+  BatchRun run(calls, count);
+  FindEarlierSameOutputs(outputPaths, run);
+  std::size_t nextReport = 0;
+  std::size_t reported = 0;
+  bool stopping = false;
+  for (;;) {
+    if (!stopping) stopping = calls.poll();
+    if (!stopping) StartReadyImages(run, jobs);
+    while (nextReport < count && run.done[nextReport]) Report(run, nextReport++, reported);
+    // With nothing in flight and no stop, every image has been started and reported.
+    if (run.inFlight == 0) break;
+    CollectFinished(run);
+  }
+  // After a stop: the images that finished behind one that never started.
+  for (std::size_t i = nextReport; i < count; ++i) {
+    if (run.done[i]) Report(run, i, reported);
+  }
+  return reported;
+}
+
+unsigned AutomaticJobCount(int mode, unsigned hardwareThreads) {
+  const int cap = ComputeModeWorkerCap(static_cast<ComputeMode>(mode));
+  const unsigned perImage = cap > 0 ? static_cast<unsigned>(cap) : 1u;
+  return std::max(1u, std::max(hardwareThreads, 1u) / perImage);
+}

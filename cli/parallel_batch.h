@@ -1,0 +1,53 @@
+// Running the images of an orvel-cli batch several at a time.
+//
+// Up to `jobs` images are optimised at once, each on its own thread, and yet
+// the outcome is that of one image after the other: the result of every image
+// is reported in list order, as soon as it and all earlier ones are done;
+// images whose output paths are the same never overlap (an image starts only
+// after every earlier image with its output path has finished) and each image
+// is handed the outputs written so far, so an output written by an earlier
+// image is never replaced or deleted by a later one, whatever the timing.
+//
+// The calling thread only schedules and reports; the pipeline runs on the
+// worker threads. When `poll` asks to stop, no further image starts, the
+// images in flight finish and are reported, and the run ends.
+//
+// Neighbours: cli_commands.cpp supplies the three calls (core/pipeline's
+// OptimizeImage, the result lines, the interrupt).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/pipeline.h"
+
+// What one image came to.
+struct BatchOutcome {
+  ImageResult result;    // as OptimizeImage left it
+  bool reached = false;  // OptimizeImage returned true (false also after an exception)
+};
+
+struct ParallelBatchCalls {
+  // Optimises image `index` (worker thread); `writtenOutputs` are the outputs
+  // written by the images finished before it started.
+  std::function<BatchOutcome(std::size_t index, const std::vector<std::string>& writtenOutputs)>
+      process;
+  // Hands on one outcome (calling thread): in list order, each image once.
+  std::function<void(std::size_t index, BatchOutcome& outcome)> report;
+  // Called on the calling thread before every start and at least every
+  // 100 ms while it waits; true: start no further image.
+  std::function<bool()> poll;
+};
+
+// Runs the batch of `outputPaths.size()` images (entry i: where image i's
+// output would go) with at most `jobs` (at least 1) images in flight. Returns
+// the number of images reported; fewer than the list only when `poll` stopped
+// the run, and then the images that were never started are left out.
+std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsigned jobs,
+                             const ParallelBatchCalls& calls);
+
+// Default of --jobs: the hardware threads divided by the encoder threads one
+// image uses in `mode` (the mode's cap), at least 1.
+unsigned AutomaticJobCount(int mode, unsigned hardwareThreads);
