@@ -64,6 +64,7 @@ DialogRecorder::DialogRecorder() {
   SetProfileDevelopmentOpener([this](bool resume) { profileDevelopmentOpens.push_back(resume); });
   SetBenchmarkRunsOpener([this]() { ++benchmarkRunsOpens; });
   SetBenchmarkRunActiveQuery([this]() { return benchmarkRunActive; });
+  SetBenchmarkRunPausedQuery([this]() { return benchmarkRunPaused; });
 }
 
 DialogRecorder::~DialogRecorder() {
@@ -73,6 +74,7 @@ DialogRecorder::~DialogRecorder() {
   SetProfileDevelopmentOpener({});
   SetBenchmarkRunsOpener({});
   SetBenchmarkRunActiveQuery({});
+  SetBenchmarkRunPausedQuery({});
 }
 
 void MainWindowTest::SetUp() {
