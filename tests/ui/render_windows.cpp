@@ -3,12 +3,18 @@
 //
 //   orvel_render_windows OUTPUT_FOLDER IMAGE_FOLDER [--screen]
 //       starts the program as usual, adds every .jpg/.jpeg of IMAGE_FOLDER
-//       through the image chooser's seam, chooses a fresh temporary output
-//       folder, starts the batch with F5 and writes
+//       and two files that cannot be read as images (a text file and an
+//       empty file, named to sort last) through the image chooser's seam,
+//       chooses a fresh temporary output folder, starts the batch with F5
+//       and writes
 //         main-empty.png  the window at start, before any image is added,
 //         main-idle.png   the window with the images added,
-//         main-batch.png  the window while the batch runs (from the second image on),
+//         main-unreadable.png  the same with the text file selected,
+//         main-batch.png  the window while the batch runs (an image after
+//           the first is being encoded),
+//         main-batch-min.png  the same at the minimum size (the next image),
 //         main-after.png  the window after the batch,
+//         main-*-min.png  empty, idle and after also at the minimum size,
 //         results-scrolled.png  its results list scrolled to the line ends,
 //         menu-1.png ... menu-5.png  the five menus, opened,
 //         compare-*.png, guide.png  the compare window the batch opened and
@@ -25,13 +31,13 @@
 #include <stdlib.h>
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -79,6 +85,16 @@ struct Renderer {
       QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(screenPath));
       std::printf("wrote %s\n", screenPath.c_str());
     }
+    return saved;
+  }
+
+  // At the default size, then at the minimum size ("main-<name>-min.png").
+  bool SaveBothSizes(const std::string& name) const {
+    bool saved = Save(name);
+    window->resize(window->minimumSize());
+    saved = Save(name + "-min") && saved;
+    window->resize(kMainWindowWidth, kMainWindowHeight);
+    QCoreApplication::processEvents();
     return saved;
   }
 
@@ -136,6 +152,18 @@ int main(int argc, char** argv) {
   }
   std::string batchOutput = JoinPath(TempFolder(), "orvel-render-XXXXXX");
   if (!::mkdtemp(batchOutput.data())) return 1;
+  std::string unreadableFolder = JoinPath(TempFolder(), "orvel-render-in-XXXXXX");
+  if (!::mkdtemp(unreadableFolder.data())) return 1;
+  std::vector<std::string> chosen = images;
+  const std::string textFile = JoinPath(unreadableFolder, "zz_kein_bild.jpg");
+  const std::string emptyFile = JoinPath(unreadableFolder, "zz_leer.jpg");
+  const std::string notAnImage = "Dies ist kein JPEG-Bild.\n";
+  if (!WriteFileAtomically(textFile, notAnImage.data(), notAnImage.size()) ||
+      !WriteFileAtomically(emptyFile, "", 0)) {
+    return 1;
+  }
+  chosen.push_back(textFile);
+  chosen.push_back(emptyFile);
 
   ApplicationShell shell;
   int qtArgc = 1;
@@ -144,7 +172,7 @@ int main(int argc, char** argv) {
   renderer.window = &window;
 
   MainWindowDialogs dialogs;
-  dialogs.chooseImageFiles = [&](std::vector<std::string>& paths) { paths = images; return true; };
+  dialogs.chooseImageFiles = [&](std::vector<std::string>& paths) { paths = chosen; return true; };
   dialogs.chooseFolder = [&](std::string& folder) { folder = batchOutput; return true; };
   dialogs.showMessage = [](const std::string& title, const std::string& text, MessageIcon) {
     std::printf("message box \"%s\": %s\n", title.c_str(), text.c_str());
@@ -153,38 +181,50 @@ int main(int argc, char** argv) {
 
   window.activateWindow();
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
-  bool ok = renderer.Save("empty");
+  bool ok = renderer.SaveBothSizes("empty");
   window.DispatchCommand(2001);
   window.DispatchCommand(2003);
-  ok = renderer.Save("idle") && ok;
+  ok = renderer.SaveBothSizes("idle") && ok;
   ok = SaveMenus(window, renderer.outputFolder) && ok;
+  // The text file, selected: the preview says why it shows nothing.
+  if (auto* list = qobject_cast<QListWidget*>(window.ControlById(1001))) {
+    const auto found = std::find(MainState().imageList.begin(), MainState().imageList.end(), textFile);
+    list->setCurrentRow(static_cast<int>(found - MainState().imageList.begin()));
+    ok = renderer.Save("unreadable") && ok;
+    list->setCurrentRow(0);
+  }
 
-  // During the batch: once the second image is being encoded.
-  bool batchSaved = false;
+  // During the batch: while the first image after a recorded result is
+  // being encoded, at the default size; while the next one is, at the
+  // minimum size.
+  int batchSaved = 0;
+  std::size_t lastSavedImage = 0;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&]() {
     const LiveStatus& live = CurrentLiveStatus();
-    const bool secondImageEncoding = MainState().results.size() >= 1 && live.imageIndex.load() >= 2 &&
-                                     live.candidatesTotal.load() > 0;
-    if (batchSaved || !MainState().batchRunning || !secondImageEncoding) return;
-    batchSaved = true;
-    renderer.PrintState("during the batch");
-    ok = renderer.Save("batch") && ok;
+    const std::size_t image = live.imageIndex.load();
+    const bool encoding = MainState().results.size() + 1 == image && image >= 2 &&
+                          live.candidatesTotal.load() > 0;
+    if (!MainState().batchRunning || !encoding || batchSaved >= 2 || image == lastSavedImage) return;
+    lastSavedImage = image;
+    ++batchSaved;
+    const std::string name = batchSaved == 1 ? "batch" : "batch-min";
+    if (batchSaved == 2) window.resize(window.minimumSize());
+    renderer.PrintState(("during the batch, " + name).c_str());
+    ok = renderer.Save(name) && ok;
+    if (batchSaved == 2) window.resize(kMainWindowWidth, kMainWindowHeight);
   });
   poll.start(100);
 
-  // F5 through Qt's key routing, while the window itself has the focus.
-  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window;
-  QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
-  QKeyEvent release(QEvent::KeyRelease, Qt::Key_F5, Qt::NoModifier);
-  QApplication::sendEvent(target, &press);
-  QApplication::sendEvent(target, &release);
+  // F5 through Qt's key routing, with the focus in the image list.
+  window.ControlById(1001)->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
   poll.stop();
-  if (!batchSaved) std::printf("the batch ended before a second image; no main-batch.png\n");
+  if (batchSaved < 2) std::printf("the batch ended too early; missing main-batch*.png\n");
 
   renderer.PrintState("after the batch");
   for (const ImageResult& result : MainState().results) std::printf("%s\n", result.message.c_str());
-  ok = renderer.Save("after") && ok;
+  ok = renderer.SaveBothSizes("after") && ok;
   // The ends of the result lines, scrolled into view.
   if (auto* results = qobject_cast<QListWidget*>(window.ControlById(1002))) {
     results->horizontalScrollBar()->setValue(results->horizontalScrollBar()->maximum());
@@ -200,5 +240,6 @@ int main(int argc, char** argv) {
   window.close();
   ShutDownApplication(shell);
   RemoveFolderTree(batchOutput);
+  RemoveFolderTree(unreadableFolder);
   return ok ? 0 : 1;
 }
