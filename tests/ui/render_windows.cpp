@@ -17,6 +17,8 @@
 //         main-*-min.png  empty, idle and after also at the minimum size,
 //         results-scrolled.png  its results list scrolled to the line ends,
 //         menu-1.png ... menu-5.png  the five menus, opened,
+//         dialog-files.png, dialog-message.png  Qt's file dialog and a
+//           message box, to see that they speak German,
 //         compare-*.png, guide.png  the compare window the batch opened and
 //           the guide window (render_compare_scenes.h),
 //         bench-idle.png, bench-run.png, bench-paused.png  the
@@ -31,9 +33,11 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -123,6 +127,31 @@ bool SaveMenus(MainWindow& window, const std::string& folder) {
   return ok;
 }
 
+// Qt's own dialogs as the program shows them, to check their language:
+// the file dialog of "Bilder hinzufügen…" (Qt's widget dialog, as on a
+// desktop without a native one) and a message box with its buttons.
+bool SaveQtDialogs(MainWindow& window, const std::string& folder) {
+  QFileDialog files(&window);
+  files.setOption(QFileDialog::DontUseNativeDialog);
+  files.setFileMode(QFileDialog::ExistingFiles);
+  files.setNameFilters({QString::fromUtf8("JPEG-Bilder (*.jpg *.jpeg *.jpe)"),
+                        QString::fromUtf8("Alle Dateien (*)")});
+  files.show();
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8("Stapelbearbeitung"),
+                  QString::fromUtf8("Bitte zuerst mindestens ein JPEG-Bild hinzuf\u00fcgen."),
+                  QMessageBox::Ok | QMessageBox::Cancel, &window);
+  box.show();
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+  bool ok = true;
+  for (const auto& [widget, name] : {std::pair<QWidget*, const char*>{&files, "dialog-files"},
+                                     std::pair<QWidget*, const char*>{&box, "dialog-message"}}) {
+    const std::string path = JoinPath(folder, std::string(name) + ".png");
+    ok = widget->grab().save(QString::fromStdString(path)) && ok;
+    std::printf("wrote %s\n", path.c_str());
+  }
+  return ok;
+}
+
 int WriteIcon(const char* path, int size) {
   int argc = 1;
   char name[] = "orvel_render_windows";
@@ -186,6 +215,7 @@ int main(int argc, char** argv) {
   window.DispatchCommand(2003);
   ok = renderer.SaveBothSizes("idle") && ok;
   ok = SaveMenus(window, renderer.outputFolder) && ok;
+  ok = SaveQtDialogs(window, renderer.outputFolder) && ok;
   // The text file, selected: the preview says why it shows nothing.
   if (auto* list = qobject_cast<QListWidget*>(window.ControlById(1001))) {
     const auto found = std::find(MainState().imageList.begin(), MainState().imageList.end(), textFile);
@@ -216,9 +246,17 @@ int main(int argc, char** argv) {
   });
   poll.start(100);
 
-  // F5 through Qt's key routing, with the focus in the image list.
+  // F5 through Qt's key routing, with the focus in the image list of the
+  // active window.
+  window.activateWindow();
+  if (!QTest::qWaitForWindowActive(&window)) std::printf("the main window did not become active\n");
   window.ControlById(1001)->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+  QCoreApplication::processEvents();
+  QTest::keyClick(window.ControlById(1001), Qt::Key_F5);
+  if (!batchSaved && MainState().results.empty()) {
+    std::printf("UNEXPECTED: F5 did not start the batch\n");
+    ok = false;
+  }
   poll.stop();
   if (batchSaved < 2) std::printf("the batch ended too early; missing main-batch*.png\n");
 
