@@ -143,7 +143,8 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
             ToQColor(kStartNormalColor));
   EXPECT_TRUE(LiveStatusText().empty());
   EXPECT_EQ(window->ProgressBar()->value(), 0);
-  EXPECT_EQ(window->StatusText().toStdString(), "Stapelbearbeitung abgeschlossen");
+  EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(state.results));
+  EXPECT_EQ(window->StatusText().toStdString().rfind("Stapelbearbeitung abgeschlossen   |   ", 0), 0u);
   EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
