@@ -23,6 +23,7 @@
 #include "ui/main/app_icon.h"
 #include "ui/main/fonts.h"
 #include "ui/main/main_window.h"
+#include "ui/main/qt_translations.h"
 
 // SIGTERM and SIGINT through a self-pipe: the handler only writes one byte,
 // and the event loop turns it into a close request of the main window.
@@ -123,6 +124,7 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   shell.terminationSignals = std::make_unique<TerminationSignals>();
   InstallTerminationSignals(*shell.terminationSignals);
 
+  InstallQtGermanTranslations();
   CreateSharedFonts();
   // The result only fills the availability flags; the program starts anyway.
   MaterializeEngines();
@@ -152,6 +154,7 @@ void ShutDownApplication(ApplicationShell& shell) {
   RunShutdownWorkerHook();
   RemoveEngineFolder();
   ReleaseSharedFonts();
+  RemoveQtGermanTranslations();
   shell.mainWindow.reset();
   // Signals stay routed to the pipe until the folder is gone; a second
   // SIGTERM during shutdown therefore cannot leave it behind.

@@ -1,7 +1,8 @@
 // Start-up, event loop and shutdown of the desktop program.
 //
-// Start-up creates the QApplication, the shared fonts, materialises the
-// embedded encoders exactly once, then creates and shows the main window.
+// Start-up creates the QApplication, loads Qt's German texts, creates the
+// shared fonts, materialises the embedded encoders exactly once, then creates
+// and shows the main window.
 // SIGTERM and SIGINT are turned into a close request of the main window, so
 // they end the program the same orderly way as its close button. Shutdown
 // runs the background-worker stop hook (shutdown_hook.h) while every window

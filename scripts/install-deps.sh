@@ -12,7 +12,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
   qt6-base-dev libgl-dev
   libjpeg-turbo-progs
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-cantarell qt6-translations-l10n
   xvfb xauth
   clang libclang-rt-14-dev
   git nasm

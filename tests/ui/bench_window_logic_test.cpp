@@ -20,7 +20,7 @@ TEST(BenchWindowLayoutTest, FullWidthWindow) {
   ExpectRect(layout.folderButton, 920, 86, 138, 32);
   ExpectRect(layout.perFolderField, 232, 142, 72, 28);
   ExpectRect(layout.totalField, 562, 142, 92, 28);
-  ExpectRect(layout.depthBox, 832, 140, 190, 180);
+  ExpectRect(layout.depthBox, 770, 140, 288, 180);
   ExpectRect(layout.startButton, 22, 196, 210, 44);
   ExpectRect(layout.pauseButton, 246, 196, 130, 44);
   ExpectRect(layout.continueButton, 390, 196, 130, 44);

@@ -435,14 +435,15 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   ASSERT_NE(Window(), nullptr);
   ASSERT_EQ(benchMessages.size(), 1u);
   EXPECT_EQ(benchMessages[0].title, "Profilentwicklung");
-  EXPECT_EQ(benchMessages[0].text, "Der Profiltest l\u00e4uft noch. Bitte zuerst pausieren oder abbrechen.");
+  // They ask to continue the run, not to pause it again.
+  EXPECT_EQ(benchMessages[0].text, "Der Profiltest ist pausiert. Bitte zuerst fortfahren oder abbrechen.");
   EXPECT_FALSE(mainWindow->close());
   EXPECT_TRUE(mainWindow->isVisible());
   mainWindow->DispatchCommand(2101);
   ASSERT_EQ(mainMessages.size(), 2u);
   EXPECT_EQ(mainMessages[0].title, "Orvel JPEG Optimizer");
-  EXPECT_EQ(mainMessages[0].text, kMessageBenchmarkBlocksClose);
-  EXPECT_EQ(mainMessages[1].text, kMessageBenchmarkBlocksBatch);
+  EXPECT_EQ(mainMessages[0].text, kMessagePausedBenchmarkBlocksClose);
+  EXPECT_EQ(mainMessages[1].text, kMessagePausedBenchmarkBlocksBatch);
 
   // Running again (the worker pauses itself once more at image 6): refused.
   PauseWorkerAtImage(6);

@@ -232,6 +232,41 @@ TEST_F(CompareWindowTest, KeptResultShowsTheSourceInBothPanes) {
   ExpectPanesEqual(compare, false);  // a different picture on the right
 }
 
+TEST_F(CompareWindowTest, AFailedImageOfTheBatchShowsItsReasonNotAKeptOriginal) {
+  const std::string broken = Path("kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, "kein JPEG"));
+  const std::string good = WriteJpeg("gut.jpg", 300, 200, 5);
+  SetResults({broken, good}, {"", ""});
+  ImageResult partial;
+  partial.failureReason = "kein Bild oder unbekanntes Format";
+  MainState().results[0] = ProcessingErrorResult(partial, broken, "Ausgewogen");
+
+  // The batch opens the window on its first result, which failed.
+  CompareWindow* compare = OpenAndWait(0);
+  ASSERT_NE(compare, nullptr);
+  EXPECT_TRUE(messages.empty());
+  const std::string reason = "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format";
+  EXPECT_EQ(CompareViewState().failureText, reason);
+  EXPECT_EQ(CompareCaption(broken, 9, "", 0, true, CompareViewState().failureText),
+            "kaputt.jpg   |   Original: 9 B   |   " + reason);
+  // No dark panes: the reason stands on the window's background.
+  const ComparePaintLayout layout = ComputeComparePaintLayout(compare->width(), compare->height());
+  const QImage shot = compare->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(layout.leftPane.left + 5, layout.leftPane.top + 5),
+            shot.pixelColor(2, 2));
+
+  compare->DispatchCommand(kIdCompareNext);
+  EXPECT_TRUE(CompareViewState().failureText.empty());
+  EXPECT_TRUE(IsUsableImage(CompareViewState().sourceImage));
+  // Before any batch an unreadable image is still refused with the message.
+  MainState().results.clear();
+  MainState().imageList = {broken};
+  OpenCompareWindow(window.get(), 0);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(CompareViewState().failureText,
+            "Das Bild kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
+}
+
 TEST_F(CompareWindowTest, ButtonsAndKeysStepThroughTheListAndStopAtItsEnds) {
   SetResults({WriteJpeg("1.jpg", 20, 20), WriteJpeg("2.jpg", 20, 20), WriteJpeg("3.jpg", 20, 20)},
              {"", "", ""});

@@ -69,6 +69,24 @@ TEST(LiveStatusTextTest, OptionalPartsAreLeftOutAndTheFirstCpuSampleIsMeasuring)
   EXPECT_NE(BuildLiveStatusText(s, "x", "y", f, "\n").find("CPU gesamt: 0 %"), std::string::npos);
 }
 
+TEST(LiveStatusTextTest, WrapsOnlyAtSeparators) {
+  // One pixel per byte stands in for a font.
+  const auto bytes = [](const std::string& text) { return static_cast<int>(text.size()); };
+  const std::string text = "Eingabe: 3.21 MB   |   letzter Kandidat: 1.02 MB\nLaufzeit: 01:07";
+  EXPECT_EQ(WrapLiveStatusLines(text, "\n", 100, bytes),
+            (std::vector<std::string>{"Eingabe: 3.21 MB   |   letzter Kandidat: 1.02 MB",
+                                      "Laufzeit: 01:07"}));
+  EXPECT_EQ(WrapLiveStatusLines(text, "\n", 30, bytes),
+            (std::vector<std::string>{"Eingabe: 3.21 MB", "letzter Kandidat: 1.02 MB",
+                                      "Laufzeit: 01:07"}));
+  // A part wider than the box stays whole; the box wraps it.
+  EXPECT_EQ(WrapLiveStatusLines("a   |   bbbbbbbbbb   |   c", "\n", 5, bytes),
+            (std::vector<std::string>{"a", "bbbbbbbbbb", "c"}));
+  EXPECT_EQ(WrapLiveStatusLines("", "\r\n", 5, bytes), (std::vector<std::string>{""}));
+  EXPECT_EQ(KeepFiguresTogether("RAM gesamt: 41 % (6.52 GB / 15.86 GB)   |   TALV: 0 B, 3 Bilder"),
+            "RAM gesamt: 41\u00a0% (6.52\u00a0GB / 15.86\u00a0GB)   |   TALV: 0\u00a0B, 3 Bilder");
+}
+
 TEST(LiveStatusTextTest, RunTimeFormat) {
   EXPECT_EQ(FormatRunTime(3725000), "62:05");
   EXPECT_EQ(FormatRunTime(65000), "01:05");

@@ -4,6 +4,8 @@
 // commands and quit requests, no second batch), the state afterwards, and
 // the protection of the batch's own sources.
 #include <QApplication>
+#include <QListWidget>
+#include <QTest>
 #include <QProgressBar>
 #include <QTimer>
 #include <functional>
@@ -148,7 +150,8 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
             ToQColor(kStartNormalColor));
   EXPECT_TRUE(LiveStatusText().empty());
   EXPECT_EQ(window->ProgressBar()->value(), 0);
-  EXPECT_EQ(window->StatusText().toStdString(), "Stapelbearbeitung abgeschlossen");
+  EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(state.results));
+  EXPECT_EQ(window->StatusText().toStdString().rfind("Stapelbearbeitung abgeschlossen   |   ", 0), 0u);
   EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -222,23 +225,40 @@ TEST_F(MainBatchTest, ALaterImageOfTheSameNameLeavesTheFirstOutputInPlace) {
   EXPECT_EQ(FileSize(JoinPath(output, "p_hoch.jpg")), results[0].resultBytes);
 }
 
-TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingError) {
+TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingErrorAndTheTotalsCountIt) {
   const std::string broken = JoinPath(sources, "kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(broken, std::string(700, 'x')));
-  AddFiles({broken});
+  const std::string good = JoinPath(sources, "gut.jpg");
+  ASSERT_TRUE(WriteTestJpeg(good, MakeTestPicture(320, 240, 7), 98));
+  AddFiles({broken, good});
   SetOutputEditText(output);
   RunBatchWith([]() {});
-  ASSERT_EQ(MainState().results.size(), 1u);
-  const ImageResult& result = MainState().results[0];
+  ASSERT_EQ(MainState().results.size(), 2u);
+  const ImageResult& result = MainState().results[1];
   EXPECT_TRUE(result.failed);
   EXPECT_EQ(result.message, "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format");
   EXPECT_EQ(result.originalBytes, 700u);
   EXPECT_EQ(result.resultBytes, 700u);
-  EXPECT_EQ(ListLines(1002),
-            (std::vector<std::string>{"kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   "
-                                      "Original behalten   |   Fehler beim Verarbeiten \u2013 kein Bild "
-                                      "oder unbekanntes Format   |   Kandidaten 0/0"}));
+  const std::string line = "kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Original behalten   |   "
+                           "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format   |   "
+                           "Kandidaten 0/0";
+  EXPECT_EQ(ListLines(1002).at(1), line);
+  auto* results = qobject_cast<QListWidget*>(window->ControlById(1002));
+  EXPECT_EQ(results->item(1)->toolTip().toStdString(), line);
+
+  // The totals: the failed image counts with its own size before and after.
+  const ImageResult& first = MainState().results[0];
+  ASSERT_TRUE(first.optimized) << first.message;
+  EXPECT_EQ(window->StatusText().toStdString(),
+            BatchFinishedStatus(1, 2, first.originalBytes + 700, first.resultBytes + 700));
   EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));
+
+  // A double-click compares that line's image.
+  const QRect row = results->visualItemRect(results->item(1));
+  const QPoint inRow(10, row.center().y());
+  QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  QTest::mouseDClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0, 1}));
 }
 
 }  // namespace

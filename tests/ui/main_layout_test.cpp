@@ -23,12 +23,23 @@ TEST(MainLayoutTest, ClientAreaOf1364By741) {
   ExpectRect(layout.startButton, 907, 248, 421, 54);
   ExpectRect(layout.imageList, 34, 170, 346, 465);
   ExpectRect(layout.previewPane, 424, 170, 437, 425);
-  ExpectRect(layout.outputFolderEdit, 907, 198, 311, 32);
-  ExpectRect(layout.chooseButton, 1228, 198, 100, 32);
+  ExpectRect(layout.outputFolderEdit, 907, 198, 303, 32);
+  ExpectRect(layout.chooseButton, 1220, 198, 108, 32);
   ExpectRect(layout.liveStatusText, 907, 336, 421, 132);
   ExpectRect(layout.progressBar, 907, 476, 421, 18);
   ExpectRect(layout.resultsList, 907, 526, 421, 153);
   ExpectRect(layout.statusBar, 0, 715, 1364, 26);
+
+  // A taller live-status box takes from the results list, which keeps 100.
+  EXPECT_EQ(LiveStatusGrowth(741, 100), 0);
+  EXPECT_EQ(LiveStatusGrowth(741, 150), 18);
+  EXPECT_EQ(LiveStatusGrowth(741, 400), 53);
+  EXPECT_EQ(LiveStatusGrowth(300, 400), 0);
+  const MainWindowLayout grown = LayoutMainWindow(1364, 741, 53);
+  ExpectRect(grown.liveStatusText, 907, 336, 421, 185);
+  ExpectRect(grown.progressBar, 907, 529, 421, 18);
+  ExpectRect(grown.resultsList, 907, 579, 421, 100);
+  EXPECT_EQ(ComputeMainWindowDecoration(1364, 741, 53).resultsCaption.y, 555);
 }
 
 TEST(MainLayoutTest, SmallClientAreasKeepTheColumnMinimums) {

@@ -144,6 +144,22 @@ TEST(MainTextsTest, StatusAndMessageTexts) {
   EXPECT_EQ(ToDisplayLineEnds("a\r\n\r\nb\rc\n"), "a\n\nb\rc\n");
 }
 
+TEST(MainTextsTest, BatchTotalsCountKeptAndFailedImagesWithTheirOwnSize) {
+  std::vector<ImageResult> results(3);
+  results[0].optimized = true;
+  results[0].originalBytes = 4 * 1048576;
+  results[0].resultBytes = 1048576;
+  results[1].originalBytes = 1048576;  // kept: resultBytes equal
+  results[1].resultBytes = 1048576;
+  results[2].failed = true;             // failed before its size was known
+  EXPECT_EQ(BatchSummaryStatus(results),
+            "Stapelbearbeitung abgeschlossen   |   1 von 3 Bildern optimiert   |   "
+            "5.00 MB \u2192 2.00 MB   |   60.0 % kleiner");
+  EXPECT_EQ(BatchFinishedStatus(0, 1, 0, 0),
+            "Stapelbearbeitung abgeschlossen   |   0 von 1 Bild optimiert   |   0 B \u2192 0 B   |   "
+            "0.0 % kleiner");
+}
+
 TEST(MenuTableTest, ItemsIdsAndSeparatorsInOrder) {
   const std::vector<MenuEntry> menus = BuildMenuBarTable();
   ASSERT_EQ(menus.size(), 5u);

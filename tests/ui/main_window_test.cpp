@@ -5,9 +5,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <unistd.h>
@@ -17,6 +23,8 @@
 #include "platform/files.h"
 #include "tests/ui/main_window_test_support.h"
 #include "ui/main/fonts.h"
+#include "ui/main/live_status_text.h"
+#include "ui/main/qt_translations.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/main_painting.h"
 #include "ui/main/main_texts.h"
@@ -76,8 +84,14 @@ TEST_F(MainWindowTest, ControlsFollowTheLayoutOfTheClientArea) {
   window->resize(1500, 900);
   QCoreApplication::processEvents();
   const QSize larger = window->ClientArea()->size();
-  EXPECT_EQ(window->ControlById(1002)->geometry(),
-            geometry(LayoutMainWindow(larger.width(), larger.height()).resultsList));
+  // The live-status box may have grown into the results list; the list
+  // still ends where the layout ends it.
+  const QRect results = window->ControlById(1002)->geometry();
+  const QRect designed = geometry(LayoutMainWindow(larger.width(), larger.height()).resultsList);
+  EXPECT_EQ(results.x(), designed.x());
+  EXPECT_EQ(results.width(), designed.width());
+  EXPECT_EQ(results.bottom(), designed.bottom());
+  EXPECT_EQ(window->ControlById(1009)->geometry().bottom() + 59, results.top());
 }
 
 TEST_F(MainWindowTest, PaintsTheDecorationInItsColours) {
@@ -107,13 +121,6 @@ TEST_F(MainWindowTest, ProfileAndModeCommandsMoveTheCheckMark) {
   window->UpdateSelectionMarks();
   EXPECT_EQ(currentProfile.load(), 2);
   EXPECT_EQ(CheckedItems(*window), (std::vector<int>{2302, 2402}));
-}
-
-TEST_F(MainWindowTest, ShortcutLabelsBindNoKeys) {
-  for (int id : {2001, 2101, 2102}) EXPECT_TRUE(window->MenuAction(id)->shortcut().isEmpty()) << id;
-  FocusWidget(window->ClientArea());
-  PressKey(Qt::Key_O, Qt::ControlModifier);
-  EXPECT_EQ(recorder->fileChooserCalls, 0);
 }
 
 TEST_F(MainWindowTest, AddingImagesSortsDeduplicatesAndSetsTheOutputFolder) {
@@ -196,6 +203,63 @@ TEST_F(MainWindowTest, SelectingALinePreviewsItAndUndecodableFilesShowNoImage) {
 
   list->setCurrentRow(0);
   EXPECT_EQ(MainState().previewPath, Path("a.jpg"));
+}
+
+TEST_F(MainWindowTest, ImageListLinesFitTheListAndUnreadableFilesSayWhy) {
+  const std::string longName = Path(std::string(120, 'n') + ".jpg");
+  ASSERT_TRUE(WriteTextFile(longName, "kein JPEG"));
+  ASSERT_TRUE(WriteTextFile(Path("z.jpg"), ""));
+  AddFiles({longName, Path("z.jpg")});
+
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(1001));
+  const QString whole = QString::fromStdString(std::string(120, 'n') + ".jpg   |   9 B");
+  EXPECT_EQ(list->item(0)->toolTip(), whole);
+  // The name loses its middle; its extension and the size stay visible, and
+  // no line needs a horizontal scroll bar.
+  const QString shown = list->item(0)->text();
+  EXPECT_TRUE(shown.contains(QChar(0x2026)));
+  EXPECT_TRUE(shown.endsWith(QStringLiteral(".jpg   |   9 B")));
+  EXPECT_LE(list->fontMetrics().horizontalAdvance(shown), list->viewport()->width());
+  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+
+  // The preview says which file cannot be shown and why, not the empty-list hint.
+  EXPECT_EQ(MainState().previewFailure,
+            "Vorschau nicht m\u00f6glich.\n\n" + std::string(120, 'n') +
+                ".jpg kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
+  list->setCurrentRow(1);
+  EXPECT_EQ(MainState().previewFailure,
+            "Vorschau nicht m\u00f6glich.\n\nz.jpg kann nicht angezeigt werden: Datei ist leer.");
+  window->DispatchCommand(2002);
+  EXPECT_TRUE(MainState().previewFailure.empty());
+}
+
+TEST_F(MainWindowTest, QtDialogsSpeakGerman) {
+  ASSERT_TRUE(InstallQtGermanTranslations());
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+  ASSERT_NE(lookIn, nullptr);
+  EXPECT_EQ(lookIn->text(), QStringLiteral("Suchen in:"));
+  RemoveQtGermanTranslations();
+}
+
+TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
+  // The chosen face: every line of a batch's longest text is as wide as the
+  // box at most, and the box at the default size is tall enough for all.
+  auto* box = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
+  const QFontMetrics metrics(Fonts().smallFont);
+  const int inner = box->width() - 2 * box->frameWidth() - 2 * static_cast<int>(box->document()->documentMargin());
+  const std::vector<std::string> lines = WrapLiveStatusLines(
+      LongestLiveStatusText("\n"), "\n", inner,
+      [&](const std::string& part) { return metrics.horizontalAdvance(QString::fromUtf8(part)); });
+  for (const std::string& line : lines) {
+    EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(KeepFiguresTogether(line))), inner) << line;
+  }
+  EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(),
+            box->height() - 2 * box->frameWidth());
 }
 
 TEST_F(MainWindowTest, ClearingTheListKeepsTheOutputFolder) {
@@ -304,26 +368,25 @@ TEST_F(MainWindowTest, CommandsOfOtherWindowsReachTheirHooks) {
   EXPECT_TRUE(recorder->messages.empty());
 }
 
-TEST_F(MainWindowTest, FunctionKeysActOnlyWhileTheWindowHoldsTheFocus) {
-  FocusWidget(window->ClientArea());
-  PressKey(Qt::Key_F6);
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1}));
-  PressKey(Qt::Key_F5);  // the empty list is refused: the batch was asked
-  ASSERT_EQ(recorder->messages.size(), 1u);
+TEST_F(MainWindowTest, MenuShortcutsWorkWhereverTheFocusIs) {
+  recorder->fileAnswers.push_back({});  // the chooser is cancelled
+  for (int control : {1001, 1002, 1005}) {
+    FocusWidget(window->ControlById(control));
+    PressKey(Qt::Key_F6);
+    PressKey(Qt::Key_F5);  // the empty list is refused: the batch was asked
+    PressKey(Qt::Key_O, Qt::ControlModifier);
+  }
+  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1, -1, -1}));
+  EXPECT_EQ(recorder->messages.size(), 3u);
+  EXPECT_EQ(recorder->fileChooserCalls, 3);
 
-  FocusWidget(window->ControlById(1001));
-  PressKey(Qt::Key_F5);
+  // While a batch runs the keys are refused like the menu items.
+  MainState().batchRunning = true;
   PressKey(Qt::Key_F6);
-  FocusWidget(window->ControlById(1005));
-  PressKey(Qt::Key_F5);
-  EXPECT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->compareOpens.size(), 1u);
-
-  // A click on the window's background gives it the focus back.
-  QTest::mouseClick(window->ClientArea(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 100));
-  EXPECT_EQ(QApplication::focusWidget(), window->ClientArea());
-  PressKey(Qt::Key_F6);
-  EXPECT_EQ(recorder->compareOpens.size(), 2u);
+  PressKey(Qt::Key_O, Qt::ControlModifier);
+  MainState().batchRunning = false;
+  EXPECT_EQ(recorder->compareOpens.size(), 3u);
+  EXPECT_EQ(recorder->fileChooserCalls, 3);
 }
 
 TEST_F(MainWindowTest, ExitClosesUnlessAProfileRunIsActive) {
@@ -338,6 +401,20 @@ TEST_F(MainWindowTest, ExitClosesUnlessAProfileRunIsActive) {
   EXPECT_EQ(recorder->messages[0].text,
             "Der Profiltest l\u00e4uft noch. Bitte im Fenster 'Profilentwicklung' zuerst pausieren "
             "oder abbrechen.");
+
+  // A paused run asks to be continued or cancelled, batch and close alike.
+  recorder->benchmarkRunPaused = true;
+  window->DispatchCommand(2004);
+  QCoreApplication::processEvents();
+  window->DispatchCommand(2101);
+  ASSERT_EQ(recorder->messages.size(), 3u);
+  EXPECT_EQ(recorder->messages[1].text,
+            "Der Profiltest ist pausiert. Bitte im Fenster 'Profilentwicklung' zuerst fortfahren "
+            "oder abbrechen.");
+  EXPECT_EQ(recorder->messages[2].text,
+            "W\u00e4hrend der Profilentwicklung wird keine normale Stapelkompression gestartet. "
+            "Bitte den pausierten Profiltest zuerst fortsetzen oder abbrechen.");
+  EXPECT_EQ(closed.count(), 0);
 
   recorder->benchmarkRunActive = false;
   window->DispatchCommand(2004);

@@ -67,6 +67,7 @@ DialogRecorder::DialogRecorder() {
   SetProfileDevelopmentOpener([this](bool resume) { profileDevelopmentOpens.push_back(resume); });
   SetBenchmarkRunsOpener([this]() { ++benchmarkRunsOpens; });
   SetBenchmarkRunActiveQuery([this]() { return benchmarkRunActive; });
+  SetBenchmarkRunPausedQuery([this]() { return benchmarkRunPaused; });
 }
 
 DialogRecorder::~DialogRecorder() {
@@ -76,6 +77,7 @@ DialogRecorder::~DialogRecorder() {
   SetProfileDevelopmentOpener({});
   SetBenchmarkRunsOpener({});
   SetBenchmarkRunActiveQuery({});
+  SetBenchmarkRunPausedQuery({});
 }
 
 void MainWindowTest::SetUp() {

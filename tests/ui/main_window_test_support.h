@@ -36,6 +36,7 @@ struct DialogRecorder {
   std::vector<bool> profileDevelopmentOpens;  // the resume flags
   int benchmarkRunsOpens = 0;
   bool benchmarkRunActive = false;
+  bool benchmarkRunPaused = false;
 
   DialogRecorder();
   ~DialogRecorder();

@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -111,6 +112,29 @@ bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFo
                  state.sourcePath == MainState().results.front().sourcePath,
              "not opened on the first result") && ok;
   PrintCompareState(compare, "as opened after the batch");
+  ok = SaveGrab(compare, outputFolder, "compare-opened", screen) && ok;
+
+  // The first image the batch could not process: its reason, not two panes.
+  const auto& results = MainState().results;
+  const auto failed = std::find_if(results.begin(), results.end(),
+                                   [](const ImageResult& result) { return result.failed; });
+  if (failed != results.end()) {
+    OpenCompareWindow(&window, static_cast<int>(failed - results.begin()));
+    ok = Check(!state.failureText.empty(), "no reason for the failed image") && ok;
+    PrintCompareState(compare, "on the first image that failed");
+    ok = SaveGrab(compare, outputFolder, "compare-failed", screen) && ok;
+  }
+
+  // The first image the batch processed, at 100 %.
+  const auto processed = std::find_if(results.begin(), results.end(),
+                                      [](const ImageResult& result) { return !result.failed; });
+  if (!Check(processed != results.end(), "no image of the batch was processed")) {
+    SetCompareMessageSink({});
+    return false;
+  }
+  const int first = static_cast<int>(processed - results.begin());
+  OpenCompareWindow(&window, first);
+  PrintCompareState(compare, "on the first processed image");
   ok = SaveGrab(compare, outputFolder, "compare-100", screen) && ok;
 
   // 400 % with the slider, then a drag to the upper left.
@@ -127,14 +151,14 @@ bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFo
   // One wheel step, then the next image; back with the left arrow key.
   SendWheelUp(compare, paneCentre);
   ok = Check(state.zoom == 425 && state.panX == 0, "the wheel did not step to 425 %") && ok;
-  if (MainState().results.size() > 1) {
+  if (results.size() > static_cast<std::size_t>(first) + 1) {
     compare->DispatchCommand(kIdCompareNext);
-    ok = Check(state.currentIndex == 1 && state.zoom == 425, "\"\u25b6\" did not step on") && ok;
+    ok = Check(state.currentIndex == first + 1 && state.zoom == 425, "\"\u25b6\" did not step on") && ok;
     PrintCompareState(compare, "a wheel step up, then \u25b6");
     ok = SaveGrab(compare, outputFolder, "compare-next", screen) && ok;
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
     QApplication::sendEvent(compare, &press);
-    ok = Check(state.currentIndex == 0, "the left arrow key did not step back") && ok;
+    ok = Check(state.currentIndex == first, "the left arrow key did not step back") && ok;
     PrintCompareState(compare, "after the left arrow key");
   }
 

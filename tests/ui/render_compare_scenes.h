@@ -7,9 +7,11 @@
 class MainWindow;
 
 // After a batch: checks that the compare window opened on the first result,
-// then writes compare-100.png (as opened), compare-400.png (slider at 400 %,
-// panned by a mouse drag), compare-next.png (a wheel step up, then "▶") and
-// guide.png (command 2201 of the main window) into `outputFolder`, printing
+// then writes compare-opened.png (as opened), compare-failed.png (the first
+// image the batch could not process, when there is one), compare-100.png
+// (the first processed image), compare-400.png (slider at 400 %, panned by a
+// mouse drag), compare-next.png (a wheel step up, then "▶") and guide.png
+// (command 2201 of the main window) into `outputFolder`, printing
 // what each step left in the window. With `screen` it also writes grabs of
 // the whole screen (screen-compare-*.png, screen-guide.png). False when a
 // window did not open, did not react as expected, or a file could not be

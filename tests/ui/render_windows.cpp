@@ -3,14 +3,22 @@
 //
 //   orvel_render_windows OUTPUT_FOLDER IMAGE_FOLDER [--screen]
 //       starts the program as usual, adds every .jpg/.jpeg of IMAGE_FOLDER
-//       through the image chooser's seam, chooses a fresh temporary output
-//       folder, starts the batch with F5 and writes
+//       and two files that cannot be read as images (a text file and an
+//       empty file, named to sort last) through the image chooser's seam,
+//       chooses a fresh temporary output folder, starts the batch with F5
+//       and writes
 //         main-empty.png  the window at start, before any image is added,
 //         main-idle.png   the window with the images added,
-//         main-batch.png  the window while the batch runs (from the second image on),
+//         main-unreadable.png  the same with the text file selected,
+//         main-batch.png  the window while the batch runs (an image after
+//           the first is being encoded),
+//         main-batch-min.png  the same at the minimum size (the next image),
 //         main-after.png  the window after the batch,
+//         main-*-min.png  empty, idle and after also at the minimum size,
 //         results-scrolled.png  its results list scrolled to the line ends,
 //         menu-1.png ... menu-5.png  the five menus, opened,
+//         dialog-files.png, dialog-message.png  Qt's file dialog and a
+//           message box, to see that they speak German,
 //         compare-*.png, guide.png  the compare window the batch opened and
 //           the guide window (render_compare_scenes.h),
 //         bench-idle.png, bench-run.png, bench-paused.png  the
@@ -25,13 +33,15 @@
 #include <stdlib.h>
 
 #include <QApplication>
-#include <QKeyEvent>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -82,6 +92,16 @@ struct Renderer {
     return saved;
   }
 
+  // At the default size, then at the minimum size ("main-<name>-min.png").
+  bool SaveBothSizes(const std::string& name) const {
+    bool saved = Save(name);
+    window->resize(window->minimumSize());
+    saved = Save(name + "-min") && saved;
+    window->resize(kMainWindowWidth, kMainWindowHeight);
+    QCoreApplication::processEvents();
+    return saved;
+  }
+
   void PrintState(const char* when) const {
     const auto* live = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
     std::printf("--- %s\nstatus bar: %s\nlive status:\n%s\n", when,
@@ -102,6 +122,31 @@ bool SaveMenus(MainWindow& window, const std::string& folder) {
     const std::string path = JoinPath(folder, "menu-" + std::to_string(++number) + ".png");
     ok = menu->grab().save(QString::fromStdString(path)) && ok;
     menu->hide();
+    std::printf("wrote %s\n", path.c_str());
+  }
+  return ok;
+}
+
+// Qt's own dialogs as the program shows them, to check their language:
+// the file dialog of "Bilder hinzufügen…" (Qt's widget dialog, as on a
+// desktop without a native one) and a message box with its buttons.
+bool SaveQtDialogs(MainWindow& window, const std::string& folder) {
+  QFileDialog files(&window);
+  files.setOption(QFileDialog::DontUseNativeDialog);
+  files.setFileMode(QFileDialog::ExistingFiles);
+  files.setNameFilters({QString::fromUtf8("JPEG-Bilder (*.jpg *.jpeg *.jpe)"),
+                        QString::fromUtf8("Alle Dateien (*)")});
+  files.show();
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8("Stapelbearbeitung"),
+                  QString::fromUtf8("Bitte zuerst mindestens ein JPEG-Bild hinzuf\u00fcgen."),
+                  QMessageBox::Ok | QMessageBox::Cancel, &window);
+  box.show();
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+  bool ok = true;
+  for (const auto& [widget, name] : {std::pair<QWidget*, const char*>{&files, "dialog-files"},
+                                     std::pair<QWidget*, const char*>{&box, "dialog-message"}}) {
+    const std::string path = JoinPath(folder, std::string(name) + ".png");
+    ok = widget->grab().save(QString::fromStdString(path)) && ok;
     std::printf("wrote %s\n", path.c_str());
   }
   return ok;
@@ -136,6 +181,18 @@ int main(int argc, char** argv) {
   }
   std::string batchOutput = JoinPath(TempFolder(), "orvel-render-XXXXXX");
   if (!::mkdtemp(batchOutput.data())) return 1;
+  std::string unreadableFolder = JoinPath(TempFolder(), "orvel-render-in-XXXXXX");
+  if (!::mkdtemp(unreadableFolder.data())) return 1;
+  std::vector<std::string> chosen = images;
+  const std::string textFile = JoinPath(unreadableFolder, "zz_kein_bild.jpg");
+  const std::string emptyFile = JoinPath(unreadableFolder, "zz_leer.jpg");
+  const std::string notAnImage = "Dies ist kein JPEG-Bild.\n";
+  if (!WriteFileAtomically(textFile, notAnImage.data(), notAnImage.size()) ||
+      !WriteFileAtomically(emptyFile, "", 0)) {
+    return 1;
+  }
+  chosen.push_back(textFile);
+  chosen.push_back(emptyFile);
 
   ApplicationShell shell;
   int qtArgc = 1;
@@ -144,7 +201,7 @@ int main(int argc, char** argv) {
   renderer.window = &window;
 
   MainWindowDialogs dialogs;
-  dialogs.chooseImageFiles = [&](std::vector<std::string>& paths) { paths = images; return true; };
+  dialogs.chooseImageFiles = [&](std::vector<std::string>& paths) { paths = chosen; return true; };
   dialogs.chooseFolder = [&](std::string& folder) { folder = batchOutput; return true; };
   dialogs.showMessage = [](const std::string& title, const std::string& text, MessageIcon) {
     std::printf("message box \"%s\": %s\n", title.c_str(), text.c_str());
@@ -153,38 +210,59 @@ int main(int argc, char** argv) {
 
   window.activateWindow();
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
-  bool ok = renderer.Save("empty");
+  bool ok = renderer.SaveBothSizes("empty");
   window.DispatchCommand(2001);
   window.DispatchCommand(2003);
-  ok = renderer.Save("idle") && ok;
+  ok = renderer.SaveBothSizes("idle") && ok;
   ok = SaveMenus(window, renderer.outputFolder) && ok;
+  ok = SaveQtDialogs(window, renderer.outputFolder) && ok;
+  // The text file, selected: the preview says why it shows nothing.
+  if (auto* list = qobject_cast<QListWidget*>(window.ControlById(1001))) {
+    const auto found = std::find(MainState().imageList.begin(), MainState().imageList.end(), textFile);
+    list->setCurrentRow(static_cast<int>(found - MainState().imageList.begin()));
+    ok = renderer.Save("unreadable") && ok;
+    list->setCurrentRow(0);
+  }
 
-  // During the batch: once the second image is being encoded.
-  bool batchSaved = false;
+  // During the batch: while the first image after a recorded result is
+  // being encoded, at the default size; while the next one is, at the
+  // minimum size.
+  int batchSaved = 0;
+  std::size_t lastSavedImage = 0;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&]() {
     const LiveStatus& live = CurrentLiveStatus();
-    const bool secondImageEncoding = MainState().results.size() >= 1 && live.imageIndex.load() >= 2 &&
-                                     live.candidatesTotal.load() > 0;
-    if (batchSaved || !MainState().batchRunning || !secondImageEncoding) return;
-    batchSaved = true;
-    renderer.PrintState("during the batch");
-    ok = renderer.Save("batch") && ok;
+    const std::size_t image = live.imageIndex.load();
+    const bool encoding = MainState().results.size() + 1 == image && image >= 2 &&
+                          live.candidatesTotal.load() > 0;
+    if (!MainState().batchRunning || !encoding || batchSaved >= 2 || image == lastSavedImage) return;
+    lastSavedImage = image;
+    ++batchSaved;
+    const std::string name = batchSaved == 1 ? "batch" : "batch-min";
+    if (batchSaved == 2) window.resize(window.minimumSize());
+    renderer.PrintState(("during the batch, " + name).c_str());
+    ok = renderer.Save(name) && ok;
+    if (batchSaved == 2) window.resize(kMainWindowWidth, kMainWindowHeight);
   });
   poll.start(100);
 
-  // F5 through Qt's key routing, while the window itself has the focus.
-  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window;
-  QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
-  QKeyEvent release(QEvent::KeyRelease, Qt::Key_F5, Qt::NoModifier);
-  QApplication::sendEvent(target, &press);
-  QApplication::sendEvent(target, &release);
+  // F5 through Qt's key routing, with the focus in the image list of the
+  // active window.
+  window.activateWindow();
+  if (!QTest::qWaitForWindowActive(&window)) std::printf("the main window did not become active\n");
+  window.ControlById(1001)->setFocus();
+  QCoreApplication::processEvents();
+  QTest::keyClick(window.ControlById(1001), Qt::Key_F5);
+  if (!batchSaved && MainState().results.empty()) {
+    std::printf("UNEXPECTED: F5 did not start the batch\n");
+    ok = false;
+  }
   poll.stop();
-  if (!batchSaved) std::printf("the batch ended before a second image; no main-batch.png\n");
+  if (batchSaved < 2) std::printf("the batch ended too early; missing main-batch*.png\n");
 
   renderer.PrintState("after the batch");
   for (const ImageResult& result : MainState().results) std::printf("%s\n", result.message.c_str());
-  ok = renderer.Save("after") && ok;
+  ok = renderer.SaveBothSizes("after") && ok;
   // The ends of the result lines, scrolled into view.
   if (auto* results = qobject_cast<QListWidget*>(window.ControlById(1002))) {
     results->horizontalScrollBar()->setValue(results->horizontalScrollBar()->maximum());
@@ -200,5 +278,6 @@ int main(int argc, char** argv) {
   window.close();
   ShutDownApplication(shell);
   RemoveFolderTree(batchOutput);
+  RemoveFolderTree(unreadableFolder);
   return ok ? 0 : 1;
 }

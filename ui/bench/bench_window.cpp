@@ -189,8 +189,10 @@ void ProfileDevelopmentWindow::resizeEvent(QResizeEvent*) {
 }
 
 void ProfileDevelopmentWindow::closeEvent(QCloseEvent* event) {
-  if (CurrentBenchmarkSession().running.load()) {
-    ShowMessage(kBenchMessageCloseRefused, BenchMessageIcon::Information);
+  const BenchmarkSession& session = CurrentBenchmarkSession();
+  if (session.running.load()) {
+    ShowMessage(session.paused.load() ? kBenchMessageCloseRefusedPaused : kBenchMessageCloseRefused,
+                BenchMessageIcon::Information);
     event->ignore();
     return;
   }

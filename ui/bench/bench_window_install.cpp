@@ -193,6 +193,7 @@ void InstallProfileDevelopmentWindow(MainWindow& mainWindow) {
   SetProfileDevelopmentOpener([](bool resume) { OpenProfileDevelopmentWindow(resume); });
   SetBenchmarkRunsOpener([]() { OpenBenchmarkRunsFolder(); });
   SetBenchmarkRunActiveQuery([]() { return CurrentBenchmarkSession().running.load(); });
+  SetBenchmarkRunPausedQuery([]() { return CurrentBenchmarkSession().paused.load(); });
   SetBenchmarkNotifications(CurrentBenchmarkWorker(), MakeBenchWindowNotifications());
   AddShortcuts(mainWindow, installation);
   RefreshResumeCommand();
@@ -203,6 +204,7 @@ void UninstallProfileDevelopmentWindow() {
   SetProfileDevelopmentOpener({});
   SetBenchmarkRunsOpener({});
   SetBenchmarkRunActiveQuery({});
+  SetBenchmarkRunPausedQuery({});
   delete CurrentBenchWindow();
   Installation& installation = Installed();
   delete installation.newRun.data();

@@ -41,7 +41,10 @@ BenchWindowLayout LayoutBenchWindow(int clientWidth) {
   layout.folderButton = {w - 160, 86, 138, 32};
   layout.perFolderField = {232, 142, 72, 28};
   layout.totalField = {562, 142, 92, 28};
-  layout.depthBox = {832, 140, 190, 180};
+  // Wider than designed (832, 190 wide), reaching the folder button's right
+  // edge: the items ("Tiefenanalyse (~80+ Kandidaten)") need about 280 pixels
+  // with their arrow and were cut off.
+  layout.depthBox = {770, 140, 288, 180};
   layout.startButton = {22, 196, 210, 44};
   layout.pauseButton = {246, 196, 130, 44};
   layout.continueButton = {390, 196, 130, 44};

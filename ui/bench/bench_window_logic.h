@@ -80,7 +80,7 @@ constexpr std::array<BenchLabel, 4> kBenchLabels = {{
      {22, 58, 740, 24}},
     {"Max. Bilder je Unterverzeichnis:", {22, 146, 190, 24}},
     {"Max. Gesamtbilder:", {360, 146, 170, 24}},
-    {"Testtiefe:", {690, 146, 110, 24}},
+    {"Testtiefe:", {690, 146, 76, 24}},
 }};
 
 // --- Status texts and messages ------------------------------------------------
@@ -110,6 +110,9 @@ constexpr const char* kBenchMessageRunNotCreated =
     "Die Benchmark-Sitzung konnte nicht angelegt werden.";
 constexpr const char* kBenchMessageCloseRefused =
     "Der Profiltest l\u00e4uft noch. Bitte zuerst pausieren oder abbrechen.";
+// The same refusal while the run is paused: pausing is done already.
+constexpr const char* kBenchMessageCloseRefusedPaused =
+    "Der Profiltest ist pausiert. Bitte zuerst fortfahren oder abbrechen.";
 
 // "Profiltest abgeschlossen.\r\n\r\nRohdaten:\r\n" + csvPath + the lines on
 // the summary, the manifest and what the data are for ("\r\n" line ends).

@@ -75,18 +75,28 @@ void PaintCompareWindow(QPainter& painter, int clientWidth, int clientHeight,
   DrawCentredLine(painter, layout.optimizedLabel, CompareOptimizedColor(),
                   QString::fromUtf8(kCompareOptimizedText));
 
-  PaintComparePane(painter, state.sourceImage, layout.leftPane, state.zoom, state.panX,
-                   state.panY);
-  PaintComparePane(painter, state.optimizedImage, layout.rightPane, state.zoom, state.panX,
-                   state.panY);
-  DrawFrame(painter, layout.leftPane);
-  DrawFrame(painter, layout.rightPane);
+  if (!IsUsableImage(state.sourceImage) && !state.failureText.empty()) {
+    // Nothing to compare: the reason takes the panes' place, so two empty
+    // panes never pose as a kept original.
+    const QRect area(layout.leftPane.left, layout.leftPane.top,
+                     layout.rightPane.right - layout.leftPane.left, RectHeight(layout.leftPane));
+    painter.setPen(CompareCaptionColor());
+    painter.drawText(area.adjusted(40, 0, -40, 0), Qt::AlignCenter | Qt::TextWordWrap,
+                     Text(state.failureText));
+  } else {
+    PaintComparePane(painter, state.sourceImage, layout.leftPane, state.zoom, state.panX,
+                     state.panY);
+    PaintComparePane(painter, state.optimizedImage, layout.rightPane, state.zoom, state.panX,
+                     state.panY);
+    DrawFrame(painter, layout.leftPane);
+    DrawFrame(painter, layout.rightPane);
+  }
 
   // A size that cannot be read counts as 0.
   const std::string caption =
       CompareCaption(state.sourcePath, FileSize(state.sourcePath), state.optimizedPath,
                      state.optimizedPath.empty() ? 0 : FileSize(state.optimizedPath),
-                     browsingResults);
+                     browsingResults, state.failureText);
   painter.setFont(fonts.smallFont);
   const QRect captionRect = ToQRect(layout.caption);
   const QString elided = QFontMetrics(painter.font())

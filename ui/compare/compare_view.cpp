@@ -69,7 +69,8 @@ std::size_t BrowsedCount(const MainWindowState& main) {
 CompareEntry BrowsedEntry(const MainWindowState& main, std::size_t index) {
   if (!BrowsesResults(main)) return CompareEntry{main.imageList[index], ""};
   const ImageResult& result = main.results[index];
-  return CompareEntry{result.sourcePath, result.optimized ? result.outputPath : ""};
+  return CompareEntry{result.sourcePath, result.optimized ? result.outputPath : "",
+                      result.failed ? result.message : ""};
 }
 
 int ResolveCompareIndex(const MainWindowState& main, int requested) {
@@ -85,6 +86,7 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   index = std::clamp(index, 0, static_cast<int>(std::min<std::size_t>(count - 1, kLargestIndex)));
   state.sourcePath.clear();
   state.optimizedPath.clear();
+  state.failureText.clear();
   ClearImage(state.sourceImage);
   ClearImage(state.optimizedImage);
   state.currentIndex = index;
@@ -92,7 +94,12 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   const CompareEntry entry = BrowsedEntry(main, static_cast<std::size_t>(index));
   state.sourcePath = entry.sourcePath;
   state.optimizedPath = entry.optimizedPath;
-  if (!DecodeImageFile(state.sourcePath, state.sourceImage)) return false;
+  state.failureText = entry.failureText;
+  DecodeFailure failure = DecodeFailure::None;
+  if (!DecodeImageFile(state.sourcePath, state.sourceImage, &failure)) {
+    if (state.failureText.empty()) state.failureText = CompareUnreadableText(DecodeFailureText(failure));
+    return false;
+  }
   // An optimised file that cannot be decoded does not fail the load: the
   // right pane shows the source then.
   if (state.optimizedPath.empty() || !DecodeImageFile(state.optimizedPath, state.optimizedImage)) {
@@ -112,6 +119,10 @@ int NavigationTarget(int currentIndex, int step, std::size_t count) {
 
 // --- Texts and control states ---------------------------------------------------
 
+std::string CompareUnreadableText(const std::string& reason) {
+  return "Das Bild kann nicht angezeigt werden: " + reason + ".";
+}
+
 std::string ComparePositionText(int index, std::size_t count) {
   if (count == 0) return "Kein Bild";
   return "Bild " + FormatInteger(std::int64_t{index} + 1) + " von " +
@@ -128,10 +139,12 @@ std::string CompareWindowTitle(const std::string& sourcePath) {
 
 std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBytes,
                            const std::string& optimizedPath, std::uint64_t optimizedBytes,
-                           bool browsingResults) {
+                           bool browsingResults, const std::string& failureText) {
   std::string caption = FileNamePart(sourcePath) + "   |   Original: " + FormatBytes(sourceBytes);
   if (!optimizedPath.empty()) {
     caption += "   \u2192   Optimiert: " + FormatBytes(optimizedBytes);
+  } else if (!failureText.empty()) {
+    caption += "   |   " + failureText;
   } else if (browsingResults) {
     caption += "   |   Keine kleinere Variante \u2013 Original beibehalten";
   }

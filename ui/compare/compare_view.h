@@ -55,6 +55,7 @@ constexpr const char* kCompareOptimizedText = "Optimiert";
 struct CompareState {
   std::string sourcePath;      // shown on the left; empty before the first load
   std::string optimizedPath;   // shown on the right; empty when there is none
+  std::string failureText;     // why the entry failed or cannot be shown; empty otherwise
   PixelImage sourceImage;      // decoded source
   PixelImage optimizedImage;   // decoded optimised file, or a copy of the source
   int currentIndex = 0;        // position in the browsed list
@@ -78,6 +79,7 @@ void ResetCompareState();
 struct CompareEntry {
   std::string sourcePath;     // left image
   std::string optimizedPath;  // right image; empty when nothing was written
+  std::string failureText;    // the result's message when the pipeline failed; else empty
 };
 
 // True when the last batch left results: those are browsed, else the image list.
@@ -97,7 +99,9 @@ int ResolveCompareIndex(const MainWindowState& main, int requested);
 // Clamps `index` into the browsed list, stores it, forgets both images and
 // decodes the entry: the source, and the optimised file or else a copy of the
 // source. Resets the pan offsets; the zoom stays. False, with both images
-// empty, when the list is empty or the source cannot be decoded.
+// empty, when the list is empty or the source cannot be decoded; then
+// `failureText` says why (the result's message for an image the batch could
+// not process, else the decoder's reason).
 bool LoadCompareImage(CompareState& state, const MainWindowState& main, int index);
 
 // The index a step of -1 or +1 leads to, clamped to the list; -1 when
@@ -118,11 +122,16 @@ std::string CompareWindowTitle(const std::string& sourcePath);
 
 // The caption under the panes: file name, "   |   Original: " and the size;
 // then "   →   Optimiert: " and the optimised size when there is an
-// optimised path, else, while results are browsed,
+// optimised path; else "   |   " and `failureText` when the entry failed;
+// else, while results are browsed,
 // "   |   Keine kleinere Variante – Original beibehalten".
 std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBytes,
                            const std::string& optimizedPath, std::uint64_t optimizedBytes,
-                           bool browsingResults);
+                           bool browsingResults, const std::string& failureText = "");
+
+// What the panes' place shows instead of the images when the source cannot be
+// decoded: "Das Bild kann nicht angezeigt werden: <reason>."
+std::string CompareUnreadableText(const std::string& reason);
 
 // What the five controls and the title show.
 struct CompareControlsView {

@@ -287,8 +287,8 @@ void NavigateCompare(int step) {
   const MainWindowState& main = MainState();
   const int target = NavigationTarget(state.currentIndex, step, BrowsedCount(main));
   if (target < 0) return;
-  // A failed load leaves both panes empty; the labels and title still follow
-  // the new position, so they never describe an image that is not shown.
+  // A failed load leaves both panes empty and says why in their place; the
+  // labels and title still follow the new position.
   LoadCompareImage(state, main, target);
   UpdateCompareControls();
   if (CompareWindow* window = ActiveCompareWindow()) window->update();
@@ -301,7 +301,10 @@ void OpenCompareWindow(QWidget* owner, int index) {
     return;
   }
   CompareState& state = CompareViewState();
-  if (!LoadCompareImage(state, main, ResolveCompareIndex(main, index))) {
+  // A batch result that cannot be shown still opens the window, which says
+  // why; the batch's other images are a step away.
+  if (!LoadCompareImage(state, main, ResolveCompareIndex(main, index)) &&
+      !(BrowsesResults(main) && !state.failureText.empty())) {
     // The load has emptied the panes; an open window must not keep labels
     // of the image it no longer shows.
     UpdateCompareControls();

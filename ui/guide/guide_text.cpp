@@ -20,8 +20,9 @@ const char* const kGuideText =
     "die für das gewählte Profil festgelegte Qualitätsgrenze, wird es nicht als "
     "optimierte Datei übernommen und das Original bleibt erhalten. Das Profil 'Maximale "
     "Kompression' ist bewusst aggressiver und priorisiert eine kleinere Datei stärker als "
-    "die übrigen Profile. Windows WIC dient im Schnellmodus/Fallback; Jpegli, MozJPEG und "
-    "jpegtran werden in die EXE eingebettet und zur Laufzeit nur temporär entpackt.\r\n"
+    "die übrigen Profile. Der eingebaute libjpeg-turbo-Encoder (WIC) dient im "
+    "Schnellmodus/Fallback; Jpegli, MozJPEG und jpegtran werden in das Programm eingebettet "
+    "und zur Laufzeit nur temporär entpackt.\r\n"
     "\r\n"  // 5
     "WIE WIRD DAS LAUFZEITERGEBNIS AUSGEWÄHLT?\r\n"  // 6
     "Die Encoderparameter jedes Profils wurden offline aus den Benchmarkdaten festgelegt. "  // 7

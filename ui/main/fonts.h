@@ -4,8 +4,9 @@
 // and kept in one process-wide record that the main, compare, guide and
 // profile-development windows read; nothing else creates fonts. Sizes are
 // character heights in pixels and are used as they stand: nothing scales
-// fonts or layout for the display's DPI. "Segoe UI" is requested first; where
-// it is missing the system's sans-serif face takes its place.
+// fonts or layout for the display's DPI. "Segoe UI" is requested first, then
+// "Cantarell" (Debian's fonts-cantarell, of nearly the same widths); where
+// both are missing the system's sans-serif face takes their place.
 #pragma once
 
 #include <QFont>

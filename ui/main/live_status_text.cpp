@@ -4,6 +4,7 @@
 #include "ui/main/live_status_text.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/text.h"
 
@@ -88,6 +89,80 @@ std::string BuildLiveStatusText(const LiveStatusSnapshot& status, std::string_vi
   text += std::string(kSeparator) + "TALV: " + FormatBytes(figures.ownBytes);
   text += eol + "Laufzeit: " + FormatRunTime(figures.elapsedMs);
   return text;
+}
+
+std::vector<std::string> WrapLiveStatusLines(std::string_view text, std::string_view lineEnd,
+                                             int width,
+                                             const std::function<int(const std::string&)>& measure) {
+  std::vector<std::string> shown;
+  const std::string_view separator(kSeparator);
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(lineEnd, start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    std::string current;
+    std::size_t partStart = 0;
+    while (partStart <= line.size()) {
+      std::size_t partEnd = line.find(separator, partStart);
+      if (partEnd == std::string_view::npos) partEnd = line.size();
+      const std::string part(line.substr(partStart, partEnd - partStart));
+      if (partStart == 0) {
+        current = part;
+      } else if (measure(current + kSeparator + part) <= width) {
+        current += kSeparator + part;
+      } else {
+        shown.push_back(current);
+        current = part;
+      }
+      partStart = partEnd + separator.size();
+    }
+    shown.push_back(current);
+    if (end == text.size()) break;
+    start = end + lineEnd.size();
+  }
+  return shown;
+}
+
+std::string KeepFiguresTogether(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size() + 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool afterDigit = i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9';
+    const std::string_view rest = text.substr(i + 1);
+    bool beforeUnit = false;
+    for (const std::string_view unit : {"%", "B", "KB", "MB", "GB", "TB"}) {
+      // The unit as a word of its own ("3 Bilder" is no figure).
+      const bool wordEnds = rest.size() == unit.size() ||
+                            (rest.size() > unit.size() && !std::isalpha(static_cast<unsigned char>(rest[unit.size()])));
+      beforeUnit = beforeUnit || (rest.starts_with(unit) && wordEnds);
+    }
+    if (text[i] == ' ' && afterDigit && beforeUnit) kept += "\u00a0";
+    else kept += text[i];
+  }
+  return kept;
+}
+
+std::string LongestLiveStatusText(std::string_view lineEnd) {
+  LiveStatusSnapshot status;
+  status.fileName = "IMG_20260101_123456789.jpg";
+  status.imageIndex = 888;
+  status.imageCount = 888;
+  status.phase = "Nachgelagerte Qualit\u00e4tskontrolle";
+  status.candidatesDone = 3;
+  status.candidatesTotal = 3;
+  status.stepText = "MozJPEG Q56 420 Progressive Trellis";
+  status.inputBytes = 888 * 1048576ull;
+  status.lastCandidateBytes = 888 * 1048576ull;
+  LiveStatusFigures figures;
+  figures.cpuPercent = 100;
+  figures.memoryLoadPercent = 100;
+  figures.memoryUsedBytes = 888 * 1073741824ull;
+  figures.memoryTotalBytes = 888 * 1073741824ull;
+  figures.ownBytes = 888 * 1048576ull;
+  figures.elapsedMs = 888 * 60000ull;
+  return BuildLiveStatusText(status, "Hohe Qualit\u00e4t (empfohlen)", "Optimal (empfohlen)", figures,
+                             lineEnd);
 }
 
 int LiveStatusProgress(const LiveStatusSnapshot& status) {

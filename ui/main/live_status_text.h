@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/live_status.h"
 #include "platform/system_figures.h"
@@ -57,6 +59,22 @@ std::string FormatRunTime(std::uint64_t elapsedMs);
 std::string BuildLiveStatusText(const LiveStatusSnapshot& status, std::string_view profileLabel,
                                 std::string_view modeName, const LiveStatusFigures& figures,
                                 std::string_view lineEnd);
+
+// The lines of a live-status text as a box `width` pixels wide shows them:
+// a line wider than the box is broken at its "   |   " separators (the
+// separator goes), never inside a figure; a part that alone is wider stays
+// whole for the box to wrap. `measure` gives a text's width in pixels.
+std::vector<std::string> WrapLiveStatusLines(std::string_view text, std::string_view lineEnd,
+                                             int width,
+                                             const std::function<int(const std::string&)>& measure);
+
+// `text` with the space between a number and its unit ("2.44 GB", "10 %")
+// made a no-break space, so a box that wraps the text keeps each figure whole.
+std::string KeepFiguresTogether(std::string_view text);
+
+// A live-status text as long as a batch makes it (every line present, long
+// figures), from which the window sizes the box.
+std::string LongestLiveStatusText(std::string_view lineEnd);
 
 // The progress bar's position in thousandths of the batch, 0..1000.
 int LiveStatusProgress(const LiveStatusSnapshot& status);

@@ -15,8 +15,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QStatusBar>
 
 #include "app/engine_store.h"
@@ -59,7 +61,9 @@ void PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 bool MainWindow::ValidateBatchStart() {
   if (IsBenchmarkRunActive()) {
-    ShowMessage(kProductName, kMessageBenchmarkBlocksBatch, MessageIcon::Information);
+    ShowMessage(kProductName,
+                IsBenchmarkRunPaused() ? kMessagePausedBenchmarkBlocksBatch : kMessageBenchmarkBlocksBatch,
+                MessageIcon::Information);
     return false;
   }
   MainWindowState& state = MainState();
@@ -122,6 +126,7 @@ void MainWindow::RunBatch() {
       if (result.optimized) writtenOutputs.push_back(result.outputPath);
       state.results.push_back(std::move(result));
       RefreshResultList();
+      resultsList_->scrollToBottom();
       PumpMessages();
     }
   }
@@ -130,7 +135,7 @@ void MainWindow::RunBatch() {
   startButton_->update();
   RefreshLiveStatus(true);
   RefreshResultList();
-  SetStatusText(kStatusBatchFinished);
+  SetStatusText(BatchSummaryStatus(state.results));
   if (!state.results.empty()) InvokeCompareWindowOpener(0);
 }
 
@@ -151,6 +156,9 @@ void MainWindow::RefreshLiveStatusDisplay(bool force) {
   // The widget breaks lines at "\n" alone.
   const std::string text = BuildLiveStatusText(snapshot, ProfileAt(currentProfile.load()).label,
                                                ComputeModeName(currentMode.load()), figures, "\n");
-  liveStatusText_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  // A reader who scrolled to the lower lines keeps them in view.
+  const int scrolled = liveStatusText_->verticalScrollBar()->value();
+  liveStatusText_->setPlainText(WrapLiveStatus(text));
+  liveStatusText_->verticalScrollBar()->setValue(scrolled);
   progressBar_->setValue(LiveStatusProgress(snapshot));
 }

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "imaging/decode.h"
+#include "platform/files.h"
 #include "ui/main/main_commands.h"
 #include "ui/main/main_painting.h"
 #include "ui/main/main_texts.h"
@@ -26,13 +27,12 @@ const char* const kImagePatterns = "*.jpg *.jpeg *.jpe *.JPG *.JPEG *.JPE *.Jpg 
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Rebuilds a list widget with the given lines. Every line is as wide as the
-// list's horizontal extent, so the horizontal scroll bar covers exactly that
-// extent: the given one, or more when the font draws a line wider (the
-// extents were reckoned for Segoe UI; a wider fallback face would leave the
-// end of long lines out of reach). Selects line 0 when there is one. No
-// selection signal is sent.
-void FillListWidget(QListWidget* list, const std::vector<std::string>& lines, int extent) {
+// Rebuilds the results list with the given lines. Every line is as wide as
+// the list's horizontal extent, so the horizontal scroll bar covers exactly
+// that extent: the given one, or more when the font draws a line wider.
+// Each line's whole text is its tooltip too. Selects line 0 when there is
+// one. No selection signal is sent.
+void FillResultsWidget(QListWidget* list, const std::vector<std::string>& lines, int extent) {
   const QSignalBlocker blocker(list);
   list->clear();
   const QFontMetrics metrics = list->fontMetrics();
@@ -44,6 +44,7 @@ void FillListWidget(QListWidget* list, const std::vector<std::string>& lines, in
   const int rowHeight = metrics.height() + 4;
   for (const QString& text : texts) {
     auto* item = new QListWidgetItem(text);
+    item->setToolTip(text);
     item->setSizeHint(QSize(extent, rowHeight));
     list->addItem(item);
   }
@@ -58,6 +59,17 @@ std::vector<std::string> DroppedPaths(const QMimeData* data) {
     if (url.isLocalFile()) paths.push_back(NativePath(url.toLocalFile()));
   }
   return paths;
+}
+
+// An image-list line shortened to `width` pixels: the file name loses its
+// middle, so its start, its extension and the size after it stay readable.
+QString FittedImageLine(const QFontMetrics& metrics, const QString& line, int width) {
+  if (metrics.horizontalAdvance(line) <= width) return line;
+  const qsizetype split = line.lastIndexOf(QStringLiteral("   |   "));
+  if (split <= 0) return metrics.elidedText(line, Qt::ElideMiddle, width);
+  const QString tail = line.mid(split);
+  const int nameWidth = std::max(width - metrics.horizontalAdvance(tail), 0);
+  return metrics.elidedText(line.left(split), Qt::ElideMiddle, nameWidth) + tail;
 }
 
 }  // namespace
@@ -126,19 +138,38 @@ void MainWindow::ClearImageList() {
 
 void MainWindow::RefreshImageList() {
   MainWindowState& state = MainState();
-  std::vector<std::string> lines;
-  lines.reserve(state.imageList.size());
-  for (const std::string& path : state.imageList) lines.push_back(ImageListLine(path));
-  FillListWidget(imageList_, lines, kImageListExtent);
-  state.selectedImageRow = lines.empty() ? -1 : 0;
-  if (lines.empty()) SetPreviewEmpty();
+  {
+    const QSignalBlocker blocker(imageList_);
+    imageList_->clear();
+    for (const std::string& path : state.imageList) {
+      auto* item = new QListWidgetItem();
+      item->setToolTip(QString::fromUtf8(ImageListLine(path)));
+      imageList_->addItem(item);
+    }
+    FitImageListLines();
+    if (!state.imageList.empty()) imageList_->setCurrentRow(0);
+  }
+  state.selectedImageRow = state.imageList.empty() ? -1 : 0;
+  if (state.imageList.empty()) SetPreviewEmpty();
   else ShowSelectedPreview();
+}
+
+void MainWindow::FitImageListLines() {
+  if (!imageList_) return;
+  const QFontMetrics metrics = imageList_->fontMetrics();
+  // The item's own margins inside the viewport.
+  const int width = imageList_->viewport()->width() - 8;
+  for (int row = 0; row < imageList_->count(); ++row) {
+    QListWidgetItem* item = imageList_->item(row);
+    item->setText(FittedImageLine(metrics, item->toolTip(), width));
+  }
 }
 
 void MainWindow::SetPreviewEmpty() {
   MainWindowState& state = MainState();
   ClearImage(state.previewImage);
   state.previewPath.clear();
+  state.previewFailure.clear();
   ++state.previewGeneration;
   previewPane_->update();
 }
@@ -148,8 +179,14 @@ void MainWindow::ShowSelectedPreview() {
   if (!imageList_ || state.imageList.empty()) return;
   const std::size_t index = PreviewIndexFor(state.selectedImageRow, state.imageList.size());
   state.previewPath = state.imageList[index];
-  if (!DecodeImageFile(state.previewPath, state.previewImage)) {
+  DecodeFailure failure = DecodeFailure::None;
+  if (DecodeImageFile(state.previewPath, state.previewImage, &failure)) {
+    state.previewFailure.clear();
+  } else {
+    // The pane says which file cannot be shown and why, rather than the
+    // hint of an empty list.
     ClearImage(state.previewImage);
+    state.previewFailure = PreviewFailureText(FileNamePart(state.previewPath), DecodeFailureText(failure));
     state.previewPath.clear();
   }
   ++state.previewGeneration;
@@ -159,6 +196,6 @@ void MainWindow::ShowSelectedPreview() {
 void MainWindow::RefreshResultList() {
   MainWindowState& state = MainState();
   const std::vector<std::string> lines = ResultListLines(state.results);
-  FillListWidget(resultsList_, lines, ResultListExtent(lines));
+  FillResultsWidget(resultsList_, lines, ResultListExtent(lines));
   state.selectedResultRow = lines.empty() ? -1 : 0;
 }

@@ -22,23 +22,33 @@ MainColumns ComputeMainColumns(int clientWidth, int clientHeight) {
   return columns;
 }
 
-MainWindowLayout LayoutMainWindow(int clientWidth, int clientHeight) {
+int LiveStatusGrowth(int clientHeight, int wantedHeight) {
+  const int spare = ComputeMainColumns(0, clientHeight).height - 432 - 100;
+  return std::clamp(wantedHeight - 132, 0, std::max(spare, 0));
+}
+
+MainWindowLayout LayoutMainWindow(int clientWidth, int clientHeight, int liveStatusGrowth) {
   MainWindowLayout layout;
   const MainColumns c = ComputeMainColumns(clientWidth, clientHeight);
   layout.columns = c;
   layout.imageList = {34, 170, c.left - 28, c.height - 120};
   layout.previewPane = {c.left + 50, 170, c.middle - 28, c.height - 160};
-  layout.outputFolderEdit = {c.rightX, 198, c.right - 142, 32};
-  layout.chooseButton = {c.left + c.middle + c.right - 64, 198, 100, 32};
+  // The choose button is 8 pixels wider than designed, taken from the edit:
+  // "Auswählen…" needed 93 of its 100 pixels in Segoe UI, but a full 100 in
+  // the Linux face that stands in for it.
+  layout.outputFolderEdit = {c.rightX, 198, c.right - 150, 32};
+  layout.chooseButton = {c.left + c.middle + c.right - 72, 198, 108, 32};
   layout.startButton = {c.rightX, 248, c.right - 32, 54};
-  layout.liveStatusText = {c.rightX, 336, c.right - 32, 132};
-  layout.progressBar = {c.rightX, 476, c.right - 32, 18};
-  layout.resultsList = {c.rightX, 526, c.right - 32, std::max(c.height - 432, 100)};
+  const int g = liveStatusGrowth;
+  layout.liveStatusText = {c.rightX, 336, c.right - 32, 132 + g};
+  layout.progressBar = {c.rightX, 476 + g, c.right - 32, 18};
+  layout.resultsList = {c.rightX, 526 + g, c.right - 32, std::max(c.height - 432 - g, 100)};
   layout.statusBar = {0, clientHeight - 26, clientWidth, 26};
   return layout;
 }
 
-MainWindowDecoration ComputeMainWindowDecoration(int clientWidth, int clientHeight) {
+MainWindowDecoration ComputeMainWindowDecoration(int clientWidth, int clientHeight,
+                                                 int liveStatusGrowth) {
   MainWindowDecoration d;
   const MainColumns c = ComputeMainColumns(clientWidth, clientHeight);
   const int L = c.left;
@@ -62,7 +72,7 @@ MainWindowDecoration ComputeMainWindowDecoration(int clientWidth, int clientHeig
   d.stackHint = {36, B - 30};
   d.outputCaption = {L + M + 68, 176};
   d.liveStatusCaption = {L + M + 68, 314};
-  d.resultsCaption = {L + M + 68, 502};
+  d.resultsCaption = {L + M + 68, 502 + liveStatusGrowth};
   return d;
 }
 

@@ -47,7 +47,15 @@ struct MainWindowLayout {
   PixelRect statusBar;         // control 1006
 };
 
-MainWindowLayout LayoutMainWindow(int clientWidth, int clientHeight);
+// `liveStatusGrowth` (pixels, from LiveStatusGrowth) makes the live-status
+// text taller and moves the progress bar, the results caption and the results
+// list down by as much; 0 keeps the design's places.
+MainWindowLayout LayoutMainWindow(int clientWidth, int clientHeight, int liveStatusGrowth = 0);
+
+// How much taller than its 132 pixels the live-status text may become to show
+// `wantedHeight` pixels: what the results list has beyond its 100 pixels, at
+// most the wanted difference, never negative.
+int LiveStatusGrowth(int clientHeight, int wantedHeight);
 
 // What the main window paints under its controls.
 struct MainWindowDecoration {
@@ -65,7 +73,8 @@ struct MainWindowDecoration {
   PixelPoint resultsCaption;    // "Ergebnisse / Gewinner"
 };
 
-MainWindowDecoration ComputeMainWindowDecoration(int clientWidth, int clientHeight);
+MainWindowDecoration ComputeMainWindowDecoration(int clientWidth, int clientHeight,
+                                                 int liveStatusGrowth = 0);
 
 // Where the preview pane draws a decoded image of the given size.
 struct PreviewPlacement {

@@ -5,6 +5,7 @@
 
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <utility>
 
 #include "core/live_status.h"
@@ -32,6 +33,22 @@ void DrawTextAt(QPainter& painter, PixelPoint point, const QString& text, int ri
   painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
+// Like DrawTextAt, but a text wider than `right` - point.x wraps at its
+// spaces into more lines, growing upwards: its last line stays where the
+// single line would have been.
+void DrawTextAtOrWrapped(QPainter& painter, PixelPoint point, const QString& text, int right) {
+  const QFontMetrics metrics(painter.font());
+  const int width = right - point.x;
+  if (metrics.horizontalAdvance(text) <= width) {
+    DrawTextAt(painter, point, text, right);
+    return;
+  }
+  const int flags = Qt::AlignLeft | Qt::AlignBottom | Qt::TextWordWrap;
+  const QRect needed = metrics.boundingRect(QRect(0, 0, width, 1000), flags, text);
+  const int bottom = point.y + metrics.height();
+  painter.drawText(QRect(point.x, bottom - needed.height(), width, needed.height()), flags, text);
+}
+
 }  // namespace
 
 QColor ToQColor(RgbColor color) { return QColor(color.red, color.green, color.blue); }
@@ -57,8 +74,9 @@ void FillRoundRect(QPainter& painter, const PixelRect& rect, RgbColor color, int
   painter.restore();
 }
 
-void PaintMainWindow(QPainter& painter, int clientWidth, int clientHeight) {
-  const MainWindowDecoration d = ComputeMainWindowDecoration(clientWidth, clientHeight);
+void PaintMainWindow(QPainter& painter, int clientWidth, int clientHeight, int liveStatusGrowth) {
+  const MainWindowDecoration d =
+      ComputeMainWindowDecoration(clientWidth, clientHeight, liveStatusGrowth);
   const SharedFonts& fonts = Fonts();
   painter.fillRect(ToQRect(d.background), ToQColor(kBackgroundColor));
   painter.fillRect(ToQRect(d.headerBand), ToQColor(kHeaderColor));
@@ -84,7 +102,7 @@ void PaintMainWindow(QPainter& painter, int clientWidth, int clientHeight) {
   const int card3Right = d.cards[2].x + d.cards[2].width - 6;
   painter.setFont(fonts.smallFont);
   painter.setPen(ToQColor(kHintColor));
-  DrawTextAt(painter, d.stackHint, Text(kStackHint), card1Right);
+  DrawTextAtOrWrapped(painter, d.stackHint, Text(kStackHint), card1Right);
   painter.setPen(ToQColor(kRightCaptionColor));
   for (const auto& [point, text] : {std::pair{d.outputCaption, kOutputCaption},
                                     std::pair{d.liveStatusCaption, kLiveStatusCaption},
@@ -168,10 +186,17 @@ void PreviewPane::PaintContents(QPainter& painter, int width, int height) {
   painter.fillRect(QRect(0, 0, width, height), ToQColor(kPreviewBackgroundColor));
   painter.setFont(Fonts().smallFont);
   if (!IsUsableImage(state.previewImage)) {
+    const QString hint = Text(state.previewFailure.empty() ? ToDisplayLineEnds(kPreviewHint)
+                                                           : state.previewFailure);
+    // The hint's box grows downwards when a narrow pane wraps it into more
+    // lines than the box holds.
+    QRect box = ToQRect(PreviewHintRect(width, height));
+    const int needed = painter.fontMetrics()
+                           .boundingRect(box, Qt::AlignHCenter | Qt::TextWordWrap, hint)
+                           .height();
+    box.setHeight(std::max(box.height(), needed));
     painter.setPen(ToQColor(kHintColor));
-    painter.drawText(ToQRect(PreviewHintRect(width, height)),
-                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
-                     Text(ToDisplayLineEnds(kPreviewHint)));
+    painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, hint);
     return;
   }
   const PreviewPlacement placement = PlacePreviewImage(

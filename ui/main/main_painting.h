@@ -53,8 +53,8 @@ QFont FittedFont(const QFont& font, const QString& text, int width);
 void FillRoundRect(QPainter& painter, const PixelRect& rect, RgbColor color, int cornerSize);
 
 // Background, header, cards, caption strips and captions of a client area of
-// the given size.
-void PaintMainWindow(QPainter& painter, int clientWidth, int clientHeight);
+// the given size (`liveStatusGrowth` as in LayoutMainWindow).
+void PaintMainWindow(QPainter& painter, int clientWidth, int clientHeight, int liveStatusGrowth = 0);
 
 // The start button (1007) and the choose button (1008): flat fills, white
 // centred text, no border and no focus rectangle.

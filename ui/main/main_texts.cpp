@@ -1,6 +1,7 @@
 // Status and message texts of the main window; see main_texts.h.
 #include "ui/main/main_texts.h"
 
+#include "core/live_status.h"
 #include "platform/text.h"
 
 #ifndef ORVEL_VERSION
@@ -39,4 +40,20 @@ std::string ToDisplayLineEnds(const std::string& text) {
     result += text[i];
   }
   return result;
+}
+
+std::string PreviewFailureText(const std::string& fileName, const std::string& reason) {
+  return "Vorschau nicht m\u00f6glich.\n\n" + fileName + " kann nicht angezeigt werden: " + reason +
+         ".";
+}
+
+std::string BatchFinishedStatus(std::size_t optimizedCount, std::size_t imageCount,
+                                std::uint64_t bytesBefore, std::uint64_t bytesAfter) {
+  const double saving =
+      bytesBefore == 0 ? 0.0 : (1.0 - static_cast<double>(bytesAfter) / static_cast<double>(bytesBefore)) * 100.0;
+  return std::string(kStatusBatchFinished) + "   |   " +
+         FormatInteger(static_cast<std::int64_t>(optimizedCount)) + " von " +
+         FormatInteger(static_cast<std::int64_t>(imageCount)) +
+         (imageCount == 1 ? " Bild" : " Bildern") + " optimiert   |   " + FormatBytes(bytesBefore) +
+         " \u2192 " + FormatBytes(bytesAfter) + "   |   " + FormatFixed(saving, 1) + " % kleiner";
 }

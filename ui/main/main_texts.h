@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 constexpr const char* kProductName = "Orvel JPEG Optimizer";
@@ -34,6 +35,13 @@ constexpr const char* kMessageBenchmarkBlocksBatch =
 constexpr const char* kMessageBenchmarkBlocksClose =
     "Der Profiltest l\u00e4uft noch. Bitte im Fenster 'Profilentwicklung' zuerst pausieren oder "
     "abbrechen.";
+// The same refusals while the run is paused: pausing is done already.
+constexpr const char* kMessagePausedBenchmarkBlocksBatch =
+    "W\u00e4hrend der Profilentwicklung wird keine normale Stapelkompression gestartet. Bitte den "
+    "pausierten Profiltest zuerst fortsetzen oder abbrechen.";
+constexpr const char* kMessagePausedBenchmarkBlocksClose =
+    "Der Profiltest ist pausiert. Bitte im Fenster 'Profilentwicklung' zuerst fortfahren oder "
+    "abbrechen.";
 
 // Dialogs.
 constexpr const char* kFolderChooserTitle = "Ausgabepfad ausw\u00e4hlen";
@@ -54,6 +62,16 @@ constexpr const char* kResultsCaption = "Ergebnisse / Gewinner";
 constexpr const char* kPreviewHint =
     "Noch kein Bild geladen.\r\n\r\nW\u00e4hle \u00fcber Datei > Bilder hinzuf\u00fcgen\u2026 ein oder "
     "mehrere JPEG-Bilder aus. Das aktuell markierte Bild wird hier sofort angezeigt.";
+
+// The preview pane's text for a file that cannot be decoded: a first line,
+// an empty line, then "<name> kann nicht angezeigt werden: <reason>."
+std::string PreviewFailureText(const std::string& fileName, const std::string& reason);
+
+// "Stapelbearbeitung abgeschlossen   |   <k> von <n> Bild(ern) optimiert   |
+// <before> → <after>   |   <saving> % kleiner", sizes by FormatBytes, the
+// saving with one decimal (0.0 when nothing was read).
+std::string BatchFinishedStatus(std::size_t optimizedCount, std::size_t imageCount,
+                                std::uint64_t bytesBefore, std::uint64_t bytesAfter);
 
 // "<count> Bild(er) ausgewählt".
 std::string ImagesSelectedStatus(std::size_t count);

@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -18,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QUrl>
 
 #include "app/engine_store.h"
@@ -26,6 +26,7 @@
 #include "platform/files.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/fonts.h"
+#include "ui/main/live_status_text.h"
 #include "ui/main/main_commands.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/main_painting.h"
@@ -34,8 +35,7 @@
 #include "ui/main/window_names.h"
 
 // The client area: paints the decoration and lays out the controls whenever
-// its size changes. Takes the keyboard focus when its background is clicked,
-// so F5 and F6 reach the window again.
+// its size changes. Takes the keyboard focus when its background is clicked.
 class MainClientArea : public QWidget {
  public:
   explicit MainClientArea(MainWindow* window) : QWidget(window), window_(window) {
@@ -45,7 +45,7 @@ class MainClientArea : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    PaintMainWindow(painter, width(), height());
+    PaintMainWindow(painter, width(), height(), window_->liveStatusGrowth_);
   }
   void resizeEvent(QResizeEvent*) override {
     window_->LayoutControls();
@@ -64,6 +64,15 @@ QString Text(const std::string& utf8) {
 
 // A menu text with its "&" shown as such rather than read as a mnemonic.
 QString MenuText(const std::string& text) { return Text(text).replace(u'&', QStringLiteral("&&")); }
+
+// The key of a menu label's shortcut part ("Strg+O", "F5"); none without one.
+QKeySequence MenuShortcut(const std::string& text) {
+  const std::size_t tab = text.find('\t');
+  if (tab == std::string::npos) return QKeySequence();
+  QString label = Text(text.substr(tab + 1));
+  label.replace(QStringLiteral("Strg"), QStringLiteral("Ctrl"));
+  return QKeySequence::fromString(label, QKeySequence::PortableText);
+}
 
 void PlaceWidget(QWidget* widget, const PixelRect& rect) {
   widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
@@ -102,8 +111,11 @@ void MainWindow::BuildMenuBar() {
         menu->addSeparator();
         continue;
       }
-      // The part after "\t" is drawn in the shortcut column; no key is bound.
+      // The part after "\t" is drawn in the shortcut column and bound as the
+      // item's key, so it works wherever the focus is inside the window.
       QAction* action = menu->addAction(MenuText(item.text));
+      action->setShortcut(MenuShortcut(item.text));
+      action->setShortcutContext(Qt::WindowShortcut);
       action->setData(item.id);
       action->setCheckable(item.checkable);
       const int id = item.id;
@@ -130,7 +142,7 @@ void MainWindow::CreateControls() {
   previewPane_ = new PreviewPane(clientArea_);
   liveStatusText_ = new QPlainTextEdit(clientArea_);
   liveStatusText_->setReadOnly(true);
-  liveStatusText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  liveStatusText_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   progressBar_ = new QProgressBar(clientArea_);
   progressBar_->setTextVisible(false);
   progressBar_->setRange(0, 1000);
@@ -172,13 +184,47 @@ void MainWindow::CreateControls() {
     const QList<QListWidgetItem*> selected = resultsList_->selectedItems();
     MainState().selectedResultRow = selected.isEmpty() ? -1 : resultsList_->row(selected.front());
   });
+  // A double-click compares that image, as "Bildvergleich öffnen" would.
+  connect(resultsList_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    if (!MainState().batchRunning) InvokeCompareWindowOpener(resultsList_->row(item));
+  });
   connect(startButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdStartButton); });
   connect(chooseButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdChooseButton); });
 }
 
+int MainWindow::LiveStatusTextWidth(int boxWidth) const {
+  const int margin = static_cast<int>(liveStatusText_->document()->documentMargin());
+  return boxWidth - 2 * liveStatusText_->frameWidth() - 2 * margin;
+}
+
+QString MainWindow::WrapLiveStatus(const std::string& text) const {
+  const QFontMetrics metrics(liveStatusText_->font());
+  const std::vector<std::string> lines = WrapLiveStatusLines(
+      text, "\n", LiveStatusTextWidth(liveStatusText_->width()),
+      [&metrics](const std::string& part) { return metrics.horizontalAdvance(QString::fromUtf8(part)); });
+  QStringList shown;
+  for (const std::string& line : lines) shown << QString::fromUtf8(KeepFiguresTogether(line));
+  return shown.join(u'\n');
+}
+
 void MainWindow::LayoutControls() {
   if (!clientArea_) return;
-  const MainWindowLayout layout = LayoutMainWindow(clientArea_->width(), clientArea_->height());
+  // The live-status box grows, where the results list can spare it, until a
+  // batch's longest text fits it whole at this width.
+  const int width = clientArea_->width();
+  const int height = clientArea_->height();
+  const int boxWidth = LayoutMainWindow(width, height).liveStatusText.width;
+  const QFontMetrics metrics(liveStatusText_->font());
+  const std::size_t lines =
+      WrapLiveStatusLines(LongestLiveStatusText("\n"), "\n", LiveStatusTextWidth(boxWidth),
+                          [&metrics](const std::string& part) {
+                            return metrics.horizontalAdvance(QString::fromUtf8(part));
+                          })
+          .size();
+  const int wanted = static_cast<int>(lines) * metrics.lineSpacing() + boxWidth -
+                     LiveStatusTextWidth(boxWidth) + 2;
+  liveStatusGrowth_ = LiveStatusGrowth(height, wanted);
+  const MainWindowLayout layout = LayoutMainWindow(width, height, liveStatusGrowth_);
   PlaceWidget(imageList_, layout.imageList);
   PlaceWidget(previewPane_, layout.previewPane);
   PlaceWidget(outputFolderEdit_, layout.outputFolderEdit);
@@ -188,6 +234,7 @@ void MainWindow::LayoutControls() {
   PlaceWidget(progressBar_, layout.progressBar);
   PlaceWidget(resultsList_, layout.resultsList);
   PlaceWidget(statusBar_, layout.statusBar);
+  FitImageListLines();
 }
 
 QWidget* MainWindow::ControlById(int id) const {
@@ -331,24 +378,6 @@ void MainWindow::ShowMessage(const std::string& title, const std::string& text, 
   box.exec();
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-  // Keys the focused control did not use arrive here too; F5 and F6 count
-  // only when the window itself holds the focus.
-  const QWidget* focus = QApplication::focusWidget();
-  const bool windowHasFocus = focus == nullptr || focus == this || focus == clientArea_;
-  if (!MainState().batchRunning && windowHasFocus) {
-    if (event->key() == Qt::Key_F5) {
-      RunBatch();
-      return;
-    }
-    if (event->key() == Qt::Key_F6) {
-      InvokeCompareWindowOpener(-1);
-      return;
-    }
-  }
-  QMainWindow::keyPressEvent(event);
-}
-
 void MainWindow::RefuseWhileBatchRuns() {
   if (const auto& beep = ActiveMainWindowDialogs().beep) beep();
   else QApplication::beep();
@@ -362,7 +391,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   if (IsBenchmarkRunActive()) {
-    ShowMessage(kProductName, kMessageBenchmarkBlocksClose, MessageIcon::Information);
+    ShowMessage(kProductName,
+                IsBenchmarkRunPaused() ? kMessagePausedBenchmarkBlocksClose : kMessageBenchmarkBlocksClose,
+                MessageIcon::Information);
     event->ignore();
     return;
   }

@@ -19,10 +19,9 @@
 // which refuses while a batch or a profile-development run is active. An
 // accepted close emits `closed`, which ends the event loop.
 //
-// Keys: F5 starts a batch and F6 opens the compare window only while the
-// window itself, not one of its controls, holds the keyboard focus: at start,
-// and after a click on the window's background. The shortcut labels in the
-// menus ("Strg+O", "F5", "F6") are text only.
+// Keys: every shortcut a menu item shows ("Strg+O", "F5", "F6") is bound to
+// that item for the whole window, whichever control holds the focus, and runs
+// through DispatchCommand like a click on the item, with the same refusals.
 #pragma once
 
 #include <QMainWindow>
@@ -38,7 +37,6 @@ class QAction;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
-class QKeyEvent;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -87,7 +85,6 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -97,6 +94,9 @@ class MainWindow : public QMainWindow {
   void BuildMenuBar();
   void CreateControls();
   void LayoutControls();
+  // The live-status text as its box shows it: broken at separators only.
+  QString WrapLiveStatus(const std::string& text) const;
+  int LiveStatusTextWidth(int boxWidth) const;
   void ApplyCheckMarks();
   void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon);
   void OpenOutputFolder();
@@ -115,6 +115,7 @@ class MainWindow : public QMainWindow {
   bool ChooseOutputFolder(std::string& folder);
   void ClearImageList();
   void RefreshImageList();
+  void FitImageListLines();
   void ShowSelectedPreview();
   void RefreshResultList();
   void SetPreviewEmpty();
@@ -133,6 +134,7 @@ class MainWindow : public QMainWindow {
   ActionButton* startButton_ = nullptr;
   QListWidget* resultsList_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
+  int liveStatusGrowth_ = 0;            // pixels the live-status box is taller than designed
   std::map<int, QWidget*> controls_;   // control id -> widget
   std::map<int, QAction*> actions_;    // menu command id -> item
 };

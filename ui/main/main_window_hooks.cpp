@@ -11,6 +11,7 @@ struct OtherWindows {
   std::function<void(bool)> openProfileDevelopment;
   std::function<void()> openBenchmarkRuns;
   std::function<bool()> benchmarkRunActive;
+  std::function<bool()> benchmarkRunPaused;
 };
 
 OtherWindows& Windows() {
@@ -40,6 +41,9 @@ void SetBenchmarkRunsOpener(std::function<void()> opener) {
 void SetBenchmarkRunActiveQuery(std::function<bool()> query) {
   Windows().benchmarkRunActive = std::move(query);
 }
+void SetBenchmarkRunPausedQuery(std::function<bool()> query) {
+  Windows().benchmarkRunPaused = std::move(query);
+}
 
 // Each call copies the function first, so an opener may replace itself.
 void InvokeCompareWindowOpener(int index) {
@@ -57,6 +61,10 @@ void InvokeBenchmarkRunsOpener() {
 bool IsBenchmarkRunActive() {
   auto query = Windows().benchmarkRunActive;
   return query && query();
+}
+bool IsBenchmarkRunPaused() {
+  auto query = Windows().benchmarkRunPaused;
+  return IsBenchmarkRunActive() && query && query();
 }
 
 void SetMainWindowDialogs(MainWindowDialogs dialogs) { Dialogs() = std::move(dialogs); }

@@ -28,14 +28,18 @@ void SetGuideWindowOpener(std::function<void()> opener);
 void SetProfileDevelopmentOpener(std::function<void(bool resume)> opener);
 // Opens the folder of the profile-development runs.
 void SetBenchmarkRunsOpener(std::function<void()> opener);
-// True while a profile-development run is active.
+// True while a profile-development run is active; paused counts as active.
 void SetBenchmarkRunActiveQuery(std::function<bool()> query);
+// True while the active profile-development run is paused (the refusals then
+// ask to continue it rather than to pause it).
+void SetBenchmarkRunPausedQuery(std::function<bool()> query);
 
 void InvokeCompareWindowOpener(int index);
 void InvokeGuideWindowOpener();
 void InvokeProfileDevelopmentOpener(bool resume);
 void InvokeBenchmarkRunsOpener();
 bool IsBenchmarkRunActive();
+bool IsBenchmarkRunPaused();
 
 // --- Dialogs and system calls ------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "core/result_line.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "ui/main/main_texts.h"
 
 MainWindowState& MainState() {
   static MainWindowState state;
@@ -51,4 +52,17 @@ int ResultListExtent(const std::vector<std::string>& lines) {
   const std::size_t extent = 8 * longest;
   // Capped far beyond any real line, so the width always fits an int.
   return extent > 800 ? static_cast<int>(std::min<std::size_t>(extent, 1 << 24)) : 800;
+}
+
+std::string BatchSummaryStatus(const std::vector<ImageResult>& results) {
+  std::size_t optimized = 0;
+  std::uint64_t before = 0;
+  std::uint64_t after = 0;
+  for (const ImageResult& result : results) {
+    if (result.optimized) ++optimized;
+    before += result.originalBytes;
+    // A kept or failed image counts with its source's size.
+    after += result.optimized ? result.resultBytes : result.originalBytes;
+  }
+  return BatchFinishedStatus(optimized, results.size(), before, after);
 }

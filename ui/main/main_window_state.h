@@ -29,6 +29,7 @@ struct MainWindowState {
   LiveStatusSampling liveStatusSampling;
   std::string previewPath;             // path whose pixels are in previewImage; empty when none
   PixelImage previewImage;             // decoded preview; empty when none
+  std::string previewFailure;          // why the selected image cannot be shown; empty when it can
   std::uint64_t previewGeneration = 0; // counts changes of previewImage (painting caches)
   int selectedImageRow = -1;           // selected line of the image list; -1 when none
   int selectedResultRow = -1;          // selected line of the results list; -1 when none
@@ -65,5 +66,7 @@ std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results
 // (UTF-16 code unit) of the longest line, at least 800.
 int ResultListExtent(const std::vector<std::string>& lines);
 
-// Horizontal scroll extent of the image list, pixels.
-constexpr int kImageListExtent = 900;
+// The status-bar text after a batch: "Stapelbearbeitung abgeschlossen", the
+// number of optimised images and the bytes of the whole batch before and
+// after, with the saving in per cent (BatchFinishedStatus).
+std::string BatchSummaryStatus(const std::vector<ImageResult>& results);
