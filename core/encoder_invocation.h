@@ -25,6 +25,7 @@ struct CandidateResult {
   QualityReport report;        // figures of the quality check; zero until measured
   double score = 0;            // report.composite once measured
   bool passed = false;         // passed the profile's limits
+  double startMs = 0;          // start of the encode, milliseconds after the encoding began
   double encodeMs = 0;         // wall time of the encode itself, milliseconds
   double metadataMs = 0;       // wall time of carrying the source's metadata over, milliseconds
 };

@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "app/engine_store.h"
 #include "core/candidate_plan.h"
@@ -37,6 +40,14 @@ const char* const kVerdictProtectedSource =
 const char* const kVerdictOutputWrittenThisRun =
     "Ausgabedatei wurde in diesem Stapel bereits geschrieben \u2013 Original behalten";
 const char* const kVerdictProcessingError = "Fehler beim Verarbeiten";
+
+const char* const kFailureWorkFolder = "Arbeitsordner kann nicht angelegt werden";
+const char* const kFailurePpmNotWritten = "Zwischendatei kann nicht geschrieben werden";
+const char* const kFailureOutputNotWritten = "Ausgabedatei kann nicht geschrieben werden";
+const char* const kFailureStaleOutput = "Frühere Ausgabedatei kann nicht gelöscht werden";
+const char* const kFailureThreadRefused = "Encoder-Thread kann nicht gestartet werden";
+const char* const kFailureOutOfMemory = "Arbeitsspeicher reicht nicht aus";
+const char* const kFailureUnexpected = "unerwarteter interner Fehler";
 
 namespace {
 
@@ -93,22 +104,37 @@ std::string NormalisedPathText(const std::string& path) {
   return normalised.empty() ? "/" : normalised;
 }
 
+// The text by which outputs of one run are compared: the folder part
+// resolved (links, "..", another spelling of the same folder) when it
+// exists, the file name as written. The file itself is not resolved: it may
+// be replaced later in the run, and a link of that name is a different file.
+std::string OutputIdentityText(const std::string& path) {
+  const std::string text = NormalisedPathText(path);
+  char* resolved = ::realpath(ParentFolder(text).c_str(), nullptr);
+  if (resolved == nullptr) return text;
+  const std::string folder = resolved;
+  std::free(resolved);
+  return JoinPath(folder, FileNamePart(text));
+}
+
+bool WrittenEarlierInTheRun(const std::string& outputPath,
+                            const std::vector<std::string>& writtenOutputs) {
+  if (writtenOutputs.empty()) return false;
+  const std::string identity = OutputIdentityText(outputPath);
+  for (const std::string& written : writtenOutputs) {
+    if (OutputIdentityText(written) == identity) return true;
+  }
+  return false;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Step 8: the smallest successful candidate below the source size; the earlier
-// one on a tie. -1 when none qualifies.
-int ChooseWinner(const std::vector<CandidateResult>& results, std::uint64_t originalBytes) {
-  int winner = -1;
-  for (size_t i = 0; i < results.size(); ++i) {
-    const CandidateResult& r = results[i];
-    if (!r.ok || r.bytes == 0 || r.bytes >= originalBytes) continue;
-    if (winner < 0 || r.bytes < results[static_cast<size_t>(winner)].bytes) {
-      winner = static_cast<int>(i);
-    }
-  }
-  return winner;
+// Fails the image with `reason`; always false.
+bool Fail(ImageResult& result, const char* reason) {
+  result.failureReason = reason;
+  return false;
 }
 
 // The verdicts that keep the source remove an earlier output of the same
@@ -116,7 +142,7 @@ int ChooseWinner(const std::vector<CandidateResult>& results, std::uint64_t orig
 // folder would still hold a stale result beside a verdict that says
 // otherwise, so the image ends as a failure instead.
 bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
-  if (!DeleteFileAt(outputPath)) return false;
+  if (!DeleteFileAt(outputPath)) return Fail(result, kFailureStaleOutput);
   result.message = verdict;
   return true;
 }
@@ -129,29 +155,36 @@ void CopyWinnerFigures(const CandidateResult& winner, ImageResult& result) {
   result.worst = winner.report.worst;
 }
 
+// The winner's decode and analysis: the one made ahead while other candidates
+// were encoding, or made here.
+CandidateCheck CheckWinner(CandidateEncoding& encoding, size_t index, const PixelImage& reference,
+                           PipelineTimings* timings) {
+  CandidateCheck check;
+  const bool ahead = TakeCandidateCheck(encoding, index, check);
+  if (!ahead) CheckCandidate(encoding.results[index].outputPath, reference, check);
+  if (timings) {
+    timings->winnerDecodeMs = check.decodeMs;
+    timings->analysisMs = check.analysisMs;
+    timings->winnerCheckedAhead = ahead;
+  }
+  return check;
+}
+
 // Steps 11 to 14, once the winner is known.
-bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
+bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& reference,
                  const QualityProfile& profile, const std::string& outputPath,
                  ImageResult& result, PipelineTimings* timings) {
+  CandidateResult& winner = encoding.results[index];
   SetPhase("Nachgelagerte Qualitätskontrolle");
   SetLiveStatusStep(winner.candidate.label, result.candidatesEncoded, result.candidatesEncoded,
                     winner.bytes);
   RefreshLiveStatus(true);
-  PixelImage decoded;
-  bool decodedOk;
-  {
-    StepTimer timer(Field(timings, &PipelineTimings::winnerDecodeMs));
-    decodedOk = DecodeImageFile(winner.outputPath, decoded);
-  }
-  if (!decodedOk) {
+  CandidateCheck check = CheckWinner(encoding, index, reference, timings);
+  if (!check.decoded) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
     return KeepOriginal(result, outputPath, kVerdictWinnerUndecodable);
   }
-  {
-    StepTimer timer(Field(timings, &PipelineTimings::analysisMs));
-    winner.report = AnalyzeQuality(reference, decoded);
-  }
-  ClearImage(decoded);
+  winner.report = std::move(check.report);
   winner.measured = !winner.report.windowScores.empty();
   winner.score = winner.report.composite;
 
@@ -167,7 +200,7 @@ bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
   // place until the new one is complete.
   if (!CopyFileBytes(winner.outputPath, outputPath)) {
     DeleteFileAt(outputPath);
-    return false;
+    return Fail(result, kFailureOutputNotWritten);
   }
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;
@@ -177,84 +210,192 @@ bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
   return true;
 }
 
-// Steps 2 to 14 for an image whose output path is not protected.
-bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
-                 const std::string& outputPath, ImageResult& result, PipelineTimings* timings) {
+// Without a work folder the image fails; a source that cannot be decoded
+// still says so, as that is what the user can mend.
+bool FailWithoutWorkFolder(const std::string& sourcePath, ImageResult& result) {
+  PixelImage probe;
+  DecodeFailure failure = DecodeFailure::None;
+  if (!DecodeImageFile(sourcePath, probe, &failure)) return Fail(result, DecodeFailureText(failure));
+  return Fail(result, kFailureWorkFolder);
+}
+
+// The first `limit` bytes of a file (fewer when it is shorter); empty when it
+// cannot be read.
+std::string ReadFilePrefix(const std::string& path, size_t limit) {
+  std::string bytes;
+  UniqueFd file = OpenForReading(path);
+  if (!file.Valid()) return bytes;
+  bytes.resize(limit);
+  size_t filled = 0;
+  while (filled < limit) {
+    const ssize_t got = ::read(file.fd, bytes.data() + filled, limit - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    filled += static_cast<size_t>(got);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+// jpegtran may start before the source is decoded only when the source's
+// header declares a size the decoder accepts and the file could plausibly
+// hold it (at most 1024 pixels per byte, far beyond any photograph).
+// Otherwise a small corrupt file that declares a huge image would have
+// jpegtran fill gigabytes of coefficients while the decode refuses the file
+// at once; such a source is decoded first, as before.
+bool MayStartBeforeDecoding(const std::string& sourcePath, std::uint64_t sourceBytes) {
+  // Frame headers follow the metadata segments, which rarely exceed this.
+  const std::string head = ReadFilePrefix(sourcePath, 1 << 20);
+  std::uint32_t width = 0, height = 0;
+  if (!ReadJpegFrameSize(reinterpret_cast<const std::uint8_t*>(head.data()), head.size(), width,
+                         height)) {
+    return false;
+  }
+  const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+  return pixels > 0 && PixelBufferBytes(width, height) <= kMaxPixelBytes &&
+         pixels <= 1024 * sourceBytes;
+}
+
+// Steps 5 and 6, which need only the source file: the source copy for
+// jpegtran, the source's metadata and the plan.
+void PrepareEncoding(const std::string& sourcePath, const QualityProfile& profile,
+                     const WorkFolder& folder, CandidateEncoding& encoding,
+                     PipelineTimings* timings) {
+  encoding.folder = &folder;
+  encoding.prefix = "full";
+  encoding.ppmPath = JoinPath(folder.shortPath, "full.ppm");
+  encoding.checkAhead = true;
+  if (Engines().jpegtranAvailable.load()) {
+    StepTimer timer(Field(timings, &PipelineTimings::copyMs));
+    if (CopyFileBytes(sourcePath, JoinPath(folder.longPath, "original.jpg"))) {
+      encoding.jpegCopyPath = JoinPath(folder.shortPath, "original.jpg");
+    }
+  }
+  {
+    StepTimer timer(Field(timings, &PipelineTimings::metadataReadMs));
+    if (!ReadJpegMetadataFile(sourcePath, encoding.sourceMetadata)) encoding.sourceMetadata.clear();
+  }
+  StepTimer timer(Field(timings, &PipelineTimings::planMs));
+  encoding.plan = BuildCandidatePlan(profile, currentMode.load(), !encoding.jpegCopyPath.empty());
+  encoding.copyReadersStartEarly =
+      !encoding.jpegCopyPath.empty() && MayStartBeforeDecoding(sourcePath, FileSize(sourcePath));
+}
+
+void ResetCandidateCounters(std::int32_t total) {
+  LiveStatus& status = CurrentLiveStatus();
+  { std::lock_guard<std::mutex> lock(status.mutex); status.stepText.clear(); }
+  status.candidatesDone.store(0);
+  status.candidatesTotal.store(total);
+  RefreshLiveStatus(true);
+}
+
+// Steps 2 and 4: the decoded source and, for the Jpegli and MozJPEG tools,
+// its PPM.
+bool MakeReference(const std::string& sourcePath, const WorkFolder& folder, PixelImage& reference,
+                   ImageResult& result, PipelineTimings* timings) {
   SetPhase("Bild wird dekodiert");
-  PixelImage reference;
   {
     StepTimer timer(Field(timings, &PipelineTimings::decodeMs));
     DecodeFailure failure = DecodeFailure::None;
     if (!DecodeImageFile(sourcePath, reference, &failure)) {
-      result.failureReason = DecodeFailureText(failure);
-      return false;
+      return Fail(result, DecodeFailureText(failure));
     }
   }
-
-  WorkFolder folder;
-  WorkFolderGuard removeFolder(folder);
-  if (!CreateWorkFolder(folder)) return false;
-
   const EngineStore& engines = Engines();
   if (engines.mozjpegAvailable.load() || engines.jpegliAvailable.load()) {
     StepTimer timer(Field(timings, &PipelineTimings::ppmWriteMs));
-    if (!WritePpm(reference, JoinPath(folder.longPath, "full.ppm"))) return false;
-  }
-  std::string jpegCopyPath;
-  if (engines.jpegtranAvailable.load()) {
-    StepTimer timer(Field(timings, &PipelineTimings::copyMs));
-    if (CopyFileBytes(sourcePath, JoinPath(folder.longPath, "original.jpg"))) {
-      jpegCopyPath = JoinPath(folder.shortPath, "original.jpg");
+    if (!WritePpm(reference, JoinPath(folder.longPath, "full.ppm"))) {
+      return Fail(result, kFailurePpmNotWritten);
     }
   }
-  std::string sourceMetadata;
-  {
-    StepTimer timer(Field(timings, &PipelineTimings::metadataReadMs));
-    if (!ReadJpegMetadataFile(sourcePath, sourceMetadata)) sourceMetadata.clear();
-  }
+  return true;
+}
 
+const char* EncodingFailureText(EncodingFailure failure) {
+  switch (failure) {
+    case EncodingFailure::None: return "";
+    case EncodingFailure::ThreadRefused: return kFailureThreadRefused;
+    case EncodingFailure::OutOfMemory: return kFailureOutOfMemory;
+    case EncodingFailure::WorkerError: return kFailureUnexpected;
+  }
+  return kFailureUnexpected;
+}
+
+void RecordCandidateTimings(const CandidateEncoding& encoding, double encodingStartMs,
+                            PipelineTimings* timings) {
+  if (!timings) return;
+  for (const CandidateResult& r : encoding.results) {
+    timings->candidateLabels.push_back(r.candidate.label);
+    timings->candidateStartMs.push_back(encodingStartMs + r.startMs);
+    timings->candidateEncodeMs.push_back(r.encodeMs);
+    timings->candidateMetadataMs.push_back(r.metadataMs);
+  }
+}
+
+// The encoding and the verdict, once the work folder exists. The tools that
+// read only the source copy start before the source is decoded; the others
+// start once it is decoded and its PPM written; finished candidates are
+// checked ahead while others still run. The verdict is the same as when
+// every step ran one after the other.
+bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile,
+                    const std::string& outputPath, const WorkFolder& folder, ImageResult& result,
+                    PipelineTimings* timings, Clock::time_point imageStarted) {
   SetPhase("Feste Encoder-Kandidaten werden vorbereitet");
-  std::vector<EncoderCandidate> plan;
-  {
-    StepTimer timer(Field(timings, &PipelineTimings::planMs));
-    plan = BuildCandidatePlan(profile, currentMode.load(), !jpegCopyPath.empty());
-  }
-  result.candidatesPlanned = static_cast<std::int32_t>(plan.size());
-  result.candidatesEncoded = result.candidatesPlanned;
+  // Declared after the work folder's guard: its workers are joined before the
+  // folder is removed, on every path.
+  CandidateEncoding encoding;
+  PrepareEncoding(sourcePath, profile, folder, encoding, timings);
+  encoding.originalBytes = result.originalBytes;
+  const auto planned = static_cast<std::int32_t>(encoding.plan.size());
+  ResetCandidateCounters(planned);
+  const double encodingStartMs = MillisecondsSince(imageStarted);
+  encoding.origin = Clock::now();
+  const bool started = StartCandidateEncoding(encoding);
 
+  PixelImage reference;
+  if (!MakeReference(sourcePath, folder, reference, result, timings)) {
+    AbandonCandidateEncoding(encoding);
+    return false;
+  }
+  result.candidatesPlanned = planned;
+  result.candidatesEncoded = planned;
   SetPhase("Encodierung");
-  {
-    LiveStatus& status = CurrentLiveStatus();
-    { std::lock_guard<std::mutex> lock(status.mutex); status.stepText.clear(); }
-    status.candidatesDone.store(0);
-    status.candidatesTotal.store(result.candidatesPlanned);
+  bool encoded = false;
+  if (started) {
+    ReleasePixelCandidates(encoding, reference);
+    encoded = FinishCandidateEncoding(encoding);
   }
-  RefreshLiveStatus(true);
-  std::vector<CandidateResult> results;
-  bool encoded;
-  {
-    StepTimer timer(Field(timings, &PipelineTimings::encodingMs));
-    encoded = EncodeAllCandidates(plan, reference, jpegCopyPath,
-                                  JoinPath(folder.shortPath, "full.ppm"), folder, "full",
-                                  sourceMetadata, results);
+  if (timings) timings->encodingMs = MillisecondsSince(encoding.origin);
+  RecordCandidateTimings(encoding, encodingStartMs, timings);
+  if (!encoded) {
+    AbandonCandidateEncoding(encoding);
+    return Fail(result, started ? EncodingFailureText(encoding.failure) : kFailureThreadRefused);
   }
-  if (timings) {
-    for (const CandidateResult& r : results) {
-      timings->candidateLabels.push_back(r.candidate.label);
-      timings->candidateEncodeMs.push_back(r.encodeMs);
-      timings->candidateMetadataMs.push_back(r.metadataMs);
-    }
-  }
-  if (!encoded) return false;
 
   SetPhase("Größenvergleich");
-  const int winner = ChooseWinner(results, result.originalBytes);
+  const int winner = ChooseWinner(encoding.results, result.originalBytes);
+  bool reached = false;
   if (winner < 0) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    return KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
+    reached = KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
+  } else {
+    reached = JudgeWinner(encoding, static_cast<size_t>(winner), reference, profile, outputPath,
+                          result, timings);
   }
-  return JudgeWinner(results[static_cast<size_t>(winner)], reference, profile, outputPath,
-                     result, timings);
+  // A check ahead of a losing candidate may still run.
+  AbandonCandidateEncoding(encoding);
+  if (timings) timings->checksAhead = encoding.checksAhead;
+  return reached;
+}
+
+// Steps 2 to 14 for an image whose output path is not protected.
+bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
+                 const std::string& outputPath, ImageResult& result, PipelineTimings* timings,
+                 Clock::time_point imageStarted) {
+  WorkFolder folder;
+  WorkFolderGuard removeFolder(folder);
+  if (!CreateWorkFolder(folder)) return FailWithoutWorkFolder(sourcePath, result);
+  return EncodeAndJudge(sourcePath, profile, outputPath, folder, result, timings, imageStarted);
 }
 
 }  // namespace
@@ -308,18 +449,18 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
     result.message = kVerdictProtectedSource;
     return true;
   }
-  for (const std::string& written : writtenOutputs) {
-    if (NormalisedPathText(written) == NormalisedPathText(outputPath)) {
-      result.message = kVerdictOutputWrittenThisRun;
-      return true;
-    }
+  if (WrittenEarlierInTheRun(outputPath, writtenOutputs)) {
+    result.message = kVerdictOutputWrittenThisRun;
+    return true;
   }
   bool reached = false;
   try {
-    reached = RunPipeline(sourcePath, profile, outputPath, result, timings);
-  } catch (const std::exception&) {
+    reached = RunPipeline(sourcePath, profile, outputPath, result, timings, started);
+  } catch (const std::bad_alloc&) {
     // The work folder is gone already (its guard ran while unwinding).
-    reached = false;
+    reached = Fail(result, kFailureOutOfMemory);
+  } catch (const std::exception&) {
+    reached = Fail(result, kFailureUnexpected);
   }
   if (timings) timings->totalMs = MillisecondsSince(started);
   result.failed = !reached;

@@ -11,9 +11,19 @@
 // image whose output path names such a file ends at once with a verdict that
 // keeps the original, and the file is left untouched.
 //
+// Order of the work: the work folder, the source copy and the plan come
+// first, so jpegtran (which reads only the copy) runs while the source is
+// decoded and its PPM written; then the other candidates start. A lossy
+// candidate that finishes while others still run is decoded and analysed
+// ahead when a hardware thread is free, so the winner's check is usually
+// done when the size comparison names it. The gate still judges only the
+// winner, with the figures it would compute itself; the order changes no
+// verdict, file or text.
+//
 // The work folder (PPM, source copy, candidate files) is removed on every
-// path, also when an exception passes. An exception (out of memory while
-// decoding a huge image, say) ends the image as a failure.
+// path, also when an exception passes, after every encoder thread has been
+// joined. An exception (out of memory while decoding a huge image, say) ends
+// the image as a failure.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +42,16 @@ extern const char* const kVerdictProtectedSource;
 extern const char* const kVerdictOutputWrittenThisRun;
 // What a front-end records when OptimizeImage returns false.
 extern const char* const kVerdictProcessingError;
+
+// Why OptimizeImage returned false (ImageResult::failureReason), besides the
+// decode failures of the source (DecodeFailureText).
+extern const char* const kFailureWorkFolder;        // the work folder cannot be created
+extern const char* const kFailurePpmNotWritten;     // full.ppm cannot be written
+extern const char* const kFailureOutputNotWritten;  // the output file cannot be written
+extern const char* const kFailureStaleOutput;       // an earlier output cannot be deleted
+extern const char* const kFailureThreadRefused;     // the system refused a worker thread
+extern const char* const kFailureOutOfMemory;       // memory ran out
+extern const char* const kFailureUnexpected;        // any other exception
 
 struct ImageResult {
   std::string sourcePath;               // full path of the source image
@@ -60,12 +80,15 @@ struct PipelineTimings {
   double copyMs = 0;           // copying the source to original.jpg
   double metadataReadMs = 0;   // reading the source's metadata segments
   double planMs = 0;           // building the plan
-  double encodingMs = 0;       // the whole encoding phase (candidates run concurrently)
+  double encodingMs = 0;       // first candidate start to last candidate end (overlaps the decode)
   std::vector<std::string> candidateLabels; // per plan entry: its label
+  std::vector<double> candidateStartMs;     // per plan entry: its start, after the image began
   std::vector<double> candidateEncodeMs;    // per plan entry: the encode itself
   std::vector<double> candidateMetadataMs;  // per plan entry: the metadata rewrite
-  double winnerDecodeMs = 0;   // decoding the winner
-  double analysisMs = 0;       // the quality analysis
+  double winnerDecodeMs = 0;   // decoding the winner (ahead or not)
+  double analysisMs = 0;       // the winner's quality analysis (ahead or not)
+  bool winnerCheckedAhead = false;  // the winner was checked while others still encoded
+  int checksAhead = 0;         // candidates checked ahead, losers included
   double outputWriteMs = 0;    // writing (or deleting) the output file
   double totalMs = 0;          // the whole call
 };
@@ -89,11 +112,15 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // Optimises one image into `result`. `protectedSources` are the source paths
 // of the current run; `writtenOutputs` are the outputs written earlier in this
 // run, which a later image with the same output name must not replace or
-// delete (it keeps its original with kVerdictOutputWrittenThisRun). True when a verdict was reached (optimised or kept);
-// false on an error (source undecodable, work folder or PPM not writable,
-// output not writable, an earlier output that a keeping verdict must delete
-// cannot be deleted, a worker thread refused), after which the caller
-// records "Fehler beim Verarbeiten".
+// delete (it keeps its original with kVerdictOutputWrittenThisRun). They are
+// compared by path text, with the folder part resolved, since such a file may
+// have been replaced since (a new inode under the same name). True when a
+// verdict was reached (optimised or kept); false on an error (source
+// undecodable, work folder or PPM not writable, output not writable, an
+// earlier output that a keeping verdict must delete cannot be deleted, a
+// worker thread refused, memory exhausted), with `failureReason` saying which;
+// the caller then records "Fehler beim Verarbeiten". Safe to call from several
+// threads at once.
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources,

@@ -28,11 +28,11 @@ bool EveryPixelIsOpaque(const PixelImage& image) {
   return true;
 }
 
-using Decoder = bool (*)(const std::uint8_t*, size_t, PixelImage&);
+using Decoder = bool (*)(const std::uint8_t*, size_t, PixelImage&, DecodeFailure*);
 
 bool RunDecoder(Decoder decoder, const std::uint8_t* data, size_t size) {
   PixelImage image;
-  const bool decoded = decoder(data, size, image);
+  const bool decoded = decoder(data, size, image, nullptr);
   if (!DecodedImageIsConsistent(decoded, image)) return false;
   // The dispatcher must agree with the format's own decoder.
   if (decoder != DecodeImageMemory) return true;

@@ -34,22 +34,63 @@ ImageFormat DetectImageFormat(const std::uint8_t* data, size_t size) {
   return ImageFormat::Unknown;
 }
 
-bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image) {
+bool ReadJpegFrameSize(const std::uint8_t* data, size_t size, std::uint32_t& width,
+                       std::uint32_t& height) {
+  if (DetectImageFormat(data, size) != ImageFormat::Jpeg) return false;
+  size_t at = 2;
+  while (size - at >= 4) {
+    if (data[at] != 0xFF) return false;
+    const std::uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += 2;  // markers without a length
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) return false;
+    const size_t length = (static_cast<size_t>(data[at + 2]) << 8) | data[at + 3];
+    // SOF0 to SOF15; C4, C8 and CC are other segments in that range.
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                       marker != 0xCC;
+    if (frame) {
+      if (length < 7 || size - at < 9) return false;
+      height = (static_cast<std::uint32_t>(data[at + 5]) << 8) | data[at + 6];
+      width = (static_cast<std::uint32_t>(data[at + 7]) << 8) | data[at + 8];
+      return true;
+    }
+    if (length < 2) return false;
+    at += 2 + length;
+    if (at > size) return false;
+  }
+  return false;
+}
+
+bool ReserveDecodedPixels(PixelImage& image, std::uint32_t width, std::uint32_t height,
+                          DecodeFailure* failure) {
+  if (ReservePixels(image, width, height)) return true;
+  if (failure && PixelBufferBytes(width, height) != 0) *failure = DecodeFailure::TooLarge;
+  return false;
+}
+
+bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                       DecodeFailure* failure) {
   ClearImage(image);
+  DecodeFailure reason = DecodeFailure::None;
   bool decoded = false;
   switch (DetectImageFormat(data, size)) {
-    case ImageFormat::Jpeg: decoded = DecodeJpegMemory(data, size, image); break;
-    case ImageFormat::Png: decoded = DecodePngMemory(data, size, image); break;
-    case ImageFormat::Tiff: decoded = DecodeTiffMemory(data, size, image); break;
+    case ImageFormat::Jpeg: decoded = DecodeJpegMemory(data, size, image, &reason); break;
+    case ImageFormat::Png: decoded = DecodePngMemory(data, size, image, &reason); break;
+    case ImageFormat::Tiff: decoded = DecodeTiffMemory(data, size, image, &reason); break;
     case ImageFormat::Bmp:
-    case ImageFormat::Gif: decoded = DecodeBmpGifMemory(data, size, image); break;
-    case ImageFormat::Unknown: break;
+    case ImageFormat::Gif: decoded = DecodeBmpGifMemory(data, size, image, &reason); break;
+    case ImageFormat::Unknown: reason = DecodeFailure::UnknownFormat; break;
   }
-  if (!decoded || !IsUsableImage(image)) {
-    ClearImage(image);
-    return false;
-  }
-  return true;
+  if (decoded && IsUsableImage(image)) return true;
+  ClearImage(image);
+  if (failure) *failure = reason == DecodeFailure::None ? DecodeFailure::Corrupt : reason;
+  return false;
 }
 
 const char* DecodeFailureText(DecodeFailure failure) {
@@ -92,10 +133,8 @@ bool DecodeImageFile(const std::string& path, PixelImage& image, DecodeFailure* 
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     if (bytes.empty()) {
       reason = DecodeFailure::Empty;
-    } else if (DetectImageFormat(data, bytes.size()) == ImageFormat::Unknown) {
-      reason = DecodeFailure::UnknownFormat;
-    } else if (!DecodeImageMemory(data, bytes.size(), image)) {
-      reason = DecodeFailure::Corrupt;
+    } else {
+      DecodeImageMemory(data, bytes.size(), image, &reason);
     }
   }
   if (failure) *failure = reason;

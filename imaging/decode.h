@@ -34,8 +34,17 @@ const char* DecodeFailureText(DecodeFailure failure);
 bool DecodeImageFile(const std::string& path, PixelImage& image,
                      DecodeFailure* failure = nullptr);
 
-// The same decoders over bytes in memory (tests and fuzzing).
-bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+// The same decoders over bytes in memory (tests and fuzzing). On failure
+// `*failure` (when given) says UnknownFormat, TooLarge or Corrupt.
+bool DecodeImageMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                       DecodeFailure* failure = nullptr);
+
+// The width and height the frame header of the JPEG in `data` declares,
+// found by walking its marker segments without decoding anything. False when
+// `data` is not a JPEG or ends, or reaches its first scan, before a frame
+// header.
+bool ReadJpegFrameSize(const std::uint8_t* data, size_t size, std::uint32_t& width,
+                       std::uint32_t& height);
 
 // The container a file's first bytes announce.
 enum class ImageFormat { Unknown, Jpeg, Png, Tiff, Bmp, Gif };
@@ -43,11 +52,24 @@ ImageFormat DetectImageFormat(const std::uint8_t* data, size_t size);
 
 // Decodes a JPEG's first frame with libjpeg-turbo alone (used by benchmarks to
 // compare against the decoder library's own speed). Same rules as above.
-bool DecodeJpegMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+// The single-format decoders set `*failure` (when given) to TooLarge only, for
+// a declared size they refuse before decoding; the caller treats any other
+// failure as corrupt data.
+bool DecodeJpegMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                      DecodeFailure* failure = nullptr);
 
 // The other single-format decoders behind DecodeImageMemory. Each refuses data
 // of another format with false and leaves `image` empty on every failure.
-bool DecodePngMemory(const std::uint8_t* data, size_t size, PixelImage& image);
-bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+bool DecodePngMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                     DecodeFailure* failure = nullptr);
+bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                      DecodeFailure* failure = nullptr);
 // BMP and GIF (first frame) through stb_image.
-bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image);
+bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                        DecodeFailure* failure = nullptr);
+
+// The format decoders' buffer reservation (ReservePixels) once the header is
+// read: a size beyond kMaxPixelBytes, or a buffer the memory cannot hold,
+// also sets `*failure` (when given) to TooLarge.
+bool ReserveDecodedPixels(PixelImage& image, std::uint32_t width, std::uint32_t height,
+                          DecodeFailure* failure);

@@ -42,6 +42,7 @@ struct JpegDecodeContext {
   bool ranOut = false;                 // input ended before an EOI marker
   bool cmyk = false;                   // rows arrive as CMYK and need converting
   PixelImage* image = nullptr;         // receives the pixels
+  DecodeFailure* failure = nullptr;    // told when the size is refused; may be null
 };
 
 JpegDecodeContext& ContextOf(j_common_ptr info) {
@@ -192,7 +193,8 @@ bool RunJpegDecode(JpegDecodeContext* c) {
   jpeg_create_decompress(&c->info);
   InstallSource(c);
   jpeg_read_header(&c->info, TRUE);
-  if (!ChooseOutput(c) || !ReservePixels(*c->image, c->info.image_width, c->info.image_height)) {
+  if (!ChooseOutput(c) || !ReserveDecodedPixels(*c->image, c->info.image_width, c->info.image_height,
+                                              c->failure)) {
     jpeg_destroy_decompress(&c->info);
     return false;
   }
@@ -207,13 +209,15 @@ bool RunJpegDecode(JpegDecodeContext* c) {
 
 }  // namespace
 
-bool DecodeJpegMemory(const std::uint8_t* data, size_t size, PixelImage& image) {
+bool DecodeJpegMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                      DecodeFailure* failure) {
   ClearImage(image);
   if (DetectImageFormat(data, size) != ImageFormat::Jpeg) return false;
   JpegDecodeContext context;
   context.data = data;
   context.size = size;
   context.image = &image;
+  context.failure = failure;
   if (!RunJpegDecode(&context) || !IsUsableImage(image)) {
     ClearImage(image);
     return false;

@@ -25,6 +25,7 @@ struct PngDecodeContext {
   size_t offset = 0;                   // next byte libpng reads
   int passes = 1;                      // 7 for an interlaced image
   PixelImage* image = nullptr;         // receives the pixels
+  DecodeFailure* failure = nullptr;    // told when the size is refused; may be null
 };
 
 void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
@@ -102,8 +103,8 @@ bool RunPngDecode(PngDecodeContext* c) {
   png_set_read_fn(c->png, c, ReadBytes);
   png_set_user_limits(c->png, kMaxSide, kMaxSide);
   png_read_info(c->png, c->info);
-  if (!ReservePixels(*c->image, png_get_image_width(c->png, c->info),
-                     png_get_image_height(c->png, c->info))) {
+  if (!ReserveDecodedPixels(*c->image, png_get_image_width(c->png, c->info),
+                            png_get_image_height(c->png, c->info), c->failure)) {
     png_error(c->png, "too large");
   }
   if (!DataCanHoldImage(c)) png_error(c->png, "image data too short");
@@ -121,13 +122,15 @@ bool RunPngDecode(PngDecodeContext* c) {
 
 }  // namespace
 
-bool DecodePngMemory(const std::uint8_t* data, size_t size, PixelImage& image) {
+bool DecodePngMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                     DecodeFailure* failure) {
   ClearImage(image);
   if (DetectImageFormat(data, size) != ImageFormat::Png) return false;
   PngDecodeContext context;
   context.data = data;
   context.size = size;
   context.image = &image;
+  context.failure = failure;
   if (!RunPngDecode(&context) || !IsUsableImage(image)) {
     ClearImage(image);
     return false;

@@ -113,7 +113,8 @@ struct StbFree {
 
 }  // namespace
 
-bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image) {
+bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                        DecodeFailure* failure) {
   ClearImage(image);
   const ImageFormat format = DetectImageFormat(data, size);
   if (format != ImageFormat::Bmp && format != ImageFormat::Gif) return false;
@@ -126,10 +127,14 @@ bool DecodeBmpGifMemory(const std::uint8_t* data, size_t size, PixelImage& image
   if (!stbi_info_from_memory(data, length, &width, &height, &channels)) return false;
   // stb_image's header query reports a top-down BMP's height as negative.
   if (height < 0 && height != INT_MIN) height = -height;
-  if (width <= 0 || height <= 0 || PixelBufferBytes(width, height) > kMaxPixelBytes) return false;
+  if (width <= 0 || height <= 0) return false;
+  if (PixelBufferBytes(width, height) > kMaxPixelBytes) {
+    if (failure) *failure = DecodeFailure::TooLarge;
+    return false;
+  }
   std::unique_ptr<stbi_uc, StbFree> rgba(
       stbi_load_from_memory(data, length, &width, &height, &channels, 4));
-  if (!rgba || width <= 0 || height <= 0 || !ReservePixels(image, width, height)) {
+  if (!rgba || width <= 0 || height <= 0 || !ReserveDecodedPixels(image, width, height, failure)) {
     ClearImage(image);
     return false;
   }

@@ -117,7 +117,8 @@ void SwapRedAndBlue(PixelImage& image) {
 
 }  // namespace
 
-bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image) {
+bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image,
+                      DecodeFailure* failure) {
   ClearImage(image);
   if (DetectImageFormat(data, size) != ImageFormat::Tiff) return false;
   TiffMemory memory{data, size, 0};
@@ -131,7 +132,7 @@ bool DecodeTiffMemory(const std::uint8_t* data, size_t size, PixelImage& image) 
   reader.begun = true;
   // As stored: asking for the file's own orientation turns off every flip.
   reader.state.req_orientation = reader.state.orientation;
-  if (!ReservePixels(image, reader.state.width, reader.state.height) ||
+  if (!ReserveDecodedPixels(image, reader.state.width, reader.state.height, failure) ||
       !ReadBands(handle.tiff, reader, image)) {
     ClearImage(image);
     return false;

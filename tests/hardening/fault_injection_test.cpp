@@ -16,11 +16,15 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "bench/session.h"
 #include "bench/summary.h"
+#include "core/live_status.h"
+#include "core/parallel_encoding.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
 #include "imaging/decode.h"
@@ -419,6 +423,95 @@ TEST_F(FaultInjectionTest, OneMisbehavingToolLeavesTheOtherToWin) {
   }
 }
 
+// --- why an image failed ------------------------------------------------------------------
+
+namespace {
+
+void RefuseEveryWorker(unsigned) {
+  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
+enum class SourceKind { Good, Missing, Empty, Text, Truncated, HugeHeader };
+
+struct FailureCase {
+  const char* name;
+  SourceKind source;
+  FaultPlan faults;        // no path part: none
+  const char* cjpegli;     // test-encoder behaviour
+  bool refuseWorkers;      // the system refuses every worker thread
+  bool exhaustMemory;      // memory runs out while the tools run
+  const char* reason;
+};
+
+// Sets the height and width of the first SOF0 segment.
+void DeclareSize(std::string& jpeg, std::uint16_t side) {
+  const size_t sof = jpeg.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  for (size_t at : {sof + 5, sof + 7}) {
+    jpeg[at] = static_cast<char>(side >> 8);
+    jpeg[at + 1] = static_cast<char>(side & 0xFF);
+  }
+}
+
+}  // namespace
+
+TEST_F(FaultInjectionTest, EveryFailureSaysWhy) {
+  const bool jpegtran = !JpegtranProgram().empty();
+  // jpegtran runs while the source is decoded, so a source that fails to
+  // decode must also end the tool that already started.
+  TestEngineStore engines(TestTools{true, false, jpegtran});
+  const std::string good = ReadTextFile(source);
+  const FailureCase cases[] = {
+      {"missing", SourceKind::Missing, {}, "", false, false, "Datei kann nicht gelesen werden"},
+      {"empty", SourceKind::Empty, {}, "", false, false, "Datei ist leer"},
+      {"text", SourceKind::Text, {}, "", false, false, "kein Bild oder unbekanntes Format"},
+      {"truncated", SourceKind::Truncated, {}, "", false, false,
+       "Bilddaten sind abgeschnitten oder beschädigt"},
+      {"huge header", SourceKind::HugeHeader, {}, "", false, false, "Bild ist zu groß"},
+      {"work folder", SourceKind::Good, {.pathPart = "TALV_", .mkdirErrno = EACCES}, "", false,
+       false, kFailureWorkFolder},
+      {"ppm", SourceKind::Good,
+       {.pathPart = "full.ppm", .writeErrno = ENOSPC, .writeBudget = 5000}, "", false, false,
+       kFailurePpmNotWritten},
+      {"output", SourceKind::Good, {.pathPart = "ausgabe/", .renameErrno = EROFS}, "", false,
+       false, kFailureOutputNotWritten},
+      // Garbage is the smallest file and cannot be decoded: the original is kept.
+      {"stale output", SourceKind::Good, {.pathPart = "ausgabe/", .unlinkErrno = EROFS}, "garbage",
+       false, false, kFailureStaleOutput},
+      {"thread", SourceKind::Good, {}, "", true, false, kFailureThreadRefused},
+      {"memory", SourceKind::Good, {}, "sleep:200", false, true, kFailureOutOfMemory},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = good;
+    if (c.source == SourceKind::Empty) bytes.clear();
+    if (c.source == SourceKind::Text) bytes = "kein Bild";
+    if (c.source == SourceKind::Truncated) bytes.resize(bytes.size() / 2);
+    if (c.source == SourceKind::HugeHeader) DeclareSize(bytes, 65000);
+    ASSERT_TRUE(WriteTextFile(source, bytes));
+    if (c.source == SourceKind::Missing) {
+      ASSERT_TRUE(DeleteFileAt(source));
+    }
+    ScopedEnv behaviour("ORVEL_TEST_CJPEGLI", c.cjpegli);
+    SetWorkerStartProbe(c.refuseWorkers ? RefuseEveryWorker : nullptr);
+    SetFrontEndHooks(FrontEndHooks{[&c](bool force) {
+                                     if (c.exhaustMemory && !force) throw std::bad_alloc();
+                                   },
+                                   {}});
+    ImageResult result;
+    {
+      ScopedFaults fault(c.faults);
+      EXPECT_FALSE(Run(ProfileAt(2), result));
+    }
+    SetWorkerStartProbe(nullptr);
+    SetFrontEndHooks(FrontEndHooks{});
+    EXPECT_EQ(result.failureReason, c.reason) << result.message;
+    EXPECT_EQ(ProcessingErrorResult(result, source, "Hohe Qualität (empfohlen)").message,
+              std::string("Fehler beim Verarbeiten \u2013 ") + c.reason);
+    EXPECT_TRUE(WorkFoldersIn(tmpdir).empty());
+  }
+}
+
 // --- the benchmark's files ------------------------------------------------------------
 
 TEST_F(FaultInjectionTest, SessionFileKeepsItsLastGoodStateWhenSyncOrRenameFails) {
@@ -473,7 +566,10 @@ TEST_F(FaultInjectionTest, CliWithATemporaryFolderThatIsAFileFailsEveryImageClea
   const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_NE(lines[i].find("   |   Fehler beim Verarbeiten   |   "), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find("   |   Fehler beim Verarbeiten \u2013 Arbeitsordner kann nicht angelegt "
+                            "werden   |   "),
+              std::string::npos)
+        << lines[i];
   }
   EXPECT_EQ(lines[2].rfind("Zusammenfassung: 2 Bilder", 0), 0u) << lines[2];
   EXPECT_EQ(ChangedNames(sourcesBefore, SnapshotFolder(sources)), std::vector<std::string>{});

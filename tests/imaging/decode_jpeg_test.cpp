@@ -224,9 +224,19 @@ TEST(JpegDecode, ExtraneousBytesBeforeMarkerAreHarmless) {
 TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   const std::string small = EncodeJpegOf(MakeGradientImage(16, 16));
   PixelImage image;
-  // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit.
-  EXPECT_FALSE(DecodeBytes(WithFrameSize(small, 60000, 60000), image));
+  // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit: too large,
+  // not corrupt, and the size can be read from the header alone.
+  const std::string huge = WithFrameSize(small, 60000, 60000);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(huge.data());
+  DecodeFailure failure = DecodeFailure::None;
+  EXPECT_FALSE(DecodeImageMemory(bytes, huge.size(), image, &failure));
+  EXPECT_EQ(failure, DecodeFailure::TooLarge);
   EXPECT_TRUE(image.pixels.empty());
+  std::uint32_t width = 0, height = 0;
+  ASSERT_TRUE(ReadJpegFrameSize(bytes, huge.size(), width, height));
+  EXPECT_EQ(width, 60000u);
+  EXPECT_EQ(height, 60000u);
+  EXPECT_FALSE(ReadJpegFrameSize(bytes, OffsetOfFirst(huge, 0xC0) + 6, width, height));
   // 30000 x 30000 is allowed in size, but the data for it is missing: the
   // decode must fail without first filling a 3.6 GB buffer. AddressSanitizer
   // writes shadow memory for every large allocation, so there page faults say
@@ -237,7 +247,11 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
         WithFrameSize(EncodeJpegOf(MakeGradientImage(16, 16), {JpegLayout::Rgb, 90, progressive}),
                       side, side);
     const long faultsBefore = MinorPageFaults();
-    EXPECT_FALSE(DecodeBytes(jpeg, image)) << progressive;
+    failure = DecodeFailure::None;
+    EXPECT_FALSE(DecodeImageMemory(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(),
+                                   image, &failure))
+        << progressive;
+    EXPECT_EQ(failure, DecodeFailure::Corrupt);
     if (!kUnderAddressSanitizer) {
       EXPECT_LT(MinorPageFaults() - faultsBefore, 20000) << progressive;
     }
