@@ -6,6 +6,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/memory.h"
+
 bool ReservePixels(PixelImage& image, std::uint32_t width, std::uint32_t height) {
   ClearImage(image);
   const std::uint64_t bytes = PixelBufferBytes(width, height);
@@ -17,6 +19,8 @@ bool ReservePixels(PixelImage& image, std::uint32_t width, std::uint32_t height)
   } catch (const std::length_error&) {
     return false;
   }
+  // Reserved, not yet touched: the advice takes effect as rows are decoded.
+  AdviseHugePages(image.pixels.data(), image.pixels.capacity());
   image.width = width;
   image.height = height;
   return true;

@@ -1,7 +1,14 @@
-// /proc parsers for the live status, fed with fixed samples, and the live
-// readers on this machine.
+// /proc parsers for the live status, fed with fixed samples, the live
+// readers on this machine, and the huge-page advice for large buffers.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/memory.h"
 #include "platform/system_figures.h"
 
 namespace {
@@ -51,6 +58,41 @@ TEST(SystemFigures, LiveReadersWorkOnThisMachine) {
   EXPECT_LE(memory.loadPercent, 100u);
   EXPECT_GT(ReadResidentBytes(), 0u);
   EXPECT_GE(ReadPeakResidentBytes(), ReadResidentBytes() / 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The VmFlags line of the mapping in /proc/self/smaps that holds `address`.
+std::string MappingFlags(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto target = reinterpret_cast<std::uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &begin, &end) == 2 && line.find(':') > 8) {
+      inside = target >= begin && target < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+TEST(MemoryAdvice, LargeBuffersAreMarkedForHugePagesAndSmallOnesLeftAlone) {
+  std::vector<unsigned char> large;
+  large.reserve(16u << 20);
+  AdviseHugePages(large.data(), large.capacity());
+  const std::string flags = MappingFlags(large.data() + (8u << 20));
+  ASSERT_FALSE(flags.empty());
+  EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+
+  // Smaller than one aligned huge page: nothing to advise, nothing breaks.
+  std::vector<unsigned char> small(4096);
+  AdviseHugePages(small.data(), small.size());
+  AdviseHugePages(nullptr, 1u << 30);
+  EXPECT_EQ(MappingFlags(small.data()).find(" hg"), std::string::npos);
 }
 
 }  // namespace
