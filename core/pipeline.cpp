@@ -20,6 +20,7 @@
 #include "imaging/decode.h"
 #include "imaging/ppm.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/work_folder.h"
 
 const char* const kVerdictOptimized =
@@ -165,10 +166,8 @@ bool JudgeWinner(CandidateResult& winner, const PixelImage& reference,
   // The copy goes to a hidden temporary name and is renamed over the output,
   // so the final name never holds a partial file; an earlier result stays in
   // place until the new one is complete.
-  if (!CopyFileBytes(winner.outputPath, outputPath)) {
-    DeleteFileAt(outputPath);
-    return false;
-  }
+  // A failed write leaves an earlier output alone: it is still a valid result.
+  if (!CopyFileBytes(winner.outputPath, outputPath)) return false;
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;
   result.optimized = true;
@@ -246,6 +245,12 @@ bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
     }
   }
   if (!encoded) return false;
+  // Killed tools look like failed candidates; judging the rest could end in
+  // a verdict that deletes an earlier output.
+  if (ToolRunsCancelled()) {
+    result.failureReason = "abgebrochen";
+    return false;
+  }
 
   SetPhase("Größenvergleich");
   const int winner = ChooseWinner(results, result.originalBytes);
