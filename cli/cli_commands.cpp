@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "app/engine_store.h"
+#include "cli/bench_command.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -18,6 +19,7 @@
 #include "imaging/decode.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace {
@@ -41,7 +43,11 @@ void BlockInterruptSignals() {
 bool CollectInterrupt() {
   const timespec noWait{0, 0};
   const int signal = sigtimedwait(&interrupt.signals, nullptr, &noWait);
-  if (signal > 0 && interrupt.received == 0) interrupt.received = signal;
+  if (signal > 0 && interrupt.received == 0) {
+    interrupt.received = signal;
+    // A tool may hang or take long; the image ends as cancelled instead.
+    CancelToolRuns();
+  }
   return interrupt.received != 0;
 }
 
@@ -227,6 +233,20 @@ int RunAnalyzeCommand(const CliOptions& options) {
     return kExitFailure;
   }
   return kExitOk;
+}
+
+int RunCliProgram(const std::vector<std::string>& arguments) {
+  RestoreDefaultChildSignal();
+  if (!arguments.empty() && arguments[0] == "bench") {
+    return RunBenchCommand({arguments.begin() + 1, arguments.end()});
+  }
+  CliOptions options;
+  std::string error;
+  if (!ParseCliArguments(arguments, options, error)) {
+    std::fprintf(stderr, "%s\n\n%s", error.c_str(), CliUsageText().c_str());
+    return kExitUsage;
+  }
+  return RunCliCommand(options);
 }
 
 int RunCliCommand(const CliOptions& options) {
