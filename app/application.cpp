@@ -127,6 +127,7 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   // Tools' exit statuses are lost when SIGCHLD was ignored by whoever
   // started us.
   RestoreDefaultChildSignal();
+  RemoveAbandonedFoldersOfEarlierRuns();
   CreateSharedFonts();
   // The result only fills the availability flags; the program starts anyway.
   MaterializeEngines();

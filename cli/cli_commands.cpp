@@ -237,6 +237,7 @@ int RunAnalyzeCommand(const CliOptions& options) {
 
 int RunCliProgram(const std::vector<std::string>& arguments) {
   RestoreDefaultChildSignal();
+  RemoveAbandonedFoldersOfEarlierRuns();
   if (!arguments.empty() && arguments[0] == "bench") {
     return RunBenchCommand({arguments.begin() + 1, arguments.end()});
   }

@@ -360,3 +360,19 @@ std::string TempFolder() {
   if (value != nullptr && value[0] == '/') return value;
   return "/tmp";
 }
+
+std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix) {
+  if (parent.empty()) return std::string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = JoinPath(parent, prefix + RandomNamePart());
+    if (ActiveFileSystemCalls().mkdir(path.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return std::string();
+    }
+    const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Valid() && ::fchmod(folder.fd, 0700) == 0) return path;
+    ::rmdir(path.c_str());
+    return std::string();
+  }
+  return std::string();
+}

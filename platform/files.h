@@ -142,5 +142,10 @@ std::string ProgramFolder();
 // itself was removed; failures of single entries are ignored.
 bool RemoveFolderTree(const std::string& path);
 
+// Creates "<parent>/<prefix><twelve unpredictable characters>" exclusively,
+// with mode exactly 0700 whatever the umask; the new folder's path, or empty
+// when none could be made. Nobody can take or prepare the name in advance.
+std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix);
+
 // $TMPDIR when it is set to an absolute path, else "/tmp".
 std::string TempFolder();

@@ -20,6 +20,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
+#include "imaging/decode.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "tests/support/scoped_temp.h"
@@ -455,6 +456,40 @@ TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutput
   const pid_t hung = std::atoi(log.c_str() + log.find("cjpegli hang ") + 13);
   ASSERT_GT(hung, 0);
   EXPECT_TRUE(::kill(hung, 0) != 0 && errno == ESRCH);
+}
+
+TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
+  std::vector<std::string> arguments = {"optimize", "--output", output};
+  std::string sourceBytes;
+  for (int i = 0; i < 3; ++i) {
+    arguments.push_back(MakeImage(std::string(1, static_cast<char>('a' + i)) + ".jpg", 20 + i));
+    sourceBytes += ReadTextFile(arguments.back());
+    ASSERT_TRUE(WriteTextFile(JoinPath(output, std::string(1, static_cast<char>('a' + i)) + "_hoch.jpg"),
+                              "earlier result"));
+  }
+  Child child = StartCli(arguments, tmpdir, temp.path, StandIn("sleep:300"));
+  ASSERT_GT(child.pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadTextFile(child.outPath).find('\n') == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(child.pid, SIGKILL);  // in the middle of the second image
+  EXPECT_EQ(WaitForCli(child).status, -1);
+
+  std::vector<std::string> left;
+  FindLeftovers(tmpdir, left);
+  EXPECT_FALSE(left.empty()) << "the killed run left its engine folder";
+  EXPECT_EQ(ReadTextFile(arguments[3]) + ReadTextFile(arguments[4]) + ReadTextFile(arguments[5]),
+            sourceBytes);
+  // Each output is the earlier one or a complete new one, never a part.
+  for (const char* name : {"a_hoch.jpg", "b_hoch.jpg", "c_hoch.jpg"}) {
+    PixelImage decoded;
+    EXPECT_TRUE(ReadTextFile(JoinPath(output, name)) == "earlier result" ||
+                DecodeImageFile(JoinPath(output, name), decoded)) << name;
+  }
+  // Any later start removes what the killed run left; TearDown checks it.
+  EXPECT_EQ(Run({"status"}).status, 0);
 }
 
 TEST_F(CliProgramTest, ProgramStartedWithSigchldIgnoredStillUsesItsTools) {
