@@ -135,17 +135,29 @@ UniqueFd OpenForReading(const std::string& path) {
   return file;
 }
 
-UniqueFd CreateForWriting(const std::string& path, unsigned mode) {
+namespace {
+
+// Opens for writing without following a final link and without waiting
+// on a named pipe nobody reads; the descriptor is blocking again afterwards.
+UniqueFd OpenWritableNoFollow(const std::string& path, int flags, unsigned mode) {
   if (path.empty()) return UniqueFd();
-  // A link at the name is refused rather than written through; a named pipe
-  // without a reader fails instead of blocking.
   UniqueFd file(ActiveFileSystemCalls().open(
-      path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      path.c_str(), flags | O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
       static_cast<mode_t>(mode)));
   if (!file.Valid()) return file;
-  const int flags = ::fcntl(file.fd, F_GETFL);
-  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return UniqueFd();
+  const int current = ::fcntl(file.fd, F_GETFL);
+  if (current < 0 || ::fcntl(file.fd, F_SETFL, current & ~O_NONBLOCK) != 0) return UniqueFd();
   return file;
+}
+
+}  // namespace
+
+UniqueFd CreateForWriting(const std::string& path, unsigned mode) {
+  return OpenWritableNoFollow(path, O_CREAT | O_TRUNC, mode);
+}
+
+UniqueFd OpenForAppending(const std::string& path, unsigned mode) {
+  return OpenWritableNoFollow(path, O_CREAT | O_APPEND, mode);
 }
 
 bool WriteAll(const UniqueFd& file, const void* data, size_t size) {

@@ -64,6 +64,10 @@ UniqueFd OpenForReading(const std::string& path);
 // link (never written through) or a named pipe nobody reads.
 UniqueFd CreateForWriting(const std::string& path, unsigned mode = 0666);
 
+// Opens a file for appending, creating it with the given permission bits
+// (masked by the umask); refused like CreateForWriting for a link or a pipe.
+UniqueFd OpenForAppending(const std::string& path, unsigned mode = 0666);
+
 // Writes every byte, retrying short writes and EINTR. False on any error.
 bool WriteAll(const UniqueFd& file, const void* data, size_t size);
 

@@ -250,6 +250,7 @@ TEST(UnsafeNames, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {
     ASSERT_EQ(::symlink(victim.c_str(), temp.Join(name).c_str()), 0);
   }
   EXPECT_FALSE(CreateForWriting(temp.Join("created")).Valid());
+  EXPECT_FALSE(OpenForAppending(temp.Join("created")).Valid());
   EXPECT_TRUE(CopyFileBytes(source, temp.Join("copied")));
   EXPECT_TRUE(WriteFileAtomically(temp.Join("written"), "new data", 8));
   EXPECT_EQ(ReadTextFile(victim), "precious");
