@@ -47,14 +47,24 @@ std::string RandomNamePart() {
   return name;
 }
 
+// At most the first `limit` bytes of a name, not cutting a UTF-8 sequence.
+std::string NameHead(const std::string& name, size_t limit) {
+  if (name.size() <= limit) return name;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
 // Creates a hidden file of a fresh unpredictable name beside `path`,
 // exclusively and never through a link, so nothing planted in the folder can
-// redirect the write. Its length does not depend on `path`'s name, so an
-// output whose name is near the file-system limit can still be written.
+// redirect the write. The name carries at most the head of `path`'s name (to
+// tell what a leftover was meant to be), so an output whose name is near the
+// file-system limit can still be written.
 UniqueFd CreateTemporarySibling(const std::string& path, unsigned mode, std::string& temporary) {
   const std::string folder = ParentFolder(path);
+  const std::string head = NameHead(FileNamePart(path), 40);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = ".orvel-" + RandomNamePart();
+    const std::string name = "." + head + ".part-" + RandomNamePart();
     temporary = folder.empty() ? name : JoinPath(folder, name);
     const int fd = ActiveFileSystemCalls().open(
         temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
