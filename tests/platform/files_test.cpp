@@ -232,12 +232,8 @@ TEST(UnsafeNames, NamedPipeIsRefusedAtOnceInsteadOfBlocking) {
   const std::string pipe = temp.Join("pipe.jpg");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_FALSE(OpenForReading(pipe).Valid());
-  EXPECT_FALSE(OpenForReading(temp.path).Valid());
-  std::string content;
-  EXPECT_FALSE(ReadFileBytes(pipe, content));
   EXPECT_FALSE(CopyFileBytes(pipe, temp.Join("copy.jpg")));
   EXPECT_FALSE(CreateForWriting(pipe).Valid()) << "nobody reads the pipe";
-  EXPECT_EQ(CountEntries(temp.path), 1u);
 }
 
 TEST(UnsafeNames, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {

@@ -146,12 +146,4 @@ TEST(RunToolLimits, HungChildIsKilledAtTheTimeLimitOrOnCancel) {
   EXPECT_TRUE(RunTool(kHelper, {"touch", temp.Join("c")}, "", ""));
 }
 
-TEST(RunToolLimits, TimeLimitGrowsWithThePixelCountFromAFloorOfMinutes) {
-  EXPECT_EQ(ToolTimeLimitMs(0), kDefaultToolTimeLimitMs);
-  EXPECT_GE(kDefaultToolTimeLimitMs, 5u * 60 * 1000);
-  EXPECT_LE(ToolTimeLimitMs(4000), ToolTimeLimitMs(100'000'000));
-  EXPECT_GE(ToolTimeLimitMs(100'000'000), 10 * kDefaultToolTimeLimitMs);
-  EXPECT_GT(ToolTimeLimitMs(UINT64_MAX), 0u);
-}
-
 }  // namespace
