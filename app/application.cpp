@@ -18,6 +18,7 @@
 #include "app/shutdown_hook.h"
 #include "bench/worker.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "ui/bench/bench_window.h"
 #include "ui/compare/compare_window.h"
 #include "ui/main/app_icon.h"
@@ -125,6 +126,10 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   InstallTerminationSignals(*shell.terminationSignals);
 
   InstallQtGermanTranslations();
+  // Tools' exit statuses are lost when SIGCHLD was ignored by whoever
+  // started us.
+  RestoreDefaultChildSignal();
+  RemoveAbandonedFoldersOfEarlierRuns();
   CreateSharedFonts();
   // The result only fills the availability flags; the program starts anyway.
   MaterializeEngines();

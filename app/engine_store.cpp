@@ -18,10 +18,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/work_folder.h"
 
 #ifndef ORVEL_VERSION
 #error "ORVEL_VERSION must name the program version"
@@ -34,6 +36,11 @@ constexpr std::size_t kMinimumToolSize = 4096;
 constexpr unsigned char kElfSignature[4] = {0x7F, 'E', 'L', 'F'};
 
 std::atomic<EngineResourceLookup> resourceLookup{nullptr};
+
+// The engine folder's lock, held from its creation until it is removed.
+UniqueFd engineFolderLock;
+
+std::string EngineFolderPrefix() { return std::string("engines_") + ORVEL_VERSION + "_"; }
 
 // Opens `path` as a directory without following a final symbolic link.
 UniqueFd OpenFolderNoFollow(const std::string& path) {
@@ -141,14 +148,42 @@ std::string EngineFolderName(std::uint32_t processId) {
 }
 
 std::string PrivateEngineParentFolder(const std::string& temporaryFolder) {
+  bool temporaryUsable = false;
   if (!temporaryFolder.empty()) {
     if (!IsDirectory(temporaryFolder)) EnsureFolder(temporaryFolder, 0700);
-    if (!IsMountedNoExec(temporaryFolder)) return ChoosePrivateParent(temporaryFolder);
+    // Tools written to a noexec file system could not be started.
+    temporaryUsable = IsDirectory(temporaryFolder) && !IsMountedNoExec(temporaryFolder);
+    if (temporaryUsable) {
+      const std::string parent = ChoosePrivateParent(temporaryFolder);
+      if (!parent.empty()) return parent;
+    }
   }
-  // Tools written to a noexec file system could not be started.
   const std::string runtime = PrivateRuntimeFolder();
-  if (runtime.empty() || IsMountedNoExec(runtime)) return std::string();
-  return ChoosePrivateParent(runtime);
+  if (!runtime.empty() && !IsMountedNoExec(runtime)) {
+    const std::string parent = ChoosePrivateParent(runtime);
+    if (!parent.empty()) return parent;
+  }
+  // Someone took both names: the engine folder goes straight into the
+  // temporary folder, under a name nobody can know in advance.
+  return temporaryUsable ? temporaryFolder : std::string();
+}
+
+void RemoveAbandonedFoldersOfEarlierRuns() {
+  const std::string temporary = TempFolder();
+  RemoveAbandonedFolders(temporary, "TALV_");
+  std::vector<std::string> bases = {temporary};
+  const std::string runtime = PrivateRuntimeFolder();
+  if (!runtime.empty()) bases.push_back(runtime);
+  for (const std::string& base : bases) {
+    RemoveAbandonedFolders(base, EngineFolderPrefix());
+    for (const std::string& parent :
+         {JoinPath(base, kSharedParentName),
+          JoinPath(base, std::string(kSharedParentName) + "-" + FormatInteger(::geteuid()))}) {
+      if (IsPrivateFolder(OpenFolderNoFollow(parent))) {
+        RemoveAbandonedFolders(parent, EngineFolderPrefix());
+      }
+    }
+  }
 }
 
 bool WriteEngineResource(int resourceId, const std::string& path) {
@@ -178,10 +213,14 @@ bool MaterializeEngines() {
 
   const std::string parent = PrivateEngineParentFolder(TempFolder());
   if (parent.empty()) return false;
-  const std::string folder = JoinPath(parent, EngineFolderName(CurrentProcessId()));
-  // A name held by anything but a private folder of ours is left alone and
-  // not recorded, so shutdown never removes what this process did not make.
-  if (!MakePrivateFolder(folder)) return false;
+  // The pid alone is not unique: processes in other PID namespaces may share
+  // this temporary folder. The folder is made exclusively, so a name somebody
+  // prepared is never used, and locked, so a later start can tell whether
+  // this process still lives.
+  const std::string folder =
+      CreateUniqueFolder(parent, EngineFolderName(CurrentProcessId()) + "_");
+  if (folder.empty()) return false;
+  engineFolderLock = LockFolderForLifetime(folder);
   store.engineFolder = folder;
 
   store.jpegliPath = JoinPath(folder, kJpegliFileName);
@@ -214,6 +253,7 @@ std::string BuildEncoderStatusReport() {
   report += ToolStatusLine("Jpegli: ", kEngineResourceJpegli, store.jpegliAvailable);
   report += ToolStatusLine("MozJPEG cjpeg: ", kEngineResourceMozjpeg, store.mozjpegAvailable);
   report += ToolStatusLine("MozJPEG jpegtran: ", kEngineResourceJpegtran, store.jpegtranAvailable);
+  if (!store.engineFolder.empty()) report += "Encoder-Ordner: " + store.engineFolder + "\r\n";
   report += "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\n";
   report +=
       "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
@@ -231,6 +271,7 @@ void RemoveEngineFolder() {
   EngineStore& store = Engines();
   if (store.engineFolder.empty()) return;
   RemoveFolderTree(store.engineFolder);
+  engineFolderLock = UniqueFd();
   // The tool files went with the folder.
   store.jpegliAvailable = false;
   store.mozjpegAvailable = false;

@@ -65,7 +65,9 @@ std::string EngineFolderName(std::uint32_t processId);
 
 // Writes the three tools into a fresh engine folder under
 // PrivateEngineParentFolder(TempFolder()) and fills the store (resetting it
-// first). True when all three are available.
+// first). The folder is EngineFolderName(pid) + "_" + an unpredictable
+// suffix, made exclusively and locked for the process's lifetime. True when
+// all three are available.
 bool MaterializeEngines();
 
 // Writes one resource to `path` (mode 0700) and verifies it: at least 4,096
@@ -91,7 +93,16 @@ void RemoveEngineFolder();
 //     exists, used only if it is a real directory (not a link), owned by the
 //     effective user and not writable by group or others;
 //   - otherwise "<temporaryFolder>/OrvelJpegOptimizer-<uid>" under the same rules;
-//   - when the temporary folder is mounted noexec, the same two names under
-//     $XDG_RUNTIME_DIR instead (absolute, a private directory of ours, not
-//     noexec either); otherwise none.
+//   - otherwise (the temporary folder is mounted noexec, or another user
+//     took both names) the same two names under $XDG_RUNTIME_DIR (absolute,
+//     a private directory of ours, not noexec either);
+//   - otherwise the temporary folder itself, when tools can run from it: the
+//     engine folder's unpredictable name and mode 0700 keep it private there;
+//   - otherwise none.
 std::string PrivateEngineParentFolder(const std::string& temporaryFolder);
+
+// Start-up of both programs: removes the work folders and engine folders of
+// this user that killed runs left behind (see RemoveAbandonedFolders), in
+// every place this program puts them. Folders of running processes and of
+// other users are never touched.
+void RemoveAbandonedFoldersOfEarlierRuns();

@@ -126,8 +126,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, bool with
 
 bool AppendToFile(const std::string& path, const std::string& bytes) {
   if (path.empty()) return false;
-  UniqueFd file(ActiveFileSystemCalls().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                                             0666));
+  UniqueFd file = OpenForAppending(path);
   if (!file.Valid()) return false;
   if (bytes.empty()) return true;
   struct stat before{};

@@ -15,6 +15,7 @@
 #include "imaging/quality.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/work_folder.h"
 
 namespace {
@@ -159,6 +160,7 @@ bool StartBenchmarkWorker(BenchmarkSession& session, BenchmarkWorker& worker) {
   session.cancelRequested.store(false);
   session.paused.store(false);
   session.running.store(true);
+  ResetToolRunCancellation();
   try {
     worker.thread = std::thread(BenchmarkWorkerMain, std::ref(session), std::ref(worker));
   } catch (const std::system_error&) {
@@ -240,6 +242,8 @@ void CancelBenchmarkWorker(BenchmarkSession& session, BenchmarkWorker& worker) {
     session.cancelRequested.store(true);
     session.paused.store(false);
   }
+  // The running tool ends now; its image is not counted.
+  CancelToolRuns();
   worker.pauseWake.notify_all();
 }
 

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "app/engine_store.h"
+#include "cli/bench_command.h"
 #include "cli/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
@@ -22,6 +23,7 @@
 #include "imaging/decode.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace {
@@ -47,7 +49,10 @@ bool CollectInterrupt() {
   const timespec noWait{0, 0};
   const int signal = sigtimedwait(&interrupt.signals, nullptr, &noWait);
   int none = 0;
-  if (signal > 0) interrupt.received.compare_exchange_strong(none, signal);
+  if (signal > 0 && interrupt.received.compare_exchange_strong(none, signal)) {
+    // A tool may hang or take long; the images in flight end as cancelled.
+    CancelToolRuns();
+  }
   return interrupt.received.load() != 0;
 }
 
@@ -272,6 +277,21 @@ int RunAnalyzeCommand(const CliOptions& options) {
     return kExitFailure;
   }
   return kExitOk;
+}
+
+int RunCliProgram(const std::vector<std::string>& arguments) {
+  RestoreDefaultChildSignal();
+  RemoveAbandonedFoldersOfEarlierRuns();
+  if (!arguments.empty() && arguments[0] == "bench") {
+    return RunBenchCommand({arguments.begin() + 1, arguments.end()});
+  }
+  CliOptions options;
+  std::string error;
+  if (!ParseCliArguments(arguments, options, error)) {
+    std::fprintf(stderr, "%s\n\n%s", error.c_str(), CliUsageText().c_str());
+    return kExitUsage;
+  }
+  return RunCliCommand(options);
 }
 
 int RunCliCommand(const CliOptions& options) {

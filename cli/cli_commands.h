@@ -9,18 +9,25 @@
 // go to standard output; a live progress line goes to standard error only
 // when it is a terminal.
 //
-// Interruption: SIGINT and SIGTERM are blocked for the whole run (encoder
-// tools inherit the block, so a Ctrl+C at the terminal cannot kill them in the
-// middle of a candidate and skew the image's verdict). The pending signal is
-// collected between images and while the encoders run; the images in flight
-// are finished, the summary so far is printed, the engine folder is removed
-// and the exit status is 130 (SIGINT) or 143 (SIGTERM).
+// Interruption: SIGINT and SIGTERM are blocked for the whole run and
+// collected between images and while the encoders run. The first one kills
+// the running encoder tools (which start with default signal handling, so a
+// hung tool cannot outlive the program); the images in flight end as
+// "Fehler beim Verarbeiten – abgebrochen" without touching an earlier output,
+// no further image starts, the summary so far is printed, the engine folder is
+// removed and the exit status is 130 (SIGINT) or 143 (SIGTERM).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "imaging/quality.h"
+
+// The whole program: start-up (default SIGCHLD action, removal of folders
+// that killed runs of ours left behind), then the command the arguments
+// name. Returns the exit status.
+int RunCliProgram(const std::vector<std::string>& arguments);
 
 // Runs the command and returns the exit status.
 int RunCliCommand(const CliOptions& options);

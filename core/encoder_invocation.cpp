@@ -131,8 +131,9 @@ bool EncodeCandidate(const EncoderCandidate& candidate, const PixelImage& image,
                            invocation)) {
     return false;
   }
-  if (!RunTool(invocation.toolPath, ToolArgv(invocation), invocation.stdoutPath,
-               workingFolder)) {
+  const std::uint64_t pixels = static_cast<std::uint64_t>(image.width) * image.height;
+  if (!RunTool(invocation.toolPath, ToolArgv(invocation), invocation.stdoutPath, workingFolder,
+               ToolTimeLimitMs(pixels))) {
     return false;
   }
   // Exit status 0 alone is not enough: a tool may succeed without writing.

@@ -23,6 +23,7 @@
 #include "imaging/decode.h"
 #include "imaging/ppm.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/work_folder.h"
 
 const char* const kVerdictOptimized =
@@ -48,6 +49,7 @@ const char* const kFailureStaleOutput = "Frühere Ausgabedatei kann nicht gelös
 const char* const kFailureThreadRefused = "Encoder-Thread kann nicht gestartet werden";
 const char* const kFailureOutOfMemory = "Arbeitsspeicher reicht nicht aus";
 const char* const kFailureUnexpected = "unerwarteter interner Fehler";
+const char* const kFailureCancelled = "abgebrochen";
 
 namespace {
 
@@ -198,10 +200,8 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   // The copy goes to a hidden temporary name and is renamed over the output,
   // so the final name never holds a partial file; an earlier result stays in
   // place until the new one is complete.
-  if (!CopyFileBytes(winner.outputPath, outputPath)) {
-    DeleteFileAt(outputPath);
-    return Fail(result, kFailureOutputNotWritten);
-  }
+  // A failed write leaves an earlier output alone: it is still a valid result.
+  if (!CopyFileBytes(winner.outputPath, outputPath)) return Fail(result, kFailureOutputNotWritten);
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;
   result.optimized = true;
@@ -370,6 +370,12 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   if (!encoded) {
     AbandonCandidateEncoding(encoding);
     return Fail(result, started ? EncodingFailureText(encoding.failure) : kFailureThreadRefused);
+  }
+  // Killed tools look like failed candidates; judging the rest could end in
+  // a verdict that deletes an earlier output.
+  if (ToolRunsCancelled()) {
+    AbandonCandidateEncoding(encoding);
+    return Fail(result, kFailureCancelled);
   }
 
   SetPhase("Größenvergleich");

@@ -52,6 +52,7 @@ extern const char* const kFailureStaleOutput;       // an earlier output cannot 
 extern const char* const kFailureThreadRefused;     // the system refused a worker thread
 extern const char* const kFailureOutOfMemory;       // memory ran out
 extern const char* const kFailureUnexpected;        // any other exception
+extern const char* const kFailureCancelled;         // the run was interrupted (Ctrl-C, cancel)
 
 struct ImageResult {
   std::string sourcePath;               // full path of the source image

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,15 +24,79 @@ int RealMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 const FileSystemCalls kRealCalls = {RealOpen, RealWrite, RealClose, RealRename, RealMkdir};
 std::atomic<const FileSystemCalls*> activeCalls{&kRealCalls};
 
-std::atomic<unsigned> temporaryCounter{0};
+constexpr char kNameCharacters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
-// A hidden name beside `path`, unique within this process and across processes.
-std::string TemporarySibling(const std::string& path) {
+// Twelve characters nobody can predict (about 71 bits).
+std::string RandomNamePart() {
+  unsigned char noise[12] = {};
+  size_t got = 0;
+  while (got < sizeof noise) {
+    const ssize_t n = ::getrandom(noise + got, sizeof noise - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  static std::atomic<unsigned> fallback{0};
+  std::string name;
+  for (size_t i = 0; i < sizeof noise; ++i) {
+    // Without the kernel's randomness the name is still unique; the
+    // exclusive create below keeps it safe.
+    const unsigned value = got == sizeof noise ? noise[i] : fallback.fetch_add(7919) + i;
+    name.push_back(kNameCharacters[value % (sizeof kNameCharacters - 1)]);
+  }
+  return name;
+}
+
+// At most the first `limit` bytes of a name, not cutting a UTF-8 sequence.
+std::string NameHead(const std::string& name, size_t limit) {
+  if (name.size() <= limit) return name;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+// Creates a hidden file of a fresh unpredictable name beside `path`,
+// exclusively and never through a link, so nothing planted in the folder can
+// redirect the write. The name carries at most the head of `path`'s name (to
+// tell what a leftover was meant to be), so an output whose name is near the
+// file-system limit can still be written.
+UniqueFd CreateTemporarySibling(const std::string& path, unsigned mode, std::string& temporary) {
   const std::string folder = ParentFolder(path);
-  const std::string name = "." + FileNamePart(path) + ".part-" +
-                           std::to_string(::getpid()) + "-" +
-                           std::to_string(temporaryCounter.fetch_add(1));
-  return folder.empty() ? name : JoinPath(folder, name);
+  const std::string head = NameHead(FileNamePart(path), 40);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = "." + head + ".part-" + RandomNamePart();
+    temporary = folder.empty() ? name : JoinPath(folder, name);
+    const int fd = ActiveFileSystemCalls().open(
+        temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        static_cast<mode_t>(mode));
+    if (fd >= 0) return UniqueFd(fd);
+    if (errno != EEXIST) break;
+  }
+  temporary.clear();
+  return UniqueFd();
+}
+
+// Makes a rename in the folder of `path` survive a power cut. The file is in
+// place already; a folder that cannot be synced (some file systems refuse)
+// changes nothing the caller could act on.
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = ParentFolder(path);
+  const UniqueFd handle(::open(folder.empty() ? "." : folder.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.Valid()) ActiveFileSystemCalls().fsync(handle.fd);
+}
+
+// Syncs, closes and renames a finished temporary file over `path`; on any
+// failure the temporary file is removed and `path` is left as it was.
+bool CommitTemporary(UniqueFd& file, bool written, const std::string& temporary,
+                     const std::string& path) {
+  const bool synced = written && ActiveFileSystemCalls().fsync(file.fd) == 0;
+  if (!CloseChecked(file) || !synced || !RenamePath(temporary, path)) {
+    ActiveFileSystemCalls().unlink(temporary.c_str());
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
 }
 
 bool StatPath(const std::string& path, struct stat& info, bool followLinks) {
@@ -63,16 +128,46 @@ UniqueFd::~UniqueFd() {
 UniqueFd OpenForReading(const std::string& path) {
   if (path.empty()) return UniqueFd();
   int fd;
+  // Non-blocking, so a named pipe does not wait for a writer before it can be
+  // refused; only regular files are read.
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  return UniqueFd(fd);
+  UniqueFd file(fd);
+  struct stat info{};
+  if (!file.Valid() || ::fstat(file.fd, &info) != 0) return UniqueFd();
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return UniqueFd();
+  }
+  const int flags = ::fcntl(file.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return UniqueFd();
+  return file;
 }
 
-UniqueFd CreateForWriting(const std::string& path, unsigned mode) {
+namespace {
+
+// Opens for writing without following a final link and without waiting
+// on a named pipe nobody reads; the descriptor is blocking again afterwards.
+UniqueFd OpenWritableNoFollow(const std::string& path, int flags, unsigned mode) {
   if (path.empty()) return UniqueFd();
-  return UniqueFd(ActiveFileSystemCalls().open(
-      path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
+  UniqueFd file(ActiveFileSystemCalls().open(
+      path.c_str(), flags | O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      static_cast<mode_t>(mode)));
+  if (!file.Valid()) return file;
+  const int current = ::fcntl(file.fd, F_GETFL);
+  if (current < 0 || ::fcntl(file.fd, F_SETFL, current & ~O_NONBLOCK) != 0) return UniqueFd();
+  return file;
+}
+
+}  // namespace
+
+UniqueFd CreateForWriting(const std::string& path, unsigned mode) {
+  return OpenWritableNoFollow(path, O_CREAT | O_TRUNC, mode);
+}
+
+UniqueFd OpenForAppending(const std::string& path, unsigned mode) {
+  return OpenWritableNoFollow(path, O_CREAT | O_APPEND, mode);
 }
 
 bool WriteAll(const UniqueFd& file, const void* data, size_t size) {
@@ -125,15 +220,11 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::uint64_t 
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size, unsigned mode) {
-  const std::string temporary = TemporarySibling(path);
-  UniqueFd file = CreateForWriting(temporary, mode);
+  std::string temporary;
+  UniqueFd file = CreateTemporarySibling(path, mode, temporary);
   if (!file.Valid()) return false;
-  const bool written = WriteAll(file, data, size) && ActiveFileSystemCalls().fsync(file.fd) == 0;
-  if (!CloseChecked(file) || !written || !RenamePath(temporary, path)) {
-    ActiveFileSystemCalls().unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  const bool written = WriteAll(file, data, size);
+  return CommitTemporary(file, written, temporary, path);
 }
 
 bool PathExists(const std::string& path) {
@@ -173,8 +264,8 @@ std::uint64_t FileSize(const std::string& path) {
 bool CopyFileBytes(const std::string& from, const std::string& to) {
   UniqueFd source = OpenForReading(from);
   if (!source.Valid()) return false;
-  const std::string temporary = TemporarySibling(to);
-  UniqueFd target = CreateForWriting(temporary);
+  std::string temporary;
+  UniqueFd target = CreateTemporarySibling(to, 0666, temporary);
   if (!target.Valid()) return false;
   bool ok = true;
   std::vector<char> buffer(1 << 20);
@@ -185,10 +276,7 @@ bool CopyFileBytes(const std::string& from, const std::string& to) {
     if (got == 0) break;
     if (!WriteAll(target, buffer.data(), static_cast<size_t>(got))) { ok = false; break; }
   }
-  if (!CloseChecked(target)) ok = false;
-  if (ok) ok = RenamePath(temporary, to);
-  if (!ok) ActiveFileSystemCalls().unlink(temporary.c_str());
-  return ok;
+  return CommitTemporary(target, ok, temporary, to);
 }
 
 bool DeleteFileAt(const std::string& path) {
@@ -293,4 +381,20 @@ std::string TempFolder() {
   const char* value = ::getenv("TMPDIR");
   if (value != nullptr && value[0] == '/') return value;
   return "/tmp";
+}
+
+std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix) {
+  if (parent.empty()) return std::string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = JoinPath(parent, prefix + RandomNamePart());
+    if (ActiveFileSystemCalls().mkdir(path.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return std::string();
+    }
+    const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Valid() && ::fchmod(folder.fd, 0700) == 0) return path;
+    ::rmdir(path.c_str());
+    return std::string();
+  }
+  return std::string();
 }

@@ -54,12 +54,19 @@ struct UniqueFd {
   bool Valid() const { return fd >= 0; }
 };
 
-// Opens for reading (close-on-exec). Invalid on failure.
+// Opens a regular file for reading (close-on-exec, links followed). Invalid
+// on failure and for anything else: a named pipe, a device or a folder is
+// refused at once, never waited on.
 UniqueFd OpenForReading(const std::string& path);
 
 // Creates or truncates a file for writing with the given permission bits
-// (masked by the umask). Invalid on failure.
+// (masked by the umask). Invalid on failure, and when the name is a symbolic
+// link (never written through) or a named pipe nobody reads.
 UniqueFd CreateForWriting(const std::string& path, unsigned mode = 0666);
+
+// Opens a file for appending, creating it with the given permission bits
+// (masked by the umask); refused like CreateForWriting for a link or a pipe.
+UniqueFd OpenForAppending(const std::string& path, unsigned mode = 0666);
 
 // Writes every byte, retrying short writes and EINTR. False on any error.
 bool WriteAll(const UniqueFd& file, const void* data, size_t size);
@@ -77,7 +84,9 @@ bool ReadFileBytes(const std::string& path, std::string& content,
 
 // Writes `size` bytes to a temporary name beside `path` and renames it over
 // `path`, so the final name never holds a partial file. The temporary file is
-// removed on failure.
+// created exclusively under a short unpredictable name (never through a
+// link) and removed on failure; its data and then the folder are synced, so
+// a power cut leaves either the old or the complete new file.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
                          unsigned mode = 0666);
 
@@ -93,8 +102,10 @@ std::uint64_t FileSize(const std::string& path);
 // Same, telling failure apart from an empty file.
 bool TryFileSize(const std::string& path, std::uint64_t& size);
 
-// Copies bytes, replacing `to`. Written through a temporary name and renamed,
-// so `to` is never left half-written. Permissions: 0666 masked by the umask.
+// Copies bytes, replacing `to`, as safely and durably as WriteFileAtomically:
+// `to` is never left half-written, and on failure whatever was at `to` stays.
+// Permissions: 0666 masked by the umask. A link at `to` is replaced, never
+// written through.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
 // Deletes a file (not a folder). True when it is gone afterwards.
@@ -134,6 +145,11 @@ std::string ProgramFolder();
 // folder. True when the path does not exist, is not a directory, or the folder
 // itself was removed; failures of single entries are ignored.
 bool RemoveFolderTree(const std::string& path);
+
+// Creates "<parent>/<prefix><twelve unpredictable characters>" exclusively,
+// with mode exactly 0700 whatever the umask; the new folder's path, or empty
+// when none could be made. Nobody can take or prepare the name in advance.
+std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix);
 
 // $TMPDIR when it is set to an absolute path, else "/tmp".
 std::string TempFolder();

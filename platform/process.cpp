@@ -1,16 +1,28 @@
 // posix_spawn-based tool runner; see process.h. Called concurrently from the
-// encoder worker threads, so it keeps all state in locals and opens every
-// descriptor close-on-exec (the dup2 file actions clear that flag only on the
-// child's own standard descriptors).
+// encoder worker threads, so it keeps the state of a run in locals and opens
+// every descriptor close-on-exec (the dup2 file actions clear that flag only
+// on the child's own standard descriptors).
+//
+// Running children are listed in a fixed table of atomics, so that
+// CancelToolRuns can kill them from a signal handler without taking a lock.
+// A run takes its child out of the table before it reaps it, and waits until
+// no canceller still holds the pid it read, so a kill never reaches a process
+// that merely reuses a reaped child's pid.
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/files.h"
 
@@ -18,9 +30,38 @@ extern char** environ;
 
 namespace {
 
-// Owns the spawn attributes: a signal the program ignores (SIGPIPE, in the
-// command-line front-end) would otherwise stay ignored in the tool, because an
-// ignored disposition survives exec.
+// A tool run may take this long per started block of pixels; the floor
+// covers small images.
+constexpr std::uint64_t kPixelsPerTimeLimitStep = 4'000'000;
+
+// Far more than the encoder threads of one image and the benchmark together.
+constexpr int kTrackedChildSlots = 64;
+
+struct ChildTable {
+  std::atomic<pid_t> pids[kTrackedChildSlots] = {};
+  std::atomic<int> readers[kTrackedChildSlots] = {};  // cancellers holding a pid
+  std::atomic<bool> cancelled{false};
+};
+ChildTable children;
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the child table is used from signal handlers");
+
+int TrackChild(pid_t child) {
+  for (int slot = 0; slot < kTrackedChildSlots; ++slot) {
+    pid_t empty = 0;
+    if (children.pids[slot].compare_exchange_strong(empty, child)) return slot;
+  }
+  return -1;
+}
+
+void ForgetChild(int slot) {
+  children.pids[slot].store(0);
+  while (children.readers[slot].load() != 0) sched_yield();
+}
+
+// Owns the spawn attributes: the child starts with an empty signal mask and
+// every signal at its default action. A blocked SIGINT or an ignored SIGPIPE
+// of ours would otherwise survive exec and keep the tool from ending.
 struct SpawnAttributes {
   posix_spawnattr_t attributes;
   bool initialized = false;
@@ -28,11 +69,14 @@ struct SpawnAttributes {
   SpawnAttributes() {
     initialized = posix_spawnattr_init(&attributes) == 0;
     if (!initialized) return;
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    ready = posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
-            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF) == 0;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ready = posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+            posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK |
+                                                      POSIX_SPAWN_SETSIGDEF) == 0;
   }
   ~SpawnAttributes() {
     if (initialized) posix_spawnattr_destroy(&attributes);
@@ -53,7 +97,48 @@ struct SpawnActions {
   SpawnActions& operator=(const SpawnActions&) = delete;
 };
 
-bool WaitForExitStatusZero(pid_t child) {
+// True once the child has ended (it stays unreaped); false while it runs or
+// when it cannot be waited for at all (then `lost` is set).
+bool ChildHasEnded(pid_t child, bool& lost) {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    if (errno == EINTR) return false;
+    lost = true;
+    return true;
+  }
+  return info.si_pid == child;
+}
+
+// Waits until the child ends or the deadline passes; then kills it and waits
+// for its end. True when it ended before the deadline.
+bool AwaitChild(pid_t child, std::uint64_t timeLimitMs, bool& lost) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
+  // A pidfd wakes the wait the moment the child ends; without one (old
+  // kernels) the wait polls.
+  const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+  bool killed = false;
+  while (!ChildHasEnded(child, lost)) {
+    const auto now = Clock::now();
+    if (!killed && now >= deadline) {
+      ::kill(child, SIGKILL);
+      killed = true;
+      continue;
+    }
+    int waitMs = 10;
+    if (pidfd.Valid()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      waitMs = killed ? -1 : static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60'000));
+      pollfd entry{pidfd.fd, POLLIN, 0};
+      ::poll(&entry, 1, waitMs);
+    } else {
+      ::usleep(static_cast<useconds_t>(waitMs) * 1000);
+    }
+  }
+  return !killed;
+}
+
+bool ReapWithStatusZero(pid_t child) {
   int status = 0;
   for (;;) {
     const pid_t got = ::waitpid(child, &status, 0);
@@ -64,11 +149,51 @@ bool WaitForExitStatusZero(pid_t child) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Waits for a started child within the time limit and reaps it.
+bool FinishChild(pid_t child, std::uint64_t timeLimitMs) {
+  const int slot = TrackChild(child);
+  // A cancel that came between the spawn and the listing did not see it.
+  if (slot < 0 || ToolRunsCancelled()) ::kill(child, SIGKILL);
+  bool lost = false;
+  const bool inTime = AwaitChild(child, timeLimitMs, lost);
+  if (slot >= 0) ForgetChild(slot);
+  const bool exitedOk = !lost && ReapWithStatusZero(child);
+  return inTime && exitedOk && slot >= 0 && !ToolRunsCancelled();
+}
+
 }  // namespace
 
+std::uint64_t ToolTimeLimitMs(std::uint64_t pixelCount) {
+  const std::uint64_t steps = pixelCount / kPixelsPerTimeLimitStep + 1;
+  constexpr std::uint64_t kMaximumSteps = 1'000'000;
+  return kDefaultToolTimeLimitMs * std::min(steps, kMaximumSteps);
+}
+
+void CancelToolRuns() {
+  children.cancelled.store(true);
+  for (int slot = 0; slot < kTrackedChildSlots; ++slot) {
+    children.readers[slot].fetch_add(1);
+    const pid_t child = children.pids[slot].load();
+    if (child > 0) ::kill(child, SIGKILL);
+    children.readers[slot].fetch_sub(1);
+  }
+}
+
+bool ToolRunsCancelled() { return children.cancelled.load(); }
+
+void ResetToolRunCancellation() { children.cancelled.store(false); }
+
+void RestoreDefaultChildSignal() {
+  struct sigaction action{};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGCHLD, &action, nullptr);
+}
+
 bool RunTool(const std::string& toolPath, const std::vector<std::string>& arguments,
-             const std::string& stdoutPath, const std::string& workingFolder) {
-  if (toolPath.empty()) return false;
+             const std::string& stdoutPath, const std::string& workingFolder,
+             std::uint64_t timeLimitMs) {
+  if (toolPath.empty() || ToolRunsCancelled()) return false;
   UniqueFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   UniqueFd nullOutput(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   if (!nullInput.Valid() || !nullOutput.Valid()) return false;
@@ -106,5 +231,5 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   nullInput = UniqueFd();
   nullOutput = UniqueFd();
   if (started != 0) return false;
-  return WaitForExitStatusZero(child);
+  return FinishChild(child, timeLimitMs);
 }

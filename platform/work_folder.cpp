@@ -1,9 +1,62 @@
-// Work folders; see work_folder.h. Neighbours: files.cpp (RemoveFolderTree),
-// the pipeline and the benchmark worker, which own one folder per image.
+// Work folders and folder locks; see work_folder.h. Neighbours: files.cpp
+// (RemoveFolderTree), the pipeline and the benchmark worker, which own one
+// folder per image, and the engine store, which locks its engine folder and
+// clears abandoned folders at start-up.
 #include "platform/work_folder.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+#include <vector>
+
 #include "platform/clock.h"
-#include "platform/files.h"
+
+namespace {
+
+// A lock-less folder younger than this may be one whose lock is still being
+// made, in a process whose pid we cannot see.
+constexpr time_t kLocklessGraceSeconds = 60;
+
+// The process id right after `prefix`, when the rest of the name is empty or
+// starts with "_"; 0 otherwise.
+pid_t ProcessIdInName(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  std::uint64_t pid = 0;
+  size_t i = prefix.size();
+  for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < 0x7FFFFFFF; ++i) {
+    pid = pid * 10 + static_cast<unsigned>(name[i] - '0');
+  }
+  if (i == prefix.size() || (i < name.size() && name[i] != '_')) return 0;
+  return pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
+}
+
+// Takes the lock of an abandoned folder, or for a folder without a lock
+// file decides by its pid and age. True (with the lock held in `lock` when
+// there is one) when the folder may be removed.
+bool TakeAbandonedFolder(int parentFd, const std::string& name, pid_t pid,
+                         const struct stat& folderInfo, UniqueFd& lock) {
+  const UniqueFd folder(::openat(parentFd, name.c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.Valid()) return false;
+  lock = UniqueFd(::openat(folder.fd, kFolderLockName,
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (lock.Valid()) {
+    struct stat info{};
+    return ::fstat(lock.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+           ::flock(lock.fd, LOCK_EX | LOCK_NB) == 0;
+  }
+  if (errno != ENOENT) return false;
+  const bool processGone = ::kill(pid, 0) != 0 && errno == ESRCH;
+  return processGone && std::time(nullptr) - folderInfo.st_mtime > kLocklessGraceSeconds;
+}
+
+}  // namespace
 
 bool CreateWorkFolder(WorkFolder& folder) {
   folder = WorkFolder{};
@@ -17,6 +70,9 @@ bool CreateWorkFolder(WorkFolder& folder) {
     if (ActiveFileSystemCalls().mkdir(path.c_str(), 0700) == 0) {
       folder.longPath = path;
       folder.shortPath = ShortPath(path);
+      // Without a lock the folder still works; it is then only recovered
+      // once this pid is gone.
+      folder.lock = LockFolderForLifetime(path);
       return true;
     }
   }
@@ -27,4 +83,50 @@ std::string ShortPath(const std::string& path) { return path; }
 
 WorkFolderGuard::~WorkFolderGuard() {
   if (!folder.longPath.empty()) RemoveFolderTree(folder.longPath);
+  folder.lock = UniqueFd();
+}
+
+UniqueFd LockFolderForLifetime(const std::string& folder) {
+  const UniqueFd handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!handle.Valid()) return UniqueFd();
+  // Made under another name and locked before it becomes the lock file, so
+  // nobody ever finds the lock file unlocked while we live.
+  const char* const pending = ".lock-pending";
+  UniqueFd lock(::openat(handle.fd, pending, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         0600));
+  if (!lock.Valid()) return UniqueFd();
+  if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0 ||
+      ::renameat(handle.fd, pending, handle.fd, kFolderLockName) != 0) {
+    ::unlinkat(handle.fd, pending, 0);
+    return UniqueFd();
+  }
+  return lock;
+}
+
+int RemoveAbandonedFolders(const std::string& parent, const std::string& prefix) {
+  const UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parentFd.Valid()) return 0;
+  std::vector<std::string> names;
+  if (DIR* listing = ::opendir(parent.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) {
+      if (ProcessIdInName(entry->d_name, prefix) > 0) names.push_back(entry->d_name);
+    }
+    ::closedir(listing);
+  }
+  int removed = 0;
+  for (const std::string& name : names) {
+    struct stat info{};
+    if (::fstatat(parentFd.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
+    }
+    UniqueFd lock;
+    if (!TakeAbandonedFolder(parentFd.fd, name, ProcessIdInName(name, prefix), info, lock)) {
+      continue;
+    }
+    // The lock stays held until the folder is gone, so a second program
+    // starting now leaves it to us.
+    if (RemoveFolderTree(JoinPath(parent, name))) ++removed;
+  }
+  return removed;
 }

@@ -173,11 +173,14 @@ class ProgramSignalTest : public ApplicationTest, public ::testing::WithParamInt
 TEST_P(ProgramSignalTest, ProgramEndsWithCodeZeroAndRemovesItsEngineFolder) {
   const pid_t child = StartProgram(temp.path);
   ASSERT_GT(child, 0);
-  const std::string engineFolder =
-      JoinPath(EngineParent(), EngineFolderName(static_cast<std::uint32_t>(child)));
+  const std::string stem = EngineFolderName(static_cast<std::uint32_t>(child)) + "_";
+  std::string engineFolder;
   // The handlers are in place before the engine folder is made.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!IsDirectory(engineFolder) && std::chrono::steady_clock::now() < deadline) {
+  while (engineFolder.empty() && std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : FolderEntries(EngineParent())) {
+      if (name.rfind(stem, 0) == 0) engineFolder = JoinPath(EngineParent(), name);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const bool started = IsDirectory(engineFolder);

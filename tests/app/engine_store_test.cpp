@@ -3,6 +3,7 @@
 // the "Encoder-Status" text, and a real executable run from the engine folder.
 #include "app/engine_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <mntent.h>
 #include <stdio.h>
@@ -91,8 +92,23 @@ class EngineStoreTest : public ::testing::Test {
   std::string PerUserParent() const {
     return JoinPath(temp.path, "OrvelJpegOptimizer-" + std::to_string(::geteuid()));
   }
-  std::string OwnEngineFolderIn(const std::string& parent) const {
-    return JoinPath(parent, EngineFolderName(CurrentProcessId()));
+  // True when `folder` is one of this process's engine folders in `parent`:
+  // the pid's name and an unpredictable suffix.
+  static bool IsOwnEngineFolderIn(const std::string& parent, const std::string& folder) {
+    const std::string stem = EngineFolderName(CurrentProcessId()) + "_";
+    return ParentFolder(folder) == parent && FileNamePart(folder).rfind(stem, 0) == 0 &&
+           FileNamePart(folder).size() == stem.size() + 12;
+  }
+  // Names in `folder` that look like engine folders.
+  static int EngineFoldersIn(const std::string& folder) {
+    int count = 0;
+    if (DIR* listing = ::opendir(folder.c_str())) {
+      while (const dirent* entry = ::readdir(listing)) {
+        if (std::string(entry->d_name).rfind("engines_", 0) == 0) ++count;
+      }
+      ::closedir(listing);
+    }
+    return count;
   }
   void GiveAllThreeTools() {
     TestResources()[kEngineResourceJpegli] = ElfBytes(4096);
@@ -184,9 +200,9 @@ TEST_F(EngineStoreTest, AllThreeToolsAreWrittenIntoAPrivatePerProcessFolder) {
   EXPECT_TRUE(MaterializeEngines());
 
   const EngineStore& store = Engines();
-  const std::string folder = OwnEngineFolderIn(SharedParent());
-  EXPECT_EQ(store.engineFolder, folder);
-  EXPECT_EQ(FileNamePart(folder), "engines_1.3.3_" + std::to_string(::getpid()));
+  const std::string folder = store.engineFolder;
+  EXPECT_TRUE(IsOwnEngineFolderIn(SharedParent(), folder)) << folder;
+  EXPECT_EQ(FileNamePart(folder).rfind("engines_1.3.3_" + std::to_string(::getpid()) + "_", 0), 0u);
   EXPECT_EQ(store.jpegliPath, JoinPath(folder, "cjpegli"));
   EXPECT_EQ(store.mozjpegPath, JoinPath(folder, "cjpeg-static"));
   EXPECT_EQ(store.jpegtranPath, JoinPath(folder, "jpegtran-static"));
@@ -319,23 +335,26 @@ TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
   TestVersions()[kEngineResourceJpegli] = "jpegli 031a0077f579";
   TestVersions()[kEngineResourceMozjpeg] = "MozJPEG 4.0.3";
   ASSERT_TRUE(MaterializeEngines());
+  const std::string folderLine = "Encoder-Ordner: " + Engines().engineFolder + "\r\n";
   EXPECT_EQ(BuildEncoderStatusReport(),
             std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
                 "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
-                kLoaded + "Version unbekannt)\r\n" + kReportTail);
+                kLoaded + "Version unbekannt)\r\n" + folderLine + kReportTail);
 
   ASSERT_TRUE(DeleteFileAt(Engines().jpegtranPath));
   RefreshEngineAvailability();
   EXPECT_EQ(BuildEncoderStatusReport(),
             std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
                 "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
-                kMissing + kReportTail + kDeveloperNote);
+                kMissing + folderLine + kReportTail + kDeveloperNote);
 
   TestResources().clear();
+  RemoveEngineFolder();
   EXPECT_FALSE(MaterializeEngines());
   EXPECT_EQ(BuildEncoderStatusReport(),
             std::string(kReportHead) + "Jpegli: " + kMissing + "MozJPEG cjpeg: " + kMissing +
-                "MozJPEG jpegtran: " + kMissing + kReportTail + kDeveloperNote);
+                "MozJPEG jpegtran: " + kMissing + "Encoder-Ordner: " + Engines().engineFolder +
+                "\r\n" + kReportTail + kDeveloperNote);
 }
 
 // --- The parent folder in a temporary folder shared by all users --------------
@@ -362,8 +381,8 @@ TEST_F(EngineStoreTest, SymbolicLinkAsParentIsNotUsed) {
 
   EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
   ASSERT_TRUE(MaterializeEngines());
-  EXPECT_EQ(Engines().engineFolder, OwnEngineFolderIn(PerUserParent()));
-  EXPECT_FALSE(PathExists(OwnEngineFolderIn(planted)));
+  EXPECT_TRUE(IsOwnEngineFolderIn(PerUserParent(), Engines().engineFolder));
+  EXPECT_EQ(EngineFoldersIn(planted), 0);
 }
 
 TEST_F(EngineStoreTest, ParentWritableByOthersIsNotUsed) {
@@ -371,9 +390,9 @@ TEST_F(EngineStoreTest, ParentWritableByOthersIsNotUsed) {
   ASSERT_EQ(::chmod(SharedParent().c_str(), 0777), 0);
   GiveAllThreeTools();
   ASSERT_TRUE(MaterializeEngines());
-  EXPECT_EQ(Engines().engineFolder, OwnEngineFolderIn(PerUserParent()));
+  EXPECT_TRUE(IsOwnEngineFolderIn(PerUserParent(), Engines().engineFolder));
   EXPECT_EQ(ModeBits(PerUserParent()), 0700);
-  EXPECT_FALSE(PathExists(OwnEngineFolderIn(SharedParent())));
+  EXPECT_EQ(EngineFoldersIn(SharedParent()), 0);
 
   ASSERT_EQ(::chmod(SharedParent().c_str(), 0720), 0);  // group-writable is as bad
   EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
@@ -393,49 +412,52 @@ TEST_F(EngineStoreTest, ParentOwnedByAnotherUserIsNotUsed) {
   EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
 }
 
-TEST_F(EngineStoreTest, WhenBothParentNamesAreTakenThereIsNoEngineFolder) {
+TEST_F(EngineStoreTest, WhenBothParentNamesAreTakenTheToolsStillRunFromAnUnguessableFolder) {
+  // Another local user made both names first.
   const std::string planted = JoinPath(temp.path, "planted");
   ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
   ASSERT_EQ(::symlink(planted.c_str(), SharedParent().c_str()), 0);
   ASSERT_EQ(::mkdir(PerUserParent().c_str(), 0700), 0);
   ASSERT_EQ(::chmod(PerUserParent().c_str(), 0777), 0);
+  const std::string runtime = MakeTemporaryFolderIn(temp.path);
   GiveAllThreeTools();
-
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), "");
-  EXPECT_FALSE(MaterializeEngines());
-  const EngineStore& store = Engines();
-  EXPECT_TRUE(store.engineFolder.empty());
-  EXPECT_TRUE(store.jpegliPath.empty());
-  EXPECT_FALSE(store.jpegliAvailable || store.mozjpegAvailable || store.jpegtranAvailable);
-  EXPECT_FALSE(PathExists(OwnEngineFolderIn(planted)));
-  EXPECT_FALSE(PathExists(OwnEngineFolderIn(PerUserParent())));
+  {
+    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_EQ(PrivateEngineParentFolder(temp.path), temp.path);
+    ASSERT_TRUE(MaterializeEngines());
+    const EngineStore& store = Engines();
+    EXPECT_TRUE(IsOwnEngineFolderIn(temp.path, store.engineFolder)) << store.engineFolder;
+    EXPECT_EQ(ModeBits(store.engineFolder), 0700);
+    EXPECT_NE(BuildEncoderStatusReport().find("Encoder-Ordner: " + store.engineFolder + "\r\n"),
+              std::string::npos);
+    RemoveEngineFolder();
+  }
+  {
+    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", runtime);
+    EXPECT_EQ(PrivateEngineParentFolder(temp.path), JoinPath(runtime, "OrvelJpegOptimizer"));
+  }
+  EXPECT_EQ(EngineFoldersIn(planted) + EngineFoldersIn(PerUserParent()), 0);
 }
 
-TEST_F(EngineStoreTest, EngineFolderNameTakenByALinkIsNeitherUsedNorRemoved) {
+TEST_F(EngineStoreTest, NamesPreparedAtThePidsEngineFolderAreNeitherUsedNorRemoved) {
   ASSERT_EQ(::mkdir(SharedParent().c_str(), 0700), 0);
   const std::string planted = JoinPath(temp.path, "planted");
   ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
   WriteText(JoinPath(planted, "keep"), "keep");
-  const std::string folder = OwnEngineFolderIn(SharedParent());
-  ASSERT_EQ(::symlink(planted.c_str(), folder.c_str()), 0);
+  // A link and a folder open to others, at names derived from our pid.
+  const std::string stem = JoinPath(SharedParent(), EngineFolderName(CurrentProcessId()));
+  ASSERT_EQ(::symlink(planted.c_str(), stem.c_str()), 0);
+  ASSERT_EQ(::mkdir((stem + "_open").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((stem + "_open").c_str(), 0777), 0);
   GiveAllThreeTools();
 
-  EXPECT_FALSE(MaterializeEngines());
-  EXPECT_TRUE(Engines().engineFolder.empty());
-  EXPECT_FALSE(PathExists(JoinPath(planted, "cjpegli")));
+  ASSERT_TRUE(MaterializeEngines());
+  EXPECT_TRUE(IsOwnEngineFolderIn(SharedParent(), Engines().engineFolder));
   RemoveEngineFolder();
-  EXPECT_TRUE(IsSymbolicLink(folder));
+  EXPECT_TRUE(IsSymbolicLink(stem));
+  EXPECT_TRUE(IsDirectory(stem + "_open"));
   EXPECT_EQ(ReadAll(JoinPath(planted, "keep")), "keep");
-}
-
-TEST_F(EngineStoreTest, LeftoverEngineFolderOpenToOthersIsRefused) {
-  ASSERT_EQ(::mkdir(SharedParent().c_str(), 0700), 0);
-  const std::string folder = OwnEngineFolderIn(SharedParent());
-  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
-  GiveAllThreeTools();
-  EXPECT_FALSE(MaterializeEngines());
-  EXPECT_FALSE(PathExists(JoinPath(folder, "cjpegli")));
+  EXPECT_FALSE(PathExists(JoinPath(planted, "cjpegli")));
 }
 
 // A writable folder on a noexec mount of this machine, when there is one.

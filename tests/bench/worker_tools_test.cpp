@@ -4,6 +4,8 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include "bench/summary.h"
 #include "bench/worker.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/bench/bench_test_support.h"
 #include "tests/core/core_test_support.h"
 
@@ -83,8 +86,9 @@ TEST(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   JoinBenchmarkWorker(worker);
   SetBenchmarkNotifications(worker, BenchmarkNotifications{});
 
-  EXPECT_EQ(workFiles[0], (std::set<std::string>{"bench.ppm", "original.jpg"}));
-  EXPECT_EQ(workFiles[1], (std::set<std::string>{"bench.ppm"}));
+  // Besides the folder's lock file.
+  EXPECT_EQ(workFiles[0], (std::set<std::string>{".lock", "bench.ppm", "original.jpg"}));
+  EXPECT_EQ(workFiles[1], (std::set<std::string>{".lock", "bench.ppm"}));
   const std::vector<std::string> lines = SplitTextLines(ReadTextFile(session.csvPath));
   ASSERT_EQ(lines.size(), 1u + 24u + 22u);
   int jpegtranRows = 0;
@@ -105,6 +109,36 @@ TEST(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   }
   EXPECT_EQ(jpegtranRows, 2);
   EXPECT_TRUE(WorkFoldersIn(folders.tmp).empty());
+}
+
+// A cancel ends a hung tool at once; its image is not counted and stays next.
+TEST(WorkerWithAllToolsTest, CancelKillsAHungToolAndTheImageIsNotCounted) {
+  BenchTestFolders folders;
+  TestEngineStore engines(TestTools{true, false, false});
+  const std::string log = JoinPath(folders.temp.path, "encoder.log");
+  ScopedEnv logEnv("ORVEL_TEST_ENCODER_LOG", log.c_str());
+  ScopedEnv hang("ORVEL_TEST_CJPEGLI", "hang");
+  const std::string jpeg = JoinPath(folders.images, "a.jpg");
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 4));
+  BenchmarkSession session;
+  BenchmarkWorker worker;
+  session.root = folders.images;
+  session.images = {jpeg};
+  session.depth = 0;
+  ASSERT_TRUE(CreateBenchmarkRun(session));
+  const std::string header = ReadTextFile(session.csvPath);
+  ASSERT_TRUE(StartBenchmarkWorker(session, worker));
+  for (int i = 0; i < 30000 && ReadTextFile(log).find("cjpegli hang") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_NE(ReadTextFile(log).find("cjpegli hang"), std::string::npos);
+  CancelBenchmarkWorker(session, worker);
+  JoinBenchmarkWorker(worker);
+  EXPECT_EQ(session.completed.load(), 0u);
+  EXPECT_EQ(session.nextIndex.load(), 0u);
+  EXPECT_EQ(ReadTextFile(session.csvPath), header);
+  EXPECT_TRUE(WorkFoldersIn(folders.tmp).empty());
+  ResetToolRunCancellation();
 }
 
 }  // namespace

@@ -7,12 +7,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +29,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/parallel_batch.h"
+#include "imaging/decode.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "tests/support/scoped_temp.h"
@@ -48,8 +52,15 @@ struct Child {
   std::string errPath;
 };
 
+// How a child is started besides its arguments.
+struct Launch {
+  std::string program = ORVEL_CLI_PROGRAM;
+  std::vector<std::string> environment;  // extra "NAME=value" entries
+  bool ignoreChildSignal = false;        // start it with SIGCHLD ignored
+};
+
 Child StartCli(const std::vector<std::string>& arguments, const std::string& tmpdir,
-               const std::string& logFolder) {
+               const std::string& logFolder, const Launch& launch = Launch{}) {
   Child child;
   child.outPath = JoinPath(logFolder, "stdout.txt");
   child.errPath = JoinPath(logFolder, "stderr.txt");
@@ -58,10 +69,11 @@ Child StartCli(const std::vector<std::string>& arguments, const std::string& tmp
     if (std::string(*e).rfind("TMPDIR=", 0) != 0) envText.push_back(*e);
   }
   envText.push_back("TMPDIR=" + tmpdir);
+  envText.insert(envText.end(), launch.environment.begin(), launch.environment.end());
   std::vector<char*> env;
   for (std::string& e : envText) env.push_back(e.data());
   env.push_back(nullptr);
-  std::vector<std::string> argvText = {ORVEL_CLI_PROGRAM};
+  std::vector<std::string> argvText = {launch.program};
   argvText.insert(argvText.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& a : argvText) argv.push_back(a.data());
@@ -71,15 +83,33 @@ Child StartCli(const std::vector<std::string>& arguments, const std::string& tmp
   posix_spawn_file_actions_addopen(&actions, 1, child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // An ignored disposition survives exec; ours is restored right after.
+  struct sigaction ignore{};
+  struct sigaction previous{};
+  ignore.sa_handler = SIG_IGN;
+  if (launch.ignoreChildSignal) ::sigaction(SIGCHLD, &ignore, &previous);
   if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) child.pid = -1;
+  if (launch.ignoreChildSignal) ::sigaction(SIGCHLD, &previous, nullptr);
   posix_spawn_file_actions_destroy(&actions);
   return child;
 }
 
-ChildRun WaitForCli(const Child& child) {
+// Waits for the program's end; one that is still running after `limit` is
+// killed and reported with status -1, so a hang fails the test instead of
+// stalling the suite.
+ChildRun WaitForCli(const Child& child, std::chrono::seconds limit = std::chrono::seconds(120)) {
   ChildRun run;
   int status = 0;
-  if (child.pid > 0 && ::waitpid(child.pid, &status, 0) == child.pid && WIFEXITED(status)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  pid_t got = 0;
+  while (child.pid > 0 && (got = ::waitpid(child.pid, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (got == 0 && child.pid > 0) {
+    ::kill(child.pid, SIGKILL);
+    ::waitpid(child.pid, &status, 0);
+  } else if (got == child.pid && WIFEXITED(status)) {
     run.status = WEXITSTATUS(status);
   }
   run.out = ReadTextFile(child.outPath);
@@ -155,8 +185,23 @@ class CliProgramTest : public ::testing::Test {
     EXPECT_TRUE(EncodeJpegWic(Picture(width, 150, seed), path, 0.97f));
     return path;
   }
-  ChildRun Run(const std::vector<std::string>& arguments) {
-    return WaitForCli(StartCli(arguments, tmpdir, temp.path));
+  ChildRun Run(const std::vector<std::string>& arguments, const Launch& launch = Launch{}) {
+    return WaitForCli(StartCli(arguments, tmpdir, temp.path, launch));
+  }
+  // The program with the test encoder as its tools; `behaviour` and the log
+  // as the test encoder reads them.
+  Launch StandIn(const std::string& behaviour) const {
+    return Launch{ORVEL_CLI_STANDIN_PROGRAM,
+                  {"ORVEL_TEST_CJPEGLI=" + behaviour,
+                   "ORVEL_TEST_ENCODER_LOG=" + JoinPath(temp.path, "encoder.log")}};
+  }
+  std::string EncoderLog() const { return ReadTextFile(JoinPath(temp.path, "encoder.log")); }
+  bool WaitForLog(const std::string& text) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (EncoderLog().find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return EncoderLog().find(text) != std::string::npos;
   }
 };
 
@@ -538,8 +583,97 @@ TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFa
   EXPECT_LT(lines.size(), 41u);
   EXPECT_EQ(lines.back().rfind("Zusammenfassung: " + std::to_string(lines.size() - 1) + " Bilder", 0), 0u);
   EXPECT_NE(run.err.find("Abgebrochen nach"), std::string::npos);
-  // Every image that was started got its verdict: none ended in a failure.
-  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+  // Every image got its verdict; only the one whose tools the interrupt
+  // killed may end as cancelled.
+  for (size_t i = 0; i + 2 < lines.size(); ++i) {
     EXPECT_EQ(lines[i].find("Fehler beim Verarbeiten"), std::string::npos);
   }
+  const std::string last = lines[lines.size() - 2];
+  if (last.find("Fehler beim Verarbeiten") != std::string::npos) {
+    EXPECT_NE(last.find("Fehler beim Verarbeiten \u2013 abgebrochen"), std::string::npos) << last;
+  }
+}
+
+// --- processes and files that must not stop or mislead the program -----------------
+
+TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
+  const std::string a = MakeImage("a.jpg", 9);
+  const std::string b = MakeImage("b.jpg", 10);
+  const std::string earlier = JoinPath(output, "a_hoch.jpg");
+  ASSERT_TRUE(WriteTextFile(earlier, "earlier result"));
+  Child child = StartCli({"optimize", "--output", output, a, b}, tmpdir, temp.path, StandIn("hang"));
+  ASSERT_GT(child.pid, 0);
+  ASSERT_TRUE(WaitForLog("cjpegli hang "));
+  ::kill(child.pid, SIGINT);
+  ::kill(child.pid, SIGTERM);
+  ChildRun run = WaitForCli(child, std::chrono::seconds(60));
+  EXPECT_EQ(run.status, 130) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_NE(lines[0].find("Fehler beim Verarbeiten \u2013 abgebrochen"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].rfind("Zusammenfassung: 1 Bilder", 0), 0u);
+  EXPECT_EQ(ReadTextFile(earlier), "earlier result");
+  // The hung tool is gone, not orphaned.
+  const std::string log = EncoderLog();
+  const pid_t hung = std::atoi(log.c_str() + log.find("cjpegli hang ") + 13);
+  ASSERT_GT(hung, 0);
+  EXPECT_TRUE(::kill(hung, 0) != 0 && errno == ESRCH);
+}
+
+TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
+  std::vector<std::string> arguments = {"optimize", "--output", output};
+  std::string sourceBytes;
+  for (int i = 0; i < 3; ++i) {
+    arguments.push_back(MakeImage(std::string(1, static_cast<char>('a' + i)) + ".jpg", 20 + i));
+    sourceBytes += ReadTextFile(arguments.back());
+    ASSERT_TRUE(WriteTextFile(JoinPath(output, std::string(1, static_cast<char>('a' + i)) + "_hoch.jpg"),
+                              "earlier result"));
+  }
+  Child child = StartCli(arguments, tmpdir, temp.path, StandIn("sleep:300"));
+  ASSERT_GT(child.pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadTextFile(child.outPath).find('\n') == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(child.pid, SIGKILL);  // in the middle of the second image
+  EXPECT_EQ(WaitForCli(child).status, -1);
+
+  std::vector<std::string> left;
+  FindLeftovers(tmpdir, left);
+  EXPECT_FALSE(left.empty()) << "the killed run left its engine folder";
+  EXPECT_EQ(ReadTextFile(arguments[3]) + ReadTextFile(arguments[4]) + ReadTextFile(arguments[5]),
+            sourceBytes);
+  // Each output is the earlier one or a complete new one, never a part.
+  for (const char* name : {"a_hoch.jpg", "b_hoch.jpg", "c_hoch.jpg"}) {
+    PixelImage decoded;
+    EXPECT_TRUE(ReadTextFile(JoinPath(output, name)) == "earlier result" ||
+                DecodeImageFile(JoinPath(output, name), decoded)) << name;
+  }
+  // Any later start removes what the killed run left; TearDown checks it.
+  EXPECT_EQ(Run({"status"}).status, 0);
+}
+
+TEST_F(CliProgramTest, ProgramStartedWithSigchldIgnoredStillUsesItsTools) {
+  const std::string a = MakeImage("a.jpg", 11);
+  Launch launch = StandIn("ok");
+  launch.ignoreChildSignal = true;
+  ChildRun run = Run({"optimize", "--output", output, a}, launch);
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(Lines(run.out).size(), 2u) << run.out;
+  EXPECT_NE(Lines(run.out)[0].find("   |   Jpegli "), std::string::npos) << run.out;
+  EXPECT_NE(Lines(run.out)[1].find("   |   1 optimiert   |   "), std::string::npos);
+  EXPECT_NE(EncoderLog().find("cjpegli done"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, NamedPipeAmongTheSourcesFailsWithoutBlocking) {
+  const std::string a = MakeImage("a.jpg", 12);
+  const std::string pipe = JoinPath(images, "pipe.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ChildRun run = Run({"optimize", "--output", output, a, pipe});
+  EXPECT_EQ(run.status, 1) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  EXPECT_EQ(lines[1].rfind("pipe.jpg   |   ", 0), 0u);
+  EXPECT_NE(lines[1].find("Fehler beim Verarbeiten"), std::string::npos);
 }

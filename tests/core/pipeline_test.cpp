@@ -23,6 +23,7 @@
 #include "imaging/quality.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/core/core_test_support.h"
 
 namespace {
@@ -310,7 +311,7 @@ const FileSystemCalls kRenameFails = {RealOpen, RealWrite, RealClose, RenameFail
 
 }  // namespace
 
-TEST_F(PipelineTest, FailedOutputWriteLeavesNeitherAPartialFileNorAStaleOne) {
+TEST_F(PipelineTest, FailedOutputWriteLeavesNoPartialFileAndKeepsTheEarlierOutput) {
   TestEngineStore engines(TestTools{true, false, false});
   const std::string source = MakeSource("f.jpg");
   const std::string out = JoinPath(output, "f_hoch.jpg");
@@ -323,7 +324,7 @@ TEST_F(PipelineTest, FailedOutputWriteLeavesNeitherAPartialFileNorAStaleOne) {
     EXPECT_FALSE(Optimize(source, result));
     SetFileSystemCalls(nullptr);
     EXPECT_FALSE(result.optimized);
-    EXPECT_FALSE(PathExists(out));
+    EXPECT_EQ(ReadTextFile(out), "earlier result");
     EXPECT_TRUE(HiddenFilesIn(output).empty());
   }
 }
@@ -349,6 +350,22 @@ TEST_F(PipelineTest, RefusedWorkerThreadFailsTheImageAndRemovesItsWorkFolder) {
   SetWorkerStartProbe(nullptr);
   EXPECT_TRUE(Optimize(source, result));
   EXPECT_TRUE(result.optimized);
+}
+
+TEST_F(PipelineTest, CancelledToolsFailTheImageAndKeepTheEarlierOutput) {
+  TestEngineStore engines(TestTools{true, false, false});
+  ScopedEnv hang("ORVEL_TEST_CJPEGLI", "hang");
+  const std::string source = MakeSource("h.jpg");
+  const std::string out = JoinPath(output, "h_hoch.jpg");
+  ASSERT_TRUE(WriteTextFile(out, "earlier result"));
+  // The front-end's interrupt arrives while the tool hangs.
+  SetFrontEndHooks(FrontEndHooks{{}, [] { CancelToolRuns(); }});
+  ImageResult result;
+  EXPECT_FALSE(Optimize(source, result));
+  SetFrontEndHooks(FrontEndHooks{});
+  ResetToolRunCancellation();
+  EXPECT_EQ(result.failureReason, "abgebrochen");
+  EXPECT_EQ(ReadTextFile(out), "earlier result");
 }
 
 TEST_F(PipelineTest, ExceptionFromTheFrontEndEndsTheImageWithoutLeaks) {

@@ -17,6 +17,7 @@
 //   halfsize      encode the image at half width and height
 //   sleep:MS      wait MS milliseconds first
 //   crash         die from SIGSEGV
+//   hang          log "<tool> hang <pid>", then wait for a signal for ever
 // ORVEL_TEST_ENCODER_LOG names a file that gets one line per call, appended:
 //   "<tool> start|done|badargs <argument list joined by spaces>".
 // Bad arguments exit with status 64.
@@ -47,7 +48,7 @@ struct Settings {
 
 struct Behaviour {
   bool fail = false, empty = false, large = false, garbage = false, halfsize = false,
-       crash = false;
+       crash = false, hang = false;
   int sleepMs = 0;
 };
 
@@ -91,6 +92,7 @@ Behaviour ReadBehaviour(const std::string& tool) {
     if (word == "garbage") behaviour.garbage = true;
     if (word == "halfsize") behaviour.halfsize = true;
     if (word == "crash") behaviour.crash = true;
+    if (word == "hang") behaviour.hang = true;
     if (word.rfind("sleep:", 0) == 0) behaviour.sleepMs = std::atoi(word.c_str() + 6);
     start = end + 1;
   }
@@ -243,6 +245,12 @@ int main(int argc, char** argv) {
   Log(tool, "start", argc, argv);
   const Behaviour behaviour = ReadBehaviour(jpegli ? "cjpegli" : "cjpeg-static");
   if (behaviour.sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(behaviour.sleepMs));
+  if (behaviour.hang) {
+    std::string pidText = std::to_string(::getpid());
+    char* pidArgument[] = {argv[0], pidText.data()};
+    Log(tool, "hang", 2, pidArgument);
+    for (;;) ::pause();
+  }
   if (behaviour.crash) {
     ::signal(SIGSEGV, SIG_DFL);
     ::raise(SIGSEGV);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "tests/support/scoped_temp.h"
@@ -221,6 +223,77 @@ TEST(FaultInjection, FailingRenameKeepsTheOldFile) {
   SetFileSystemCalls(nullptr);
   EXPECT_EQ(ReadTextFile(target), "earlier");
   EXPECT_EQ(CountEntries(temp.path), 1u);
+}
+
+// --- Names the program must not trust -------------------------------------
+
+TEST(UnsafeNames, NamedPipeIsRefusedAtOnceInsteadOfBlocking) {
+  ScopedTempFolder temp;
+  const std::string pipe = temp.Join("pipe.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(OpenForReading(pipe).Valid());
+  EXPECT_FALSE(CopyFileBytes(pipe, temp.Join("copy.jpg")));
+  EXPECT_FALSE(CreateForWriting(pipe).Valid()) << "nobody reads the pipe";
+}
+
+TEST(UnsafeNames, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {
+  ScopedTempFolder temp;
+  const std::string victim = temp.Join("victim");
+  ASSERT_TRUE(WriteTextFile(victim, "precious"));
+  const std::string source = temp.Join("source");
+  ASSERT_TRUE(WriteTextFile(source, "new data"));
+  for (const char* name : {"copied", "written", "created"}) {
+    ASSERT_EQ(::symlink(victim.c_str(), temp.Join(name).c_str()), 0);
+  }
+  EXPECT_FALSE(CreateForWriting(temp.Join("created")).Valid());
+  EXPECT_FALSE(OpenForAppending(temp.Join("created")).Valid());
+  EXPECT_TRUE(CopyFileBytes(source, temp.Join("copied")));
+  EXPECT_TRUE(WriteFileAtomically(temp.Join("written"), "new data", 8));
+  EXPECT_EQ(ReadTextFile(victim), "precious");
+  for (const char* name : {"copied", "written"}) {
+    EXPECT_FALSE(IsSymbolicLink(temp.Join(name))) << name;
+    EXPECT_EQ(ReadTextFile(temp.Join(name)), "new data") << name;
+  }
+}
+
+TEST(UnsafeNames, NamesAtTheFileSystemLimitCanBeWritten) {
+  ScopedTempFolder temp;
+  const std::string source = temp.Join("s");
+  ASSERT_TRUE(WriteTextFile(source, "bytes"));
+  const std::string longest = temp.Join(std::string(251, 'n') + ".jpg");
+  EXPECT_TRUE(CopyFileBytes(source, longest));
+  EXPECT_TRUE(WriteFileAtomically(temp.Join(std::string(255, 'w')), "x", 1));
+  EXPECT_EQ(ReadTextFile(longest), "bytes");
+  EXPECT_EQ(CountEntries(temp.path), 3u) << "temporary files left behind";
+}
+
+std::vector<std::string> events;
+int RecordingFsync(int fd) {
+  struct stat info{};
+  ::fstat(fd, &info);
+  events.push_back(S_ISDIR(info.st_mode) ? "sync folder" : "sync file");
+  return ::fsync(fd);
+}
+int RecordingRename(const char* from, const char* to) {
+  events.push_back("rename");
+  return ::rename(from, to);
+}
+
+TEST(FaultInjection, OutputsAreSyncedBeforeAndTheirFolderAfterTheRename) {
+  ScopedTempFolder temp;
+  ASSERT_TRUE(WriteTextFile(temp.Join("s"), "data"));
+  FaultInjection fault;
+  fault.calls.fsync = RecordingFsync;
+  fault.calls.rename = RecordingRename;
+  fault.Install();
+  events.clear();
+  EXPECT_TRUE(CopyFileBytes(temp.Join("s"), temp.Join("copy")));
+  EXPECT_TRUE(WriteFileAtomically(temp.Join("whole"), "data", 4));
+  SetFileSystemCalls(nullptr);
+  const std::vector<std::string> once = {"sync file", "rename", "sync folder"};
+  std::vector<std::string> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(events, twice);
 }
 
 }  // namespace

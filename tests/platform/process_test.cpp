@@ -2,8 +2,11 @@
 // folder, argument passing without a shell, and descriptor hygiene.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +89,61 @@ TEST(RunTool, ChildInheritsNoDescriptorsEvenUnderConcurrentSpawns) {
   }
   for (std::thread& thread : threads) thread.join();
   for (const std::string& output : outputs) EXPECT_EQ(ReadTextFile(output), baseline) << output;
+}
+
+// Waits (bounded) until a hanging helper has created its marker.
+bool WaitForFile(const std::string& path) {
+  for (int i = 0; i < 5000 && !PathExists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return PathExists(path);
+}
+
+TEST(RunToolLimits, ChildStartsWithNoBlockedOrIgnoredSignal) {
+  ScopedTempFolder temp;
+  const std::string output = temp.Join("signals.txt");
+  // What orvel-cli does: SIGINT and SIGTERM blocked, SIGPIPE ignored.
+  sigset_t blocked;
+  sigset_t previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &previous), 0);
+  struct sigaction ignore{};
+  struct sigaction previousPipe{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previousPipe);
+  const bool ran = RunTool(kHelper, {"signals"}, output, "");
+  ::sigaction(SIGPIPE, &previousPipe, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(ran);
+  unsigned long long blockedSet = ~0ull;
+  unsigned long long ignoredSet = ~0ull;
+  ASSERT_EQ(std::sscanf(ReadTextFile(output).c_str(), "SigBlk: %llx SigIgn: %llx", &blockedSet,
+                        &ignoredSet), 2);
+  // Bit n-1 stands for signal n; the C library's own real-time signals
+  // (32 and up) are not the program's business.
+  EXPECT_EQ(blockedSet & 0x7FFFFFFFull, 0u);
+  EXPECT_EQ(ignoredSet & 0x7FFFFFFFull, 0u);
+}
+
+TEST(RunToolLimits, HungChildIsKilledAtTheTimeLimitOrOnCancel) {
+  ScopedTempFolder temp;
+  EXPECT_FALSE(RunTool(kHelper, {"hang", temp.Join("a")}, "", "", 300));
+  EXPECT_TRUE(PathExists(temp.Join("a")));
+
+  // Cancelling ends running children and refuses new runs until the reset.
+  bool hungResult = true;
+  std::thread runner([&] { hungResult = RunTool(kHelper, {"hang", temp.Join("b")}, "", ""); });
+  ASSERT_TRUE(WaitForFile(temp.Join("b")));
+  CancelToolRuns();
+  runner.join();
+  EXPECT_FALSE(hungResult);
+  EXPECT_TRUE(ToolRunsCancelled());
+  EXPECT_FALSE(RunTool(kHelper, {"touch", temp.Join("c")}, "", ""));
+  EXPECT_FALSE(PathExists(temp.Join("c")));
+  ResetToolRunCancellation();
+  EXPECT_TRUE(RunTool(kHelper, {"touch", temp.Join("c")}, "", ""));
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 //   stderr          write to standard error only
 //   signal          kill itself with SIGKILL
 //   touch PATH      create an empty file at PATH
+//   hang PATH       create an empty file at PATH, then wait for a signal
+//                   for ever
+//   signals         write the blocked and the ignored signal sets as the
+//                   kernel reports them ("SigBlk:" and "SigIgn:" lines)
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -59,6 +63,24 @@ int main(int argc, char** argv) {
     FILE* file = std::fopen(argv[2], "w");
     if (file == nullptr) return 3;
     std::fclose(file);
+    return 0;
+  }
+  if (command == "hang" && argc > 2) {
+    FILE* file = std::fopen(argv[2], "w");
+    if (file == nullptr) return 3;
+    std::fclose(file);
+    for (;;) pause();
+  }
+  if (command == "signals") {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return 3;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::strncmp(line, "SigBlk:", 7) == 0 || std::strncmp(line, "SigIgn:", 7) == 0) {
+        std::fputs(line, stdout);
+      }
+    }
+    std::fclose(status);
     return 0;
   }
   if (command == "signal") {

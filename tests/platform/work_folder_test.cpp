@@ -1,9 +1,14 @@
 // Work folders: naming, privacy, the attempt loop and removal on scope exit.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <string>
+#include <vector>
 
 #include "platform/work_folder.h"
 #include "tests/support/scoped_temp.h"
@@ -87,6 +92,64 @@ TEST(WorkFolder, GuardRemovesTheFolderEvenWhenAnExceptionPasses) {
   } catch (const std::runtime_error&) {
   }
   EXPECT_FALSE(PathExists(folder.longPath));
+}
+
+// --- Folders a killed run left behind ---------------------------------------
+
+// The pid of a child that has ended and been reaped.
+pid_t EndedProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+void MakeOldFolder(const std::string& path) {
+  ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+  const timespec hourAgo{std::time(nullptr) - 3600, 0};
+  const timespec times[2] = {hourAgo, hourAgo};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(AbandonedFolders, OnlyFoldersOfOursWhoseOwnerIsGoneAreRemoved) {
+  ScopedTempFolder temp;
+  ScopedEnv env("TMPDIR", temp.path.c_str());
+  const std::string gone = "TALV_" + std::to_string(EndedProcessId());
+  const std::string alive = "TALV_" + std::to_string(::getpid());
+  const std::string target = temp.Join("target");
+  ASSERT_TRUE(EnsureFolder(target));
+
+  WorkFolder live;  // this process's own, in use
+  ASSERT_TRUE(CreateWorkFolder(live));
+  std::vector<UniqueFd> held;
+  const auto locked = [&](const std::string& name, bool keepLock) {
+    ASSERT_TRUE(EnsureFolder(temp.Join(name)));
+    UniqueFd lock = LockFolderForLifetime(temp.Join(name));
+    ASSERT_TRUE(lock.Valid());
+    if (keepLock) held.push_back(std::move(lock));
+  };
+  locked(gone + "_1_0", false);     // its owner died: the lock is free
+  locked(gone + "_2_0", true);      // pid unknown here, lock held: another namespace
+  locked(alive + "_3_0", true);
+  MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
+  MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));  // no lock, pid gone, just made
+  MakeOldFolder(temp.Join("TALV_x_7_0"));                // not a name of ours
+  ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
+  ASSERT_TRUE(WriteTextFile(JoinPath(target, "keep"), "keep"));
+
+  EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 2);
+  EXPECT_FALSE(PathExists(temp.Join(gone + "_1_0")));
+  EXPECT_FALSE(PathExists(temp.Join(gone + "_4_0")));
+  for (const std::string& kept : {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
+                                  std::string("TALV_x_7_0"), gone + "_8_0", gone + "_9_0"}) {
+    EXPECT_TRUE(PathExists(temp.Join(kept))) << kept;
+  }
+  EXPECT_TRUE(IsDirectory(live.longPath));
+  EXPECT_EQ(ReadTextFile(JoinPath(target, "keep")), "keep");
+  RemoveFolderTree(live.longPath);
 }
 
 }  // namespace
