@@ -5,7 +5,8 @@
 // escaping. Standard input and standard error are /dev/null; standard output
 // goes to /dev/null or into a file the caller names. The child starts with an
 // empty signal mask and default signal actions, whatever the calling thread
-// blocks or the program ignores.
+// blocks or the program ignores. It inherits our environment, with glibc's
+// huge-page tunable added unless GLIBC_TUNABLES is set (see memory.h).
 //
 // A tool that hangs must not stop the program: every run has a time limit,
 // and CancelToolRuns (safe inside a signal handler) kills every running tool

@@ -39,6 +39,23 @@ TEST(RunTool, ArgumentsArriveExactlyAndOutputIsRedirected) {
   EXPECT_EQ(ReadTextFile(output), "a b\n\"quoted\"\n$HOME\n*.jpg\nä;|&\n");
 }
 
+TEST(RunTool, ToolsInheritTheEnvironmentWithHugePageAdviceUnlessTunablesAreSet) {
+  ScopedTempFolder temp;
+  const std::string output = temp.Join("env.txt");
+  ::setenv("ORVEL_PROCESS_TEST", "kept", 1);
+  ASSERT_TRUE(RunTool(kHelper, {"env", "ORVEL_PROCESS_TEST"}, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "kept\n");
+  ::unsetenv("GLIBC_TUNABLES");
+  ASSERT_TRUE(RunTool(kHelper, {"env", "GLIBC_TUNABLES"}, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "glibc.malloc.hugetlb=1\n");
+  // The user's own tunables win.
+  ::setenv("GLIBC_TUNABLES", "glibc.malloc.check=0", 1);
+  ASSERT_TRUE(RunTool(kHelper, {"env", "GLIBC_TUNABLES"}, output, ""));
+  EXPECT_EQ(ReadTextFile(output), "glibc.malloc.check=0\n");
+  ::unsetenv("GLIBC_TUNABLES");
+  ::unsetenv("ORVEL_PROCESS_TEST");
+}
+
 TEST(RunTool, StandardStreamsAreTheNullDevice) {
   ScopedTempFolder temp;
   const std::string output = temp.Join("stdin.txt");

@@ -2,6 +2,7 @@
 // what it does:
 //   exit N          exit with status N
 //   print TEXT...   write the texts, one per line, to standard output
+//   env NAME        write the value of environment variable NAME
 //   pwd             write the current folder to standard output
 //   fds             write the descriptors open besides 0, 1 and 2
 //   stdin           write how many bytes standard input held
@@ -27,6 +28,11 @@ int main(int argc, char** argv) {
   if (command == "exit" && argc > 2) return std::atoi(argv[2]);
   if (command == "print") {
     for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
+    return 0;
+  }
+  if (command == "env" && argc > 2) {
+    const char* value = std::getenv(argv[2]);
+    std::printf("%s\n", value == nullptr ? "(unset)" : value);
     return 0;
   }
   if (command == "pwd") {
