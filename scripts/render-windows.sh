@@ -9,7 +9,7 @@
 #   scripts/render-windows.sh [OUTPUT_FOLDER] [IMAGE_FOLDER]
 #
 # OUTPUT_FOLDER defaults to a new folder under the temporary folder;
-# IMAGE_FOLDER to the shared test photos beside the repository. The photos
+# IMAGE_FOLDER to the test photographs in tests/data/photos. The photos
 # are only read; the batch writes into a temporary folder that is removed
 # afterwards. With ORVEL_RENDER_XVFB=1 the program runs on a real X server
 # (xvfb-run) instead of the offscreen platform and screen grabs are written
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 
 build_dir="${BUILD_DIR:-build}"
 output="${1:-$(mktemp -d "${TMPDIR:-/tmp}/orvel-windows-XXXXXX")}"
-images="${2:-../shared/images}"
+images="${2:-tests/data/photos}"
 
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S . -B "$build_dir" -G Ninja >/dev/null
