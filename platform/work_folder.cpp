@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -23,6 +24,9 @@ namespace {
 // made, in a process whose pid we cannot see.
 constexpr time_t kLocklessGraceSeconds = 60;
 
+// The lock file's name while it is made and locked, before it is renamed.
+constexpr const char* kPendingLockName = ".lock-pending";
+
 // The process id right after `prefix`, when the rest of the name is empty or
 // starts with "_"; 0 otherwise.
 pid_t ProcessIdInName(const std::string& name, const std::string& prefix) {
@@ -36,9 +40,41 @@ pid_t ProcessIdInName(const std::string& name, const std::string& prefix) {
   return pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
+// True when the folder open at `folderFd` holds no entry but `except`.
+bool HoldsNothingBut(int folderFd, const char* except) {
+  const int listingFd = ::dup(folderFd);
+  if (listingFd < 0) return false;
+  DIR* listing = ::fdopendir(listingFd);
+  if (listing == nullptr) {
+    ::close(listingFd);
+    return false;
+  }
+  bool nothingElse = true;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && name != except) nothingElse = false;
+  }
+  ::closedir(listing);
+  return nothingElse;
+}
+
+// A lock file that nobody holds (and that is a plain file of ours) in `lock`.
+bool TakeLock(UniqueFd& lock) {
+  struct stat info{};
+  return lock.Valid() && ::fstat(lock.fd, &info) == 0 && S_ISREG(info.st_mode) &&
+         info.st_uid == ::geteuid() && ::flock(lock.fd, LOCK_EX | LOCK_NB) == 0;
+}
+
 // Takes the lock of an abandoned folder, or for a folder without a lock
 // file decides by its pid and age. True (with the lock held in `lock` when
 // there is one) when the folder may be removed.
+//
+// A folder of a process killed while it was making its lock holds nothing
+// or only the pending lock file: it goes when its pid is gone (and a pending
+// lock file is not held). Any other folder without a lock file comes from a
+// program that made none; it goes only when its pid is gone and it is older
+// than a process whose pid we cannot see (another PID namespace) could take
+// to lock it.
 bool TakeAbandonedFolder(int parentFd, const std::string& name, pid_t pid,
                          const struct stat& folderInfo, UniqueFd& lock) {
   const UniqueFd folder(::openat(parentFd, name.c_str(),
@@ -46,14 +82,15 @@ bool TakeAbandonedFolder(int parentFd, const std::string& name, pid_t pid,
   if (!folder.Valid()) return false;
   lock = UniqueFd(::openat(folder.fd, kFolderLockName,
                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (lock.Valid()) {
-    struct stat info{};
-    return ::fstat(lock.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-           ::flock(lock.fd, LOCK_EX | LOCK_NB) == 0;
-  }
+  if (lock.Valid()) return TakeLock(lock);
   if (errno != ENOENT) return false;
   const bool processGone = ::kill(pid, 0) != 0 && errno == ESRCH;
-  return processGone && std::time(nullptr) - folderInfo.st_mtime > kLocklessGraceSeconds;
+  if (!processGone) return false;
+  lock = UniqueFd(::openat(folder.fd, kPendingLockName,
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (lock.Valid()) return TakeLock(lock) && HoldsNothingBut(folder.fd, kPendingLockName);
+  if (HoldsNothingBut(folder.fd, "")) return true;
+  return std::time(nullptr) - folderInfo.st_mtime > kLocklessGraceSeconds;
 }
 
 }  // namespace
@@ -91,7 +128,7 @@ UniqueFd LockFolderForLifetime(const std::string& folder) {
   if (!handle.Valid()) return UniqueFd();
   // Made under another name and locked before it becomes the lock file, so
   // nobody ever finds the lock file unlocked while we live.
-  const char* const pending = ".lock-pending";
+  const char* const pending = kPendingLockName;
   UniqueFd lock(::openat(handle.fd, pending, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          0600));
   if (!lock.Valid()) return UniqueFd();

@@ -134,15 +134,23 @@ TEST(AbandonedFolders, OnlyFoldersOfOursWhoseOwnerIsGoneAreRemoved) {
   locked(alive + "_3_0", true);
   MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
   MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
-  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));  // no lock, pid gone, just made
+  // No lock, pid gone, just made, with files: perhaps a process whose pid we
+  // cannot see, still making its lock.
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_6_0/full.ppm"), "P6"));
+  // Killed while making its lock: empty, or holding only the pending lock file.
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_10_0")));
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_11_0")));
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_11_0/.lock-pending"), ""));
   MakeOldFolder(temp.Join("TALV_x_7_0"));                // not a name of ours
   ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
   ASSERT_TRUE(WriteTextFile(JoinPath(target, "keep"), "keep"));
 
-  EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 2);
-  EXPECT_FALSE(PathExists(temp.Join(gone + "_1_0")));
-  EXPECT_FALSE(PathExists(temp.Join(gone + "_4_0")));
+  EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 4);
+  for (const std::string& removed : {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"}) {
+    EXPECT_FALSE(PathExists(temp.Join(removed))) << removed;
+  }
   for (const std::string& kept : {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
                                   std::string("TALV_x_7_0"), gone + "_8_0", gone + "_9_0"}) {
     EXPECT_TRUE(PathExists(temp.Join(kept))) << kept;
