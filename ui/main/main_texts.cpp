@@ -2,6 +2,7 @@
 #include "ui/main/main_texts.h"
 
 #include "core/live_status.h"
+#include "core/result_line.h"
 #include "platform/text.h"
 
 #ifndef ORVEL_VERSION
@@ -49,8 +50,7 @@ std::string PreviewFailureText(const std::string& fileName, const std::string& r
 
 std::string BatchFinishedStatus(std::size_t optimizedCount, std::size_t imageCount,
                                 std::uint64_t bytesBefore, std::uint64_t bytesAfter) {
-  const double saving =
-      bytesBefore == 0 ? 0.0 : (1.0 - static_cast<double>(bytesAfter) / static_cast<double>(bytesBefore)) * 100.0;
+  const double saving = SavingPercent(bytesBefore, bytesAfter);
   return std::string(kStatusBatchFinished) + "   |   " +
          FormatInteger(static_cast<std::int64_t>(optimizedCount)) + " von " +
          FormatInteger(static_cast<std::int64_t>(imageCount)) +
