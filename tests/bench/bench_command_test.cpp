@@ -120,7 +120,7 @@ class BenchCommandTest : public ::testing::Test {
   // The summary's rows without the two time columns.
   static std::vector<std::string> SummaryWithoutTimes(const std::string& runFolder) {
     std::vector<std::string> rows;
-    for (const std::string& line : SplitTextLines(ReadTextFile(JoinPath(runFolder, kSummaryFileName)))) {
+    for (const std::string& line : SplitLines(ReadTextFile(JoinPath(runFolder, kSummaryFileName)))) {
       const std::vector<std::string> fields = SplitCsvLine(line);
       std::string row;
       for (size_t i = 0; i + 2 < fields.size(); ++i) row += fields[i] + ";";
@@ -131,7 +131,7 @@ class BenchCommandTest : public ::testing::Test {
 
   static std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
     std::map<std::string, int> rows;
-    const std::vector<std::string> lines = SplitTextLines(ReadTextFile(csvPath));
+    const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
     for (size_t i = 1; i < lines.size(); ++i) ++rows[SplitCsvLine(lines[i])[1]];
     return rows;
   }
@@ -151,7 +151,7 @@ TEST_F(BenchCommandTest, ACompleteRunWritesAllFiveFilesAndPrintsTheRunFolder) {
   }
   // One image per folder: the selection holds two of the three.
   const std::vector<std::string> selected =
-      SplitTextLines(ReadTextFile(JoinPath(runFolder, kSelectedImagesFileName)));
+      SplitLines(ReadTextFile(JoinPath(runFolder, kSelectedImagesFileName)));
   ASSERT_EQ(selected.size(), 2u);
   EXPECT_EQ(selected[0].substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_EQ(RowsPerImage(JoinPath(runFolder, kRawFileName)).size(), 2u);

@@ -95,18 +95,6 @@ bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t he
 
 bool MakeFolder(const std::string& path) { return EnsureFolder(path); }
 
-std::vector<std::string> SplitTextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 std::vector<std::string> FolderEntries(const std::string& folder, const std::string& prefix) {
   std::vector<std::string> names;
   DIR* listing = ::opendir(folder.c_str());

@@ -9,6 +9,7 @@
 
 #include "imaging/pixel_image.h"
 #include "tests/support/scoped_temp.h"
+#include "tests/support/text_lines.h"
 
 // TMPDIR and LOCALAPPDATA point into one private folder while it lives, so no
 // test touches the user's real temporary or data folders.
@@ -41,8 +42,6 @@ bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t he
 // Creates the folder with all missing parents; false on failure.
 bool MakeFolder(const std::string& path);
 
-// The lines of a text split at line feeds (the last empty piece dropped).
-std::vector<std::string> SplitTextLines(const std::string& text);
 
 // Names of the entries of a folder starting with `prefix`.
 std::vector<std::string> FolderEntries(const std::string& folder, const std::string& prefix);

@@ -98,7 +98,7 @@ TEST_F(SummaryTest, GroupsByLabelAndEngineInByteOrder) {
   raw += Row("/r/b.jpg", "Q \"x\"", kEngineWic, 100, 0, 0, 3);
   ASSERT_TRUE(WriteTextFile(session.csvPath, raw));
   ASSERT_TRUE(WriteCandidateSummary(session));
-  const std::vector<std::string> lines = SplitTextLines(Summary());
+  const std::vector<std::string> lines = SplitLines(Summary());
   ASSERT_EQ(lines.size(), 4u);
   // A failed group: encoded_ok 0, smaller 0.000, percentiles 0.
   EXPECT_EQ(lines[1],
@@ -122,7 +122,7 @@ TEST_F(SummaryTest, SkipsMalformedLinesAndUnreadableNumbers) {
   raw += "\"c.jpg\";\"c.jpg\";1;1;1;\"WIC Q90\";\"WIC\";90;;0;0;0;;;;;;;;;;;";
   ASSERT_TRUE(WriteTextFile(session.csvPath, raw));
   ASSERT_TRUE(WriteCandidateSummary(session));
-  const std::vector<std::string> fields = SplitCsvLine(SplitTextLines(Summary())[1]);
+  const std::vector<std::string> fields = SplitCsvLine(SplitLines(Summary())[1]);
   ASSERT_EQ(fields.size(), 18u);
   EXPECT_EQ(fields[1], "3");       // the bad row counts in tests
   EXPECT_EQ(fields[2], "1");       // only b.jpg encoded
@@ -165,7 +165,7 @@ TEST_F(SummaryTest, SummarisesRawFilesBeyondTheWholeFileLimit) {
   }
   ASSERT_GT(FileSize(session.csvPath), kWholeFileLimit);
   ASSERT_TRUE(WriteCandidateSummary(session));
-  EXPECT_EQ(SplitTextLines(Summary()).size(), 2u);
+  EXPECT_EQ(SplitLines(Summary()).size(), 2u);
   EXPECT_EQ(Summary().find("\"WIC Q90|WIC\";1;1;100.000;0.500000"), std::string(kSummaryHeaderLine).size() + 3);
 }
 

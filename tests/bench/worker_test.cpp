@@ -28,14 +28,14 @@ constexpr const char* kJpegtran = ORVEL_BENCH_TEST_JPEGTRAN;
 // Image file name -> number of raw rows, read from the CSV file.
 std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
   std::map<std::string, int> rows;
-  const std::vector<std::string> lines = SplitTextLines(ReadTextFile(csvPath));
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
   for (size_t i = 1; i < lines.size(); ++i) ++rows[SplitCsvLine(lines[i])[0]];
   return rows;
 }
 
 std::vector<std::vector<std::string>> RowFields(const std::string& csvPath) {
   std::vector<std::vector<std::string>> rows;
-  const std::vector<std::string> lines = SplitTextLines(ReadTextFile(csvPath));
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
   for (size_t i = 1; i < lines.size(); ++i) rows.push_back(SplitCsvLine(lines[i]));
   return rows;
 }
@@ -138,7 +138,7 @@ TEST_F(WorkerTest, CancelDuringImageSevenResumesThereFromItsFirstCandidate) {
   for (const auto& [image, count] : rows) EXPECT_EQ(count, 8) << image;
   EXPECT_EQ(session.completed.load(), 10u);
   EXPECT_FALSE(SessionFileExists());
-  EXPECT_EQ(SplitTextLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName))).size(), 9u);
+  EXPECT_EQ(SplitLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName))).size(), 9u);
   const std::string manifest = ReadTextFile(JoinPath(session.sessionDir, kManifestFileName));
   EXPECT_NE(manifest.find("SelectedImages=10\nProcessedImages=10\nSkippedOrUnreadable=0\n"),
             std::string::npos);
@@ -232,7 +232,7 @@ TEST_F(WorkerTest, PathsWithLineBreaksAreListedAsSkippedAndNeverWrittenIntoLines
   EXPECT_TRUE(lastComplete.load());
   EXPECT_EQ(ReadTextFile(SkippedPath()), skipped + folders.images + "/carriage\\rreturn.jpg" + reason);
   EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img1.jpg", 6}}));
-  for (const std::string& line : SplitTextLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName)))) {
+  for (const std::string& line : SplitLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName)))) {
     if (line.rfind("\"WIC", 0) == 0) {
       EXPECT_EQ(SplitCsvLine(line)[1], "2") << line;
     }

@@ -37,7 +37,7 @@ TEST(WorkerWithAllToolsTest, EncodesAndMeasuresTheWholeStandardGrid) {
 
   const std::vector<EncoderCandidate> grid = BuildBenchmarkGrid(1, true);
   ASSERT_EQ(grid.size(), 55u);
-  const std::vector<std::string> lines = SplitTextLines(ReadTextFile(session.csvPath));
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(session.csvPath));
   ASSERT_EQ(lines.size(), 56u);
   for (size_t i = 0; i < grid.size(); ++i) {
     const std::vector<std::string> fields = SplitCsvLine(lines[i + 1]);
@@ -48,7 +48,7 @@ TEST(WorkerWithAllToolsTest, EncodesAndMeasuresTheWholeStandardGrid) {
     EXPECT_EQ(fields[8].empty(), !grid[i].useDistance) << grid[i].label;
   }
   EXPECT_FALSE(SessionFileExists());
-  EXPECT_EQ(SplitTextLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName))).size(), 56u);
+  EXPECT_EQ(SplitLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName))).size(), 56u);
   EXPECT_TRUE(WorkFoldersIn(folders.tmp).empty());
 }
 
@@ -89,7 +89,7 @@ TEST(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   // Besides the folder's lock file.
   EXPECT_EQ(workFiles[0], (std::set<std::string>{".lock", "bench.ppm", "original.jpg"}));
   EXPECT_EQ(workFiles[1], (std::set<std::string>{".lock", "bench.ppm"}));
-  const std::vector<std::string> lines = SplitTextLines(ReadTextFile(session.csvPath));
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(session.csvPath));
   ASSERT_EQ(lines.size(), 1u + 24u + 22u);
   int jpegtranRows = 0;
   for (size_t i = 1; i < lines.size(); ++i) {

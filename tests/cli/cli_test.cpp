@@ -33,6 +33,7 @@
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "tests/support/scoped_temp.h"
+#include "tests/support/text_lines.h"
 
 extern char** environ;
 
@@ -115,18 +116,6 @@ ChildRun WaitForCli(const Child& child, std::chrono::seconds limit = std::chrono
   run.out = ReadTextFile(child.outPath);
   run.err = ReadTextFile(child.errPath);
   return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 // Every entry below `folder` whose name starts with one of the prefixes.
@@ -448,7 +437,7 @@ TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummary) {
   ChildRun run = Run({"optimize", "--profile", "hoch", "--output", output, b, a,
                       images + "/./a.jpg", broken});
   EXPECT_EQ(run.status, 1);  // one image failed
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[0].rfind("a.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
   EXPECT_EQ(lines[1].rfind("b.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
@@ -472,7 +461,7 @@ TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefused) {
   const std::string before = ReadTextFile(turmHoch);
   ChildRun run = Run({"optimize", "--output", images, turm, turmHoch});
   EXPECT_EQ(run.status, 0);
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "turm.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Ausgabedatei wäre "
@@ -495,7 +484,7 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
     ChildRun run = Run({"optimize", "--jobs", jobs, "--output", output, images + "/q.jpg",
                         images + "/d2/p.jpg", images + "/d1"});
     EXPECT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> lines = Lines(run.out);
+    const std::vector<std::string> lines = SplitLines(run.out);
     ASSERT_EQ(lines.size(), 4u) << run.out;
     ASSERT_EQ(lines[0].find("Original behalten"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[1],
@@ -514,8 +503,8 @@ TEST_F(CliProgramTest, EveryModeGivesAVerdictForEveryImage) {
   for (const char* mode : {"0", "1", "2"}) {
     ChildRun run = Run({"optimize", "--mode", mode, "--profile", "5", "--output", output, a});
     EXPECT_EQ(run.status, 0) << mode << run.err;
-    ASSERT_EQ(Lines(run.out).size(), 2u);
-    EXPECT_EQ(Lines(run.out)[0].rfind("a.jpg   |   Maximale Kompression   |   ", 0), 0u);
+    ASSERT_EQ(SplitLines(run.out).size(), 2u);
+    EXPECT_EQ(SplitLines(run.out)[0].rfind("a.jpg   |   Maximale Kompression   |   ", 0), 0u);
   }
 }
 
@@ -524,7 +513,7 @@ TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFails) {
   const std::string wide = MakeImage("breit.jpg", 7, 260);
   ChildRun run = Run({"analyze", a, a});
   EXPECT_EQ(run.status, 0) << run.err;
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 9u);
   const char* names[] = {"global=", "worst5=", "worst=", "color=", "edge=", "ringing=", "banding=",
                          "composite=", "windows="};
@@ -578,7 +567,7 @@ TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFa
   ::kill(child.pid, SIGINT);
   ChildRun run = WaitForCli(child);
   EXPECT_EQ(run.status, 130);
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_LT(lines.size(), 41u);
   EXPECT_EQ(lines.back().rfind("Zusammenfassung: " + std::to_string(lines.size() - 1) + " Bilder", 0), 0u);
@@ -608,7 +597,7 @@ TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutput
   ::kill(child.pid, SIGTERM);
   ChildRun run = WaitForCli(child, std::chrono::seconds(60));
   EXPECT_EQ(run.status, 130) << run.err;
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 2u) << run.out;
   EXPECT_NE(lines[0].find("Fehler beim Verarbeiten \u2013 abgebrochen"), std::string::npos) << lines[0];
   EXPECT_EQ(lines[1].rfind("Zusammenfassung: 1 Bilder", 0), 0u);
@@ -660,9 +649,9 @@ TEST_F(CliProgramTest, ProgramStartedWithSigchldIgnoredStillUsesItsTools) {
   launch.ignoreChildSignal = true;
   ChildRun run = Run({"optimize", "--output", output, a}, launch);
   EXPECT_EQ(run.status, 0) << run.err;
-  ASSERT_EQ(Lines(run.out).size(), 2u) << run.out;
-  EXPECT_NE(Lines(run.out)[0].find("   |   Jpegli "), std::string::npos) << run.out;
-  EXPECT_NE(Lines(run.out)[1].find("   |   1 optimiert   |   "), std::string::npos);
+  ASSERT_EQ(SplitLines(run.out).size(), 2u) << run.out;
+  EXPECT_NE(SplitLines(run.out)[0].find("   |   Jpegli "), std::string::npos) << run.out;
+  EXPECT_NE(SplitLines(run.out)[1].find("   |   1 optimiert   |   "), std::string::npos);
   EXPECT_NE(EncoderLog().find("cjpegli done"), std::string::npos);
 }
 
@@ -672,7 +661,7 @@ TEST_F(CliProgramTest, NamedPipeAmongTheSourcesFailsWithoutBlocking) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   ChildRun run = Run({"optimize", "--output", output, a, pipe});
   EXPECT_EQ(run.status, 1) << run.err;
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = SplitLines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
   EXPECT_EQ(lines[1].rfind("pipe.jpg   |   ", 0), 0u);
   EXPECT_NE(lines[1].find("Fehler beim Verarbeiten"), std::string::npos);

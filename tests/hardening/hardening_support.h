@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/text_lines.h"
+
 // The regular files of one folder (not its subfolders), name -> bytes.
 using FolderSnapshot = std::map<std::string, std::string>;
 FolderSnapshot SnapshotFolder(const std::string& folder);
@@ -33,5 +35,3 @@ struct CliRun {
 CliRun RunCliWithin(const std::vector<std::string>& arguments, const std::string& tmpdir,
                     const std::string& logFolder, int deadlineSeconds);
 
-// The text split at line feeds (no empty last line).
-std::vector<std::string> SplitLines(const std::string& text);

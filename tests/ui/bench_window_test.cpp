@@ -91,7 +91,7 @@ void ResetSession(BenchmarkSession& session) {
 // Image file name -> number of raw rows.
 std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
   std::map<std::string, int> rows;
-  const std::vector<std::string> lines = SplitTextLines(ReadTextFile(csvPath));
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
   for (size_t i = 1; i < lines.size(); ++i) ++rows[SplitCsvLine(lines[i])[0]];
   return rows;
 }
