@@ -1,70 +1,31 @@
-// Tests of the profile-development window with the main window, offscreen:
-// the shortcuts and commands 2250 to 2252, starting, pausing, continuing and
-// cancelling real runs at small depths over tiny generated images (in-process
-// encoder and the real jpegtran), resuming a saved session, the start
-// refusals and the close and batch refusals while a run is active.
-//
-// Every test has its own TMPDIR and LOCALAPPDATA; message boxes, the
-// question and the folder chooser are recorded and answered here.
-#include <QApplication>
+// The profile-development window with the main window, offscreen: the
+// shortcuts and commands 2250 to 2252, real runs at small depths over tiny
+// generated images (in-process encoder and the real jpegtran) started,
+// paused, continued, cancelled and resumed from a saved session, the start
+// refusals, and the close and batch refusals while a run is active or paused.
+// LOCALAPPDATA points into the test's own folder; the window's message boxes,
+// question and folder chooser are recorded and answered here.
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTest>
 #include <atomic>
-#include <deque>
+#include <filesystem>
 #include <map>
-#include <memory>
-#include <optional>
-
-#include <gtest/gtest.h>
 
 #include "bench/benchmark_grid.h"
 #include "bench/raw_results.h"
 #include "bench/summary.h"
 #include "bench/worker.h"
 #include "platform/files.h"
-#include "tests/bench/bench_test_support.h"
+#include "tests/support/text_lines.h"
+#include "tests/ui/main_window_test_support.h"
 #include "ui/bench/bench_window.h"
-#include "ui/main/fonts.h"
 #include "ui/main/main_texts.h"
-#include "ui/main/main_window.h"
 
 namespace {
 
-// Found by the build; empty when not installed.
-constexpr const char* kJpegtran = ORVEL_BENCH_TEST_JPEGTRAN;
 constexpr int kRunTimeoutMs = 20000;
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    application_ = std::make_unique<QApplication>(argc_, argv_);
-    application_->setQuitOnLastWindowClosed(false);
-    CreateSharedFonts();
-  }
-  void TearDown() override {
-    ReleaseSharedFonts();
-    application_.reset();
-  }
-
- private:
-  int argc_ = 1;
-  char name_[24] = "bench_window_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> application_;
-};
-
-[[maybe_unused]] ::testing::Environment* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-struct Message {
-  std::string title;
-  std::string text;
-  int icon = 0;  // BenchMessageIcon or MessageIcon as a number, per window
-};
 
 // Back to the state of a program start.
 void ResetSession(BenchmarkSession& session) {
@@ -96,33 +57,47 @@ std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
   return rows;
 }
 
-class BenchWindowTest : public ::testing::Test {
+std::size_t RunFolderCount() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(BenchmarkRunsFolder())) {
+    count += entry.path().filename().string().rfind("Run_", 0) == 0;
+  }
+  return count;
+}
+
+struct BenchMessage {
+  std::string title;
+  std::string text;
+  BenchMessageIcon icon;
+};
+
+class BenchWindowTest : public MainWindowTest {
  protected:
-  BenchTestFolders folders;
-  std::optional<ScopedEngines> engines;
-  std::unique_ptr<MainWindow> mainWindow;
-  std::vector<Message> benchMessages;
-  std::vector<Message> mainMessages;
-  std::deque<bool> answers;          // answers to the question; none = No
+  std::optional<ScopedEnv> localAppData;
+  std::optional<TestEngineStore> engines;
+  std::string images;  // the image collection
+  std::vector<BenchMessage> messages;
+  std::deque<bool> answers;  // answers to the question; none = No
   std::vector<std::string> questions;
   std::deque<std::string> folderAnswers;  // empty = cancelled
   std::vector<std::string> folderDialogTitles;
-  std::vector<std::string> openedFolders;
   BenchmarkSession& session = CurrentBenchmarkSession();
 
   void SetUp() override {
+    ASSERT_TRUE(EnsureFolder(Path("data")));
+    localAppData.emplace("LOCALAPPDATA", Path("data").c_str());
+    images = Path("images");
+    ASSERT_TRUE(EnsureFolder(images));
+    MainWindowTest::SetUp();
     ResetSession(session);
-    engines.emplace(kJpegtran, "");
+    engines.emplace(TestTools{false, false, true});
     BenchWindowDialogs dialogs;
     dialogs.showMessage = [this](const std::string& title, const std::string& text,
-                                 BenchMessageIcon icon) {
-      benchMessages.push_back({title, text, static_cast<int>(icon)});
-    };
+                                 BenchMessageIcon icon) { messages.push_back({title, text, icon}); };
     dialogs.askYesNo = [this](const std::string&, const std::string& text) {
       questions.push_back(text);
-      if (answers.empty()) return false;
-      const bool answer = answers.front();
-      answers.pop_front();
+      const bool answer = !answers.empty() && answers.front();
+      if (!answers.empty()) answers.pop_front();
       return answer;
     };
     dialogs.chooseFolder = [this](const std::string& title, std::string& folder) {
@@ -133,80 +108,64 @@ class BenchWindowTest : public ::testing::Test {
       return !folder.empty();
     };
     SetBenchWindowDialogs(dialogs);
-    MainWindowDialogs mainDialogs;
-    mainDialogs.showMessage = [this](const std::string& title, const std::string& text,
-                                     MessageIcon icon) {
-      mainMessages.push_back({title, text, static_cast<int>(icon)});
-    };
-    mainDialogs.openFolder = [this](const std::string& folder) { openedFolders.push_back(folder); };
-    mainDialogs.beep = []() {};
-    SetMainWindowDialogs(mainDialogs);
-    mainWindow = std::make_unique<MainWindow>();
-    InstallProfileDevelopmentWindow(*mainWindow);
-    mainWindow->show();
-    mainWindow->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
+    InstallProfileDevelopmentWindow(*window);
   }
 
   void TearDown() override {
     StopBenchmarkWorker();
     QCoreApplication::processEvents();
     UninstallProfileDevelopmentWindow();
-    mainWindow.reset();
     SetBenchWindowDialogs({});
-    SetMainWindowDialogs({});
     engines.reset();
     ResetSession(session);
-    EXPECT_TRUE(FolderEntries(folders.tmp, "TALV_").empty()) << "work folder left behind";
+    MainWindowTest::TearDown();
   }
 
-  void SkipWithoutJpegtran() {
-    if (std::string(kJpegtran).empty()) GTEST_SKIP() << "jpegtran not installed";
+  bool WithoutJpegtran() const { return JpegtranProgram().empty(); }
+  ProfileDevelopmentWindow* Bench() const { return CurrentBenchWindow(); }
+  std::string BenchText(int id) const { return ControlText(Bench()->ControlById(id)); }
+  bool Enabled(int id) const { return Bench()->ControlById(id)->isEnabled(); }
+  // Pause, continue, cancel, start and folder buttons, as "01101".
+  std::string Buttons() const {
+    std::string flags;
+    for (int id : {kBenchIdPauseButton, kBenchIdContinueButton, kBenchIdCancelButton,
+                   kBenchIdStartButton, kBenchIdFolderButton}) {
+      flags += Enabled(id) ? '1' : '0';
+    }
+    return flags;
   }
-
-  ProfileDevelopmentWindow* Window() const { return CurrentBenchWindow(); }
-
-  QString Line(int id) const {
-    return qobject_cast<QLabel*>(Window()->ControlById(id))->text();
-  }
-  std::string Status() const { return Line(kBenchIdStatusLine).toStdString(); }
-  std::string Progress() const { return Line(kBenchIdProgressLine).toStdString(); }
-  std::string Counts() const { return Line(kBenchIdCountsLine).toStdString(); }
-  bool Enabled(int id) const { return Window()->ControlById(id)->isEnabled(); }
-  QLineEdit* Field(int id) const { return qobject_cast<QLineEdit*>(Window()->ControlById(id)); }
-  QComboBox* DepthBox() const { return qobject_cast<QComboBox*>(Window()->ControlById(kBenchIdDepthBox)); }
+  QLineEdit* Field(int id) const { return qobject_cast<QLineEdit*>(Bench()->ControlById(id)); }
+  QComboBox* DepthBox() const { return qobject_cast<QComboBox*>(Bench()->ControlById(kBenchIdDepthBox)); }
 
   // Ctrl+Shift+key on the active main window, through its platform window
   // as a real key press arrives.
   void PressOnMainWindow(Qt::Key key) {
-    mainWindow->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
-    QTest::keyClick(mainWindow->windowHandle(), key, Qt::ControlModifier | Qt::ShiftModifier);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window->windowHandle(), key, Qt::ControlModifier | Qt::ShiftModifier);
     QCoreApplication::processEvents();
   }
 
-  // Tiny JPEGs img0.jpg, img1.jpg, ... in `folder`.
+  // Tiny JPEGs <prefix>0.jpg, <prefix>1.jpg, ... in `folder`.
   std::vector<std::string> MakeJpegs(const std::string& folder, int count, int firstSeed = 0,
                                      const std::string& prefix = "img") {
-    EXPECT_TRUE(MakeFolder(folder));
+    EXPECT_TRUE(EnsureFolder(folder));
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
-      const std::string path = JoinPath(folder, prefix + std::to_string(i) + ".jpg");
-      EXPECT_TRUE(WriteTestJpeg(path, 48, 40, firstSeed + i));
-      paths.push_back(path);
+      paths.push_back(JoinPath(folder, prefix + std::to_string(i) + ".jpg"));
+      EXPECT_TRUE(WriteTestJpeg(paths.back(), MakeTestPicture(48, 40, firstSeed + i), 90));
     }
     return paths;
   }
 
-  // Chooses the root folder through the folder button.
   void ChooseRoot(const std::string& folder) {
     folderAnswers.push_back(folder);
-    Window()->DispatchCommand(kBenchIdFolderButton);
+    Bench()->DispatchCommand(kBenchIdFolderButton);
   }
 
   // The window's notifications, with a pause requested from the worker
-  // itself when it begins the first candidate of image `pauseAt` (0-based),
-  // so the run is paused at a known place whatever the machine's speed.
+  // itself when it begins the first candidate of image `image` (0-based), so
+  // the run is paused at a known place whatever the machine's speed.
   std::shared_ptr<std::atomic<std::int64_t>> pauseAt = std::make_shared<std::atomic<std::int64_t>>(-1);
   void PauseWorkerAtImage(std::int64_t image) {
     pauseAt->store(image);
@@ -226,91 +185,68 @@ class BenchWindowTest : public ::testing::Test {
 
   // Waits until the run has ended and its thread was joined.
   bool WaitForRunEnd() {
-    return QTest::qWaitFor(
+    const bool ended = QTest::qWaitFor(
         [this]() { return !session.running.load() && !CurrentBenchmarkWorker().thread.joinable(); },
         kRunTimeoutMs);
+    QCoreApplication::processEvents();
+    return ended;
   }
 
   bool WaitForStatus(const char* status) {
-    const bool seen = QTest::qWaitFor([&]() { return Window() && Status() == status; }, kRunTimeoutMs);
-    if (!seen && Window()) ADD_FAILURE() << "status: " << Status() << "\nprogress: " << Progress();
-    return seen;
+    const auto seen = [&]() { return Bench() && BenchText(kBenchIdStatusLine) == status; };
+    if (QTest::qWaitFor(seen, kRunTimeoutMs)) return true;
+    if (Bench()) ADD_FAILURE() << BenchText(kBenchIdStatusLine) << "\n" << BenchText(kBenchIdProgressLine);
+    return false;
   }
-
-  ToolAvailability Tools() const { return ToolAvailability{false, false, true}; }
 };
 
 TEST_F(BenchWindowTest, ShortcutsOpenTheWindowAndTheRunsFolder) {
   PressOnMainWindow(Qt::Key_B);
-  ASSERT_EQ(openedFolders.size(), 1u);
-  EXPECT_EQ(openedFolders[0], JoinPath(folders.data, "OrvelJpegOptimizer/BenchmarkRuns"));
-  EXPECT_TRUE(IsDirectory(openedFolders[0]));
+  ASSERT_EQ(recorder->openedFolders.size(), 1u);
+  EXPECT_EQ(recorder->openedFolders[0], Path("data/OrvelJpegOptimizer/BenchmarkRuns"));
+  EXPECT_TRUE(IsDirectory(recorder->openedFolders[0]));
 
-  // No session file: the resume shortcut does nothing.
-  PressOnMainWindow(Qt::Key_R);
-  EXPECT_EQ(Window(), nullptr);
+  PressOnMainWindow(Qt::Key_R);  // no session file: nothing
+  EXPECT_EQ(Bench(), nullptr);
 
   PressOnMainWindow(Qt::Key_P);
-  ProfileDevelopmentWindow* window = Window();
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(window->objectName().toStdString(), "TALV_BENCH");
-  EXPECT_EQ(window->windowTitle().toStdString(), kBenchWindowTitle);
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->parentWidget(), mainWindow.get());
-  EXPECT_EQ(Status(), kBenchStatusReady);
-  EXPECT_EQ(Progress(), "Bilder: 0 / 0");
-  EXPECT_EQ(Counts(), "Gefunden: 0 Bilder in 0 Verzeichnissen   |   ausgew\u00e4hlt: 0");
-  EXPECT_TRUE(Enabled(kBenchIdStartButton));
-  EXPECT_TRUE(Enabled(kBenchIdFolderButton));
-  EXPECT_FALSE(Enabled(kBenchIdPauseButton));
-  EXPECT_FALSE(Enabled(kBenchIdContinueButton));
-  EXPECT_FALSE(Enabled(kBenchIdCancelButton));
-  EXPECT_EQ(Field(kBenchIdRootField)->text(), "");
-  EXPECT_TRUE(Field(kBenchIdRootField)->isReadOnly());
-  EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "5");
-  EXPECT_EQ(Field(kBenchIdTotalField)->text(), "5000");
-  ASSERT_EQ(DepthBox()->count(), 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(DepthBox()->itemText(i).toStdString(), kBenchDepthItems[i]);
-  EXPECT_EQ(DepthBox()->currentIndex(), 1);
-  EXPECT_EQ(qobject_cast<QPushButton*>(window->ControlById(kBenchIdStartButton))->font().pixelSize(), 18);
-  EXPECT_EQ(qobject_cast<QPushButton*>(window->ControlById(kBenchIdPauseButton))->font().pixelSize(), 17);
+  ASSERT_NE(Bench(), nullptr);
+  EXPECT_TRUE(Bench()->isVisible());
+  EXPECT_EQ(Bench()->parentWidget(), window.get());
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusReady);
+  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 0 / 0");
+  EXPECT_EQ(Buttons(), "00011");
   // Laid out for the window's width.
-  const QRect root = Field(kBenchIdRootField)->geometry();
-  EXPECT_EQ(root, QRect(22, 86, window->width() - 194, 32));
-  EXPECT_EQ(window->ControlById(kBenchIdFolderButton)->geometry(),
-            QRect(window->width() - 160, 86, 138, 32));
-  window->resize(900, 520);
+  Bench()->resize(900, 520);
   QCoreApplication::processEvents();
-  EXPECT_EQ(window->ControlById(kBenchIdCountsLine)->geometry(), QRect(22, 386, 856, 46));
+  EXPECT_EQ(Bench()->ControlById(kBenchIdRootField)->geometry(), QRect(22, 86, 900 - 194, 32));
+  EXPECT_EQ(Bench()->ControlById(kBenchIdCountsLine)->geometry(), QRect(22, 386, 856, 46));
 }
 
 TEST_F(BenchWindowTest, OpeningTwiceKeepsTheOneWindowAlsoWithResume) {
-  const std::vector<std::string> images = MakeJpegs(folders.images, 2);
   BenchmarkSession saved;
-  saved.root = folders.images;
-  saved.images = images;
+  saved.root = images;
+  saved.images = MakeJpegs(images, 2);
   ASSERT_TRUE(CreateBenchmarkRun(saved));
   ASSERT_TRUE(SessionFileExists());
 
-  mainWindow->DispatchCommand(2250);
-  ProfileDevelopmentWindow* first = Window();
+  window->DispatchCommand(2250);
+  ProfileDevelopmentWindow* first = Bench();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(Field(kBenchIdRootField)->text(), "") << "a new window does not load the session";
-  mainWindow->DispatchCommand(2251);
-  EXPECT_EQ(Window(), first);
-  EXPECT_EQ(Field(kBenchIdRootField)->text(), "") << "raising does not load either";
-  mainWindow->DispatchCommand(2250);
-  EXPECT_EQ(Window(), first);
+  // Neither a new window nor raising it with resume loads the session.
+  window->DispatchCommand(2251);
+  window->DispatchCommand(2250);
+  EXPECT_EQ(Bench(), first);
+  EXPECT_EQ(Field(kBenchIdRootField)->text(), "");
   EXPECT_TRUE(session.images.empty());
 }
 
 TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
-  SkipWithoutJpegtran();
-  const std::vector<std::string> images = MakeJpegs(folders.images, 10);
+  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
   {
     BenchmarkSession saved;
-    saved.root = folders.images;
-    saved.images = images;
+    saved.root = images;
+    saved.images = MakeJpegs(images, 10);
     saved.maxPerFolder = 7;
     saved.maxTotal = 20;
     saved.depth = 0;
@@ -321,201 +257,179 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
     saved.nextIndex = 4;
     ASSERT_TRUE(SaveSession(saved));
   }
-  // The main window became active before the file existed.
-  RefreshResumeCommand();
+  RefreshResumeCommand();  // the main window became active before the file existed
   PressOnMainWindow(Qt::Key_R);
-  ASSERT_NE(Window(), nullptr);
-  EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), folders.images);
+  ASSERT_NE(Bench(), nullptr);
+  EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), images);
   EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "7");
   EXPECT_EQ(Field(kBenchIdTotalField)->text(), "20");
   EXPECT_EQ(DepthBox()->currentIndex(), 0);
-  EXPECT_EQ(Status(), kBenchStatusInterrupted);
-  EXPECT_EQ(Progress(), "Bilder: 4 / 10");
-  EXPECT_EQ(Counts(), "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10");
-  EXPECT_TRUE(Enabled(kBenchIdContinueButton));
-  EXPECT_FALSE(Enabled(kBenchIdPauseButton));
-  EXPECT_FALSE(Enabled(kBenchIdCancelButton));
-  auto* bar = qobject_cast<QProgressBar*>(Window()->ControlById(kBenchIdProgressBar));
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusInterrupted);
+  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 4 / 10");
+  EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10");
+  EXPECT_EQ(Buttons(), "01011");
+  auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
   EXPECT_EQ(bar->maximum(), 10);
   EXPECT_EQ(bar->value(), 4);
 
-  QTest::mouseClick(Window()->ControlById(kBenchIdContinueButton), Qt::LeftButton);
+  QTest::mouseClick(Bench()->ControlById(kBenchIdContinueButton), Qt::LeftButton);
   ASSERT_TRUE(WaitForRunEnd());
-  QCoreApplication::processEvents();
-
   std::map<std::string, int> rows = RowsPerImage(session.csvPath);
   ASSERT_EQ(rows.size(), 6u);
   for (int i = 4; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
-  EXPECT_EQ(Status(), kBenchStatusFinished);
-  EXPECT_EQ(Progress(), "Bilder: 10 / 10");
-  EXPECT_FALSE(Enabled(kBenchIdContinueButton));
-  EXPECT_FALSE(Enabled(kBenchIdCancelButton));
-  EXPECT_TRUE(Enabled(kBenchIdStartButton));
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
+  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 10 / 10");
+  EXPECT_EQ(Buttons(), "00011");
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].title, "Profilentwicklung");
-  EXPECT_EQ(benchMessages[0].text, RunFinishedMessage(session.csvPath));
-  EXPECT_EQ(benchMessages[0].icon, static_cast<int>(BenchMessageIcon::Information));
-  EXPECT_NE(benchMessages[0].text.find(JoinPath(session.sessionDir, "quality_profile_raw.csv")),
-            std::string::npos);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Profilentwicklung");
+  EXPECT_EQ(messages[0].text, RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")));
+  EXPECT_EQ(messages[0].icon, BenchMessageIcon::Information);
 
-  // No session file any more: the resume shortcut only raises nothing new.
-  Window()->close();
-  ASSERT_TRUE(QTest::qWaitFor([this]() { return Window() == nullptr; }));
+  // No session file any more: the resume shortcut opens nothing.
+  Bench()->close();
+  ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
   PressOnMainWindow(Qt::Key_R);
-  EXPECT_EQ(Window(), nullptr);
+  EXPECT_EQ(Bench(), nullptr);
 }
 
 TEST_F(BenchWindowTest, EmptiedAndTooSmallFieldsAndNoDepthSelection) {
-  SkipWithoutJpegtran();
+  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
   for (int folder = 0; folder < 3; ++folder) {
     const std::string name = "ordner" + std::to_string(folder);
-    MakeJpegs(JoinPath(folders.images, name), 4, folder * 10, name + "_bild");
+    MakeJpegs(JoinPath(images, name), 4, folder * 10, name + "_bild");
   }
-  mainWindow->DispatchCommand(2250);
-  ASSERT_NE(Window(), nullptr);
-  ChooseRoot(folders.images);
-  ASSERT_EQ(folderDialogTitles.size(), 1u);
-  EXPECT_EQ(folderDialogTitles[0], "Bildbestand f\u00fcr Profilentwicklung ausw\u00e4hlen");
-  EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), folders.images);
+  window->DispatchCommand(2250);
+  ASSERT_NE(Bench(), nullptr);
+  ChooseRoot(images);
+  EXPECT_EQ(folderDialogTitles, (std::vector<std::string>{"Bildbestand f\u00fcr Profilentwicklung ausw\u00e4hlen"}));
+  EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), images);
   Field(kBenchIdPerFolderField)->clear();
   Field(kBenchIdTotalField)->setText("3");
   DepthBox()->setCurrentIndex(-1);
 
-  Window()->DispatchCommand(kBenchIdStartButton);
+  Bench()->DispatchCommand(kBenchIdStartButton);
   EXPECT_TRUE(session.running.load() || CurrentBenchmarkWorker().thread.joinable());
   EXPECT_FALSE(Enabled(kBenchIdStartButton));
   EXPECT_FALSE(Enabled(kBenchIdFolderButton));
   ASSERT_TRUE(WaitForRunEnd());
-  QCoreApplication::processEvents();
 
   EXPECT_EQ(session.maxPerFolder, 5);
   EXPECT_EQ(session.maxTotal, 10);
   EXPECT_EQ(session.depth, 1);
-  EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "") << "clamped values are not written back";
+  // Clamped values are not written back.
+  EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "");
   EXPECT_EQ(Field(kBenchIdTotalField)->text(), "3");
-  const size_t standardGrid = BuildBenchmarkGrid(1, true, Tools()).size();
+  const ToolAvailability tools{false, false, true};
+  const size_t standardGrid = BuildBenchmarkGrid(1, true, tools).size();
+  ASSERT_GT(standardGrid, BuildBenchmarkGrid(0, true, tools).size());
   // The last image's grid size stays; only the candidate number returns to 0.
-  EXPECT_EQ(Counts(), "Gefunden: 12 Bilder in 4 Verzeichnissen   |   ausgew\u00e4hlt: 10   |   Kandidat 0 / " +
-                          std::to_string(standardGrid));
-  ASSERT_GT(standardGrid, BuildBenchmarkGrid(0, true, Tools()).size());
+  EXPECT_EQ(BenchText(kBenchIdCountsLine),
+            "Gefunden: 12 Bilder in 4 Verzeichnissen   |   ausgew\u00e4hlt: 10   |   Kandidat 0 / " +
+                std::to_string(standardGrid));
   const std::map<std::string, int> rows = RowsPerImage(session.csvPath);
-  int total = 0;
   EXPECT_EQ(rows.size(), 10u);
-  for (const auto& [image, count] : rows) {
-    EXPECT_EQ(count, static_cast<int>(standardGrid)) << image;
-    total += count;
-  }
-  EXPECT_EQ(total, static_cast<int>(standardGrid) * 10);
-  EXPECT_EQ(Status(), kBenchStatusFinished);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, RunFinishedMessage(session.csvPath));
+  for (const auto& [image, count] : rows) EXPECT_EQ(count, static_cast<int>(standardGrid)) << image;
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, RunFinishedMessage(session.csvPath));
 }
 
 TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
-  SkipWithoutJpegtran();
-  MakeJpegs(folders.images, 10);
-  mainWindow->DispatchCommand(2250);
-  ChooseRoot(folders.images);
+  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
+  MakeJpegs(images, 10);
+  window->DispatchCommand(2250);
+  ChooseRoot(images);
   Field(kBenchIdPerFolderField)->setText("10");
   DepthBox()->setCurrentIndex(0);
   PauseWorkerAtImage(2);
-  Window()->DispatchCommand(kBenchIdStartButton);
+  Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_TRUE(WaitForStatus(kBenchStatusPaused));
-  EXPECT_FALSE(Enabled(kBenchIdPauseButton));
-  EXPECT_TRUE(Enabled(kBenchIdContinueButton));
-  EXPECT_TRUE(Enabled(kBenchIdCancelButton));
-  EXPECT_FALSE(Enabled(kBenchIdStartButton));
-  EXPECT_FALSE(Enabled(kBenchIdFolderButton));
+  EXPECT_EQ(Buttons(), "01100");
   EXPECT_TRUE(SessionFileExists());
 
-  // Paused: the window, the main window and a batch all refuse.
-  EXPECT_FALSE(Window()->close());
-  ASSERT_NE(Window(), nullptr);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].title, "Profilentwicklung");
-  // They ask to continue the run, not to pause it again.
-  EXPECT_EQ(benchMessages[0].text, "Der Profiltest ist pausiert. Bitte zuerst fortfahren oder abbrechen.");
-  EXPECT_FALSE(mainWindow->close());
-  EXPECT_TRUE(mainWindow->isVisible());
-  mainWindow->DispatchCommand(2101);
-  ASSERT_EQ(mainMessages.size(), 2u);
-  EXPECT_EQ(mainMessages[0].title, "Orvel JPEG Optimizer");
-  EXPECT_EQ(mainMessages[0].text, kMessagePausedBenchmarkBlocksClose);
-  EXPECT_EQ(mainMessages[1].text, kMessagePausedBenchmarkBlocksBatch);
+  // Paused: the window, the main window and a batch all refuse, asking to
+  // continue the run, not to pause it again.
+  EXPECT_FALSE(Bench()->close());
+  ASSERT_NE(Bench(), nullptr);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Profilentwicklung");
+  EXPECT_EQ(messages[0].text, "Der Profiltest ist pausiert. Bitte zuerst fortfahren oder abbrechen.");
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
+  window->DispatchCommand(2101);
+  ASSERT_EQ(recorder->messages.size(), 2u);
+  EXPECT_EQ(recorder->messages[0].title, "Orvel JPEG Optimizer");
+  EXPECT_EQ(recorder->messages[0].text, kMessagePausedBenchmarkBlocksClose);
+  EXPECT_EQ(recorder->messages[1].text, kMessagePausedBenchmarkBlocksBatch);
 
   // Running again (the worker pauses itself once more at image 6): refused.
   PauseWorkerAtImage(6);
-  Window()->DispatchCommand(kBenchIdContinueButton);
+  Bench()->DispatchCommand(kBenchIdContinueButton);
   EXPECT_TRUE(session.running.load());
-  EXPECT_FALSE(Window()->close());
-  EXPECT_EQ(benchMessages.size(), 2u);
+  EXPECT_FALSE(Bench()->close());
+  EXPECT_EQ(messages.size(), 2u);
   ASSERT_TRUE(WaitForStatus(kBenchStatusPaused));
-  EXPECT_TRUE(QTest::qWaitFor([this]() { return Progress().rfind("Bilder: 6 / 10", 0) == 0; }));
+  EXPECT_TRUE(QTest::qWaitFor([this]() { return BenchText(kBenchIdProgressLine).rfind("Bilder: 6 / 10", 0) == 0; }));
 
-  Window()->DispatchCommand(kBenchIdCancelButton);
-  EXPECT_EQ(Status(), kBenchStatusCancelRequested);
+  Bench()->DispatchCommand(kBenchIdCancelButton);
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusCancelRequested);
   ASSERT_TRUE(WaitForRunEnd());
-  QCoreApplication::processEvents();
-  EXPECT_EQ(Status(), kBenchStatusInterrupted);
-  EXPECT_EQ(Progress(), "Bilder: 6 / 10");
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusInterrupted);
+  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 6 / 10");
   EXPECT_TRUE(Enabled(kBenchIdContinueButton));
-  EXPECT_EQ(benchMessages.size(), 2u) << "no final message after a cancel";
+  EXPECT_EQ(messages.size(), 2u) << "no final message after a cancel";
   BenchmarkSession saved;
   ASSERT_TRUE(LoadSession(saved));
   EXPECT_EQ(saved.nextIndex.load(), 6u);
   EXPECT_EQ(RowsPerImage(session.csvPath).size(), 6u);
 
-  // Not running any more: the window closes and the main window would too.
-  EXPECT_TRUE(Window()->close());
-  EXPECT_TRUE(QTest::qWaitFor([this]() { return Window() == nullptr; }));
-  EXPECT_TRUE(SessionFileExists()) << "the interrupted session stays for a later resume";
+  // Not running any more: the window closes; the session stays for a resume.
+  EXPECT_TRUE(Bench()->close());
+  EXPECT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
+  EXPECT_TRUE(SessionFileExists());
 }
 
 TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
-  mainWindow->DispatchCommand(2250);
-  Window()->DispatchCommand(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, "Bitte zuerst ein g\u00fcltiges Verzeichnis ausw\u00e4hlen.");
-  EXPECT_EQ(benchMessages[0].icon, static_cast<int>(BenchMessageIcon::Information));
-
+  window->DispatchCommand(2250);
+  Bench()->DispatchCommand(kBenchIdStartButton);
   // A chosen folder that has gone since.
-  const std::string gone = JoinPath(folders.images, "weg");
-  ASSERT_TRUE(MakeFolder(gone));
+  const std::string gone = JoinPath(images, "weg");
+  ASSERT_TRUE(EnsureFolder(gone));
   ChooseRoot(gone);
   ASSERT_TRUE(RemoveFolderTree(gone));
-  Window()->DispatchCommand(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 2u);
-  EXPECT_EQ(benchMessages[1].text, benchMessages[0].text);
-
+  Bench()->DispatchCommand(kBenchIdStartButton);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, "Bitte zuerst ein g\u00fcltiges Verzeichnis ausw\u00e4hlen.");
+  EXPECT_EQ(messages[0].icon, BenchMessageIcon::Information);
+  EXPECT_EQ(messages[1].text, messages[0].text);
   // Cancelling the chooser keeps the field.
-  Window()->DispatchCommand(kBenchIdFolderButton);
+  Bench()->DispatchCommand(kBenchIdFolderButton);
   EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), gone);
 
   // A folder without accepted images.
-  const std::string empty = JoinPath(folders.images, "leer");
-  ASSERT_TRUE(MakeFolder(empty));
+  const std::string empty = JoinPath(images, "leer");
+  ASSERT_TRUE(EnsureFolder(empty));
   ASSERT_TRUE(WriteTextFile(JoinPath(empty, "notiz.txt"), "x"));
   ChooseRoot(empty);
-  Window()->DispatchCommand(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 3u);
-  EXPECT_EQ(benchMessages[2].text, "Es wurden keine unterst\u00fctzten Bilder gefunden.");
-  EXPECT_EQ(Status(), kBenchStatusReady);
-  EXPECT_EQ(Counts(), "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0");
+  Bench()->DispatchCommand(kBenchIdStartButton);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].text, "Es wurden keine unterst\u00fctzten Bilder gefunden.");
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusReady);
+  EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0");
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(questions.empty());
 
   // An interrupted session exists: answering No changes nothing.
-  const std::vector<std::string> images = MakeJpegs(JoinPath(folders.images, "fotos"), 2);
   BenchmarkSession saved;
-  saved.root = folders.images;
-  saved.images = images;
+  saved.root = images;
+  saved.images = MakeJpegs(JoinPath(images, "fotos"), 2);
   ASSERT_TRUE(CreateBenchmarkRun(saved));
   const std::string sessionText = ReadTextFile(SessionFilePath());
-  ChooseRoot(JoinPath(folders.images, "fotos"));
+  ChooseRoot(JoinPath(images, "fotos"));
   answers.push_back(false);
-  Window()->DispatchCommand(kBenchIdStartButton);
+  Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_EQ(questions[0],
             "Es existiert eine unterbrochene Profiltest-Sitzung. Mit einem neuen Test wird der "
@@ -523,34 +437,32 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
             "Test starten?");
   EXPECT_EQ(ReadTextFile(SessionFilePath()), sessionText);
   EXPECT_FALSE(session.running.load());
-  EXPECT_EQ(FolderEntries(BenchmarkRunsFolder(), "Run_").size(), 1u);
+  EXPECT_EQ(RunFolderCount(), 1u);
 
   // Yes: a new run in a new folder; the old folder stays.
-  if (std::string(kJpegtran).empty()) return;
+  if (WithoutJpegtran()) return;
   answers.push_back(true);
   DepthBox()->setCurrentIndex(0);
-  Window()->DispatchCommand(kBenchIdStartButton);
+  Bench()->DispatchCommand(kBenchIdStartButton);
   EXPECT_EQ(questions.size(), 2u);
   ASSERT_TRUE(WaitForRunEnd());
-  QCoreApplication::processEvents();
-  EXPECT_EQ(FolderEntries(BenchmarkRunsFolder(), "Run_").size(), 2u);
+  EXPECT_EQ(RunFolderCount(), 2u);
   EXPECT_NE(session.sessionDir, saved.sessionDir);
   EXPECT_TRUE(IsRegularFile(saved.csvPath));
-  EXPECT_EQ(Status(), kBenchStatusFinished);
+  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
 }
 
 TEST_F(BenchWindowTest, RunFolderThatCannotBeMadeIsReportedAsAnError) {
-  MakeJpegs(folders.images, 2);
+  MakeJpegs(images, 2);
   // A file where the runs folder belongs.
-  const std::string appFolder = JoinPath(folders.data, "OrvelJpegOptimizer");
-  ASSERT_TRUE(MakeFolder(appFolder));
-  ASSERT_TRUE(WriteTextFile(JoinPath(appFolder, "BenchmarkRuns"), "kein Ordner"));
-  mainWindow->DispatchCommand(2250);
-  ChooseRoot(folders.images);
-  Window()->DispatchCommand(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, "Die Benchmark-Sitzung konnte nicht angelegt werden.");
-  EXPECT_EQ(benchMessages[0].icon, static_cast<int>(BenchMessageIcon::Error));
+  ASSERT_TRUE(EnsureFolder(Path("data/OrvelJpegOptimizer")));
+  ASSERT_TRUE(WriteTextFile(Path("data/OrvelJpegOptimizer/BenchmarkRuns"), "kein Ordner"));
+  window->DispatchCommand(2250);
+  ChooseRoot(images);
+  Bench()->DispatchCommand(kBenchIdStartButton);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "Die Benchmark-Sitzung konnte nicht angelegt werden.");
+  EXPECT_EQ(messages[0].icon, BenchMessageIcon::Error);
   EXPECT_FALSE(session.running.load());
   EXPECT_FALSE(CurrentBenchmarkWorker().thread.joinable());
 }

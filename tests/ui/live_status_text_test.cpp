@@ -95,22 +95,20 @@ TEST(LiveStatusTextTest, RunTimeFormat) {
 }
 
 TEST(LiveStatusProgressTest, ThousandthsOfTheBatch) {
-  LiveStatusSnapshot s;
-  EXPECT_EQ(LiveStatusProgress(s), 0);  // no images
-  s.imageCount = 3;
-  s.imageIndex = 3;
-  s.candidatesDone = 2;
-  s.candidatesTotal = 2;
-  EXPECT_EQ(LiveStatusProgress(s), 1000);
-  s.candidatesDone = 5;  // a newer counter than the text: clamped
-  EXPECT_EQ(LiveStatusProgress(s), 1000);
-  s.imageIndex = 2;
-  s.candidatesTotal = 0;  // the image counts as not started
-  EXPECT_EQ(LiveStatusProgress(s), 333);
-  s.candidatesTotal = -1;
-  EXPECT_EQ(LiveStatusProgress(s), 333);
-  s.imageIndex = 0;
-  EXPECT_EQ(LiveStatusProgress(s), 0);
+  struct Case { int imageIndex, imageCount, done, total, progress; };
+  for (const Case c : {Case{0, 0, 0, 0, 0},  // no images
+                       Case{3, 3, 2, 2, 1000},
+                       Case{3, 3, 5, 2, 1000},  // a newer counter than the text: clamped
+                       Case{2, 3, 5, 0, 333},   // no candidates: the image counts as not started
+                       Case{2, 3, 5, -1, 333}, Case{0, 3, 5, -1, 0}}) {
+    LiveStatusSnapshot s;
+    s.imageIndex = c.imageIndex;
+    s.imageCount = c.imageCount;
+    s.candidatesDone = c.done;
+    s.candidatesTotal = c.total;
+    EXPECT_EQ(LiveStatusProgress(s), c.progress) << c.imageIndex << "/" << c.imageCount << " " << c.done
+                                                 << "/" << c.total;
+  }
 }
 
 TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForced) {

@@ -1,13 +1,13 @@
 // The batch over real photos with the test encoder standing in for cjpegli
-// and MozJPEG cjpeg and the real jpegtran: result lines, the busy state of
-// the window while it runs (disabled start button, refused close, ignored
-// commands and quit requests, no second batch), the state afterwards, and
-// the protection of the batch's own sources.
+// and MozJPEG cjpeg and the real jpegtran: result lines, the busy window
+// (refused close, ignored commands, drops and quit requests), the state
+// afterwards, and the protection of the batch's own sources.
 #include <QApplication>
 #include <QListWidget>
 #include <QTest>
 #include <QProgressBar>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "core/result_line.h"
@@ -42,11 +42,8 @@ class MainBatchTest : public MainWindowTest {
   // Copies photos of the test set into the source folder, in this order.
   std::vector<std::string> CopyPhotos(const std::vector<std::string>& names) {
     std::vector<std::string> paths;
-    for (const std::string& name : names) {
-      const std::string path = CopyTestPhoto(name, JoinPath(sources, name));
-      if (path.empty()) return {};
-      paths.push_back(path);
-    }
+    for (const std::string& name : names) paths.push_back(CopyTestPhoto(name, JoinPath(sources, name)));
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), ""), 0) << "a test photo could not be copied";
     return paths;
   }
 
@@ -69,25 +66,21 @@ class MainBatchTest : public MainWindowTest {
 TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
   const std::vector<std::string> photos =
       CopyPhotos({"skimage_chelsea_q95.jpg", "mate_GreenMeadow.jpg", "mate_FreshFlower.jpg"});
-  ASSERT_FALSE(photos.empty()) << "a test photo could not be copied";
   std::vector<std::string> sourceBytes;
   for (const std::string& path : photos) sourceBytes.push_back(ReadTextFile(path));
   AddFiles(photos);
   SetOutputEditText(output);
 
   bool sawBusyWindow = false;
-  std::string statusDuringBatch;
-  std::string liveStatusDuringBatch;
+  std::string statusDuringBatch, liveStatusDuringBatch, statusAfterClose, statusAfterDrop;
   QColor startButtonColour;
   int resultsDuringFirstPump = -1;
-  std::string statusAfterClose;
   bool dropTaken = true;
-  std::string statusAfterDrop;
   RunBatchWith([&]() {
     MainWindowState& state = MainState();
     sawBusyWindow = state.batchRunning && !window->ControlById(1007)->isEnabled();
     statusDuringBatch = window->StatusText().toStdString();
-    liveStatusDuringBatch = LiveStatusText();
+    liveStatusDuringBatch = Text(1009);
     startButtonColour = window->ControlById(1007)->grab().toImage().pixelColor(3, 3);
     resultsDuringFirstPump = static_cast<int>(state.results.size());
     // Refused or ignored while the batch runs.
@@ -132,9 +125,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
     EXPECT_NE(result.message, "Fehler beim Verarbeiten");
     EXPECT_EQ(result.candidatesPlanned, 2);  // Jpegli and jpegtran
     EXPECT_EQ(result.optimized, IsRegularFile(result.outputPath)) << result.message;
-    if (result.optimized) {
-      EXPECT_EQ(ParentFolder(result.outputPath), output);
-    }
+    if (result.optimized) { EXPECT_EQ(ParentFolder(result.outputPath), output); }
     expectedLines.push_back(FormatResultLine(result));
   }
   EXPECT_EQ(ListLines(1002), expectedLines);
@@ -148,7 +139,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
   EXPECT_TRUE(window->ControlById(1007)->isEnabled());
   EXPECT_EQ(window->ControlById(1007)->grab().toImage().pixelColor(3, 3),
             ToQColor(kStartNormalColor));
-  EXPECT_TRUE(LiveStatusText().empty());
+  EXPECT_TRUE(Text(1009).empty());
   EXPECT_EQ(window->ProgressBar()->value(), 0);
   EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(state.results));
   EXPECT_EQ(window->StatusText().toStdString().rfind("Stapelbearbeitung abgeschlossen   |   ", 0), 0u);
@@ -157,9 +148,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
 }
 
 TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
-  const std::vector<std::string> photos = CopyPhotos({"skimage_chelsea_q95.jpg"});
-  ASSERT_FALSE(photos.empty()) << "a test photo could not be copied";
-  AddFiles(photos);
+  AddFiles(CopyPhotos({"skimage_chelsea_q95.jpg"}));
   SetOutputEditText(output);
   // The compare window opens at the end; the event loop must still be
   // running some time after that.
@@ -189,7 +178,6 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
 TEST_F(MainBatchTest, SourcesOfTheBatchAreNeverOverwritten) {
   // "x_hoch.jpg" is both a source and the output name of "x.jpg".
   const std::vector<std::string> photos = CopyPhotos({"skimage_chelsea_q95.jpg"});
-  ASSERT_FALSE(photos.empty()) << "a test photo could not be copied";
   const std::string x = JoinPath(sources, "x.jpg");
   const std::string xHoch = JoinPath(sources, "x_hoch.jpg");
   ASSERT_TRUE(RenamePath(photos[0], x));

@@ -1,6 +1,6 @@
 // Tests of the Qt-free rules of the main window: the image list (ordinal
 // UTF-16 sorting, de-duplication, output folder, lines), the results list,
-// the status and message texts and the menu table.
+// and the status and message texts.
 #include "ui/main/main_window_state.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include "core/profiles.h"
 #include "core/result_line.h"
 #include "tests/support/scoped_temp.h"
-#include "ui/main/main_commands.h"
 #include "ui/main/main_texts.h"
 
 namespace {
@@ -53,20 +52,19 @@ TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   EXPECT_EQ(chosen.outputFolder, "/out");
 }
 
-TEST(ImageListTest, LineShowsNameAndCurrentSize) {
+TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("urlaub.jpg");
   ASSERT_TRUE(WriteTextFile(path, std::string(1536, 'x')));
   EXPECT_EQ(ImageListLine(path), "urlaub.jpg   |   1.50 KB");
   EXPECT_EQ(ImageListLine(temp.Join("weg.jpg")), "weg.jpg   |   0 B");
   EXPECT_EQ(ImageListLine("ohne-ordner.jpg"), "ohne-ordner.jpg   |   0 B");
-}
-
-TEST(ImageListTest, PreviewIndexFallsBackToTheFirstLine) {
+  // The preview falls back to the first line.
   EXPECT_EQ(PreviewIndexFor(-1, 3), 0u);
   EXPECT_EQ(PreviewIndexFor(2, 3), 2u);
   EXPECT_EQ(PreviewIndexFor(3, 3), 0u);
 }
+
 
 TEST(ResultListTest, OptimisedKeptAndFailedLines) {
   ImageResult accepted;
@@ -158,46 +156,6 @@ TEST(MainTextsTest, BatchTotalsCountKeptAndFailedImagesWithTheirOwnSize) {
   EXPECT_EQ(BatchFinishedStatus(0, 1, 0, 0),
             "Stapelbearbeitung abgeschlossen   |   0 von 1 Bild optimiert   |   0 B \u2192 0 B   |   "
             "0.0 % kleiner");
-}
-
-TEST(MenuTableTest, ItemsIdsAndSeparatorsInOrder) {
-  const std::vector<MenuEntry> menus = BuildMenuBarTable();
-  ASSERT_EQ(menus.size(), 5u);
-  std::vector<std::string> titles;
-  for (const MenuEntry& menu : menus) titles.push_back(menu.title);
-  EXPECT_EQ(titles, (std::vector<std::string>{"Datei", "Funktionen", "Qualit\u00e4tsprofil",
-                                              "Rechenmodus", "Hilfe"}));
-  const auto items = [&](int menu) {
-    std::vector<std::pair<int, std::string>> result;
-    for (const MenuItemEntry& item : menus[menu].items) result.emplace_back(item.id, item.text);
-    return result;
-  };
-  using Items = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(items(0), (Items{{2001, "Bilder hinzuf\u00fcgen\u2026\tStrg+O"},
-                            {2003, "Ausgabepfad ausw\u00e4hlen\u2026"},
-                            {2002, "Liste leeren"},
-                            {0, ""},
-                            {2004, "Beenden"}}));
-  EXPECT_EQ(items(1), (Items{{2101, "Stapelbearbeitung starten\tF5"},
-                            {2102, "Bildvergleich \u00f6ffnen\tF6"},
-                            {2103, "Ausgabeordner \u00f6ffnen"}}));
-  EXPECT_EQ(items(2), (Items{{2300, "Maximale Qualit\u00e4t"},
-                            {2301, "Sehr hohe Qualit\u00e4t"},
-                            {2302, "Hohe Qualit\u00e4t (empfohlen)"},
-                            {2303, "Ausgewogen"},
-                            {2304, "Stark komprimiert"},
-                            {2305, "Maximale Kompression"}}));
-  EXPECT_EQ(items(3), (Items{{2400, "Schnell"}, {2401, "Optimal (empfohlen)"}, {2402, "Maximum"}}));
-  EXPECT_EQ(items(4), (Items{{2201, "Anleitung & Erkl\u00e4rung"},
-                            {2203, "Encoder-Status"},
-                            {2104, "Tempor\u00e4ren Encoder-Arbeitsordner \u00f6ffnen"},
-                            {0, ""},
-                            {2202, "\u00dcber Orvel JPEG Optimizer"}}));
-  for (int menu = 0; menu < 5; ++menu) {
-    for (const MenuItemEntry& item : menus[menu].items) {
-      EXPECT_EQ(item.checkable, menu == 2 || menu == 3) << item.text;
-    }
-  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Shared pieces of the main window's widget tests; see main_window_test_support.h.
+// Shared pieces of the window tests; see main_window_test_support.h.
 #include "tests/ui/main_window_test_support.h"
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -15,7 +16,6 @@
 
 namespace {
 
-// One QApplication for the whole test program, with the shared fonts.
 class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -30,7 +30,7 @@ class QtEnvironment : public ::testing::Environment {
 
  private:
   int argc_ = 1;
-  char name_[24] = "main_window_test";
+  char name_[16] = "ui_window_test";
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
 };
@@ -125,16 +125,17 @@ std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
   return lines;
 }
 
-std::string MainWindowTest::OutputEditText() const {
-  return qobject_cast<QLineEdit*>(window->ControlById(1005))->text().toStdString();
-}
-
 void MainWindowTest::SetOutputEditText(const std::string& text) {
   qobject_cast<QLineEdit*>(window->ControlById(1005))->setText(QString::fromStdString(text));
 }
 
-std::string MainWindowTest::LiveStatusText() const {
-  return qobject_cast<QPlainTextEdit*>(window->ControlById(1009))->toPlainText().toStdString();
+std::string ControlText(const QWidget* control) {
+  if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text().toStdString();
+  if (const auto* edit = qobject_cast<const QLineEdit*>(control)) return edit->text().toStdString();
+  if (const auto* box = qobject_cast<const QPlainTextEdit*>(control)) {
+    return box->toPlainText().toStdString();
+  }
+  return "";
 }
 
 void MainWindowTest::FocusWidget(QWidget* widget) {

@@ -1,7 +1,7 @@
-// Shared pieces of the main window's widget tests: the QApplication and the
-// shared fonts for the whole test program, a recorder that stands in for
-// message boxes, choosers, the file manager and the beep, and the hooks of
-// the other windows.
+// Shared pieces of the window tests: one QApplication with the shared fonts
+// for the whole program, a recorder standing in for message boxes, choosers,
+// the file manager, the beep and the other windows' hooks, and the fixture
+// with a shown main window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,8 +21,7 @@ struct RecordedMessage {
   MessageIcon icon = MessageIcon::Information;
 };
 
-// Installs itself as the dialogs and the other windows' hooks; restores the
-// defaults when it goes.
+// Installs itself as the dialogs and hooks; restores the defaults when it goes.
 struct DialogRecorder {
   std::vector<RecordedMessage> messages;
   std::deque<std::vector<std::string>> fileAnswers;  // one per chooser call; empty = cancel
@@ -31,7 +30,7 @@ struct DialogRecorder {
   int folderChooserCalls = 0;
   std::vector<std::string> openedFolders;
   int beeps = 0;
-  std::vector<int> compareOpens;       // indexes handed to the compare window
+  std::vector<int> compareOpens;              // indexes handed to the compare window
   int guideOpens = 0;
   std::vector<bool> profileDevelopmentOpens;  // the resume flags
   int benchmarkRunsOpens = 0;
@@ -44,8 +43,11 @@ struct DialogRecorder {
   DialogRecorder& operator=(const DialogRecorder&) = delete;
 };
 
+// The text of a label, line edit or plain-text box; "" for other widgets.
+std::string ControlText(const QWidget* control);
+
 // A private TMPDIR (no work folder may be left behind), the recorder and a
-// shown main window; the default profile and mode.
+// shown, active main window; the default profile and mode.
 class MainWindowTest : public CoreTest {
  protected:
   std::unique_ptr<DialogRecorder> recorder;
@@ -56,15 +58,11 @@ class MainWindowTest : public CoreTest {
 
   // Adds files through the image chooser (command 2001).
   void AddFiles(const std::vector<std::string>& paths);
-  // Drags the paths (as file URLs, as a file manager does) onto the window
-  // and drops them; true when the window took the drop.
+  // Drops the paths as file URLs onto the window; true when it took them.
   bool DropPaths(const std::vector<std::string>& paths);
-  // Lines of a list widget (1001 or 1002).
-  std::vector<std::string> ListLines(int controlId) const;
-  std::string OutputEditText() const;
+  std::vector<std::string> ListLines(int controlId) const;  // 1001 or 1002
+  std::string Text(int controlId) const { return ControlText(window->ControlById(controlId)); }
   void SetOutputEditText(const std::string& text);
-  std::string LiveStatusText() const;
-  // Focuses the given widget inside the active window and waits for it.
   void FocusWidget(QWidget* widget);
   // A key press and release through Qt's own routing (focus, shortcuts).
   void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
