@@ -8,10 +8,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QTest>
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 #include "bench/benchmark_grid.h"
 #include "bench/raw_results.h"
@@ -28,25 +28,15 @@ namespace {
 constexpr int kRunTimeoutMs = 20000;
 
 // Back to the state of a program start.
-void ResetSession(BenchmarkSession& session) {
-  session.sessionFilePath.clear();
-  session.root.clear();
-  session.sessionDir.clear();
-  session.csvPath.clear();
-  session.imageListPath.clear();
-  session.images.clear();
-  session.maxPerFolder = 5;
-  session.maxTotal = 5000;
-  session.depth = 1;
-  session.foldersFound = 0;
-  session.imagesFound = 0;
-  session.nextIndex = 0;
-  session.completed = 0;
-  session.paused = false;
-  session.cancelRequested = false;
-  session.currentCandidate = 0;
-  session.candidateCount = 0;
-  session.startTick = 0;
+void ResetSession(BenchmarkSession& s) {
+  s.sessionFilePath = s.root = s.sessionDir = s.csvPath = s.imageListPath = "";
+  s.images.clear();
+  s.maxPerFolder = 5;
+  s.maxTotal = 5000;
+  s.depth = 1;
+  s.foldersFound = s.imagesFound = s.nextIndex = s.completed = s.startTick = 0;
+  s.paused = s.cancelRequested = false;
+  s.currentCandidate = s.candidateCount = 0;
 }
 
 // Image file name -> number of raw rows.
@@ -80,7 +70,6 @@ class BenchWindowTest : public MainWindowTest {
   std::deque<bool> answers;  // answers to the question; none = No
   std::vector<std::string> questions;
   std::deque<std::string> folderAnswers;  // empty = cancelled
-  std::vector<std::string> folderDialogTitles;
   BenchmarkSession& session = CurrentBenchmarkSession();
 
   void SetUp() override {
@@ -100,8 +89,7 @@ class BenchWindowTest : public MainWindowTest {
       if (!answers.empty()) answers.pop_front();
       return answer;
     };
-    dialogs.chooseFolder = [this](const std::string& title, std::string& folder) {
-      folderDialogTitles.push_back(title);
+    dialogs.chooseFolder = [this](const std::string&, std::string& folder) {
       if (folderAnswers.empty()) return false;
       folder = folderAnswers.front();
       folderAnswers.pop_front();
@@ -121,16 +109,16 @@ class BenchWindowTest : public MainWindowTest {
     MainWindowTest::TearDown();
   }
 
-  bool WithoutJpegtran() const { return JpegtranProgram().empty(); }
   ProfileDevelopmentWindow* Bench() const { return CurrentBenchWindow(); }
   std::string BenchText(int id) const { return ControlText(Bench()->ControlById(id)); }
-  bool Enabled(int id) const { return Bench()->ControlById(id)->isEnabled(); }
-  // Pause, continue, cancel, start and folder buttons, as "01101".
+  std::string Status() const { return BenchText(kBenchIdStatusLine); }
+  std::string Progress() const { return BenchText(kBenchIdProgressLine); }
+  // Pause, continue, cancel, start and folder buttons enabled, as "01100".
   std::string Buttons() const {
     std::string flags;
     for (int id : {kBenchIdPauseButton, kBenchIdContinueButton, kBenchIdCancelButton,
                    kBenchIdStartButton, kBenchIdFolderButton}) {
-      flags += Enabled(id) ? '1' : '0';
+      flags += Bench()->ControlById(id)->isEnabled() ? '1' : '0';
     }
     return flags;
   }
@@ -166,16 +154,12 @@ class BenchWindowTest : public MainWindowTest {
   // The window's notifications, with a pause requested from the worker
   // itself when it begins the first candidate of image `image` (0-based), so
   // the run is paused at a known place whatever the machine's speed.
-  std::shared_ptr<std::atomic<std::int64_t>> pauseAt = std::make_shared<std::atomic<std::int64_t>>(-1);
-  void PauseWorkerAtImage(std::int64_t image) {
-    pauseAt->store(image);
+  void PauseWorkerAtImage(std::uint64_t image) {
     BenchmarkNotifications notifications = MakeBenchWindowNotifications();
-    const auto progress = notifications.progress;
-    const auto target = pauseAt;
-    BenchmarkSession* watched = &session;
-    notifications.progress = [progress, target, watched]() {
-      std::int64_t expected = static_cast<std::int64_t>(watched->nextIndex.load());
-      if (watched->currentCandidate.load() == 1 && target->compare_exchange_strong(expected, -1)) {
+    notifications.progress = [progress = notifications.progress, image, watched = &session,
+                              paused = std::make_shared<std::atomic<bool>>(false)]() {
+      if (watched->nextIndex.load() == image && watched->currentCandidate.load() == 1 &&
+          !paused->exchange(true)) {
         PauseBenchmarkWorker(*watched);
       }
       progress();
@@ -193,47 +177,39 @@ class BenchWindowTest : public MainWindowTest {
   }
 
   bool WaitForStatus(const char* status) {
-    const auto seen = [&]() { return Bench() && BenchText(kBenchIdStatusLine) == status; };
+    const auto seen = [&]() { return Bench() && Status() == status; };
     if (QTest::qWaitFor(seen, kRunTimeoutMs)) return true;
-    if (Bench()) ADD_FAILURE() << BenchText(kBenchIdStatusLine) << "\n" << BenchText(kBenchIdProgressLine);
+    if (Bench()) ADD_FAILURE() << Status() << "\n" << Progress();
     return false;
   }
 };
 
-TEST_F(BenchWindowTest, ShortcutsOpenTheWindowAndTheRunsFolder) {
+TEST_F(BenchWindowTest, ShortcutsOpenTheRunsFolderAndOneWindowThatResumeOnlyRaises) {
   PressOnMainWindow(Qt::Key_B);
   ASSERT_EQ(recorder->openedFolders.size(), 1u);
   EXPECT_EQ(recorder->openedFolders[0], Path("data/OrvelJpegOptimizer/BenchmarkRuns"));
   EXPECT_TRUE(IsDirectory(recorder->openedFolders[0]));
-
   PressOnMainWindow(Qt::Key_R);  // no session file: nothing
   EXPECT_EQ(Bench(), nullptr);
 
   PressOnMainWindow(Qt::Key_P);
-  ASSERT_NE(Bench(), nullptr);
-  EXPECT_TRUE(Bench()->isVisible());
-  EXPECT_EQ(Bench()->parentWidget(), window.get());
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusReady);
-  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 0 / 0");
+  ProfileDevelopmentWindow* first = Bench();
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(first->isVisible());
+  EXPECT_EQ(first->parentWidget(), window.get());
+  EXPECT_EQ(Status(), kBenchStatusReady);
+  EXPECT_EQ(Progress(), "Bilder: 0 / 0");
   EXPECT_EQ(Buttons(), "00011");
-  // Laid out for the window's width.
-  Bench()->resize(900, 520);
+  first->resize(900, 520);  // laid out for the window's width
   QCoreApplication::processEvents();
-  EXPECT_EQ(Bench()->ControlById(kBenchIdRootField)->geometry(), QRect(22, 86, 900 - 194, 32));
-  EXPECT_EQ(Bench()->ControlById(kBenchIdCountsLine)->geometry(), QRect(22, 386, 856, 46));
-}
+  EXPECT_EQ(first->ControlById(kBenchIdRootField)->geometry(), QRect(22, 86, 900 - 194, 32));
+  EXPECT_EQ(first->ControlById(kBenchIdCountsLine)->geometry(), QRect(22, 386, 856, 46));
 
-TEST_F(BenchWindowTest, OpeningTwiceKeepsTheOneWindowAlsoWithResume) {
+  // With a saved session, neither resume nor a new run loads it into the open window.
   BenchmarkSession saved;
   saved.root = images;
   saved.images = MakeJpegs(images, 2);
   ASSERT_TRUE(CreateBenchmarkRun(saved));
-  ASSERT_TRUE(SessionFileExists());
-
-  window->DispatchCommand(2250);
-  ProfileDevelopmentWindow* first = Bench();
-  ASSERT_NE(first, nullptr);
-  // Neither a new window nor raising it with resume loads the session.
   window->DispatchCommand(2251);
   window->DispatchCommand(2250);
   EXPECT_EQ(Bench(), first);
@@ -242,7 +218,7 @@ TEST_F(BenchWindowTest, OpeningTwiceKeepsTheOneWindowAlsoWithResume) {
 }
 
 TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
-  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
   {
     BenchmarkSession saved;
     saved.root = images;
@@ -264,8 +240,8 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "7");
   EXPECT_EQ(Field(kBenchIdTotalField)->text(), "20");
   EXPECT_EQ(DepthBox()->currentIndex(), 0);
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusInterrupted);
-  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 4 / 10");
+  EXPECT_EQ(Status(), kBenchStatusInterrupted);
+  EXPECT_EQ(Progress(), "Bilder: 4 / 10");
   EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10");
   EXPECT_EQ(Buttons(), "01011");
   auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
@@ -277,13 +253,13 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   std::map<std::string, int> rows = RowsPerImage(session.csvPath);
   ASSERT_EQ(rows.size(), 6u);
   for (int i = 4; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
-  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 10 / 10");
+  EXPECT_EQ(Status(), kBenchStatusFinished);
+  EXPECT_EQ(Progress(), "Bilder: 10 / 10");
   EXPECT_EQ(Buttons(), "00011");
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, "Profilentwicklung");
+  EXPECT_EQ(messages[0].title, kBenchMessageTitle);
   EXPECT_EQ(messages[0].text, RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")));
   EXPECT_EQ(messages[0].icon, BenchMessageIcon::Information);
 
@@ -295,7 +271,7 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
 }
 
 TEST_F(BenchWindowTest, EmptiedAndTooSmallFieldsAndNoDepthSelection) {
-  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
   for (int folder = 0; folder < 3; ++folder) {
     const std::string name = "ordner" + std::to_string(folder);
     MakeJpegs(JoinPath(images, name), 4, folder * 10, name + "_bild");
@@ -303,7 +279,6 @@ TEST_F(BenchWindowTest, EmptiedAndTooSmallFieldsAndNoDepthSelection) {
   window->DispatchCommand(2250);
   ASSERT_NE(Bench(), nullptr);
   ChooseRoot(images);
-  EXPECT_EQ(folderDialogTitles, (std::vector<std::string>{"Bildbestand f\u00fcr Profilentwicklung ausw\u00e4hlen"}));
   EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), images);
   Field(kBenchIdPerFolderField)->clear();
   Field(kBenchIdTotalField)->setText("3");
@@ -311,8 +286,7 @@ TEST_F(BenchWindowTest, EmptiedAndTooSmallFieldsAndNoDepthSelection) {
 
   Bench()->DispatchCommand(kBenchIdStartButton);
   EXPECT_TRUE(session.running.load() || CurrentBenchmarkWorker().thread.joinable());
-  EXPECT_FALSE(Enabled(kBenchIdStartButton));
-  EXPECT_FALSE(Enabled(kBenchIdFolderButton));
+  EXPECT_EQ(Buttons().substr(3), "00");
   ASSERT_TRUE(WaitForRunEnd());
 
   EXPECT_EQ(session.maxPerFolder, 5);
@@ -331,13 +305,13 @@ TEST_F(BenchWindowTest, EmptiedAndTooSmallFieldsAndNoDepthSelection) {
   const std::map<std::string, int> rows = RowsPerImage(session.csvPath);
   EXPECT_EQ(rows.size(), 10u);
   for (const auto& [image, count] : rows) EXPECT_EQ(count, static_cast<int>(standardGrid)) << image;
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
+  EXPECT_EQ(Status(), kBenchStatusFinished);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, RunFinishedMessage(session.csvPath));
 }
 
 TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
-  if (WithoutJpegtran()) GTEST_SKIP() << "no jpegtran";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
   MakeJpegs(images, 10);
   window->DispatchCommand(2250);
   ChooseRoot(images);
@@ -353,14 +327,12 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   // continue the run, not to pause it again.
   EXPECT_FALSE(Bench()->close());
   ASSERT_NE(Bench(), nullptr);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, "Profilentwicklung");
-  EXPECT_EQ(messages[0].text, "Der Profiltest ist pausiert. Bitte zuerst fortfahren oder abbrechen.");
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.at(0).text, kBenchMessageCloseRefusedPaused);
   EXPECT_FALSE(window->close());
   EXPECT_TRUE(window->isVisible());
   window->DispatchCommand(2101);
   ASSERT_EQ(recorder->messages.size(), 2u);
-  EXPECT_EQ(recorder->messages[0].title, "Orvel JPEG Optimizer");
   EXPECT_EQ(recorder->messages[0].text, kMessagePausedBenchmarkBlocksClose);
   EXPECT_EQ(recorder->messages[1].text, kMessagePausedBenchmarkBlocksBatch);
 
@@ -370,15 +342,16 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_TRUE(session.running.load());
   EXPECT_FALSE(Bench()->close());
   EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages.back().text, kBenchMessageCloseRefused);
   ASSERT_TRUE(WaitForStatus(kBenchStatusPaused));
-  EXPECT_TRUE(QTest::qWaitFor([this]() { return BenchText(kBenchIdProgressLine).rfind("Bilder: 6 / 10", 0) == 0; }));
+  EXPECT_TRUE(QTest::qWaitFor([this]() { return Progress().rfind("Bilder: 6 / 10", 0) == 0; }));
 
   Bench()->DispatchCommand(kBenchIdCancelButton);
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusCancelRequested);
+  EXPECT_EQ(Status(), kBenchStatusCancelRequested);
   ASSERT_TRUE(WaitForRunEnd());
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusInterrupted);
-  EXPECT_EQ(BenchText(kBenchIdProgressLine), "Bilder: 6 / 10");
-  EXPECT_TRUE(Enabled(kBenchIdContinueButton));
+  EXPECT_EQ(Status(), kBenchStatusInterrupted);
+  EXPECT_EQ(Progress(), "Bilder: 6 / 10");
+  EXPECT_EQ(Buttons(), "01011");
   EXPECT_EQ(messages.size(), 2u) << "no final message after a cancel";
   BenchmarkSession saved;
   ASSERT_TRUE(LoadSession(saved));
@@ -401,9 +374,9 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   ASSERT_TRUE(RemoveFolderTree(gone));
   Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].text, "Bitte zuerst ein g\u00fcltiges Verzeichnis ausw\u00e4hlen.");
+  EXPECT_EQ(messages[0].text, kBenchMessageNoFolder);
   EXPECT_EQ(messages[0].icon, BenchMessageIcon::Information);
-  EXPECT_EQ(messages[1].text, messages[0].text);
+  EXPECT_EQ(messages[1].text, kBenchMessageNoFolder);
   // Cancelling the chooser keeps the field.
   Bench()->DispatchCommand(kBenchIdFolderButton);
   EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), gone);
@@ -415,8 +388,8 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   ChooseRoot(empty);
   Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[2].text, "Es wurden keine unterst\u00fctzten Bilder gefunden.");
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusReady);
+  EXPECT_EQ(messages[2].text, kBenchMessageNoImages);
+  EXPECT_EQ(Status(), kBenchStatusReady);
   EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0");
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(questions.empty());
@@ -431,16 +404,13 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   answers.push_back(false);
   Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_EQ(questions.size(), 1u);
-  EXPECT_EQ(questions[0],
-            "Es existiert eine unterbrochene Profiltest-Sitzung. Mit einem neuen Test wird der "
-            "Fortsetzungszeiger ersetzt; die bereits erzeugten CSV-Daten bleiben erhalten. Neuen "
-            "Test starten?");
+  EXPECT_EQ(questions[0], kBenchQuestionReplaceSession);
   EXPECT_EQ(ReadTextFile(SessionFilePath()), sessionText);
   EXPECT_FALSE(session.running.load());
   EXPECT_EQ(RunFolderCount(), 1u);
 
   // Yes: a new run in a new folder; the old folder stays.
-  if (WithoutJpegtran()) return;
+  if (JpegtranProgram().empty()) return;
   answers.push_back(true);
   DepthBox()->setCurrentIndex(0);
   Bench()->DispatchCommand(kBenchIdStartButton);
@@ -449,7 +419,7 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   EXPECT_EQ(RunFolderCount(), 2u);
   EXPECT_NE(session.sessionDir, saved.sessionDir);
   EXPECT_TRUE(IsRegularFile(saved.csvPath));
-  EXPECT_EQ(BenchText(kBenchIdStatusLine), kBenchStatusFinished);
+  EXPECT_EQ(Status(), kBenchStatusFinished);
 }
 
 TEST_F(BenchWindowTest, RunFolderThatCannotBeMadeIsReportedAsAnError) {
@@ -461,7 +431,7 @@ TEST_F(BenchWindowTest, RunFolderThatCannotBeMadeIsReportedAsAnError) {
   ChooseRoot(images);
   Bench()->DispatchCommand(kBenchIdStartButton);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text, "Die Benchmark-Sitzung konnte nicht angelegt werden.");
+  EXPECT_EQ(messages[0].text, kBenchMessageRunNotCreated);
   EXPECT_EQ(messages[0].icon, BenchMessageIcon::Error);
   EXPECT_FALSE(session.running.load());
   EXPECT_FALSE(CurrentBenchmarkWorker().thread.joinable());

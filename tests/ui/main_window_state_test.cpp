@@ -22,18 +22,14 @@ TEST(ImageListTest, SortsByUtf16CodeUnitsAndDropsDuplicates) {
   MergeImagePaths(list, {"/f/Z.jpg", "/f/A.jpg"});
   // Ordinal and case-sensitive: capitals first, and A/a are two entries.
   EXPECT_EQ(list, (Paths{"/f/A.jpg", "/f/Z.jpg", "/f/a.jpg", "/f/b.jpg"}));
-  // A string sorts before a longer one that begins with it.
-  Paths prefix;
-  MergeImagePaths(prefix, {"/f/a.jpg.jpg", "/f/a.jpg"});
-  EXPECT_EQ(prefix, (Paths{"/f/a.jpg", "/f/a.jpg.jpg"}));
-}
-
-TEST(ImageListTest, CharactersBeyondTheBasicPlaneSortAsSurrogates) {
-  // U+1F600 is D83D DE00 in UTF-16 and so comes before U+FF5E, although its
-  // UTF-8 bytes (F0 ...) are larger than those of U+FF5E (EF ...).
-  Paths list;
-  MergeImagePaths(list, {"/f/\uFF5E.jpg", "/f/\U0001F600.jpg", "/f/\u00e4.jpg"});
-  EXPECT_EQ(list, (Paths{"/f/\u00e4.jpg", "/f/\U0001F600.jpg", "/f/\uFF5E.jpg"}));
+  // A string sorts before a longer one that begins with it. U+1F600 is D83D
+  // DE00 in UTF-16 and so comes before U+FF5E, although its UTF-8 bytes
+  // (F0 ...) are larger than those of U+FF5E (EF ...).
+  Paths other;
+  MergeImagePaths(other, {"/f/a.jpg.jpg", "/f/a.jpg", "/f/\uFF5E.jpg", "/f/\U0001F600.jpg",
+                          "/f/\u00e4.jpg"});
+  EXPECT_EQ(other, (Paths{"/f/a.jpg", "/f/a.jpg.jpg", "/f/\u00e4.jpg", "/f/\U0001F600.jpg",
+                          "/f/\uFF5E.jpg"}));
 }
 
 TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
@@ -67,25 +63,12 @@ TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
 
 
 TEST(ResultListTest, OptimisedKeptAndFailedLines) {
-  ImageResult accepted;
-  accepted.sourcePath = "/p/a.jpg";
-  accepted.profileLabel = "Hohe Qualit\u00e4t (empfohlen)";
-  accepted.winnerLabel = "Jpegli Q88 420 Progressive";
-  accepted.originalBytes = 4194304;
-  accepted.resultBytes = 1572864;
-  accepted.score = 0.973;
-  accepted.worst5 = 0.941;
-  accepted.candidatesEncoded = 2;
-  accepted.candidatesPlanned = 2;
-  accepted.optimized = true;
-
-  ImageResult kept;
-  kept.sourcePath = "/p/b.jpg";
-  kept.profileLabel = "Ausgewogen";
-  kept.message = kVerdictNoSmallerCandidate;
-  kept.candidatesEncoded = 1;
-  kept.candidatesPlanned = 1;
-
+  ImageResult accepted{.sourcePath = "/p/a.jpg", .profileLabel = "Hohe Qualit\u00e4t (empfohlen)",
+                       .winnerLabel = "Jpegli Q88 420 Progressive", .score = 0.973, .worst5 = 0.941,
+                       .candidatesPlanned = 2, .candidatesEncoded = 2, .originalBytes = 4194304,
+                       .resultBytes = 1572864, .optimized = true};
+  const ImageResult kept{.sourcePath = "/p/b.jpg", .profileLabel = "Ausgewogen", .candidatesPlanned = 1,
+                         .candidatesEncoded = 1, .message = kVerdictNoSmallerCandidate};
   const std::vector<std::string> lines = ResultListLines({accepted, kept});
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0],
@@ -103,10 +86,8 @@ TEST(ResultListTest, ProcessingErrorKeepsWhatThePipelineLeft) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(path, std::string(300, 'x')));
-  ImageResult partial;
-  partial.candidatesPlanned = 2;
-  partial.message = "anything";
-  const ImageResult failed = ProcessingErrorResult(partial, path, "Ausgewogen");
+  const ImageResult failed =
+      ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, path, "Ausgewogen");
   EXPECT_EQ(failed.sourcePath, path);
   EXPECT_EQ(failed.profileLabel, "Ausgewogen");
   EXPECT_EQ(failed.message, "Fehler beim Verarbeiten");
@@ -143,13 +124,10 @@ TEST(MainTextsTest, StatusAndMessageTexts) {
 }
 
 TEST(MainTextsTest, BatchTotalsCountKeptAndFailedImagesWithTheirOwnSize) {
-  std::vector<ImageResult> results(3);
-  results[0].optimized = true;
-  results[0].originalBytes = 4 * 1048576;
-  results[0].resultBytes = 1048576;
-  results[1].originalBytes = 1048576;  // kept: resultBytes equal
-  results[1].resultBytes = 1048576;
-  results[2].failed = true;             // failed before its size was known
+  const std::vector<ImageResult> results = {
+      {.originalBytes = 4 * 1048576, .resultBytes = 1048576, .optimized = true},
+      {.originalBytes = 1048576, .resultBytes = 1048576},  // kept: resultBytes equal
+      {.failed = true}};                                   // failed before its size was known
   EXPECT_EQ(BatchSummaryStatus(results),
             "Stapelbearbeitung abgeschlossen   |   1 von 3 Bildern optimiert   |   "
             "5.00 MB \u2192 2.00 MB   |   60.0 % kleiner");

@@ -1,14 +1,12 @@
 // Shared pieces of the window tests; see main_window_test_support.h.
 #include "tests/ui/main_window_test_support.h"
 
-#include <QApplication>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QTest>
 #include <QUrl>
 
 #include "platform/files.h"

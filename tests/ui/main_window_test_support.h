@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTest>
 #include <deque>
 #include <memory>
 #include <string>
