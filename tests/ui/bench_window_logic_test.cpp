@@ -48,13 +48,8 @@ TEST(BenchWindowTextsTest, FinalMessageNamesTheRawCsv) {
 
 BenchSnapshot Snapshot(bool running, bool paused, std::uint64_t done, std::uint64_t total,
                        bool sessionFile) {
-  BenchSnapshot snapshot;
-  snapshot.running = running;
-  snapshot.paused = paused;
-  snapshot.done = done;
-  snapshot.total = total;
-  snapshot.sessionFileExists = sessionFile;
-  return snapshot;
+  return {.running = running, .paused = paused, .total = total, .done = done,
+          .sessionFileExists = sessionFile};
 }
 
 TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
@@ -95,18 +90,14 @@ TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
 }
 
 TEST(BenchWindowViewTest, ProgressAndCountsLines) {
-  BenchSnapshot snapshot = Snapshot(false, false, 4, 10, true);
-  snapshot.nextIndex = 4;
-  snapshot.currentFileName = "Bild 05.jpg";
+  BenchSnapshot snapshot{.total = 10, .done = 4, .nextIndex = 4, .currentFileName = "Bild 05.jpg"};
   EXPECT_EQ(BenchProgressText(snapshot), "Bilder: 4 / 10");
   snapshot.running = true;
   EXPECT_EQ(BenchProgressText(snapshot), "Bilder: 4 / 10   |   aktuell: Bild 05.jpg");
   snapshot.nextIndex = 10;
   EXPECT_EQ(BenchProgressText(snapshot), "Bilder: 4 / 10");
 
-  snapshot = Snapshot(false, false, 0, 10, true);
-  snapshot.imagesFound = 12;
-  snapshot.foldersFound = 4;
+  snapshot = {.total = 10, .imagesFound = 12, .foldersFound = 4};
   const std::string found = "Gefunden: 12 Bilder in 4 Verzeichnissen   |   ausgew\u00e4hlt: 10";
   EXPECT_EQ(BenchCountsText(snapshot), found);
   snapshot.currentCandidate = 3;
@@ -122,22 +113,14 @@ TEST(BenchWindowViewTest, ProgressAndCountsLines) {
 }
 
 TEST(BenchWindowViewTest, SnapshotReadsTheSession) {
-  BenchmarkSession session;
-  session.images = {"/fotos/a/eins.jpg", "/fotos/b/zwei.png"};
-  session.imagesFound = 7;
-  session.foldersFound = 3;
-  session.completed = 1;
-  session.nextIndex = 1;
-  session.currentCandidate = 2;
-  session.candidateCount = 6;
-  session.startTick = 10000;
-  BenchSnapshot snapshot = TakeBenchSnapshot(session, 15500, true);
+  BenchmarkSession session{.images = {"/fotos/a/eins.jpg", "/fotos/b/zwei.png"}, .foldersFound = 3,
+                           .imagesFound = 7, .nextIndex = 1, .completed = 1, .currentCandidate = 2,
+                           .candidateCount = 6, .startTick = 10000};
+  const BenchSnapshot snapshot = TakeBenchSnapshot(session, 15500, true);
   EXPECT_FALSE(snapshot.running);
-  EXPECT_EQ(snapshot.total, 2u);
-  EXPECT_EQ(snapshot.done, 1u);
+  EXPECT_EQ((std::array{snapshot.total, snapshot.done, snapshot.imagesFound, snapshot.foldersFound}),
+            (std::array<std::uint64_t, 4>{2, 1, 7, 3}));
   EXPECT_EQ(snapshot.currentFileName, "zwei.png");
-  EXPECT_EQ(snapshot.imagesFound, 7u);
-  EXPECT_EQ(snapshot.foldersFound, 3u);
   EXPECT_EQ(snapshot.currentCandidate, 2);
   EXPECT_EQ(snapshot.candidateCount, 6);
   EXPECT_EQ(snapshot.elapsedMs, 0u) << "no run time while not running";

@@ -1,7 +1,7 @@
 // The compare and guide windows' rules without a display: texts, zoom steps,
 // control and pane rectangles, where an image is drawn for a zoom and pan
 // (and the pan limits), which source pixels reach a pane, navigation, the
-// browsed list, loading an entry, panning, and the guide text's place.
+// browsed list, loading an entry, and the guide text's place.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,7 +24,6 @@ const EdgeRect kPane{20, 86, 650, 778};  // the left pane of a 1320 x 840 client
 
 TEST(CompareTexts, PositionZoomTitleAndCaption) {
   EXPECT_EQ(ComparePositionText(2, 12), "Bild 3 von 12");
-  EXPECT_EQ(ComparePositionText(0, 1), "Bild 1 von 1");
   EXPECT_EQ(ComparePositionText(0, 0), "Kein Bild");
   EXPECT_EQ(CompareZoomText(250), "Zoom: 250 %");
   EXPECT_EQ(CompareWindowTitle(""), "Bildvergleich \u2013 Orvel JPEG Optimizer");
@@ -39,32 +38,25 @@ TEST(CompareTexts, PositionZoomTitleAndCaption) {
 }
 
 TEST(CompareTexts, ControlsEnabledOnlyWhereThereIsAStep) {
-  CompareState state;
-  state.zoom = 375;
-  state.sourcePath = "/x/erstes.jpg";
-  CompareControlsView view = ComputeCompareControls(state, 3);
-  EXPECT_FALSE(view.previousEnabled);
-  EXPECT_TRUE(view.nextEnabled);
-  EXPECT_EQ(view.positionText, "Bild 1 von 3");
-  EXPECT_EQ(view.zoomText, "Zoom: 375 %");
-  EXPECT_EQ(view.trackbarPosition, 375);
-  EXPECT_EQ(view.title, "Bildvergleich \u2013 erstes.jpg \u2013 Orvel JPEG Optimizer");
-  state.currentIndex = 2;
-  view = ComputeCompareControls(state, 3);
-  EXPECT_TRUE(view.previousEnabled);
-  EXPECT_FALSE(view.nextEnabled);
-  state.currentIndex = 0;
-  view = ComputeCompareControls(state, 1);
-  EXPECT_FALSE(view.previousEnabled || view.nextEnabled);
-  view = ComputeCompareControls(state, 0);
-  EXPECT_FALSE(view.nextEnabled);
-  EXPECT_EQ(view.positionText, "Kein Bild");
+  struct Case { int index, count; bool previous, next; const char* position; };
+  for (const Case c : {Case{0, 3, false, true, "Bild 1 von 3"}, Case{2, 3, true, false, "Bild 3 von 3"},
+                       Case{0, 1, false, false, "Bild 1 von 1"}, Case{0, 0, false, false, "Kein Bild"}}) {
+    CompareState state;
+    state.currentIndex = c.index;
+    state.zoom = 375;
+    state.sourcePath = "/x/erstes.jpg";
+    const CompareControlsView view = ComputeCompareControls(state, c.count);
+    EXPECT_EQ(view.previousEnabled, c.previous) << c.index << " of " << c.count;
+    EXPECT_EQ(view.nextEnabled, c.next) << c.index << " of " << c.count;
+    EXPECT_EQ(view.positionText, c.position);
+    EXPECT_EQ(view.zoomText, "Zoom: 375 %");
+    EXPECT_EQ(view.trackbarPosition, 375);
+    EXPECT_EQ(view.title, "Bildvergleich \u2013 erstes.jpg \u2013 Orvel JPEG Optimizer");
+  }
 }
 
 TEST(CompareZoom, WheelStepsOf25WithinTheRange) {
-  int zoom = 100;
-  for (int i = 0; i < 5; ++i) zoom = WheelZoom(zoom, 120);
-  EXPECT_EQ(zoom, 225);
+  EXPECT_EQ(WheelZoom(100, 120), 125);
   EXPECT_EQ(WheelZoom(790, 120), 800);
   EXPECT_EQ(WheelZoom(800, 120), 800);
   EXPECT_EQ(WheelZoom(100, -120), 100);
@@ -94,50 +86,37 @@ TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
   EXPECT_FALSE(InsideComparePane(layout, 700, 30));   // the control row
 }
 
-TEST(CompareDrawing, SmallImageAtFullSizeIsCentredAndIgnoresThePan) {
-  const DrawnImage centred = PlaceImageInPane(kPane, 301, 200, 100, 0, 0);
-  EXPECT_EQ((Quad{centred.left, centred.top, centred.width, centred.height}),
-            (Quad{20 + (630 - 301) / 2, 86 + (692 - 200) / 2, 301, 200}));
-  const DrawnImage panned = PlaceImageInPane(kPane, 301, 200, 100, 400, -900);
-  EXPECT_EQ(panned.left, centred.left);
-  EXPECT_EQ(panned.top, centred.top);
-}
+Quad Drawn(const DrawnImage& d) { return {d.left, d.top, d.width, d.height}; }
 
-TEST(CompareDrawing, ThousandPixelsAt250PerCentStopAtThePaneEdges) {
-  const DrawnImage drawn = PlaceImageInPane(kPane, 1000, 200, 250, 0, 0);
-  EXPECT_EQ((Quad{drawn.left, drawn.top, drawn.width, drawn.height}),
+TEST(CompareDrawing, CentredWherePossibleAndStoppedAtThePaneEdges) {
+  // A small image at full size is centred and ignores the pan.
+  const Quad small{20 + (630 - 301) / 2, 86 + (692 - 200) / 2, 301, 200};
+  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 301, 200, 100, 0, 0)), small);
+  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 301, 200, 100, 400, -900)), small);
+  // 1000 pixels at 250 %: centred vertically whatever the pan; dragged far
+  // to either side an edge stops at the pane's edge.
+  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 1000, 200, 250, 0, 300)),
             (Quad{20 + (630 - 2500) / 2, 86 + (692 - 500) / 2, 2500, 500}));
-  // Dragged far to the right the left edge stops at the pane's left edge.
   EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 100000, 0).left, kPane.left);
   EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 935, 0).left, kPane.left);
   EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 934, 0).left, kPane.left - 1);
-  // Far to the left the right edge stops at the pane's right edge.
   const DrawnImage left = PlaceImageInPane(kPane, 1000, 200, 250, -100000, 0);
   EXPECT_EQ(left.left + left.width, kPane.right);
-  // The vertical pan is ignored while the image fits vertically.
-  EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 0, 300).top, drawn.top);
+  // (631 - 2500) / 2 = -934.5 is truncated to -934, not floored; sizes are
+  // rounded (333 * 2.25 = 749.25, 334 * 2.25 = 751.5) and at least 1.
+  const EdgeRect odd{0, 0, 631, 100};
+  EXPECT_EQ(PlaceImageInPane(odd, 1000, 10, 250, 0, 0).left, -934);
+  EXPECT_EQ(PlaceImageInPane(odd, 333, 10, 225, 0, 0).width, 749);
+  EXPECT_EQ(PlaceImageInPane(odd, 334, 10, 225, 0, 0).width, 752);
+  EXPECT_EQ(PlaceImageInPane(odd, 1, 1, 100, 0, 0).width, 1);
 }
 
-TEST(CompareDrawing, CentringTruncatesTowardZeroAndSizesRound) {
-  const EdgeRect pane{0, 0, 631, 100};
-  // (631 - 2500) / 2 = -934.5, truncated to -934 (not floored to -935).
-  EXPECT_EQ(PlaceImageInPane(pane, 1000, 10, 250, 0, 0).left, -934);
-  // lround: 333 * 2.25 = 749.25 -> 749; 334 * 2.25 = 751.5 -> 752.
-  EXPECT_EQ(PlaceImageInPane(pane, 333, 10, 225, 0, 0).width, 749);
-  EXPECT_EQ(PlaceImageInPane(pane, 334, 10, 225, 0, 0).width, 752);
-  EXPECT_EQ(PlaceImageInPane(pane, 1, 1, 100, 0, 0).width, 1);  // never below one pixel
-}
+TEST(CompareDrawing, VisiblePartAt800PerCentIsSmallAndLandsWhereTheImageIsDrawn) {
+  const DrawnImage wide = PlaceImageInPane(kPane, 400000000u, 1, 800, 0, 0);  // no overflow
+  EXPECT_EQ(wide.width, 3200000000LL);
+  EXPECT_EQ(wide.left, 20 + (630 - 3200000000LL) / 2);
+  EXPECT_LE(ComputeVisiblePart(kPane, wide, 400000000u, 1).sourceWidth, 630 / 8 + 4);
 
-TEST(CompareDrawing, VeryWideImageAt800PerCentDoesNotOverflow) {
-  const DrawnImage drawn = PlaceImageInPane(kPane, 400000000u, 1, 800, 0, 0);
-  EXPECT_EQ(drawn.width, 3200000000LL);
-  EXPECT_EQ(drawn.left, 20 + (630 - 3200000000LL) / 2);
-  const VisiblePart part = ComputeVisiblePart(kPane, drawn, 400000000u, 1);
-  ASSERT_FALSE(part.empty);
-  EXPECT_LE(part.sourceWidth, 630 / 8 + 4);
-}
-
-TEST(CompareDrawing, VisiblePartOf24MegapixelsAt800PerCentIsSmall) {
   const DrawnImage drawn = PlaceImageInPane(kPane, 6000, 4000, 800, 1234, -567);
   const VisiblePart part = ComputeVisiblePart(kPane, drawn, 6000, 4000);
   ASSERT_FALSE(part.empty);
@@ -147,8 +126,7 @@ TEST(CompareDrawing, VisiblePartOf24MegapixelsAt800PerCentIsSmall) {
   EXPECT_GE(part.sourceLeft, 0);
   EXPECT_LE(part.sourceLeft + part.sourceWidth, 6000);
   EXPECT_LE(part.sourceTop + part.sourceHeight, 4000);
-  // Where that part lands covers the whole pane and agrees with the drawn
-  // position of the whole image.
+  // It covers the whole pane and agrees with the drawn position of the whole image.
   EXPECT_LE(part.targetLeft, kPane.left);
   EXPECT_LE(part.targetTop, kPane.top);
   EXPECT_GE(part.targetLeft + part.targetWidth, kPane.right);
@@ -161,25 +139,6 @@ TEST(CompareDrawing, VisiblePartOf24MegapixelsAt800PerCentIsSmall) {
   EXPECT_TRUE(ComputeVisiblePart(none, PlaceImageInPane(none, 500, 500, 100, 0, 0), 500, 500).empty);
 }
 
-TEST(ComparePanning, DragStartsOnlyInAPaneAndAddsTheMovement) {
-  const ComparePaintLayout layout = ComputeComparePaintLayout(1320, 840);
-  CompareState state;
-  EXPECT_FALSE(BeginPanDrag(state, layout, 660, 300));
-  EXPECT_FALSE(state.dragging);
-  EXPECT_FALSE(ContinuePanDrag(state, 700, 300));
-  EXPECT_EQ(state.panX, 0);
-
-  ASSERT_TRUE(BeginPanDrag(state, layout, 700, 300));
-  EXPECT_TRUE(ContinuePanDrag(state, 750, 280));
-  EXPECT_TRUE(ContinuePanDrag(state, 760, 290));
-  EXPECT_EQ(state.panX, 60);
-  EXPECT_EQ(state.panY, -10);
-  EXPECT_TRUE(EndPanDrag(state));
-  EXPECT_FALSE(EndPanDrag(state));
-  EXPECT_FALSE(ContinuePanDrag(state, 900, 300));
-  EXPECT_EQ(state.panX, 60);
-}
-
 TEST(ComparePanning, ExcessBeyondTheEdgeMustBeDraggedBackFirst) {
   const ComparePaintLayout layout = ComputeComparePaintLayout(1320, 840);
   CompareState state;
@@ -187,32 +146,24 @@ TEST(ComparePanning, ExcessBeyondTheEdgeMustBeDraggedBackFirst) {
   // 1000 px at 250 %: the left edge reaches the pane's edge after 935 px.
   for (int x : {600, 1100, 1300}) ContinuePanDrag(state, x, 300);
   EXPECT_EQ(state.panX, 1200);  // stored without a limit
-  const auto left = [&]() {
-    return PlaceImageInPane(layout.leftPane, 1000, 200, 250, state.panX, state.panY).left;
-  };
+  const auto left = [&]() { return PlaceImageInPane(layout.leftPane, 1000, 200, 250, state.panX, 0).left; };
   EXPECT_EQ(left(), layout.leftPane.left);
   ContinuePanDrag(state, 1100, 300);  // 200 back: still 1000, beyond the edge
   EXPECT_EQ(left(), layout.leftPane.left);
   ContinuePanDrag(state, 900, 300);   // 800: moves again
   EXPECT_EQ(left(), layout.leftPane.left - 135);
+  EXPECT_TRUE(EndPanDrag(state));
+  EXPECT_FALSE(EndPanDrag(state));
+  EXPECT_FALSE(ContinuePanDrag(state, 900, 200));
 }
 
 TEST(CompareNavigation, StepsStayInTheListAndStopAtItsEnds) {
   struct Case { int index, step, count, target; };
   for (const Case c : {Case{0, +1, 3, 1}, Case{1, -1, 3, 0}, Case{0, -1, 3, -1}, Case{2, +1, 3, -1},
                        Case{0, +1, 1, -1}, Case{0, +1, 0, -1},
-                       // The list shrank under the window: back into it.
-                       Case{5, -1, 3, 2}, Case{5, +1, 3, 2}}) {
+                       Case{5, -1, 3, 2}, Case{5, +1, 3, 2}}) {  // the list shrank: back into it
     EXPECT_EQ(NavigationTarget(c.index, c.step, c.count), c.target) << c.index << c.step << c.count;
   }
-}
-
-ImageResult Result(const std::string& source, bool optimized, const std::string& output) {
-  ImageResult result;
-  result.sourcePath = source;
-  result.optimized = optimized;
-  result.outputPath = output;
-  return result;
 }
 
 TEST(CompareBrowsedList, ResultsBeforeTheImageListAndTheSelectedRows) {
@@ -229,7 +180,8 @@ TEST(CompareBrowsedList, ResultsBeforeTheImageListAndTheSelectedRows) {
   main.selectedImageRow = 4;
   EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
 
-  main.results = {Result("/a/1.jpg", true, "/o/1_x.jpg"), Result("/a/2.jpg", false, "/o/stale.jpg")};
+  main.results = {{.sourcePath = "/a/1.jpg", .outputPath = "/o/1_x.jpg", .optimized = true},
+                  {.sourcePath = "/a/2.jpg", .outputPath = "/o/stale.jpg"}};
   EXPECT_TRUE(BrowsesResults(main));
   EXPECT_EQ(BrowsedCount(main), 2u);
   EXPECT_EQ(BrowsedEntry(main, 0).optimizedPath, "/o/1_x.jpg");
@@ -241,26 +193,21 @@ TEST(CompareBrowsedList, ResultsBeforeTheImageListAndTheSelectedRows) {
   EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
 }
 
-// Loading entries from real files in a private folder.
-class CompareLoadTest : public ::testing::Test {
- protected:
+TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
   ScopedTempFolder temp;
-  MainWindowState main;
-  CompareState state;
-
-  std::string WriteJpeg(const std::string& name, std::uint32_t width, std::uint32_t height) {
+  const auto jpeg = [&](const char* name, std::uint32_t width, std::uint32_t height) {
     EXPECT_TRUE(WriteTestJpeg(temp.Join(name), MakeTestPicture(width, height, width), 90));
     return temp.Join(name);
-  }
-};
-
-TEST_F(CompareLoadTest, KeptOptimisedAndUndecodableOutputs) {
-  const std::string source = WriteJpeg("quelle.jpg", 64, 48);
-  const std::string output = WriteJpeg("quelle_hohe_qualitaet.jpg", 32, 24);
+  };
+  const std::string source = jpeg("quelle.jpg", 64, 48), output = jpeg("quelle_hoch.jpg", 32, 24);
   const std::string broken = temp.Join("kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(broken, "\xff\xd8 nicht mehr"));
-  main.results = {Result(source, false, ""), Result(source, true, output), Result(source, true, broken)};
+  MainWindowState main;
+  main.results = {{.sourcePath = source},
+                  {.sourcePath = source, .outputPath = output, .optimized = true},
+                  {.sourcePath = source, .outputPath = broken, .optimized = true}};
   // Kept: the source on both sides; the zoom stays, the pan is reset.
+  CompareState state;
   state.zoom = 300;
   state.panX = 40;
   state.panY = -7;
@@ -269,31 +216,25 @@ TEST_F(CompareLoadTest, KeptOptimisedAndUndecodableOutputs) {
   EXPECT_EQ(state.optimizedPath, "");
   EXPECT_EQ(state.sourceImage.width, 64u);
   EXPECT_EQ(state.optimizedImage.pixels, state.sourceImage.pixels);
-  EXPECT_EQ(state.zoom, 300);
-  EXPECT_EQ(state.panX, 0);
-  EXPECT_EQ(state.panY, 0);
+  EXPECT_EQ((std::array{state.zoom, state.panX, state.panY}), (std::array{300, 0, 0}));
   ASSERT_TRUE(LoadCompareImage(state, main, 1));
   EXPECT_EQ(state.optimizedPath, output);
-  EXPECT_EQ(state.sourceImage.width, 64u);
   EXPECT_EQ(state.optimizedImage.width, 32u);
   // An undecodable output falls back to the source; the caption still names its size.
   ASSERT_TRUE(LoadCompareImage(state, main, 2));
   EXPECT_EQ(state.optimizedPath, broken);
   EXPECT_EQ(state.optimizedImage.pixels, state.sourceImage.pixels);
-}
 
-TEST_F(CompareLoadTest, IndexIsClampedAndAFailedSourceEmptiesBothImages) {
-  main.imageList = {WriteJpeg("a.jpg", 16, 16), temp.Join("fehlt.jpg")};
+  // The index is clamped; a source that fails empties both images.
+  main.results.clear();
+  main.imageList = {source, temp.Join("fehlt.jpg")};
   ASSERT_TRUE(LoadCompareImage(state, main, -3));
   EXPECT_EQ(state.currentIndex, 0);
   EXPECT_FALSE(LoadCompareImage(state, main, 7));
   EXPECT_EQ(state.currentIndex, 1);
   EXPECT_EQ(state.sourcePath, temp.Join("fehlt.jpg"));
-  EXPECT_FALSE(IsUsableImage(state.sourceImage));
-  EXPECT_FALSE(IsUsableImage(state.optimizedImage));
-  const MainWindowState empty;
-  state.currentIndex = 1;
-  EXPECT_FALSE(LoadCompareImage(state, empty, 0));
+  EXPECT_FALSE(IsUsableImage(state.sourceImage) || IsUsableImage(state.optimizedImage));
+  EXPECT_FALSE(LoadCompareImage(state, MainWindowState{}, 0));
   EXPECT_EQ(state.currentIndex, 1);  // nothing touched
 }
 

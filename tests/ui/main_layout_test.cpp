@@ -61,25 +61,18 @@ TEST(MainLayoutTest, DecorationFollowsTheColumns) {
   EXPECT_EQ(R(d.captionStrips[0]), (Quad{30, 122, 354, 38}));
   EXPECT_EQ(R(d.captionStrips[1]), (Quad{420, 122, 445, 38}));
   EXPECT_EQ(R(d.captionStrips[2]), (Quad{901, 122, 433, 38}));
-  EXPECT_EQ(d.cardCaptions[1].x, 430);
-  EXPECT_EQ(d.cardCaptions[2].x, 911);
-  EXPECT_EQ(d.cardCaptions[2].y, 131);
-  EXPECT_EQ(d.stackHint.y, 667);
-  EXPECT_EQ(d.outputCaption.x, 907);
-  EXPECT_EQ(d.liveStatusCaption.y, 314);
-  EXPECT_EQ(d.resultsCaption.y, 502);
+  EXPECT_EQ((std::array{d.cardCaptions[1].x, d.cardCaptions[2].x, d.cardCaptions[2].y, d.stackHint.y,
+                        d.outputCaption.x, d.liveStatusCaption.y, d.resultsCaption.y}),
+            (std::array{430, 911, 131, 667, 907, 314, 502}));
   // Short windows keep the cards at least down to 562.
   EXPECT_EQ(ComputeMainWindowDecoration(1364, 500).cardBottom, 562);
 }
 
-TEST(PreviewPlacementTest, SmallImageIsEnlargedAndCentred) {
+TEST(PreviewPlacementTest, SmallImagesAreEnlargedLargeOnesReducedToTheLimitingSide) {
   const PreviewPlacement placement = PlacePreviewImage(420, 360, 100, 50);
   EXPECT_EQ(R(placement.image), (Quad{10, 64, 400, 200}));
   EXPECT_EQ(R(placement.imageArea), (Quad{10, 10, 400, 308}));
   EXPECT_EQ(R(placement.caption), (Quad{12, 326, 396, 26}));
-}
-
-TEST(PreviewPlacementTest, LargeImagesAreReducedToTheLimitingSide) {
   EXPECT_EQ(R(PlacePreviewImage(420, 360, 4000, 1000).image), (Quad{10, 114, 400, 100}));
   EXPECT_EQ(R(PlacePreviewImage(420, 360, 1000, 3080).image), (Quad{160, 10, 100, 308}));
   // A sliver never vanishes.

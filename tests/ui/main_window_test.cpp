@@ -111,7 +111,7 @@ TEST_F(MainWindowTest, AddingImagesSortsDeduplicatesAndSetsTheOutputFolder) {
   // Another folder does not replace the output folder; a cancelled chooser changes nothing.
   AddFiles({Path("anderswo/c.jpg")});
   window->DispatchCommand(2001);
-  EXPECT_EQ(recorder->fileChooserCalls, 4);
+  EXPECT_EQ(fileChooserCalls, 4);
   EXPECT_EQ(MainState().outputFolder, folder);
   EXPECT_EQ(MainState().imageList.size(), 4u);
   EXPECT_EQ(window->StatusText().toStdString(), ImagesSelectedStatus(4));
@@ -213,34 +213,34 @@ TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
 TEST_F(MainWindowTest, RefusedStartsSayWhy) {
   MainState().results.push_back(ImageResult{});
   window->DispatchCommand(1007);
-  ASSERT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->messages[0].title, kTitleBatch);
-  EXPECT_EQ(recorder->messages[0].text, kMessageNoImages);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, kTitleBatch);
+  EXPECT_EQ(messages[0].text, kMessageNoImages);
   ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", Path("a.jpg")).empty());
   AddFiles({Path("a.jpg")});
   for (const std::string& typed : {Path("gibt-es-nicht"), Path("a.jpg"), std::string()}) {
     SetOutputEditText(typed);
     window->DispatchCommand(2101);
-    EXPECT_EQ(recorder->messages.back().text, kMessageInvalidOutputFolder);
+    EXPECT_EQ(messages.back().text, kMessageInvalidOutputFolder);
     EXPECT_EQ(MainState().outputFolder, typed);  // taken from the edit
   }
   EXPECT_FALSE(PathExists(Path("gibt-es-nicht")));  // never created
   SetOutputEditText(temp.path);
-  recorder->benchmarkRunActive = true;
+  benchmarkRunActive = true;
   window->DispatchCommand(2101);
-  EXPECT_EQ(recorder->messages.back().text, kMessageBenchmarkBlocksBatch);
-  EXPECT_EQ(recorder->messages.size(), 5u);
+  EXPECT_EQ(messages.back().text, kMessageBenchmarkBlocksBatch);
+  EXPECT_EQ(messages.size(), 5u);
   EXPECT_EQ(MainState().results.size(), 1u);  // the previous results stay
 }
 
 TEST_F(MainWindowTest, CommandsReachTheirDialogsAndTheOtherWindowsHooks) {
-  recorder->folderAnswers = {Path("eins"), Path("zwei"), ""};
+  folderAnswers = {Path("eins"), Path("zwei"), ""};
   window->DispatchCommand(1008);
   EXPECT_EQ(MainState().outputFolder, Path("eins"));
   window->DispatchCommand(2003);
   window->DispatchCommand(2003);  // cancelled
   EXPECT_EQ(Text(1005), Path("zwei"));
-  EXPECT_EQ(recorder->folderChooserCalls, 3);
+  EXPECT_EQ(folderChooserCalls, 3);
   SetOutputEditText("");
   window->DispatchCommand(2103);  // empty edit: nothing
   SetOutputEditText(Path("irgendwo"));
@@ -249,59 +249,59 @@ TEST_F(MainWindowTest, CommandsReachTheirDialogsAndTheOtherWindowsHooks) {
   Engines().engineFolder = temp.path;
   window->DispatchCommand(2104);
   Engines().engineFolder.clear();
-  EXPECT_EQ(recorder->openedFolders, (Paths{Path("irgendwo"), temp.path}));
-  ASSERT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->messages[0].text, kMessageEnginesMissing);
-  EXPECT_EQ(recorder->messages[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(openedFolders, (Paths{Path("irgendwo"), temp.path}));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, kMessageEnginesMissing);
+  EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
 
   for (int command : {2202, 2203, 2102, 2201, 2250, 2251, 2252, 2999}) window->DispatchCommand(command);
-  ASSERT_EQ(recorder->messages.size(), 3u);  // 2999 is unknown: ignored
-  EXPECT_EQ(recorder->messages[1].text, AboutText());
-  EXPECT_EQ(recorder->messages[2].text, BuildEncoderStatusReport());
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1}));
-  EXPECT_EQ(recorder->guideOpens, 1);
-  EXPECT_EQ(recorder->profileDevelopmentOpens, (std::vector<bool>{false, true}));
-  EXPECT_EQ(recorder->benchmarkRunsOpens, 1);
+  ASSERT_EQ(messages.size(), 3u);  // 2999 is unknown: ignored
+  EXPECT_EQ(messages[1].text, AboutText());
+  EXPECT_EQ(messages[2].text, BuildEncoderStatusReport());
+  EXPECT_EQ(compareOpens, (std::vector<int>{-1}));
+  EXPECT_EQ(guideOpens, 1);
+  EXPECT_EQ(profileDevelopmentOpens, (std::vector<bool>{false, true}));
+  EXPECT_EQ(benchmarkRunsOpens, 1);
 }
 
 TEST_F(MainWindowTest, MenuShortcutsWorkWhereverTheFocusIs) {
-  recorder->fileAnswers.push_back({});  // the chooser is cancelled
+  fileAnswers.push_back({});  // the chooser is cancelled
   for (int control : {1001, 1002, 1005}) {
     FocusWidget(window->ControlById(control));
     PressKey(Qt::Key_F6);
     PressKey(Qt::Key_F5);  // the empty list is refused: the batch was asked
     PressKey(Qt::Key_O, Qt::ControlModifier);
   }
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1, -1, -1}));
-  EXPECT_EQ(recorder->messages.size(), 3u);
-  EXPECT_EQ(recorder->fileChooserCalls, 3);
+  EXPECT_EQ(compareOpens, (std::vector<int>{-1, -1, -1}));
+  EXPECT_EQ(messages.size(), 3u);
+  EXPECT_EQ(fileChooserCalls, 3);
   // While a batch runs the keys are refused like the menu items.
   MainState().batchRunning = true;
   PressKey(Qt::Key_F6);
   PressKey(Qt::Key_O, Qt::ControlModifier);
   MainState().batchRunning = false;
-  EXPECT_EQ(recorder->compareOpens.size(), 3u);
-  EXPECT_EQ(recorder->fileChooserCalls, 3);
+  EXPECT_EQ(compareOpens.size(), 3u);
+  EXPECT_EQ(fileChooserCalls, 3);
 }
 
 TEST_F(MainWindowTest, ExitClosesUnlessAProfileRunIsActiveOrPaused) {
   QSignalSpy closed(window.get(), &MainWindow::closed);
-  recorder->benchmarkRunActive = true;
+  benchmarkRunActive = true;
   window->DispatchCommand(2004);
   QCoreApplication::processEvents();
   // A paused run asks to be continued or cancelled, batch and close alike.
-  recorder->benchmarkRunPaused = true;
+  benchmarkRunPaused = true;
   window->DispatchCommand(2004);
   QCoreApplication::processEvents();
   window->DispatchCommand(2101);
   EXPECT_EQ(closed.count(), 0);
   EXPECT_TRUE(window->isVisible());
-  ASSERT_EQ(recorder->messages.size(), 3u);
-  EXPECT_EQ(recorder->messages[0].title, kProductName);
-  EXPECT_EQ(recorder->messages[0].text, kMessageBenchmarkBlocksClose);
-  EXPECT_EQ(recorder->messages[1].text, kMessagePausedBenchmarkBlocksClose);
-  EXPECT_EQ(recorder->messages[2].text, kMessagePausedBenchmarkBlocksBatch);
-  recorder->benchmarkRunActive = false;
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].title, kProductName);
+  EXPECT_EQ(messages[0].text, kMessageBenchmarkBlocksClose);
+  EXPECT_EQ(messages[1].text, kMessagePausedBenchmarkBlocksClose);
+  EXPECT_EQ(messages[2].text, kMessagePausedBenchmarkBlocksBatch);
+  benchmarkRunActive = false;
   window->DispatchCommand(2004);
   EXPECT_EQ(closed.count(), 0);  // posted, as from a menu
   QCoreApplication::processEvents();
@@ -378,7 +378,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
                     "WIC + Jpegli + MozJPEG + jpegtran");
   EXPECT_EQ(liveStatus.rfind("Bild 1 / 3: mate_FreshFlower.jpg\nPhase: Vorbereitung\n", 0), 0u) << liveStatus;
   EXPECT_NE(liveStatus.find("CPU gesamt: wird gemessen\u2026"), std::string::npos);
-  EXPECT_EQ(recorder->beeps, 2);  // the close and the drop
+  EXPECT_EQ(beeps, 2);  // the close and the drop
   EXPECT_EQ(statusAfterClose, kStatusWaitForBatch);
   EXPECT_FALSE(dropTaken);
   EXPECT_EQ(statusAfterDrop, kStatusWaitForBatch);
@@ -410,7 +410,7 @@ TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
   EXPECT_TRUE(Text(1009).empty());
   EXPECT_EQ(window->ProgressBar()->value(), 0);
   EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(state.results));
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
+  EXPECT_EQ(compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -435,7 +435,7 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
   EXPECT_TRUE(loopRanAfterBatch);
   EXPECT_EQ(MainState().results.size(), 1u);
   // Dropped before it reached any window: none was asked to close.
-  EXPECT_EQ(recorder->beeps, 0);
+  EXPECT_EQ(beeps, 0);
   EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
 }
 
@@ -496,7 +496,7 @@ TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingErrorAndTheTotalsCo
   const QPoint inRow(10, results->visualItemRect(results->item(1)).center().y());
   QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
   QTest::mouseDClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{0, 1}));
+  EXPECT_EQ(compareOpens, (std::vector<int>{0, 1}));
 }
 
 }  // namespace

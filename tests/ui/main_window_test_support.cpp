@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QUrl>
 
-#include "platform/files.h"
 #include "ui/main/fonts.h"
 
 namespace {
@@ -38,7 +37,8 @@ class QtEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-DialogRecorder::DialogRecorder() {
+void MainWindowTest::SetUp() {
+  CoreTest::SetUp();
   MainWindowDialogs dialogs;
   dialogs.showMessage = [this](const std::string& title, const std::string& text, MessageIcon icon) {
     messages.push_back({title, text, icon});
@@ -66,21 +66,6 @@ DialogRecorder::DialogRecorder() {
   SetBenchmarkRunsOpener([this]() { ++benchmarkRunsOpens; });
   SetBenchmarkRunActiveQuery([this]() { return benchmarkRunActive; });
   SetBenchmarkRunPausedQuery([this]() { return benchmarkRunPaused; });
-}
-
-DialogRecorder::~DialogRecorder() {
-  SetMainWindowDialogs({});
-  SetCompareWindowOpener({});
-  SetGuideWindowOpener({});
-  SetProfileDevelopmentOpener({});
-  SetBenchmarkRunsOpener({});
-  SetBenchmarkRunActiveQuery({});
-  SetBenchmarkRunPausedQuery({});
-}
-
-void MainWindowTest::SetUp() {
-  CoreTest::SetUp();
-  recorder = std::make_unique<DialogRecorder>();
   window = std::make_unique<MainWindow>();
   window->show();
   window->activateWindow();
@@ -89,13 +74,14 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
   window.reset();
-  recorder.reset();
+  SetMainWindowDialogs({});
+  SetCompareWindowOpener({});
+  SetGuideWindowOpener({});
+  SetProfileDevelopmentOpener({});
+  SetBenchmarkRunsOpener({});
+  SetBenchmarkRunActiveQuery({});
+  SetBenchmarkRunPausedQuery({});
   CoreTest::TearDown();
-}
-
-void MainWindowTest::AddFiles(const std::vector<std::string>& paths) {
-  recorder->fileAnswers.push_back(paths);
-  window->DispatchCommand(2001);
 }
 
 bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
@@ -134,21 +120,4 @@ std::string ControlText(const QWidget* control) {
     return box->toPlainText().toStdString();
   }
   return "";
-}
-
-void MainWindowTest::FocusWidget(QWidget* widget) {
-  widget->setFocus(Qt::OtherFocusReason);
-  QCoreApplication::processEvents();
-  ASSERT_EQ(QApplication::focusWidget(), widget);
-}
-
-void MainWindowTest::PressKey(int key, Qt::KeyboardModifiers modifiers) {
-  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
-  QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
-}
-
-std::string MainWindowTest::CopyTestPhoto(const std::string& name, const std::string& targetPath) {
-  const std::string source = JoinPath(ORVEL_TEST_IMAGES, name);
-  if (!IsRegularFile(source) || !CopyFileBytes(source, targetPath)) return "";
-  return targetPath;
 }
