@@ -88,53 +88,40 @@ TEST_F(MainWindowTest, ControlsAndPaintingFollowTheLayout) {
   EXPECT_EQ(window->ControlById(1009)->geometry().bottom() + 59, results.top());
 }
 
-TEST_F(MainWindowTest, AddingImagesSortsDeduplicatesAndSetsTheOutputFolder) {
-  const std::string folder = Path("bilder");
-  ASSERT_TRUE(EnsureFolder(folder));
-  ASSERT_TRUE(EnsureFolder(Path("anderswo")));
-  for (const std::string& path : {JoinPath(folder, "b.jpg"), JoinPath(folder, "a.jpg"),
-                                  JoinPath(folder, "Z.jpg"), Path("anderswo/c.jpg")}) {
-    ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", path).empty());
-  }
-  AddFiles({JoinPath(folder, "b.jpg")});
-  EXPECT_EQ(MainState().outputFolder, folder);
-  EXPECT_EQ(Text(1005), folder);
-  AddFiles({JoinPath(folder, "a.jpg"), JoinPath(folder, "b.jpg"), JoinPath(folder, "Z.jpg")});
-  EXPECT_EQ(MainState().imageList,
-            (Paths{JoinPath(folder, "Z.jpg"), JoinPath(folder, "a.jpg"), JoinPath(folder, "b.jpg")}));
-  EXPECT_EQ(ListLines(1001),
-            (Paths{"Z.jpg   |   48.99 KB", "a.jpg   |   48.99 KB", "b.jpg   |   48.99 KB"}));
-  // Line 0 is selected and previewed, not the newly added file.
-  EXPECT_EQ(MainState().selectedImageRow, 0);
-  EXPECT_EQ(MainState().previewPath, JoinPath(folder, "Z.jpg"));
-  EXPECT_EQ(MainState().previewImage.width, 451u);
-  // Another folder does not replace the output folder; a cancelled chooser changes nothing.
-  AddFiles({Path("anderswo/c.jpg")});
-  window->DispatchCommand(2001);
-  EXPECT_EQ(fileChooserCalls, 4);
-  EXPECT_EQ(MainState().outputFolder, folder);
-  EXPECT_EQ(MainState().imageList.size(), 4u);
-  EXPECT_EQ(window->StatusText().toStdString(), ImagesSelectedStatus(4));
-}
-
-TEST_F(MainWindowTest, DroppedFoldersAndFilesJoinTheListAsChosenOnesDo) {
+TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsTheOutputFolder) {
   const std::string folder = Path("bilder");
   for (const std::string& made : {JoinPath(folder, "unter"), Path("fremd"), Path("lose")}) {
     ASSERT_TRUE(EnsureFolder(made));
   }
-  for (const std::string& file : {JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"),
-                                  JoinPath(folder, "notiz.txt"), Path("fremd/c.jpg"), Path("lose/d.png")}) {
+  for (const char* name : {"b.jpg", "a.jpg", "Z.jpg"}) {
+    ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", JoinPath(folder, name)).empty());
+  }
+  for (const std::string& file : {JoinPath(folder, "unter/A.JPEG"), JoinPath(folder, "notiz.txt"),
+                                  Path("fremd/c.jpg"), Path("lose/d.png")}) {
     ASSERT_TRUE(WriteTextFile(file, file));
   }
-  // A linked folder inside the tree is not entered.
-  ASSERT_EQ(::symlink(Path("fremd").c_str(), JoinPath(folder, "verweis").c_str()), 0);
-  // A file dropped by itself is taken whatever its type, as "Alle Dateien" would.
-  ASSERT_TRUE(DropPaths({folder, Path("lose/d.png"), JoinPath(folder, "unter/../b.jpg")}));
-  EXPECT_EQ(MainState().imageList,
-            (Paths{JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"), Path("lose/d.png")}));
+  AddFiles({JoinPath(folder, "b.jpg")});
   EXPECT_EQ(Text(1005), folder);
-  EXPECT_EQ(ListLines(1001).size(), 3u);
-  EXPECT_EQ(window->StatusText().toStdString(), ImagesSelectedStatus(3));
+  AddFiles({JoinPath(folder, "a.jpg"), JoinPath(folder, "b.jpg"), JoinPath(folder, "Z.jpg")});
+  window->DispatchCommand(2001);  // cancelled: nothing changes
+  EXPECT_EQ(fileChooserCalls, 3);
+  EXPECT_EQ(ListLines(1001), (Paths{"Z.jpg   |   48.99 KB", "a.jpg   |   48.99 KB", "b.jpg   |   48.99 KB"}));
+  // Line 0 is selected and previewed, not the newly added file.
+  EXPECT_EQ(MainState().selectedImageRow, 0);
+  EXPECT_EQ(MainState().previewPath, JoinPath(folder, "Z.jpg"));
+  EXPECT_EQ(MainState().previewImage.width, 451u);
+
+  // Dropped folders are searched without entering linked folders; a file
+  // dropped by itself is taken whatever its type, as "Alle Dateien" would.
+  ASSERT_EQ(::symlink(Path("fremd").c_str(), JoinPath(folder, "verweis").c_str()), 0);
+  ASSERT_TRUE(DropPaths({folder, Path("lose/d.png"), JoinPath(folder, "unter/../b.jpg")}));
+  EXPECT_EQ(MainState().imageList, (Paths{JoinPath(folder, "Z.jpg"), JoinPath(folder, "a.jpg"),
+                                          JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"),
+                                          Path("lose/d.png")}));
+  EXPECT_EQ(MainState().outputFolder, folder);  // another folder does not replace it
+  EXPECT_EQ(Text(1005), folder);
+  EXPECT_EQ(ListLines(1001).size(), 5u);
+  EXPECT_EQ(window->StatusText().toStdString(), ImagesSelectedStatus(5));
 }
 
 TEST_F(MainWindowTest, PreviewShowsTheSelectedLineOrSaysWhyNotAndClearingEmptiesIt) {
