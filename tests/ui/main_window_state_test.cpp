@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/profiles.h"
 #include "core/result_line.h"
 #include "tests/support/scoped_temp.h"
 #include "ui/main/main_texts.h"
@@ -37,7 +36,6 @@ TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   EXPECT_FALSE(AddImagePaths(state, {}));
   EXPECT_TRUE(state.outputFolder.empty());
   EXPECT_TRUE(AddImagePaths(state, {"/photos/2024/b.jpg", "/photos/2023/x.jpg"}));
-  EXPECT_EQ(state.outputFolder, "/photos/2023");
   EXPECT_FALSE(AddImagePaths(state, {"/else/a.jpg"}));
   EXPECT_EQ(state.outputFolder, "/photos/2023");
   EXPECT_EQ(state.imageList.front(), "/else/a.jpg");
@@ -60,7 +58,6 @@ TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
   EXPECT_EQ(PreviewIndexFor(2, 3), 2u);
   EXPECT_EQ(PreviewIndexFor(3, 3), 0u);
 }
-
 
 TEST(ResultListTest, OptimisedKeptAndFailedLines) {
   ImageResult accepted{.sourcePath = "/p/a.jpg", .profileLabel = "Hohe Qualit\u00e4t (empfohlen)",
@@ -89,11 +86,8 @@ TEST(ResultListTest, ProcessingErrorKeepsWhatThePipelineLeft) {
   const ImageResult failed =
       ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, path, "Ausgewogen");
   EXPECT_EQ(failed.sourcePath, path);
-  EXPECT_EQ(failed.profileLabel, "Ausgewogen");
-  EXPECT_EQ(failed.message, "Fehler beim Verarbeiten");
   EXPECT_EQ(failed.originalBytes, 300u);
   EXPECT_EQ(failed.resultBytes, 300u);
-  EXPECT_EQ(failed.candidatesPlanned, 2);
   EXPECT_FALSE(failed.optimized);
   EXPECT_EQ(ResultListLines({failed})[0],
             "kaputt.jpg   |   Ausgewogen   |   Original behalten   |   Fehler beim Verarbeiten   |   "
@@ -115,10 +109,6 @@ TEST(MainTextsTest, StatusAndMessageTexts) {
   EXPECT_EQ(EngineSummaryText(true, true, true), "WIC + Jpegli + MozJPEG + jpegtran");
   EXPECT_EQ(EngineSummaryText(false, false, false), "WIC");
   EXPECT_EQ(EngineSummaryText(false, false, true), "WIC + jpegtran");
-  EXPECT_EQ(BatchImageStatus(2, 3, "urlaub.jpg", ComputeModeName(1),
-                             EngineSummaryText(true, true, true)),
-            "Optimiere 2 von 3: urlaub.jpg   |   Optimal (empfohlen)   |   "
-            "WIC + Jpegli + MozJPEG + jpegtran");
   EXPECT_EQ(AboutText(), "Orvel JPEG Optimizer\nVersion 1.3.3\nProfilkalibrierung: 5k-2026-08");
   EXPECT_EQ(ToDisplayLineEnds("a\r\n\r\nb\rc\n"), "a\n\nb\rc\n");
 }

@@ -197,27 +197,44 @@ TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
   EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(), box->height() - 2 * box->frameWidth());
 }
 
-TEST_F(MainWindowTest, RefusedStartsSayWhy) {
+TEST_F(MainWindowTest, RefusedStartsAndClosesSayWhy) {
+  QSignalSpy closed(window.get(), &MainWindow::closed);
   MainState().results.push_back(ImageResult{});
-  window->DispatchCommand(1007);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, kTitleBatch);
-  EXPECT_EQ(messages[0].text, kMessageNoImages);
+  window->DispatchCommand(1007);  // no images
   ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", Path("a.jpg")).empty());
   AddFiles({Path("a.jpg")});
   for (const std::string& typed : {Path("gibt-es-nicht"), Path("a.jpg"), std::string()}) {
     SetOutputEditText(typed);
     window->DispatchCommand(2101);
-    EXPECT_EQ(messages.back().text, kMessageInvalidOutputFolder);
     EXPECT_EQ(MainState().outputFolder, typed);  // taken from the edit
   }
   EXPECT_FALSE(PathExists(Path("gibt-es-nicht")));  // never created
   SetOutputEditText(temp.path);
   benchmarkRunActive = true;
   window->DispatchCommand(2101);
-  EXPECT_EQ(messages.back().text, kMessageBenchmarkBlocksBatch);
-  EXPECT_EQ(messages.size(), 5u);
+  window->DispatchCommand(2004);
+  QCoreApplication::processEvents();
+  // A paused run asks to be continued or cancelled, batch and close alike.
+  benchmarkRunPaused = true;
+  window->DispatchCommand(2004);
+  QCoreApplication::processEvents();
+  window->DispatchCommand(2101);
+  Paths texts;
+  for (const RecordedMessage& message : messages) texts.push_back(message.text);
+  EXPECT_EQ(texts, (Paths{kMessageNoImages, kMessageInvalidOutputFolder, kMessageInvalidOutputFolder,
+                          kMessageInvalidOutputFolder, kMessageBenchmarkBlocksBatch, kMessageBenchmarkBlocksClose,
+                          kMessagePausedBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksBatch}));
+  EXPECT_EQ(messages[0].title, kTitleBatch);
+  EXPECT_EQ(messages[5].title, kProductName);
   EXPECT_EQ(MainState().results.size(), 1u);  // the previous results stay
+  EXPECT_EQ(closed.count(), 0);
+  EXPECT_TRUE(window->isVisible());
+  benchmarkRunActive = false;
+  window->DispatchCommand(2004);
+  EXPECT_EQ(closed.count(), 0);  // posted, as from a menu
+  QCoreApplication::processEvents();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(MainWindowTest, CommandsReachTheirDialogsAndTheOtherWindowsHooks) {
@@ -269,31 +286,6 @@ TEST_F(MainWindowTest, MenuShortcutsWorkWhereverTheFocusIs) {
   MainState().batchRunning = false;
   EXPECT_EQ(compareOpens.size(), 3u);
   EXPECT_EQ(fileChooserCalls, 3);
-}
-
-TEST_F(MainWindowTest, ExitClosesUnlessAProfileRunIsActiveOrPaused) {
-  QSignalSpy closed(window.get(), &MainWindow::closed);
-  benchmarkRunActive = true;
-  window->DispatchCommand(2004);
-  QCoreApplication::processEvents();
-  // A paused run asks to be continued or cancelled, batch and close alike.
-  benchmarkRunPaused = true;
-  window->DispatchCommand(2004);
-  QCoreApplication::processEvents();
-  window->DispatchCommand(2101);
-  EXPECT_EQ(closed.count(), 0);
-  EXPECT_TRUE(window->isVisible());
-  ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[0].title, kProductName);
-  EXPECT_EQ(messages[0].text, kMessageBenchmarkBlocksClose);
-  EXPECT_EQ(messages[1].text, kMessagePausedBenchmarkBlocksClose);
-  EXPECT_EQ(messages[2].text, kMessagePausedBenchmarkBlocksBatch);
-  benchmarkRunActive = false;
-  window->DispatchCommand(2004);
-  EXPECT_EQ(closed.count(), 0);  // posted, as from a menu
-  QCoreApplication::processEvents();
-  EXPECT_EQ(closed.count(), 1);
-  EXPECT_FALSE(window->isVisible());
 }
 
 // --- The batch ---------------------------------------------------------------------
@@ -426,45 +418,37 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
   EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
 }
 
-TEST_F(MainBatchTest, OutputsNeverReplaceASourceOrAnEarlierOutputOfTheRun) {
+TEST_F(MainBatchTest, ProtectedSourcesOutputsOfTheRunAndUnreadableImagesAreReported) {
   // "x_hoch.jpg" is both a source and the output name of "x.jpg"; d1/p.jpg
-  // and d2/p.jpg share the output name p_hoch.jpg.
+  // and d2/p.jpg share the output name p_hoch.jpg; kaputt.jpg is no image.
   const std::string x = JoinPath(sources, "x.jpg"), xHoch = JoinPath(sources, "x_hoch.jpg");
   ASSERT_TRUE(RenamePath(CopyPhotos({"skimage_chelsea_q95.jpg"}).at(0), x));
   ASSERT_TRUE(CopyFileBytes(x, xHoch));
   const std::string before = ReadTextFile(xHoch);
-  Paths paths = {x, xHoch};
+  ASSERT_TRUE(WriteTextFile(JoinPath(sources, "kaputt.jpg"), std::string(700, 'x')));
+  Paths paths = {x, xHoch, JoinPath(sources, "kaputt.jpg")};
   for (const std::string folder : {"d1", "d2"}) {
     ASSERT_TRUE(EnsureFolder(JoinPath(sources, folder)));
     paths.push_back(JoinPath(sources, folder + "/p.jpg"));
     ASSERT_TRUE(WriteTestJpeg(paths.back(), MakeTestPicture(320, 240, folder == "d1" ? 3 : 4), 97));
   }
   AddFiles(paths);
+  ASSERT_EQ(MainState().outputFolder, JoinPath(sources, "d1"));
   SetOutputEditText(sources);
   RunBatchWith([]() {});
   const std::vector<ImageResult>& results = MainState().results;
-  ASSERT_EQ(results.size(), 4u);
-  ASSERT_EQ(results[0].sourcePath, paths[2]);
+  ASSERT_EQ(results.size(), 5u);
+  ASSERT_EQ(results[0].sourcePath, paths[3]);
   ASSERT_TRUE(results[0].optimized) << results[0].message;
   EXPECT_EQ(results[1].message, kVerdictOutputWrittenThisRun);
   EXPECT_FALSE(results[1].optimized);
   EXPECT_EQ(FileSize(JoinPath(sources, "p_hoch.jpg")), results[0].resultBytes);
-  EXPECT_EQ(results[2].sourcePath, x);
-  EXPECT_FALSE(results[2].optimized);
-  EXPECT_EQ(results[2].message, kVerdictProtectedSource);
+  EXPECT_EQ(results[3].sourcePath, x);
+  EXPECT_FALSE(results[3].optimized);
+  EXPECT_EQ(results[3].message, kVerdictProtectedSource);
   EXPECT_EQ(ReadTextFile(xHoch), before);
-}
-
-TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingErrorAndTheTotalsCountIt) {
-  const std::string broken = JoinPath(sources, "kaputt.jpg"), good = JoinPath(sources, "gut.jpg");
-  ASSERT_TRUE(WriteTextFile(broken, std::string(700, 'x')));
-  ASSERT_TRUE(WriteTestJpeg(good, MakeTestPicture(320, 240, 7), 98));
-  AddFiles({broken, good});
-  SetOutputEditText(Path("ausgabe"));
-  RunBatchWith([]() {});
-  ASSERT_EQ(MainState().results.size(), 2u);
-  const ImageResult& first = MainState().results[0];
-  const ImageResult& failed = MainState().results[1];
+  // The unreadable image ends as a processing error that keeps its own size.
+  const ImageResult& failed = results[2];
   EXPECT_TRUE(failed.failed);
   EXPECT_EQ(failed.message, "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format");
   EXPECT_EQ(failed.originalBytes, 700u);
@@ -472,18 +456,15 @@ TEST_F(MainBatchTest, AnImageThatCannotBeReadEndsAsProcessingErrorAndTheTotalsCo
   const std::string line = "kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Original behalten   |   "
                            "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format   |   "
                            "Kandidaten 0/0";
-  auto* results = qobject_cast<QListWidget*>(window->ControlById(1002));
-  EXPECT_EQ(results->item(1)->text().toStdString(), line);
-  EXPECT_EQ(results->item(1)->toolTip().toStdString(), line);
-  // The totals: the failed image counts with its own size before and after.
-  ASSERT_TRUE(first.optimized) << first.message;
-  EXPECT_EQ(window->StatusText().toStdString(),
-            BatchFinishedStatus(1, 2, first.originalBytes + 700, first.resultBytes + 700));
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(1002));
+  EXPECT_EQ(list->item(2)->text().toStdString(), line);
+  EXPECT_EQ(list->item(2)->toolTip().toStdString(), line);
+  EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(results));
   // A double-click compares that line's image.
-  const QPoint inRow(10, results->visualItemRect(results->item(1)).center().y());
-  QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
-  QTest::mouseDClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
-  EXPECT_EQ(compareOpens, (std::vector<int>{0, 1}));
+  const QPoint inRow(10, list->visualItemRect(list->item(2)).center().y());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  EXPECT_EQ(compareOpens, (std::vector<int>{0, 2}));
 }
 
 }  // namespace
