@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <array>
 #include <atomic>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -46,17 +47,12 @@ std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
 }
 
 std::size_t RunFolderCount() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(BenchmarkRunsFolder())) {
-    count += entry.path().filename().string().rfind("Run_", 0) == 0;
-  }
-  return count;
+  const std::filesystem::directory_iterator folders(BenchmarkRunsFolder());
+  return std::count_if(begin(folders), end(folders),
+                       [](const auto& entry) { return entry.path().filename().string().rfind("Run_", 0) == 0; });
 }
 
-struct BenchMessage {
-  std::string text;
-  BenchMessageIcon icon;
-};
+using BenchMessage = std::pair<std::string, BenchMessageIcon>;
 
 class BenchWindowTest : public MainWindowTest {
  protected:
@@ -79,7 +75,7 @@ class BenchWindowTest : public MainWindowTest {
     engines.emplace(TestTools{false, false, true});
     BenchWindowDialogs dialogs;
     dialogs.showMessage = [this](const std::string&, const std::string& text, BenchMessageIcon icon) {
-      benchMessages.push_back({text, icon});
+      benchMessages.emplace_back(text, icon);
     };
     dialogs.askYesNo = [this](const std::string&, const std::string& text) {
       questions.push_back(text);
@@ -249,9 +245,8 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   EXPECT_EQ(Buttons(), "00011");
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")));
-  EXPECT_EQ(benchMessages[0].icon, BenchMessageIcon::Information);
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{
+      {RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")), BenchMessageIcon::Information}}));
   // No session file any more: the resume shortcut opens nothing.
   Bench()->close();
   ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
@@ -283,7 +278,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_TRUE(window->isVisible());
   window->DispatchCommand(2101);
   ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, kBenchMessageCloseRefusedPaused);
+  EXPECT_EQ(benchMessages[0].first, kBenchMessageCloseRefusedPaused);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].text, kMessagePausedBenchmarkBlocksClose);
   EXPECT_EQ(messages[1].text, kMessagePausedBenchmarkBlocksBatch);
@@ -293,7 +288,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   Command(kBenchIdContinueButton);
   EXPECT_TRUE(session.running.load());
   EXPECT_FALSE(Bench()->close());
-  EXPECT_EQ(benchMessages.back().text, kBenchMessageCloseRefused);
+  EXPECT_EQ(benchMessages.back().first, kBenchMessageCloseRefused);
   ASSERT_TRUE(WaitForStatus(kBenchStatusPaused));
   EXPECT_TRUE(QTest::qWaitFor([this]() { return Progress().rfind("Bilder: 6 / 10", 0) == 0; }));
   Command(kBenchIdCancelButton);
@@ -325,11 +320,9 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   ASSERT_TRUE(WriteTextFile(JoinPath(images, "leer/notiz.txt"), "x"));
   OpenWithRoot(JoinPath(images, "leer"));
   Command(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 3u);
-  EXPECT_EQ(benchMessages[0].text, kBenchMessageNoFolder);
-  EXPECT_EQ(benchMessages[0].icon, BenchMessageIcon::Information);
-  EXPECT_EQ(benchMessages[1].text, kBenchMessageNoFolder);
-  EXPECT_EQ(benchMessages[2].text, kBenchMessageNoImages);
+  const BenchMessageIcon info = BenchMessageIcon::Information;
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{
+      {kBenchMessageNoFolder, info}, {kBenchMessageNoFolder, info}, {kBenchMessageNoImages, info}}));
   EXPECT_EQ(Status(), kBenchStatusReady);
   EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0");
   EXPECT_FALSE(SessionFileExists());
@@ -365,9 +358,7 @@ TEST_F(BenchWindowTest, RunFolderThatCannotBeMadeIsReportedAsAnError) {
   ASSERT_TRUE(WriteTextFile(Path("data/OrvelJpegOptimizer/BenchmarkRuns"), "kein Ordner"));
   OpenWithRoot(images);
   Command(kBenchIdStartButton);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].text, kBenchMessageRunNotCreated);
-  EXPECT_EQ(benchMessages[0].icon, BenchMessageIcon::Error);
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageRunNotCreated, BenchMessageIcon::Error}}));
   EXPECT_FALSE(session.running.load());
   EXPECT_FALSE(CurrentBenchmarkWorker().thread.joinable());
 }

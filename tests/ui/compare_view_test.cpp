@@ -38,20 +38,16 @@ TEST(CompareTexts, PositionZoomTitleAndCaption) {
 }
 
 TEST(CompareTexts, ControlsEnabledOnlyWhereThereIsAStep) {
-  struct Case { int index, count; bool previous, next; const char* position; };
-  for (const Case c : {Case{0, 3, false, true, "Bild 1 von 3"}, Case{2, 3, true, false, "Bild 3 von 3"},
-                       Case{0, 1, false, false, "Bild 1 von 1"}, Case{0, 0, false, false, "Kein Bild"}}) {
+  struct Case { int index, count; bool previous, next; };
+  for (const Case c : {Case{0, 3, false, true}, Case{2, 3, true, false}, Case{0, 1, false, false},
+                       Case{0, 0, false, false}}) {
     CompareState state;
     state.currentIndex = c.index;
     state.zoom = 375;
-    state.sourcePath = "/x/erstes.jpg";
     const CompareControlsView view = ComputeCompareControls(state, c.count);
-    EXPECT_EQ(view.previousEnabled, c.previous) << c.index << " of " << c.count;
-    EXPECT_EQ(view.nextEnabled, c.next) << c.index << " of " << c.count;
-    EXPECT_EQ(view.positionText, c.position);
-    EXPECT_EQ(view.zoomText, "Zoom: 375 %");
-    EXPECT_EQ(view.trackbarPosition, 375);
-    EXPECT_EQ(view.title, "Bildvergleich \u2013 erstes.jpg \u2013 Orvel JPEG Optimizer");
+    EXPECT_EQ(std::pair(view.previousEnabled, view.nextEnabled), std::pair(c.previous, c.next))
+        << c.index << " of " << c.count;
+    EXPECT_EQ(std::pair(view.zoomText, view.trackbarPosition), std::pair(std::string("Zoom: 375 %"), 375));
   }
 }
 

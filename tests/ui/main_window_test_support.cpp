@@ -35,6 +35,15 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
+// Takes the next queued answer of a chooser; false when none is left or it is empty (cancel).
+template <typename Answer>
+bool TakeAnswer(std::deque<Answer>& answers, Answer& answer) {
+  if (answers.empty()) return false;
+  answer = answers.front();
+  answers.pop_front();
+  return !answer.empty();
+}
+
 }  // namespace
 
 void MainWindowTest::SetUp() {
@@ -45,17 +54,11 @@ void MainWindowTest::SetUp() {
   };
   dialogs.chooseImageFiles = [this](std::vector<std::string>& paths) {
     ++fileChooserCalls;
-    if (fileAnswers.empty()) return false;
-    paths = fileAnswers.front();
-    fileAnswers.pop_front();
-    return !paths.empty();
+    return TakeAnswer(fileAnswers, paths);
   };
   dialogs.chooseFolder = [this](std::string& folder) {
     ++folderChooserCalls;
-    if (folderAnswers.empty()) return false;
-    folder = folderAnswers.front();
-    folderAnswers.pop_front();
-    return !folder.empty();
+    return TakeAnswer(folderAnswers, folder);
   };
   dialogs.openFolder = [this](const std::string& folder) { openedFolders.push_back(folder); };
   dialogs.beep = [this]() { ++beeps; };
