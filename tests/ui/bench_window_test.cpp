@@ -53,6 +53,7 @@ std::size_t RunFolderCount() {
 }
 
 using BenchMessage = std::pair<std::string, BenchMessageIcon>;
+using Texts = std::vector<std::string>;
 
 class BenchWindowTest : public MainWindowTest {
  protected:
@@ -113,6 +114,10 @@ class BenchWindowTest : public MainWindowTest {
       flags += Bench()->ControlById(id)->isEnabled() ? '1' : '0';
     }
     return flags;
+  }
+  // The status, progress and counts lines and the buttons.
+  std::vector<std::string> View() const {
+    return {Status(), Progress(), BenchText(kBenchIdCountsLine), Buttons()};
   }
   QLineEdit* Field(int id) const { return qobject_cast<QLineEdit*>(Bench()->ControlById(id)); }
   QComboBox* DepthBox() const { return qobject_cast<QComboBox*>(Bench()->ControlById(kBenchIdDepthBox)); }
@@ -189,9 +194,8 @@ TEST_F(BenchWindowTest, ShortcutsOpenTheRunsFolderAndOneWindowThatResumeOnlyRais
   ASSERT_NE(first, nullptr);
   EXPECT_TRUE(first->isVisible());
   EXPECT_EQ(first->parentWidget(), window.get());
-  EXPECT_EQ(Status(), kBenchStatusReady);
-  EXPECT_EQ(Progress(), "Bilder: 0 / 0");
-  EXPECT_EQ(Buttons(), "00011");
+  EXPECT_EQ(View(), (Texts{kBenchStatusReady, "Bilder: 0 / 0",
+                           "Gefunden: 0 Bilder in 0 Verzeichnissen   |   ausgew\u00e4hlt: 0", "00011"}));
   first->resize(900, 520);  // laid out for the window's width
   QCoreApplication::processEvents();
   EXPECT_EQ(first->ControlById(kBenchIdRootField)->geometry(), QRect(22, 86, 900 - 194, 32));
@@ -225,10 +229,8 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "7");
   EXPECT_EQ(Field(kBenchIdTotalField)->text(), "20");
   EXPECT_EQ(DepthBox()->currentIndex(), 0);
-  EXPECT_EQ(Status(), kBenchStatusInterrupted);
-  EXPECT_EQ(Progress(), "Bilder: 4 / 10");
-  EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10");
-  EXPECT_EQ(Buttons(), "01011");
+  const std::string found = "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10";
+  EXPECT_EQ(View(), (Texts{kBenchStatusInterrupted, "Bilder: 4 / 10", found, "01011"}));
   const auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
   EXPECT_EQ(std::pair(bar->maximum(), bar->value()), std::pair(10, 4));
 
@@ -237,16 +239,12 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   std::map<std::string, int> rows = RowsPerImage(session.csvPath);
   ASSERT_EQ(rows.size(), 6u);
   for (int i = 4; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
-  EXPECT_EQ(Status(), kBenchStatusFinished);
-  EXPECT_EQ(Progress(), "Bilder: 10 / 10");
   // The last image's grid size stays; only the candidate number returns to 0.
-  EXPECT_EQ(BenchText(kBenchIdCountsLine),
-            "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10   |   Kandidat 0 / 8");
-  EXPECT_EQ(Buttons(), "00011");
+  EXPECT_EQ(View(), (Texts{kBenchStatusFinished, "Bilder: 10 / 10", found + "   |   Kandidat 0 / 8", "00011"}));
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{
-      {RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")), BenchMessageIcon::Information}}));
+  const std::string csv = JoinPath(session.sessionDir, "quality_profile_raw.csv");
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{RunFinishedMessage(csv), BenchMessageIcon::Information}}));
   // No session file any more: the resume shortcut opens nothing.
   Bench()->close();
   ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
@@ -294,9 +292,8 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   Command(kBenchIdCancelButton);
   EXPECT_EQ(Status(), kBenchStatusCancelRequested);
   ASSERT_TRUE(WaitForRunEnd());
-  EXPECT_EQ(Status(), kBenchStatusInterrupted);
-  EXPECT_EQ(Progress(), "Bilder: 6 / 10");
-  EXPECT_EQ(Buttons(), "01011");
+  const std::vector<std::string> view = View();
+  EXPECT_EQ((Texts{view[0], view[1], view[3]}), (Texts{kBenchStatusInterrupted, "Bilder: 6 / 10", "01011"}));
   EXPECT_EQ(benchMessages.size(), 2u) << "no final message after a cancel";
   BenchmarkSession saved;
   ASSERT_TRUE(LoadSession(saved));
@@ -308,7 +305,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_TRUE(SessionFileExists());
 }
 
-TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
+TEST_F(BenchWindowTest, StartRefusalsErrorsAndTheQuestionBeforeReplacingASession) {
   window->DispatchCommand(2250);
   Command(kBenchIdStartButton);  // no folder chosen
   const std::string gone = JoinPath(images, "weg");  // a chosen folder that has gone since
@@ -320,16 +317,25 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   ASSERT_TRUE(WriteTextFile(JoinPath(images, "leer/notiz.txt"), "x"));
   OpenWithRoot(JoinPath(images, "leer"));
   Command(kBenchIdStartButton);
+  EXPECT_EQ(View(), (Texts{kBenchStatusReady, "Bilder: 0 / 0",
+                           "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0", "00011"}));
+  // A file where the runs folder belongs: the run cannot be made.
+  ASSERT_TRUE(EnsureFolder(Path("data/OrvelJpegOptimizer")));
+  ASSERT_TRUE(WriteTextFile(Path("data/OrvelJpegOptimizer/BenchmarkRuns"), "kein Ordner"));
+  const std::vector<std::string> photos = MakeJpegs(JoinPath(images, "fotos"), 2);
+  OpenWithRoot(JoinPath(images, "fotos"));
+  Command(kBenchIdStartButton);
+  EXPECT_FALSE(session.running.load() || CurrentBenchmarkWorker().thread.joinable());
   const BenchMessageIcon info = BenchMessageIcon::Information;
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{
-      {kBenchMessageNoFolder, info}, {kBenchMessageNoFolder, info}, {kBenchMessageNoImages, info}}));
-  EXPECT_EQ(Status(), kBenchStatusReady);
-  EXPECT_EQ(BenchText(kBenchIdCountsLine), "Gefunden: 0 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 0");
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageNoFolder, info}, {kBenchMessageNoFolder, info},
+                                                      {kBenchMessageNoImages, info},
+                                                      {kBenchMessageRunNotCreated, BenchMessageIcon::Error}}));
   EXPECT_FALSE(SessionFileExists());
   EXPECT_TRUE(questions.empty());
+  ASSERT_TRUE(DeleteFileAt(Path("data/OrvelJpegOptimizer/BenchmarkRuns")));
 
   // An interrupted session exists: answering No changes nothing.
-  BenchmarkSession saved{.root = images, .images = MakeJpegs(JoinPath(images, "fotos"), 2)};
+  BenchmarkSession saved{.root = images, .images = photos};
   ASSERT_TRUE(CreateBenchmarkRun(saved));
   const std::string sessionText = ReadTextFile(SessionFilePath());
   OpenWithRoot(JoinPath(images, "fotos"));
@@ -349,18 +355,6 @@ TEST_F(BenchWindowTest, StartRefusalsAndTheQuestionBeforeReplacingASession) {
   EXPECT_NE(session.sessionDir, saved.sessionDir);
   EXPECT_TRUE(IsRegularFile(saved.csvPath));
   EXPECT_EQ(Status(), kBenchStatusFinished);
-}
-
-TEST_F(BenchWindowTest, RunFolderThatCannotBeMadeIsReportedAsAnError) {
-  MakeJpegs(images, 2);
-  // A file where the runs folder belongs.
-  ASSERT_TRUE(EnsureFolder(Path("data/OrvelJpegOptimizer")));
-  ASSERT_TRUE(WriteTextFile(Path("data/OrvelJpegOptimizer/BenchmarkRuns"), "kein Ordner"));
-  OpenWithRoot(images);
-  Command(kBenchIdStartButton);
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageRunNotCreated, BenchMessageIcon::Error}}));
-  EXPECT_FALSE(session.running.load());
-  EXPECT_FALSE(CurrentBenchmarkWorker().thread.joinable());
 }
 
 }  // namespace

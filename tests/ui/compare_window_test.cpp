@@ -204,7 +204,8 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   MainState().imageList = {broken};
   OpenCompareWindow(window.get(), 0);
   ASSERT_EQ(compareMessages.size(), 1u);
-  EXPECT_EQ(CompareViewState().failureText, "Das Bild kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
+  EXPECT_EQ(CompareViewState().failureText,
+            "Das Bild kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
 }
 
 TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImageEdge) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -66,14 +68,10 @@ TEST(LiveStatusTextTest, WrapsOnlyAtSeparators) {
             "RAM gesamt: 41\u00a0% (6.52\u00a0GB / 15.86\u00a0GB)   |   TALV: 0\u00a0B, 3 Bilder");
 }
 
-TEST(LiveStatusTextTest, RunTimeFormat) {
-  EXPECT_EQ(FormatRunTime(3725000), "62:05");
-  EXPECT_EQ(FormatRunTime(65000), "01:05");
-  EXPECT_EQ(FormatRunTime(59999), "00:59");
-  EXPECT_EQ(FormatRunTime(6000000), "100:00");
-}
-
-TEST(LiveStatusProgressTest, ThousandthsOfTheBatch) {
+TEST(LiveStatusProgressTest, RunTimeAndThousandthsOfTheBatch) {
+  EXPECT_EQ((std::vector<std::string>{FormatRunTime(3725000), FormatRunTime(65000), FormatRunTime(59999),
+                                      FormatRunTime(6000000)}),
+            (std::vector<std::string>{"62:05", "01:05", "00:59", "100:00"}));
   struct Case { std::uint64_t imageIndex, imageCount; std::int32_t done, total; int progress; };
   for (const Case c : {Case{0, 0, 0, 0, 0},  // no images
                        Case{3, 3, 2, 2, 1000},
@@ -87,19 +85,15 @@ TEST(LiveStatusProgressTest, ThousandthsOfTheBatch) {
   }
 }
 
-TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForced) {
-  LiveStatusSampling sampling;
-  sampling.lastRefreshTick = 1000;
+TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForcedAndTheFirstCpuSampleIsTheBaseline) {
+  LiveStatusSampling sampling{.lastRefreshTick = 1000};
   EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1249, false));
   EXPECT_EQ(sampling.lastRefreshTick, 1000u);
   EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1249, true));
   EXPECT_EQ(sampling.lastRefreshTick, 1249u);
   EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1498, false));
   EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1499, false));
-}
 
-TEST(LiveStatusSamplingTest, FirstCpuSampleOnlySetsTheBaseline) {
-  LiveStatusSampling sampling;
   const SystemTimes first{100, 200, 100};
   const SystemTimes second{150, 300, 200};  // 200 ticks, 50 of them idle
   EXPECT_LT(SampleCpuPercent(sampling, &first), 0);
