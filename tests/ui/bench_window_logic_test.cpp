@@ -6,35 +6,31 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 namespace {
 
-using Quad = std::array<int, 4>;
-Quad R(const PixelRect& r) { return {r.x, r.y, r.width, r.height}; }
+using Quads = std::vector<std::array<int, 4>>;  // x, y, width, height of each rectangle
+Quads Rects(std::initializer_list<PixelRect> rects) {
+  Quads quads;
+  for (const PixelRect& r : rects) quads.push_back({r.x, r.y, r.width, r.height});
+  return quads;
+}
 
 TEST(BenchWindowLayoutTest, FullWidthAndNarrowWindows) {
-  const BenchWindowLayout layout = LayoutBenchWindow(1080);
-  EXPECT_EQ(R(layout.rootField), (Quad{22, 86, 886, 32}));
-  EXPECT_EQ(R(layout.folderButton), (Quad{920, 86, 138, 32}));
-  EXPECT_EQ(R(layout.perFolderField), (Quad{232, 142, 72, 28}));
-  EXPECT_EQ(R(layout.totalField), (Quad{562, 142, 92, 28}));
-  EXPECT_EQ(R(layout.depthBox), (Quad{770, 140, 288, 180}));
-  EXPECT_EQ(R(layout.startButton), (Quad{22, 196, 210, 44}));
-  EXPECT_EQ(R(layout.pauseButton), (Quad{246, 196, 130, 44}));
-  EXPECT_EQ(R(layout.continueButton), (Quad{390, 196, 130, 44}));
-  EXPECT_EQ(R(layout.cancelButton), (Quad{534, 196, 130, 44}));
-  EXPECT_EQ(R(layout.progressBar), (Quad{22, 270, 1036, 28}));
-  EXPECT_EQ(R(layout.statusLine), (Quad{22, 315, 1036, 32}));
-  EXPECT_EQ(R(layout.progressLine), (Quad{22, 352, 1036, 30}));
-  EXPECT_EQ(R(layout.countsLine), (Quad{22, 386, 1036, 46}));
-  EXPECT_EQ(R(BenchHeadingRect(1080)), (Quad{22, 8, 1036, 34}));
+  const BenchWindowLayout l = LayoutBenchWindow(1080);
+  EXPECT_EQ(Rects({l.rootField, l.folderButton, l.perFolderField, l.totalField, l.depthBox, l.startButton,
+                   l.pauseButton, l.continueButton, l.cancelButton, l.progressBar, l.statusLine,
+                   l.progressLine, l.countsLine, BenchHeadingRect(1080)}),
+            (Quads{{22, 86, 886, 32}, {920, 86, 138, 32}, {232, 142, 72, 28}, {562, 142, 92, 28},
+                   {770, 140, 288, 180}, {22, 196, 210, 44}, {246, 196, 130, 44}, {390, 196, 130, 44},
+                   {534, 196, 130, 44}, {22, 270, 1036, 28}, {22, 315, 1036, 32}, {22, 352, 1036, 30},
+                   {22, 386, 1036, 46}, {22, 8, 1036, 34}}));
   // Narrow windows keep the widths at zero.
   const BenchWindowLayout narrow = LayoutBenchWindow(120);
-  EXPECT_EQ(R(narrow.rootField), (Quad{22, 86, 0, 32}));
-  EXPECT_EQ(R(narrow.folderButton), (Quad{-40, 86, 138, 32}));
-  EXPECT_EQ(R(narrow.progressBar), (Quad{22, 270, 76, 28}));
-  EXPECT_EQ(R(LayoutBenchWindow(30).countsLine), (Quad{22, 386, 0, 46}));
-  EXPECT_EQ(R(BenchHeadingRect(30)), (Quad{22, 8, 0, 34}));
+  EXPECT_EQ(Rects({narrow.rootField, narrow.folderButton, narrow.progressBar, LayoutBenchWindow(30).countsLine,
+                   BenchHeadingRect(30)}),
+            (Quads{{22, 86, 0, 32}, {-40, 86, 138, 32}, {22, 270, 76, 28}, {22, 386, 0, 46}, {22, 8, 0, 34}}));
 }
 
 TEST(BenchWindowTextsTest, FinalMessageNamesTheRawCsv) {
@@ -134,11 +130,11 @@ TEST(BenchWindowViewTest, SnapshotReadsTheSession) {
 }
 
 TEST(BenchWindowStartTest, LimitsFromTheFieldsAndTheDepthBox) {
-  struct Case { const char* perFolder; const char* total; int depthIndex; Quad limits; };
+  struct Case { const char* perFolder; const char* total; int depthIndex; std::array<int, 3> limits; };
   for (const Case& c : {Case{"", "3", -1, {5, 10, 1}}, Case{"0", "", 0, {1, 5000, 0}},
                         Case{"999", "9999999", 2, {50, 50000, 2}}, Case{"12", "40", 3, {12, 40, 1}}}) {
     const ProfileTestLimits limits = ReadProfileTestLimits(c.perFolder, c.total, c.depthIndex);
-    EXPECT_EQ((Quad{limits.maxPerFolder, limits.maxTotal, limits.depth}), c.limits)
+    EXPECT_EQ((std::array{limits.maxPerFolder, limits.maxTotal, limits.depth}), c.limits)
         << c.perFolder << " " << c.total << " " << c.depthIndex;
   }
   EXPECT_EQ(DepthBoxIndex(0), 0);

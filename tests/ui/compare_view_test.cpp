@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 #include "imaging/decode.h"
 #include "platform/files.h"
@@ -64,17 +65,15 @@ TEST(CompareZoom, WheelStepsOf25WithinTheRange) {
 
 TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
   const CompareControlLayout controls = LayoutCompareControls(1305);  // centred on 652
-  EXPECT_EQ(Box(controls.previousButton), (Quad{322, 12, 46, 34}));
-  EXPECT_EQ(Box(controls.positionLabel), (Quad{377, 17, 150, 26}));
-  EXPECT_EQ(Box(controls.nextButton), (Quad{536, 12, 46, 34}));
-  EXPECT_EQ(Box(controls.zoomLabel), (Quad{602, 17, 105, 26}));
-  EXPECT_EQ(Box(controls.zoomTrackbar), (Quad{714, 14, 270, 34}));
+  EXPECT_EQ((std::vector{Box(controls.previousButton), Box(controls.positionLabel), Box(controls.nextButton),
+                         Box(controls.zoomLabel), Box(controls.zoomTrackbar)}),
+            (std::vector<Quad>{{322, 12, 46, 34}, {377, 17, 150, 26}, {536, 12, 46, 34}, {602, 17, 105, 26},
+                               {714, 14, 270, 34}}));
   const ComparePaintLayout layout = ComputeComparePaintLayout(1320, 840);
-  EXPECT_EQ(Edges(layout.originalLabel), (Quad{20, 52, 650, 82}));
-  EXPECT_EQ(Edges(layout.optimizedLabel), (Quad{670, 52, 1300, 82}));
-  EXPECT_EQ(Edges(layout.leftPane), Edges(kPane));
-  EXPECT_EQ(Edges(layout.rightPane), (Quad{670, 86, 1300, 778}));
-  EXPECT_EQ(Edges(layout.caption), (Quad{20, 792, 1300, 828}));
+  EXPECT_EQ((std::vector{Edges(layout.originalLabel), Edges(layout.optimizedLabel), Edges(layout.leftPane),
+                         Edges(layout.rightPane), Edges(layout.caption)}),
+            (std::vector<Quad>{{20, 52, 650, 82}, {670, 52, 1300, 82}, Edges(kPane), {670, 86, 1300, 778},
+                               {20, 792, 1300, 828}}));
   EXPECT_TRUE(InsideComparePane(layout, 20, 86));
   EXPECT_FALSE(InsideComparePane(layout, 650, 300));  // right edge is outside
   EXPECT_FALSE(InsideComparePane(layout, 660, 300));  // the gap between the panes
@@ -235,11 +234,10 @@ TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
 }
 
 TEST(GuideTextPlace, FillsTheClientAreaLessSixteenPixelsAndKeeps100) {
-  EXPECT_EQ(Box(PlaceGuideText(1044, 761)), (Quad{16, 16, 1012, 729}));
-  EXPECT_EQ(Box(PlaceGuideText(132, 132)), (Quad{16, 16, 100, 100}));
-  EXPECT_EQ(Box(PlaceGuideText(131, 40)), (Quad{16, 16, 100, 100}));
-  EXPECT_EQ(Box(PlaceGuideText(0, 0)), (Quad{16, 16, 100, 100}));
-  EXPECT_EQ(Box(PlaceGuideText(133, 500)), (Quad{16, 16, 101, 468}));
+  EXPECT_EQ((std::vector{Box(PlaceGuideText(1044, 761)), Box(PlaceGuideText(132, 132)),
+                         Box(PlaceGuideText(131, 40)), Box(PlaceGuideText(0, 0)), Box(PlaceGuideText(133, 500))}),
+            (std::vector<Quad>{{16, 16, 1012, 729}, {16, 16, 100, 100}, {16, 16, 100, 100}, {16, 16, 100, 100},
+                               {16, 16, 101, 468}}));
 }
 
 }  // namespace
