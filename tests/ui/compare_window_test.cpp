@@ -2,14 +2,12 @@
 // hooks as start-up installs them: refusals, stepping by buttons and keys
 // over failed and unreadable entries, zoom by slider and wheel, synchronised
 // pan dragging, reopening and closing, pane painting against drawing the
-// whole image; the guide's text, read-only but copyable, one window at most.
-#include <QClipboard>
+// whole image; the guide's text, read-only, one window at most.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
-#include <QTextDocument>
 #include <QTextEdit>
 #include <QWheelEvent>
 #include <algorithm>
@@ -33,16 +31,21 @@ int VisibleWindowsNamed(const char* name) {
   }));
 }
 
-void SendMouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
-  QMouseEvent event(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
+// Left-button events: press, move with the button held, release, move with none.
+enum Mouse { kPress, kMove, kRelease, kHover };
+void SendMouse(QWidget* target, Mouse kind, QPoint at) {
+  static const QEvent::Type types[] = {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease,
+                                       QEvent::MouseMove};
+  const Qt::MouseButton button = kind == kPress || kind == kRelease ? Qt::LeftButton : Qt::NoButton;
+  const Qt::MouseButtons held = kind == kPress || kind == kMove ? Qt::LeftButton : Qt::NoButton;
+  QMouseEvent event(types[kind], QPointF(at), QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
   QApplication::sendEvent(target, &event);
 }
 
-// A left-button drag from `from` by (dx, dy) in one move.
-void Drag(QWidget* target, QPoint from, int dx, int dy) {
-  SendMouse(target, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-  SendMouse(target, QEvent::MouseMove, from + QPoint(dx, dy), Qt::NoButton, Qt::LeftButton);
-  SendMouse(target, QEvent::MouseButtonRelease, from + QPoint(dx, dy), Qt::LeftButton, Qt::NoButton);
+void Drag(QWidget* target, QPoint from, QPoint by) {
+  for (const auto& [kind, at] : {std::pair(kPress, from), {kMove, from + by}, {kRelease, from + by}}) {
+    SendMouse(target, kind, at);
+  }
 }
 
 void SendWheel(QWidget* target, QPoint at, int delta) {
@@ -104,18 +107,6 @@ class CompareWindowTest : public MainWindowTest {
   static QSlider* Trackbar(CompareWindow* c) { return qobject_cast<QSlider*>(c->ControlById(kIdCompareTrackbar)); }
 };
 
-TEST_F(CompareWindowTest, NothingToBrowseOrAnUndecodableSourceShowsAMessageAndNoWindow) {
-  window->DispatchCommand(2102);
-  ASSERT_TRUE(WriteTextFile(Path("kein_bild.jpg"), "nur Text"));
-  MainState().imageList = {Path("kein_bild.jpg")};
-  window->DispatchCommand(2102);
-  using Message = std::pair<std::string, CompareMessageIcon>;
-  EXPECT_EQ(compareMessages, (std::vector<Message>{{kCompareMessageNothingToShow, CompareMessageIcon::Information},
-                                                   {kCompareMessageLoadFailed, CompareMessageIcon::Error}}));
-  EXPECT_EQ(ActiveCompareWindow(), nullptr);
-  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 0);
-}
-
 // Pixels of the two panes at the same offsets, from a grab of the window.
 void ExpectPanesEqual(CompareWindow* compare, bool equal) {
   const QImage shot = compare->grab().toImage();
@@ -155,6 +146,8 @@ TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultAndAKeptOneShowsTheSourceInB
 }
 
 TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds) {
+  window->DispatchCommand(2102);  // nothing to browse: a message, no window
+  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 0);
   const std::string broken = Path("kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(broken, "kein JPEG"));
   SetResults({{broken, ""}, {Path("weg.jpg"), ""}, {WriteJpeg("gut.jpg", 300, 200, 5), ""}});
@@ -184,7 +177,7 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   EXPECT_TRUE(CompareViewState().failureText.empty());
   EXPECT_TRUE(IsUsableImage(CompareViewState().sourceImage));
   EXPECT_FALSE(Enabled(compare, kIdCompareNext));
-  EXPECT_TRUE(compareMessages.empty());  // stepping shows no message
+  EXPECT_EQ(compareMessages.size(), 1u);  // stepping shows no message
   // The arrow keys reach the window, whatever was clicked.
   compare->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(compare));
@@ -203,7 +196,9 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   MainState().results.clear();
   MainState().imageList = {broken};
   OpenCompareWindow(window.get(), 0);
-  ASSERT_EQ(compareMessages.size(), 1u);
+  using Message = std::pair<std::string, CompareMessageIcon>;
+  EXPECT_EQ(compareMessages, (std::vector<Message>{{kCompareMessageNothingToShow, CompareMessageIcon::Information},
+                                                   {kCompareMessageLoadFailed, CompareMessageIcon::Error}}));
   EXPECT_EQ(CompareViewState().failureText,
             "Das Bild kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
 }
@@ -235,20 +230,17 @@ TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImage
   EXPECT_EQ(CompareViewState().zoom, 800);
 
   Trackbar(compare)->setValue(250);
-  Drag(compare, QPoint(660, 300), 200, 0);  // outside the panes nothing starts
+  Drag(compare, QPoint(660, 300), QPoint(200, 0));  // outside the panes nothing starts
   EXPECT_EQ(CompareViewState().panX, 0);
-  SendMouse(compare, QEvent::MouseButtonPress, QPoint(100, 400), Qt::LeftButton, Qt::LeftButton);
+  SendMouse(compare, kPress, QPoint(100, 400));
   EXPECT_TRUE(CompareViewState().dragging);
   EXPECT_EQ(compare->cursor().shape(), Qt::SizeAllCursor);
-  for (int x = 200; x <= 1200; x += 100) {
-    SendMouse(compare, QEvent::MouseMove, QPoint(x, 420), Qt::NoButton, Qt::LeftButton);
-  }
-  SendMouse(compare, QEvent::MouseButtonRelease, QPoint(1200, 420), Qt::LeftButton, Qt::NoButton);
-  SendMouse(compare, QEvent::MouseMove, QPoint(300, 300), Qt::NoButton, Qt::NoButton);  // button up: nothing
+  for (int x = 200; x <= 1200; x += 100) SendMouse(compare, kMove, QPoint(x, 420));
+  SendMouse(compare, kRelease, QPoint(1200, 420));
+  SendMouse(compare, kHover, QPoint(300, 300));  // button up: nothing
   EXPECT_FALSE(CompareViewState().dragging);
   EXPECT_EQ(compare->cursor().shape(), Qt::ArrowCursor);
-  EXPECT_EQ(CompareViewState().panX, 1100);
-  EXPECT_EQ(CompareViewState().panY, 20);
+  EXPECT_EQ(std::pair(CompareViewState().panX, CompareViewState().panY), std::pair(1100, 20));
   // 2500 pixels wide now; its left edge sits at each pane's left edge.
   QCoreApplication::processEvents();
   const QImage shot = compare->grab().toImage();
@@ -266,7 +258,7 @@ TEST_F(CompareWindowTest, OpeningAgainResetsZoomAndPanAndEscapeDestroysTheWindow
   CompareWindow* compare = OpenAndWait(0);
   ASSERT_NE(compare, nullptr);
   Trackbar(compare)->setValue(400);
-  Drag(compare, QPoint(300, 300), -80, 40);
+  Drag(compare, QPoint(300, 300), QPoint(-80, 40));
   EXPECT_EQ(CompareViewState().panX, -80);
   compare->showMinimized();
   window->activateWindow();
@@ -284,7 +276,7 @@ TEST_F(CompareWindowTest, OpeningAgainResetsZoomAndPanAndEscapeDestroysTheWindow
   EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 2 von 2");
   // Escape during a drag destroys the window; the drag ends, images and zoom stay.
   Trackbar(compare)->setValue(500);
-  SendMouse(compare, QEvent::MouseButtonPress, QPoint(300, 300), Qt::LeftButton, Qt::LeftButton);
+  SendMouse(compare, kPress, QPoint(300, 300));
   QPointer<CompareWindow> guard(compare);
   QTest::keyClick(compare, Qt::Key_Escape);
   EXPECT_EQ(ActiveCompareWindow(), nullptr);
@@ -301,43 +293,39 @@ TEST_F(CompareWindowTest, OpeningAgainResetsZoomAndPanAndEscapeDestroysTheWindow
   EXPECT_EQ(ActiveCompareWindow(), nullptr);
 }
 
-// Pane painting from the visible part, or the whole image drawn clipped.
-QImage PaintPane(const PixelImage& image, const EdgeRect& pane, int zoom, int panX, int panY, bool whole) {
-  QImage canvas(700, 500, QImage::Format_RGB32);
-  canvas.fill(Qt::white);
-  QPainter painter(&canvas);
-  if (!whole) {
-    PaintComparePane(painter, image, pane, zoom, panX, panY);
-    return canvas;
-  }
-  const QRect paneRect(pane.left, pane.top, RectWidth(pane), RectHeight(pane));
-  painter.fillRect(paneRect, ComparePaneColor());
-  const DrawnImage drawn = PlaceImageInPane(pane, image.width, image.height, zoom, panX, panY);
-  painter.setClipRect(paneRect);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(QRectF(drawn.left, drawn.top, drawn.width, drawn.height), WrapPixelImage(image));
-  return canvas;
-}
-
+// Painting only the visible part of the image is an optimisation: it must
+// look like the whole image drawn clipped to the pane.
 TEST_F(CompareWindowTest, PaneFromTheVisiblePartMatchesTheWholeImageDrawn) {
   const PixelImage image = MakeTestPicture(301, 203, 11);
   const EdgeRect pane{30, 40, 661, 471};
-  struct Case { int zoom, panX, panY; };
-  for (const Case c : {Case{800, 0, 0}, Case{800, -700, 250}, Case{800, 5000, -5000},
-                       Case{250, 137, -61}, Case{225, -33, 17}, Case{100, 0, 0}}) {
-    const QImage part = PaintPane(image, pane, c.zoom, c.panX, c.panY, false);
-    const QImage whole = PaintPane(image, pane, c.zoom, c.panX, c.panY, true);
+  const QRect paneRect(pane.left, pane.top, RectWidth(pane), RectHeight(pane));
+  const auto paint = [&](const PixelImage& picture, std::array<int, 3> view, bool whole) {
+    QImage canvas(700, 500, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    if (!whole) PaintComparePane(painter, picture, pane, view[0], view[1], view[2]);
+    if (!whole) return canvas;
+    const DrawnImage drawn = PlaceImageInPane(pane, picture.width, picture.height, view[0], view[1], view[2]);
+    painter.fillRect(paneRect, ComparePaneColor());
+    painter.setClipRect(paneRect);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(QRectF(drawn.left, drawn.top, drawn.width, drawn.height), WrapPixelImage(picture));
+    return canvas;
+  };
+  for (const std::array<int, 3> c : {std::array{800, 0, 0}, {800, -700, 250}, {800, 5000, -5000}, {250, 137, -61},
+                                     {225, -33, 17}, {100, 0, 0}}) {
+    const QImage part = paint(image, c, false), whole = paint(image, c, true);
     int largest = 0;  // of one colour channel
     for (qsizetype i = 0; i < part.sizeInBytes(); ++i) {
       largest = std::max(largest, std::abs(part.constBits()[i] - whole.constBits()[i]));
     }
-    EXPECT_LE(largest, 2) << c.zoom << " " << c.panX << " " << c.panY;
+    EXPECT_LE(largest, 2) << c[0] << " " << c[1] << " " << c[2];
     // Outside the pane nothing was drawn.
     EXPECT_EQ(part.pixelColor(pane.left - 1, pane.top + 5), QColor(Qt::white));
     EXPECT_EQ(part.pixelColor(pane.right, pane.bottom - 1), QColor(Qt::white));
   }
   // An empty image leaves the filled pane.
-  const QImage empty = PaintPane(PixelImage{}, pane, 400, 0, 0, false);
+  const QImage empty = paint(PixelImage{}, {400, 0, 0}, false);
   EXPECT_EQ(empty.pixelColor(pane.left + 50, pane.top + 30), QColor(25, 31, 42));
   EXPECT_EQ(empty.pixelColor(pane.left - 1, pane.top + 30), QColor(Qt::white));
 }
@@ -352,27 +340,17 @@ TEST_F(GuideWindowTest, ShowsTheWholeTextReadOnlyAndASecondRequestRaisesTheOneWi
   ASSERT_NE(guide, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
   QTextEdit* text = guide->TextControl();
-  QString expected = QString::fromUtf8(kGuideText);
-  expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  EXPECT_EQ(text->toPlainText(), expected);
-  EXPECT_EQ(text->document()->blockCount(), 27);
+  EXPECT_EQ(text->toPlainText(), QString::fromUtf8(kGuideText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  EXPECT_TRUE(text->isReadOnly() && text->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
   EXPECT_EQ(guide->focusProxy(), text);  // the window hands its focus to the text
-  EXPECT_EQ(text->geometry(), QRect(16, 16, guide->width() - 32, guide->height() - 32));
   guide->resize(120, 90);
   QCoreApplication::processEvents();
   EXPECT_EQ(text->geometry(), QRect(16, 16, 100, 100));
-  // Read-only, yet the text can be selected and copied.
-  EXPECT_TRUE(text->isReadOnly());
-  text->selectAll();
-  text->copy();
-  EXPECT_EQ(QApplication::clipboard()->text(), expected);
   guide->showMinimized();
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   window->DispatchCommand(2201);
-  EXPECT_EQ(ActiveGuideWindow(), guide);
-  EXPECT_EQ(VisibleWindowsNamed(kGuideWindowName), 1);
-  EXPECT_FALSE(guide->isMinimized());
+  EXPECT_TRUE(ActiveGuideWindow() == guide && VisibleWindowsNamed(kGuideWindowName) == 1 && !guide->isMinimized());
   EXPECT_TRUE(QTest::qWaitForWindowActive(guide));
   // Closed, it is gone; the next request opens a new one.
   QPointer<GuideWindow> guard(guide);
@@ -381,8 +359,7 @@ TEST_F(GuideWindowTest, ShowsTheWholeTextReadOnlyAndASecondRequestRaisesTheOneWi
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(guard.isNull());
   window->DispatchCommand(2201);
-  EXPECT_NE(ActiveGuideWindow(), nullptr);
-  EXPECT_EQ(VisibleWindowsNamed(kGuideWindowName), 1);
+  EXPECT_TRUE(ActiveGuideWindow() != nullptr && VisibleWindowsNamed(kGuideWindowName) == 1);
 }
 
 }  // namespace
