@@ -103,9 +103,8 @@ class BenchWindowTest : public MainWindowTest {
   }
 
   ProfileDevelopmentWindow* Bench() const { return CurrentBenchWindow(); }
-  std::string BenchText(int id) const { return ControlText(Bench()->ControlById(id)); }
-  std::string Status() const { return BenchText(kBenchIdStatusLine); }
-  std::string Progress() const { return BenchText(kBenchIdProgressLine); }
+  std::string Status() const { return ControlText(Bench()->ControlById(kBenchIdStatusLine)); }
+  std::string Progress() const { return ControlText(Bench()->ControlById(kBenchIdProgressLine)); }
   // Pause, continue, cancel, start and folder buttons enabled, as "01100".
   std::string Buttons() const {
     std::string flags;
@@ -117,7 +116,7 @@ class BenchWindowTest : public MainWindowTest {
   }
   // The status, progress and counts lines and the buttons.
   std::vector<std::string> View() const {
-    return {Status(), Progress(), BenchText(kBenchIdCountsLine), Buttons()};
+    return {Status(), Progress(), ControlText(Bench()->ControlById(kBenchIdCountsLine)), Buttons()};
   }
   QLineEdit* Field(int id) const { return qobject_cast<QLineEdit*>(Bench()->ControlById(id)); }
   QComboBox* DepthBox() const { return qobject_cast<QComboBox*>(Bench()->ControlById(kBenchIdDepthBox)); }
@@ -132,14 +131,13 @@ class BenchWindowTest : public MainWindowTest {
     QCoreApplication::processEvents();
   }
 
-  // Tiny JPEGs <prefix>0.jpg, <prefix>1.jpg, ... in `folder`.
-  std::vector<std::string> MakeJpegs(const std::string& folder, int count, int firstSeed = 0,
-                                     const std::string& prefix = "img") {
+  // Tiny JPEGs img0.jpg, img1.jpg, ... in `folder`.
+  std::vector<std::string> MakeJpegs(const std::string& folder, int count) {
     EXPECT_TRUE(EnsureFolder(folder));
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
-      paths.push_back(JoinPath(folder, prefix + std::to_string(i) + ".jpg"));
-      EXPECT_TRUE(WriteTestJpeg(paths.back(), MakeTestPicture(48, 40, firstSeed + i), 90));
+      paths.push_back(JoinPath(folder, "img" + std::to_string(i) + ".jpg"));
+      EXPECT_TRUE(WriteTestJpeg(paths.back(), MakeTestPicture(48, 40, i), 90));
     }
     return paths;
   }
@@ -192,8 +190,7 @@ TEST_F(BenchWindowTest, ShortcutsOpenTheRunsFolderAndOneWindowThatResumeOnlyRais
   PressOnMainWindow(Qt::Key_P);
   ProfileDevelopmentWindow* first = Bench();
   ASSERT_NE(first, nullptr);
-  EXPECT_TRUE(first->isVisible());
-  EXPECT_EQ(first->parentWidget(), window.get());
+  EXPECT_TRUE(first->isVisible() && first->parentWidget() == window.get());
   EXPECT_EQ(View(), (Texts{kBenchStatusReady, "Bilder: 0 / 0",
                            "Gefunden: 0 Bilder in 0 Verzeichnissen   |   ausgew\u00e4hlt: 0", "00011"}));
   first->resize(900, 520);  // laid out for the window's width
@@ -207,9 +204,7 @@ TEST_F(BenchWindowTest, ShortcutsOpenTheRunsFolderAndOneWindowThatResumeOnlyRais
   ASSERT_TRUE(CreateBenchmarkRun(saved));
   window->DispatchCommand(2251);
   window->DispatchCommand(2250);
-  EXPECT_EQ(Bench(), first);
-  EXPECT_EQ(Field(kBenchIdRootField)->text(), "");
-  EXPECT_TRUE(session.images.empty());
+  EXPECT_TRUE(Bench() == first && Field(kBenchIdRootField)->text().isEmpty() && session.images.empty());
 }
 
 TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
@@ -225,10 +220,9 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   RefreshResumeCommand();  // the main window became active before the file existed
   PressOnMainWindow(Qt::Key_R);
   ASSERT_NE(Bench(), nullptr);
-  EXPECT_EQ(Field(kBenchIdRootField)->text().toStdString(), images);
-  EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "7");
-  EXPECT_EQ(Field(kBenchIdTotalField)->text(), "20");
-  EXPECT_EQ(DepthBox()->currentIndex(), 0);
+  EXPECT_EQ((QStringList{Field(kBenchIdRootField)->text(), Field(kBenchIdPerFolderField)->text(),
+                         Field(kBenchIdTotalField)->text(), QString::number(DepthBox()->currentIndex())}),
+            (QStringList{QString::fromStdString(images), "7", "20", "0"}));
   const std::string found = "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10";
   EXPECT_EQ(View(), (Texts{kBenchStatusInterrupted, "Bilder: 4 / 10", found, "01011"}));
   const auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
@@ -241,8 +235,7 @@ TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
   for (int i = 4; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
   // The last image's grid size stays; only the candidate number returns to 0.
   EXPECT_EQ(View(), (Texts{kBenchStatusFinished, "Bilder: 10 / 10", found + "   |   Kandidat 0 / 8", "00011"}));
-  EXPECT_FALSE(SessionFileExists());
-  EXPECT_TRUE(IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
+  EXPECT_TRUE(!SessionFileExists() && IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
   const std::string csv = JoinPath(session.sessionDir, "quality_profile_raw.csv");
   EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{RunFinishedMessage(csv), BenchMessageIcon::Information}}));
   // No session file any more: the resume shortcut opens nothing.
@@ -266,8 +259,8 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_TRUE(SessionFileExists());
   // The limits are clamped for the run, not in the fields.
   EXPECT_EQ((std::array{session.maxPerFolder, session.maxTotal, session.depth}), (std::array{50, 10, 0}));
-  EXPECT_EQ(Field(kBenchIdPerFolderField)->text(), "999");
-  EXPECT_EQ(Field(kBenchIdTotalField)->text(), "3");
+  EXPECT_EQ((QStringList{Field(kBenchIdPerFolderField)->text(), Field(kBenchIdTotalField)->text()}),
+            (QStringList{"999", "3"}));
   // Paused: the window, the main window and a batch all refuse, asking to
   // continue the run, not to pause it again.
   EXPECT_FALSE(Bench()->close());
@@ -275,11 +268,8 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_FALSE(window->close());
   EXPECT_TRUE(window->isVisible());
   window->DispatchCommand(2101);
-  ASSERT_EQ(benchMessages.size(), 1u);
-  EXPECT_EQ(benchMessages[0].first, kBenchMessageCloseRefusedPaused);
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].text, kMessagePausedBenchmarkBlocksClose);
-  EXPECT_EQ(messages[1].text, kMessagePausedBenchmarkBlocksBatch);
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageCloseRefusedPaused, BenchMessageIcon::Information}}));
+  EXPECT_EQ(MessageTexts(), (Texts{kMessagePausedBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksBatch}));
 
   // Running again (the worker pauses itself once more at image 6): refused.
   PauseWorkerAtImage(6);
@@ -297,8 +287,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_EQ(benchMessages.size(), 2u) << "no final message after a cancel";
   BenchmarkSession saved;
   ASSERT_TRUE(LoadSession(saved));
-  EXPECT_EQ(saved.nextIndex.load(), 6u);
-  EXPECT_EQ(RowsPerImage(session.csvPath).size(), 6u);
+  EXPECT_EQ(std::pair(saved.nextIndex.load(), RowsPerImage(session.csvPath).size()), std::pair(6ul, 6ul));
   // Not running any more: the window closes; the session stays for a resume.
   EXPECT_TRUE(Bench()->close());
   EXPECT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
@@ -330,8 +319,7 @@ TEST_F(BenchWindowTest, StartRefusalsErrorsAndTheQuestionBeforeReplacingASession
   EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageNoFolder, info}, {kBenchMessageNoFolder, info},
                                                       {kBenchMessageNoImages, info},
                                                       {kBenchMessageRunNotCreated, BenchMessageIcon::Error}}));
-  EXPECT_FALSE(SessionFileExists());
-  EXPECT_TRUE(questions.empty());
+  EXPECT_TRUE(!SessionFileExists() && questions.empty());
   ASSERT_TRUE(DeleteFileAt(Path("data/OrvelJpegOptimizer/BenchmarkRuns")));
 
   // An interrupted session exists: answering No changes nothing.
@@ -343,17 +331,14 @@ TEST_F(BenchWindowTest, StartRefusalsErrorsAndTheQuestionBeforeReplacingASession
   Command(kBenchIdStartButton);
   EXPECT_EQ(questions, (std::vector<std::string>{kBenchQuestionReplaceSession}));
   EXPECT_EQ(ReadTextFile(SessionFilePath()), sessionText);
-  EXPECT_FALSE(session.running.load());
-  EXPECT_EQ(RunFolderCount(), 1u);
+  EXPECT_TRUE(!session.running.load() && RunFolderCount() == 1u);
   // Yes: a new run in a new folder; the old folder stays.
   if (JpegtranProgram().empty()) return;
   DepthBox()->setCurrentIndex(0);
   Command(kBenchIdStartButton);
   EXPECT_EQ(questions.size(), 2u);
   ASSERT_TRUE(WaitForRunEnd());
-  EXPECT_EQ(RunFolderCount(), 2u);
-  EXPECT_NE(session.sessionDir, saved.sessionDir);
-  EXPECT_TRUE(IsRegularFile(saved.csvPath));
+  EXPECT_TRUE(RunFolderCount() == 2u && session.sessionDir != saved.sessionDir && IsRegularFile(saved.csvPath));
   EXPECT_EQ(Status(), kBenchStatusFinished);
 }
 
