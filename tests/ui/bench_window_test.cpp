@@ -181,45 +181,7 @@ class BenchWindowTest : public MainWindowTest {
   }
 };
 
-TEST_F(BenchWindowTest, ResumedSessionWithFourOfTenDoneContinuesWithImageFive) {
-  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
-  {
-    BenchmarkSession saved{.root = images, .images = MakeJpegs(images, 10), .maxPerFolder = 7,
-                           .maxTotal = 20, .depth = 0, .foldersFound = 1, .imagesFound = 10};
-    ASSERT_TRUE(CreateBenchmarkRun(saved));
-    saved.completed = 4;
-    saved.nextIndex = 4;
-    ASSERT_TRUE(SaveSession(saved));
-  }
-  RefreshResumeCommand();  // the main window became active before the file existed
-  PressOnMainWindow(Qt::Key_R);
-  ASSERT_NE(Bench(), nullptr);
-  EXPECT_EQ((QStringList{Field(kBenchIdRootField)->text(), Field(kBenchIdPerFolderField)->text(),
-                         Field(kBenchIdTotalField)->text(), QString::number(DepthBox()->currentIndex())}),
-            (QStringList{QString::fromStdString(images), "7", "20", "0"}));
-  const std::string found = "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10";
-  EXPECT_EQ(View(), (Texts{kBenchStatusInterrupted, "Bilder: 4 / 10", found, "01011"}));
-  const auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
-  EXPECT_EQ(std::pair(bar->maximum(), bar->value()), std::pair(10, 4));
-
-  QTest::mouseClick(Bench()->ControlById(kBenchIdContinueButton), Qt::LeftButton);
-  ASSERT_TRUE(WaitForRunEnd());
-  std::map<std::string, int> rows = RowsPerImage(session.csvPath);
-  ASSERT_EQ(rows.size(), 6u);
-  for (int i = 4; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
-  // The last image's grid size stays; only the candidate number returns to 0.
-  EXPECT_EQ(View(), (Texts{kBenchStatusFinished, "Bilder: 10 / 10", found + "   |   Kandidat 0 / 8", "00011"}));
-  EXPECT_TRUE(!SessionFileExists() && IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
-  const std::string csv = JoinPath(session.sessionDir, "quality_profile_raw.csv");
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{RunFinishedMessage(csv), BenchMessageIcon::Information}}));
-  // No session file any more: the resume shortcut opens nothing.
-  Bench()->close();
-  ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
-  PressOnMainWindow(Qt::Key_R);
-  EXPECT_EQ(Bench(), nullptr);
-}
-
-TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
+TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePausedAndACancelledRunResumesWhereItStopped) {
   if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
   MakeJpegs(images, 10);
   OpenWithRoot(images);
@@ -264,8 +226,35 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePaused) {
   EXPECT_EQ(std::pair(saved.nextIndex.load(), RowsPerImage(session.csvPath).size()), std::pair(6ul, 6ul));
   // Not running any more: the window closes; the session stays for a resume.
   EXPECT_TRUE(Bench()->close());
-  EXPECT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
-  EXPECT_TRUE(SessionFileExists());
+  ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
+  ASSERT_TRUE(SessionFileExists());
+
+  // The resume shortcut loads the session's figures and continues with image 7.
+  RefreshResumeCommand();
+  PressOnMainWindow(Qt::Key_R);
+  ASSERT_NE(Bench(), nullptr);
+  EXPECT_EQ((QStringList{Field(kBenchIdRootField)->text(), Field(kBenchIdPerFolderField)->text(),
+                         Field(kBenchIdTotalField)->text(), QString::number(DepthBox()->currentIndex())}),
+            (QStringList{QString::fromStdString(images), "50", "10", "0"}));
+  const std::string found = "Gefunden: 10 Bilder in 1 Verzeichnissen   |   ausgew\u00e4hlt: 10";
+  EXPECT_EQ(View(), (Texts{kBenchStatusInterrupted, "Bilder: 6 / 10", found, "01011"}));
+  const auto* bar = qobject_cast<QProgressBar*>(Bench()->ControlById(kBenchIdProgressBar));
+  EXPECT_EQ(std::pair(bar->maximum(), bar->value()), std::pair(10, 6));
+  QTest::mouseClick(Bench()->ControlById(kBenchIdContinueButton), Qt::LeftButton);
+  ASSERT_TRUE(WaitForRunEnd());
+  std::map<std::string, int> rows = RowsPerImage(session.csvPath);
+  EXPECT_EQ(rows.size(), 10u);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(rows["img" + std::to_string(i) + ".jpg"], 8) << i;
+  // The last image's grid size stays; only the candidate number returns to 0.
+  EXPECT_EQ(View(), (Texts{kBenchStatusFinished, "Bilder: 10 / 10", found + "   |   Kandidat 0 / 8", "00011"}));
+  EXPECT_TRUE(!SessionFileExists() && IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
+  EXPECT_EQ(benchMessages.back(), BenchMessage(RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")),
+                                                     BenchMessageIcon::Information));
+  // No session file any more: the resume shortcut opens nothing.
+  Bench()->close();
+  ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
+  PressOnMainWindow(Qt::Key_R);
+  EXPECT_EQ(Bench(), nullptr);
 }
 
 TEST_F(BenchWindowTest, ShortcutsOneWindowStartRefusalsAndTheQuestionBeforeReplacingASession) {
