@@ -53,6 +53,7 @@ std::size_t RunFolderCount() {
 }
 
 using BenchMessage = std::pair<std::string, BenchMessageIcon>;
+constexpr BenchMessageIcon kInfo = BenchMessageIcon::Information;
 using Texts = std::vector<std::string>;
 
 class BenchWindowTest : public MainWindowTest {
@@ -204,7 +205,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePausedAndACancelledR
   EXPECT_FALSE(window->close());
   EXPECT_TRUE(window->isVisible());
   window->DispatchCommand(2101);
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageCloseRefusedPaused, BenchMessageIcon::Information}}));
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageCloseRefusedPaused, kInfo}}));
   EXPECT_EQ(MessageTexts(), (Texts{kMessagePausedBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksBatch}));
 
   // Running again (the worker pauses itself once more at image 6): refused.
@@ -248,8 +249,8 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePausedAndACancelledR
   // The last image's grid size stays; only the candidate number returns to 0.
   EXPECT_EQ(View(), (Texts{kBenchStatusFinished, "Bilder: 10 / 10", found + "   |   Kandidat 0 / 8", "00011"}));
   EXPECT_TRUE(!SessionFileExists() && IsRegularFile(JoinPath(session.sessionDir, kSummaryFileName)));
-  EXPECT_EQ(benchMessages.back(), BenchMessage(RunFinishedMessage(JoinPath(session.sessionDir, "quality_profile_raw.csv")),
-                                                     BenchMessageIcon::Information));
+  const std::string csv = JoinPath(session.sessionDir, "quality_profile_raw.csv");
+  EXPECT_EQ(benchMessages.back(), BenchMessage(RunFinishedMessage(csv), kInfo));
   // No session file any more: the resume shortcut opens nothing.
   Bench()->close();
   ASSERT_TRUE(QTest::qWaitFor([this]() { return Bench() == nullptr; }));
@@ -292,9 +293,8 @@ TEST_F(BenchWindowTest, ShortcutsOneWindowStartRefusalsAndTheQuestionBeforeRepla
   OpenWithRoot(JoinPath(images, "fotos"));
   Command(kBenchIdStartButton);
   EXPECT_FALSE(session.running.load() || CurrentBenchmarkWorker().thread.joinable());
-  const BenchMessageIcon info = BenchMessageIcon::Information;
-  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageNoFolder, info}, {kBenchMessageNoFolder, info},
-                                                      {kBenchMessageNoImages, info},
+  EXPECT_EQ(benchMessages, (std::vector<BenchMessage>{{kBenchMessageNoFolder, kInfo}, {kBenchMessageNoFolder, kInfo},
+                                                      {kBenchMessageNoImages, kInfo},
                                                       {kBenchMessageRunNotCreated, BenchMessageIcon::Error}}));
   EXPECT_TRUE(!SessionFileExists() && questions.empty());
   ASSERT_TRUE(DeleteFileAt(Path("data/OrvelJpegOptimizer/BenchmarkRuns")));

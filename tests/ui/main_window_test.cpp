@@ -82,7 +82,9 @@ TEST_F(MainWindowTest, ControlsFollowTheLayoutOfTheClientArea) {
 
 TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsTheOutputFolder) {
   const std::string folder = Path("bilder");
-  for (const std::string& made : {JoinPath(folder, "unter"), Path("fremd"), Path("lose")}) ASSERT_TRUE(EnsureFolder(made));
+  for (const std::string& made : {JoinPath(folder, "unter"), Path("fremd"), Path("lose")}) {
+    ASSERT_TRUE(EnsureFolder(made));
+  }
   for (const char* name : {"b.jpg", "a.jpg", "Z.jpg"}) ASSERT_TRUE(CopyTestPhoto(JoinPath(folder, name)));
   for (const std::string& file : {JoinPath(folder, "unter/A.JPEG"), JoinPath(folder, "notiz.txt"),
                                   Path("fremd/c.jpg"), Path("lose/d.png")}) {
@@ -403,7 +405,8 @@ TEST_F(MainBatchTest, ProtectedSourcesOutputsOfTheRunAndUnreadableImagesAreRepor
   ASSERT_EQ(results[0].sourcePath, paths[3]);
   ASSERT_TRUE(results[0].optimized) << results[0].message;
   EXPECT_EQ(FileSize(JoinPath(sources, "p_hoch.jpg")), results[0].resultBytes);
-  EXPECT_EQ(std::tuple(results[1].message, results[1].optimized), std::tuple(std::string(kVerdictOutputWrittenThisRun), false));
+  EXPECT_EQ(std::tuple(results[1].message, results[1].optimized),
+            std::tuple(std::string(kVerdictOutputWrittenThisRun), false));
   EXPECT_EQ(std::tuple(results[3].sourcePath, results[3].message, results[3].optimized),
             std::tuple(x, std::string(kVerdictProtectedSource), false));
   EXPECT_EQ(ReadTextFile(xHoch), before);
