@@ -1,9 +1,7 @@
-// The profile-development window with the main window, offscreen: its
-// shortcuts and commands, real runs at small depths over tiny generated images
-// (in-process encoder and the real jpegtran) started, paused, continued,
-// cancelled and resumed, the start refusals, and the close and batch
-// refusals while a run is active or paused. LOCALAPPDATA points into the
-// test's own folder; the window's dialogs are recorded and answered here.
+// The profile-development window with the main window, offscreen: shortcuts,
+// start refusals, and real small runs (in-process encoder, real jpegtran)
+// paused, refused to close, cancelled and resumed. LOCALAPPDATA points into
+// the test's own folder; the window's dialogs are recorded and answered here.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>

@@ -1,7 +1,6 @@
-// The compare and guide windows' rules without a display: texts, zoom steps,
-// control and pane rectangles, where an image is drawn for a zoom and pan
-// (and the pan limits), which source pixels reach a pane, navigation, the
-// browsed list, loading an entry, and the guide text's place.
+// The compare and guide windows' rules without a display: texts, zoom, the
+// rectangles, image placement and pan limits, the visible part, navigation,
+// the browsed list, loading an entry, and the guide text's place.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,12 +23,11 @@ Quad Box(const Place& p) { return {p.left, p.top, p.width, p.height}; }
 const EdgeRect kPane{20, 86, 650, 778};  // the left pane of a 1320 x 840 client area
 
 TEST(CompareTexts, PositionZoomTitleAndCaption) {
-  EXPECT_EQ(ComparePositionText(2, 12), "Bild 3 von 12");
-  EXPECT_EQ(ComparePositionText(0, 0), "Kein Bild");
-  EXPECT_EQ(CompareZoomText(250), "Zoom: 250 %");
-  EXPECT_EQ(CompareWindowTitle(""), "Bildvergleich \u2013 Orvel JPEG Optimizer");
-  EXPECT_EQ(CompareWindowTitle("/fotos/Urlaub 2024/strand.jpg"),
-            "Bildvergleich \u2013 strand.jpg \u2013 Orvel JPEG Optimizer");
+  EXPECT_EQ((std::vector{ComparePositionText(2, 12), ComparePositionText(0, 0), CompareZoomText(250),
+                         CompareWindowTitle(""), CompareWindowTitle("/fotos/Urlaub 2024/strand.jpg")}),
+            (std::vector<std::string>{"Bild 3 von 12", "Kein Bild", "Zoom: 250 %",
+                                      "Bildvergleich \u2013 Orvel JPEG Optimizer",
+                                      "Bildvergleich \u2013 strand.jpg \u2013 Orvel JPEG Optimizer"}));
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "/out/b_hohe_qualitaet.jpg", 1000, true),
             "b.jpg   |   Original: 1.50 KB   \u2192   Optimiert: 1000 B");
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "", 0, true),

@@ -1,8 +1,6 @@
 // The compare and guide windows offscreen, opened through the main window's
-// hooks as start-up installs them: refusals, stepping by buttons and keys
-// over failed and unreadable entries, zoom by slider and wheel, synchronised
-// pan dragging, reopening and closing, pane painting against drawing the
-// whole image; the guide's text, read-only, one window at most.
+// hooks as start-up installs them: refusals, stepping, zoom, synchronised pan,
+// reopening and closing, pane painting; the guide, one window at most.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>

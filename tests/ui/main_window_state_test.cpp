@@ -1,6 +1,5 @@
-// Tests of the Qt-free rules of the main window: the image list (ordinal
-// UTF-16 sorting, de-duplication, output folder, lines), the results list,
-// and the status and message texts.
+// The Qt-free rules of the main window: the image list (ordinal UTF-16
+// sorting, de-duplication, output folder, lines), results and status texts.
 #include "ui/main/main_window_state.h"
 
 #include <gtest/gtest.h>

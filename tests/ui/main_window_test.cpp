@@ -1,7 +1,5 @@
-// The main window driven through its commands, keys and drops, offscreen:
-// check marks, layout and painting, the image list, preview and output
-// folder, refused starts, the commands' dialogs and hooks, closing; and the
-// batch over real photos (test encoder for cjpegli and cjpeg, the real
+// The main window driven through its commands, keys and drops, offscreen, and
+// the batch over real photos (test encoder for cjpegli and cjpeg, the real
 // jpegtran): result lines, the busy window, totals, and protected sources.
 #include <QAction>
 #include <QFileDialog>
@@ -62,7 +60,7 @@ TEST_F(MainWindowTest, CheckMarksFollowProfileAndModeCommands) {
   EXPECT_EQ(checked(), (std::vector<int>{2302, 2402}));
 }
 
-TEST_F(MainWindowTest, ControlsFollowTheLayoutOfTheClientArea) {
+TEST_F(MainWindowTest, ControlsFollowTheLayoutAndTheLongestLiveStatusFitsItsBox) {
   window->resize(1500, 900);
   QCoreApplication::processEvents();
   const auto rect = [](const PixelRect& r) { return QRect(r.x, r.y, r.width, r.height); };
@@ -78,6 +76,18 @@ TEST_F(MainWindowTest, ControlsFollowTheLayoutOfTheClientArea) {
             (std::array{layout.resultsList.x, layout.resultsList.width, rect(layout.resultsList).bottom()}));
   EXPECT_EQ(window->ControlById(1009)->geometry().bottom() + 59, results.top());
   EXPECT_EQ(ColourAt(window->ClientArea(), 5, 40), ToQColor(kHeaderColor));
+  // In the chosen face every line of a batch's longest live status is as wide
+  // as the box at most, and the box is tall enough for all.
+  auto* box = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
+  const QFontMetrics metrics(Fonts().smallFont);
+  const int inner = box->width() - 2 * box->frameWidth() - 2 * static_cast<int>(box->document()->documentMargin());
+  const std::vector<std::string> lines = WrapLiveStatusLines(
+      LongestLiveStatusText("\n"), "\n", inner,
+      [&](const std::string& part) { return metrics.horizontalAdvance(QString::fromUtf8(part)); });
+  for (const std::string& line : lines) {
+    EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(KeepFiguresTogether(line))), inner) << line;
+  }
+  EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(), box->height() - 2 * box->frameWidth());
 }
 
 TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsTheOutputFolder) {
@@ -163,21 +173,6 @@ TEST_F(MainWindowTest, QtDialogsSpeakGerman) {
   const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
   EXPECT_EQ(lookIn ? lookIn->text() : QString(), QStringLiteral("Suchen in:"));
   RemoveQtGermanTranslations();
-}
-
-TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
-  // In the chosen face every line of a batch's longest text is as wide as
-  // the box at most, and the box at the default size is tall enough for all.
-  auto* box = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
-  const QFontMetrics metrics(Fonts().smallFont);
-  const int inner = box->width() - 2 * box->frameWidth() - 2 * static_cast<int>(box->document()->documentMargin());
-  const std::vector<std::string> lines = WrapLiveStatusLines(
-      LongestLiveStatusText("\n"), "\n", inner,
-      [&](const std::string& part) { return metrics.horizontalAdvance(QString::fromUtf8(part)); });
-  for (const std::string& line : lines) {
-    EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(KeepFiguresTogether(line))), inner) << line;
-  }
-  EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(), box->height() - 2 * box->frameWidth());
 }
 
 TEST_F(MainWindowTest, RefusedStartsAndClosesSayWhy) {

@@ -1,7 +1,6 @@
-// Shared pieces of the window tests: one QApplication with the shared fonts
-// for the whole program, and the fixture with a shown main window whose
-// message boxes, choosers, file manager, beep and hooks into the other
-// windows are recorded here and answered from queues.
+// Shared pieces of the window tests: one QApplication with the shared fonts,
+// and the fixture with a shown main window whose dialogs and hooks into the
+// other windows are recorded here and answered from queues.
 #pragma once
 
 #include <gtest/gtest.h>
