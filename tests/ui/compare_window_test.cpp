@@ -77,8 +77,7 @@ class CompareWindowTest : public MainWindowTest {
     MainWindowTest::TearDown();
   }
 
-  std::string WriteJpeg(const std::string& name, std::uint32_t width, std::uint32_t height,
-                        std::uint32_t seed = 1) {
+  std::string WriteJpeg(const std::string& name, std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
     EXPECT_TRUE(WriteTestJpeg(Path(name), MakeTestPicture(width, height, seed), 92));
     return Path(name);
   }
@@ -192,33 +191,31 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   const ComparePaintLayout layout = ComputeComparePaintLayout(compare->width(), compare->height());
   const QImage shot = compare->grab().toImage();
   EXPECT_EQ(shot.pixelColor(layout.leftPane.left + 5, layout.leftPane.top + 5), shot.pixelColor(2, 2));
-  EXPECT_FALSE(Enabled(compare, kIdComparePrevious));
-  EXPECT_TRUE(Enabled(compare, kIdCompareNext));
+  EXPECT_TRUE(!Enabled(compare, kIdComparePrevious) && Enabled(compare, kIdCompareNext));
   // An unreadable entry while stepping empties the panes.
   compare->DispatchCommand(kIdCompareNext);
-  EXPECT_FALSE(IsUsableImage(CompareViewState().sourceImage));
-  EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 2 von 3");
-  EXPECT_EQ(compare->windowTitle(), Title("weg.jpg"));
-  EXPECT_TRUE(Enabled(compare, kIdComparePrevious));
+  EXPECT_TRUE(!IsUsableImage(CompareViewState().sourceImage) && Enabled(compare, kIdComparePrevious));
+  EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
+            (QStringList{Title("weg.jpg"), "Bild 2 von 3"}));
   qobject_cast<QPushButton*>(compare->ControlById(kIdCompareNext))->click();
   EXPECT_EQ(CompareViewState().currentIndex, 2);
-  EXPECT_TRUE(CompareViewState().failureText.empty());
-  EXPECT_TRUE(IsUsableImage(CompareViewState().sourceImage));
-  EXPECT_FALSE(Enabled(compare, kIdCompareNext));
+  EXPECT_TRUE(CompareViewState().failureText.empty() && IsUsableImage(CompareViewState().sourceImage) &&
+              !Enabled(compare, kIdCompareNext));
   EXPECT_EQ(compareMessages.size(), 1u);  // stepping shows no message
   // The arrow keys reach the window, whatever was clicked.
   compare->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(compare));
-  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, Qt::Key_Right);
-  EXPECT_EQ(CompareViewState().currentIndex, 2);
-  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, Qt::Key_Left);
-  EXPECT_EQ(CompareViewState().currentIndex, 1);
+  std::vector<int> indexes;
+  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left}) {
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, key);
+    indexes.push_back(CompareViewState().currentIndex);
+  }
+  EXPECT_EQ(indexes, (std::vector<int>{2, 1}));
   // Zoom is kept while stepping, the pan is reset.
   Trackbar(compare)->setValue(300);
   CompareViewState().panX = 55;
   compare->DispatchCommand(kIdCompareNext);
-  EXPECT_EQ(CompareViewState().zoom, 300);
-  EXPECT_EQ(CompareViewState().panX, 0);
+  EXPECT_EQ(std::pair(CompareViewState().zoom, CompareViewState().panX), std::pair(300, 0));
   EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 3 von 3");
   // Before any batch an unreadable image is refused with the message.
   MainState().results.clear();
@@ -243,17 +240,15 @@ TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImage
   ASSERT_NE(compare, nullptr);
   const QPoint inPane(300, 400);
   for (int i = 0; i < 5; ++i) SendWheel(compare, inPane, 120);
-  EXPECT_EQ(CompareViewState().zoom, 225);
-  EXPECT_EQ(Label(compare, kIdCompareZoomLabel), "Zoom: 225 %");
-  EXPECT_EQ(Trackbar(compare)->value(), 225);
+  EXPECT_EQ(std::tuple(CompareViewState().zoom, Label(compare, kIdCompareZoomLabel), Trackbar(compare)->value()),
+            std::tuple(225, std::string("Zoom: 225 %"), 225));
   SendWheel(compare, inPane, -15);  // any negative delta is one step down
   EXPECT_EQ(CompareViewState().zoom, 200);
   Trackbar(compare)->setValue(790);
   EXPECT_EQ(Label(compare, kIdCompareZoomLabel), "Zoom: 790 %");
   CompareViewState().panX = 123;
   SendWheel(Trackbar(compare), QPoint(10, 10), 120);  // over the slider the same
-  EXPECT_EQ(CompareViewState().zoom, 800);
-  EXPECT_EQ(CompareViewState().panX, 0);
+  EXPECT_EQ(std::pair(CompareViewState().zoom, CompareViewState().panX), std::pair(800, 0));
   SendWheel(compare, inPane, 120);
   EXPECT_EQ(CompareViewState().zoom, 800);
 
