@@ -34,17 +34,13 @@ TEST(ImageListTest, SortsByUtf16CodeUnitsAndDropsDuplicates) {
 
 TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   MainWindowState state;
-  EXPECT_FALSE(AddImagePaths(state, {}));
-  EXPECT_TRUE(state.outputFolder.empty());
+  EXPECT_TRUE(!AddImagePaths(state, {}) && state.outputFolder.empty());
   EXPECT_TRUE(AddImagePaths(state, {"/photos/2024/b.jpg", "/photos/2023/x.jpg"}));
   EXPECT_FALSE(AddImagePaths(state, {"/else/a.jpg"}));
-  EXPECT_EQ(state.outputFolder, "/photos/2023");
-  EXPECT_EQ(state.imageList.front(), "/else/a.jpg");
+  EXPECT_EQ((Paths{state.outputFolder, state.imageList.front()}), (Paths{"/photos/2023", "/else/a.jpg"}));
   // A folder chosen before the first addition stays.
-  MainWindowState chosen;
-  chosen.outputFolder = "/out";
-  EXPECT_FALSE(AddImagePaths(chosen, {"/photos/a.jpg"}));
-  EXPECT_EQ(chosen.outputFolder, "/out");
+  MainWindowState chosen{.outputFolder = "/out"};
+  EXPECT_TRUE(!AddImagePaths(chosen, {"/photos/a.jpg"}) && chosen.outputFolder == "/out");
 }
 
 TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {

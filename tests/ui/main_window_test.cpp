@@ -107,9 +107,8 @@ TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsThe
   EXPECT_EQ(fileChooserCalls, 3);
   EXPECT_EQ(ListLines(1001), (Paths{"Z.jpg   |   48.99 KB", "a.jpg   |   48.99 KB", "b.jpg   |   48.99 KB"}));
   // Line 0 is selected and previewed, not the newly added file.
-  EXPECT_EQ(MainState().selectedImageRow, 0);
-  EXPECT_EQ(MainState().previewPath, JoinPath(folder, "Z.jpg"));
-  EXPECT_EQ(MainState().previewImage.width, 451u);
+  EXPECT_EQ(std::tuple(MainState().selectedImageRow, MainState().previewPath, MainState().previewImage.width),
+            std::tuple(0, JoinPath(folder, "Z.jpg"), 451u));
 
   // Dropped folders are searched without entering linked folders; a file
   // dropped by itself is taken whatever its type, as "Alle Dateien" would.
