@@ -42,18 +42,15 @@ TEST(BenchWindowTextsTest, FinalMessageNamesTheRawCsv) {
             "Qualit\u00e4tsprofile vorgesehen.");
 }
 
-BenchSnapshot Snapshot(bool running, bool paused, std::uint64_t done, std::uint64_t total,
-                       bool sessionFile) {
-  return {.running = running, .paused = paused, .total = total, .done = done,
-          .sessionFileExists = sessionFile};
+BenchSnapshot Snapshot(bool running, bool paused, std::uint64_t done, std::uint64_t total, bool sessionFile) {
+  return {.running = running, .paused = paused, .total = total, .done = done, .sessionFileExists = sessionFile};
 }
 
 TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
   struct Case {
     BenchSnapshot snapshot;
-    const char* status;
-    const char* buttons;  // pause, continue, cancel, start (= folder) enabled
-    int maximum, value;   // of the progress bar
+    const char *status, *buttons;  // buttons: pause, continue, cancel, start (= folder) enabled
+    int maximum, value;            // of the progress bar
   };
   const Case cases[] = {
       {Snapshot(false, false, 0, 0, false), kBenchStatusReady, "0001", 1, 0},
@@ -70,18 +67,12 @@ TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
       {Snapshot(true, true, 4, 10, false), kBenchStatusPaused, "0110", 10, 4},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.snapshot.running) + "/" + std::to_string(c.snapshot.paused) + " " +
-                 std::to_string(c.snapshot.done) + " of " + std::to_string(c.snapshot.total));
-    const BenchWindowView view = ComposeBenchWindowView(c.snapshot);
-    EXPECT_EQ(view.statusText, c.status);
+    const BenchWindowView v = ComposeBenchWindowView(c.snapshot);
     std::string buttons;
-    for (bool on : {view.pauseEnabled, view.continueEnabled, view.cancelEnabled, view.startEnabled}) {
-      buttons += on ? '1' : '0';
-    }
-    EXPECT_EQ(buttons, c.buttons);
-    EXPECT_EQ(view.folderEnabled, view.startEnabled);
-    EXPECT_EQ(view.progressMaximum, c.maximum);
-    EXPECT_EQ(view.progressValue, c.value);
+    for (bool on : {v.pauseEnabled, v.continueEnabled, v.cancelEnabled, v.startEnabled}) buttons += on ? '1' : '0';
+    EXPECT_EQ(std::tuple(v.statusText, buttons, v.folderEnabled, v.progressMaximum, v.progressValue),
+              std::tuple(std::string(c.status), std::string(c.buttons), v.startEnabled, c.maximum, c.value))
+        << c.snapshot.running << c.snapshot.paused << " " << c.snapshot.done << " of " << c.snapshot.total;
   }
 }
 
@@ -112,15 +103,11 @@ TEST(BenchWindowViewTest, SnapshotReadsTheSession) {
   BenchmarkSession session{.images = {"/fotos/a/eins.jpg", "/fotos/b/zwei.png"}, .foldersFound = 3,
                            .imagesFound = 7, .nextIndex = 1, .completed = 1, .currentCandidate = 2,
                            .candidateCount = 6, .startTick = 10000};
-  const BenchSnapshot snapshot = TakeBenchSnapshot(session, 15500, true);
-  EXPECT_FALSE(snapshot.running);
-  EXPECT_EQ((std::array{snapshot.total, snapshot.done, snapshot.imagesFound, snapshot.foldersFound}),
-            (std::array<std::uint64_t, 4>{2, 1, 7, 3}));
-  EXPECT_EQ(snapshot.currentFileName, "zwei.png");
-  EXPECT_EQ(snapshot.currentCandidate, 2);
-  EXPECT_EQ(snapshot.candidateCount, 6);
-  EXPECT_EQ(snapshot.elapsedMs, 0u) << "no run time while not running";
-  EXPECT_TRUE(snapshot.sessionFileExists);
+  const BenchSnapshot s = TakeBenchSnapshot(session, 15500, true);
+  EXPECT_TRUE(!s.running && s.sessionFileExists);
+  EXPECT_EQ((std::array{s.total, s.done, s.imagesFound, s.foldersFound}), (std::array<std::uint64_t, 4>{2, 1, 7, 3}));
+  EXPECT_EQ(std::tuple(s.currentFileName, s.currentCandidate, s.candidateCount), std::tuple("zwei.png", 2, 6));
+  EXPECT_EQ(s.elapsedMs, 0u) << "no run time while not running";
 
   session.running = true;
   EXPECT_EQ(TakeBenchSnapshot(session, 15500, true).elapsedMs, 5500u);
@@ -137,10 +124,8 @@ TEST(BenchWindowStartTest, LimitsFromTheFieldsAndTheDepthBox) {
     EXPECT_EQ((std::array{limits.maxPerFolder, limits.maxTotal, limits.depth}), c.limits)
         << c.perFolder << " " << c.total << " " << c.depthIndex;
   }
-  EXPECT_EQ(DepthBoxIndex(0), 0);
-  EXPECT_EQ(DepthBoxIndex(2), 2);
-  EXPECT_EQ(DepthBoxIndex(7), -1);
-  EXPECT_EQ(DepthBoxIndex(-1), -1);
+  EXPECT_EQ((std::array{DepthBoxIndex(0), DepthBoxIndex(2), DepthBoxIndex(7), DepthBoxIndex(-1)}),
+            (std::array{0, 2, -1, -1}));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// The compare and guide windows' rules without a display: texts, zoom steps,
-// control and pane rectangles, where an image is drawn for a zoom and pan
-// (and the pan limits), which source pixels reach a pane, navigation, the
-// browsed list, loading an entry, and the guide text's place.
+// The compare and guide windows' rules without a display: texts, zoom, the
+// rectangles, image placement and pan limits, the visible part, navigation,
+// the browsed list, loading an entry, and the guide text's place.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,12 +23,11 @@ Quad Box(const Place& p) { return {p.left, p.top, p.width, p.height}; }
 const EdgeRect kPane{20, 86, 650, 778};  // the left pane of a 1320 x 840 client area
 
 TEST(CompareTexts, PositionZoomTitleAndCaption) {
-  EXPECT_EQ(ComparePositionText(2, 12), "Bild 3 von 12");
-  EXPECT_EQ(ComparePositionText(0, 0), "Kein Bild");
-  EXPECT_EQ(CompareZoomText(250), "Zoom: 250 %");
-  EXPECT_EQ(CompareWindowTitle(""), "Bildvergleich \u2013 Orvel JPEG Optimizer");
-  EXPECT_EQ(CompareWindowTitle("/fotos/Urlaub 2024/strand.jpg"),
-            "Bildvergleich \u2013 strand.jpg \u2013 Orvel JPEG Optimizer");
+  EXPECT_EQ((std::vector{ComparePositionText(2, 12), ComparePositionText(0, 0), CompareZoomText(250),
+                         CompareWindowTitle(""), CompareWindowTitle("/fotos/Urlaub 2024/strand.jpg")}),
+            (std::vector<std::string>{"Bild 3 von 12", "Kein Bild", "Zoom: 250 %",
+                                      "Bildvergleich \u2013 Orvel JPEG Optimizer",
+                                      "Bildvergleich \u2013 strand.jpg \u2013 Orvel JPEG Optimizer"}));
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "/out/b_hohe_qualitaet.jpg", 1000, true),
             "b.jpg   |   Original: 1.50 KB   \u2192   Optimiert: 1000 B");
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "", 0, true),
@@ -53,14 +51,9 @@ TEST(CompareTexts, ControlsEnabledOnlyWhereThereIsAStep) {
 }
 
 TEST(CompareZoom, WheelStepsOf25WithinTheRange) {
-  EXPECT_EQ(WheelZoom(100, 120), 125);
-  EXPECT_EQ(WheelZoom(790, 120), 800);
-  EXPECT_EQ(WheelZoom(800, 120), 800);
-  EXPECT_EQ(WheelZoom(100, -120), 100);
-  EXPECT_EQ(WheelZoom(225, -1), 200);
-  EXPECT_EQ(ClampZoom(50), 100);
-  EXPECT_EQ(ClampZoom(1000), 800);
-  EXPECT_EQ(ClampZoom(433), 433);
+  EXPECT_EQ((std::array{WheelZoom(100, 120), WheelZoom(790, 120), WheelZoom(800, 120), WheelZoom(100, -120),
+                         WheelZoom(225, -1), ClampZoom(50), ClampZoom(1000), ClampZoom(433)}),
+            (std::array{125, 800, 800, 100, 200, 100, 800, 433}));
 }
 
 TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
@@ -74,11 +67,11 @@ TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
                          Edges(layout.rightPane), Edges(layout.caption)}),
             (std::vector<Quad>{{20, 52, 650, 82}, {670, 52, 1300, 82}, Edges(kPane), {670, 86, 1300, 778},
                                {20, 792, 1300, 828}}));
-  EXPECT_TRUE(InsideComparePane(layout, 20, 86));
-  EXPECT_FALSE(InsideComparePane(layout, 650, 300));  // right edge is outside
-  EXPECT_FALSE(InsideComparePane(layout, 660, 300));  // the gap between the panes
-  EXPECT_TRUE(InsideComparePane(layout, 1299, 777));
-  EXPECT_FALSE(InsideComparePane(layout, 700, 30));   // the control row
+  // The right edge, the gap between the panes and the control row are outside.
+  EXPECT_EQ((std::array{InsideComparePane(layout, 20, 86), InsideComparePane(layout, 650, 300),
+                        InsideComparePane(layout, 660, 300), InsideComparePane(layout, 1299, 777),
+                        InsideComparePane(layout, 700, 30)}),
+            (std::array{true, false, false, true, false}));
 }
 
 Quad Drawn(const DrawnImage& d) { return {d.left, d.top, d.width, d.height}; }
@@ -92,18 +85,18 @@ TEST(CompareDrawing, CentredWherePossibleAndStoppedAtThePaneEdges) {
   // to either side an edge stops at the pane's edge.
   EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 1000, 200, 250, 0, 300)),
             (Quad{20 + (630 - 2500) / 2, 86 + (692 - 500) / 2, 2500, 500}));
-  EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 100000, 0).left, kPane.left);
-  EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 935, 0).left, kPane.left);
-  EXPECT_EQ(PlaceImageInPane(kPane, 1000, 200, 250, 934, 0).left, kPane.left - 1);
+  EXPECT_EQ((std::array<long long, 3>{PlaceImageInPane(kPane, 1000, 200, 250, 100000, 0).left,
+                        PlaceImageInPane(kPane, 1000, 200, 250, 935, 0).left,
+                        PlaceImageInPane(kPane, 1000, 200, 250, 934, 0).left}),
+            (std::array<long long, 3>{kPane.left, kPane.left, kPane.left - 1}));
   const DrawnImage left = PlaceImageInPane(kPane, 1000, 200, 250, -100000, 0);
   EXPECT_EQ(left.left + left.width, kPane.right);
   // (631 - 2500) / 2 = -934.5 is truncated to -934, not floored; sizes are
   // rounded (333 * 2.25 = 749.25, 334 * 2.25 = 751.5) and at least 1.
   const EdgeRect odd{0, 0, 631, 100};
-  EXPECT_EQ(PlaceImageInPane(odd, 1000, 10, 250, 0, 0).left, -934);
-  EXPECT_EQ(PlaceImageInPane(odd, 333, 10, 225, 0, 0).width, 749);
-  EXPECT_EQ(PlaceImageInPane(odd, 334, 10, 225, 0, 0).width, 752);
-  EXPECT_EQ(PlaceImageInPane(odd, 1, 1, 100, 0, 0).width, 1);
+  EXPECT_EQ((Quad{PlaceImageInPane(odd, 1000, 10, 250, 0, 0).left, PlaceImageInPane(odd, 333, 10, 225, 0, 0).width,
+                  PlaceImageInPane(odd, 334, 10, 225, 0, 0).width, PlaceImageInPane(odd, 1, 1, 100, 0, 0).width}),
+            (Quad{-934, 749, 752, 1}));
 }
 
 TEST(CompareDrawing, VisiblePartAt800PerCentIsSmallAndLandsWhereTheImageIsDrawn) {
@@ -118,14 +111,11 @@ TEST(CompareDrawing, VisiblePartAt800PerCentIsSmallAndLandsWhereTheImageIsDrawn)
   // 630 x 692 pane pixels come from about 79 x 87 source pixels.
   EXPECT_LE(part.sourceWidth, 630 / 8 + 4);
   EXPECT_LE(part.sourceHeight, 692 / 8 + 4);
-  EXPECT_GE(part.sourceLeft, 0);
-  EXPECT_LE(part.sourceLeft + part.sourceWidth, 6000);
-  EXPECT_LE(part.sourceTop + part.sourceHeight, 4000);
+  EXPECT_TRUE(part.sourceLeft >= 0 && part.sourceLeft + part.sourceWidth <= 6000 &&
+              part.sourceTop + part.sourceHeight <= 4000);
   // It covers the whole pane and agrees with the drawn position of the whole image.
-  EXPECT_LE(part.targetLeft, kPane.left);
-  EXPECT_LE(part.targetTop, kPane.top);
-  EXPECT_GE(part.targetLeft + part.targetWidth, kPane.right);
-  EXPECT_GE(part.targetTop + part.targetHeight, kPane.bottom);
+  EXPECT_TRUE(part.targetLeft <= kPane.left && part.targetTop <= kPane.top &&
+              part.targetLeft + part.targetWidth >= kPane.right && part.targetTop + part.targetHeight >= kPane.bottom);
   EXPECT_DOUBLE_EQ(part.targetLeft, drawn.left + part.sourceLeft * 8.0);
   EXPECT_DOUBLE_EQ(part.targetTop, drawn.top + part.sourceTop * 8.0);
   EXPECT_DOUBLE_EQ(part.targetWidth, part.sourceWidth * 8.0);
@@ -166,26 +156,22 @@ TEST(CompareBrowsedList, ResultsBeforeTheImageListAndTheSelectedRows) {
   main.imageList = {"/a/1.jpg", "/a/2.jpg", "/a/3.jpg", "/a/4.jpg"};
   main.selectedImageRow = 3;
   main.selectedResultRow = 1;
-  EXPECT_FALSE(BrowsesResults(main));
-  EXPECT_EQ(BrowsedCount(main), 4u);
-  EXPECT_EQ(BrowsedEntry(main, 2).sourcePath, "/a/3.jpg");
-  EXPECT_EQ(BrowsedEntry(main, 2).optimizedPath, "");
-  EXPECT_EQ(ResolveCompareIndex(main, -1), 3);
-  EXPECT_EQ(ResolveCompareIndex(main, 2), 2);
+  EXPECT_EQ(std::tuple(BrowsesResults(main), BrowsedCount(main), BrowsedEntry(main, 2).sourcePath,
+                       BrowsedEntry(main, 2).optimizedPath),
+            std::tuple(false, std::size_t{4}, std::string("/a/3.jpg"), std::string()));
+  EXPECT_EQ(std::pair(ResolveCompareIndex(main, -1), ResolveCompareIndex(main, 2)), std::pair(3, 2));
   main.selectedImageRow = 4;
   EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
 
   main.results = {{.sourcePath = "/a/1.jpg", .outputPath = "/o/1_x.jpg", .optimized = true},
                   {.sourcePath = "/a/2.jpg", .outputPath = "/o/stale.jpg"}};
-  EXPECT_TRUE(BrowsesResults(main));
-  EXPECT_EQ(BrowsedCount(main), 2u);
-  EXPECT_EQ(BrowsedEntry(main, 0).optimizedPath, "/o/1_x.jpg");
-  EXPECT_EQ(BrowsedEntry(main, 1).optimizedPath, "");  // only an optimised result has one
-  EXPECT_EQ(ResolveCompareIndex(main, -1), 1);
-  main.selectedResultRow = -1;
-  EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
-  main.selectedResultRow = 2;
-  EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
+  // Only an optimised result has an optimised path.
+  EXPECT_EQ(std::tuple(BrowsesResults(main), BrowsedCount(main), BrowsedEntry(main, 0).optimizedPath,
+                       BrowsedEntry(main, 1).optimizedPath),
+            std::tuple(true, std::size_t{2}, std::string("/o/1_x.jpg"), std::string()));
+  std::vector<int> resolved;
+  for (int row : {1, -1, 2}) resolved.push_back((main.selectedResultRow = row, ResolveCompareIndex(main, -1)));
+  EXPECT_EQ(resolved, (std::vector<int>{1, 0, 0}));
 }
 
 TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
@@ -207,14 +193,12 @@ TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
   state.panX = 40;
   state.panY = -7;
   ASSERT_TRUE(LoadCompareImage(state, main, 0));
-  EXPECT_EQ(state.sourcePath, source);
-  EXPECT_EQ(state.optimizedPath, "");
-  EXPECT_EQ(state.sourceImage.width, 64u);
+  EXPECT_EQ(std::tuple(state.sourcePath, state.optimizedPath, state.sourceImage.width),
+            std::tuple(source, std::string(), 64u));
   EXPECT_EQ(state.optimizedImage.pixels, state.sourceImage.pixels);
   EXPECT_EQ((std::array{state.zoom, state.panX, state.panY}), (std::array{300, 0, 0}));
   ASSERT_TRUE(LoadCompareImage(state, main, 1));
-  EXPECT_EQ(state.optimizedPath, output);
-  EXPECT_EQ(state.optimizedImage.width, 32u);
+  EXPECT_EQ(std::pair(state.optimizedPath, state.optimizedImage.width), std::pair(output, 32u));
   // An undecodable output falls back to the source; the caption still names its size.
   ASSERT_TRUE(LoadCompareImage(state, main, 2));
   EXPECT_EQ(state.optimizedPath, broken);

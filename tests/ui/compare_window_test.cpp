@@ -1,15 +1,11 @@
 // The compare and guide windows offscreen, opened through the main window's
-// hooks as start-up installs them: refusals, stepping by buttons and keys
-// over failed and unreadable entries, zoom by slider and wheel, synchronised
-// pan dragging, reopening and closing, pane painting against drawing the
-// whole image; the guide's text, read-only but copyable, one window at most.
-#include <QClipboard>
+// hooks as start-up installs them: refusals, stepping, zoom, synchronised pan,
+// reopening and closing, pane painting; the guide, one window at most.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
-#include <QTextDocument>
 #include <QTextEdit>
 #include <QWheelEvent>
 #include <algorithm>
@@ -33,16 +29,21 @@ int VisibleWindowsNamed(const char* name) {
   }));
 }
 
-void SendMouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
-  QMouseEvent event(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
+// Left-button events: press, move with the button held, release, move with none.
+enum Mouse { kPress, kMove, kRelease, kHover };
+void SendMouse(QWidget* target, Mouse kind, QPoint at) {
+  static const QEvent::Type types[] = {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease,
+                                       QEvent::MouseMove};
+  const Qt::MouseButton button = kind == kPress || kind == kRelease ? Qt::LeftButton : Qt::NoButton;
+  const Qt::MouseButtons held = kind == kPress || kind == kMove ? Qt::LeftButton : Qt::NoButton;
+  QMouseEvent event(types[kind], QPointF(at), QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
   QApplication::sendEvent(target, &event);
 }
 
-// A left-button drag from `from` by (dx, dy) in one move.
-void Drag(QWidget* target, QPoint from, int dx, int dy) {
-  SendMouse(target, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-  SendMouse(target, QEvent::MouseMove, from + QPoint(dx, dy), Qt::NoButton, Qt::LeftButton);
-  SendMouse(target, QEvent::MouseButtonRelease, from + QPoint(dx, dy), Qt::LeftButton, Qt::NoButton);
+void Drag(QWidget* target, QPoint from, QPoint by) {
+  for (const auto& [kind, at] : {std::pair(kPress, from), {kMove, from + by}, {kRelease, from + by}}) {
+    SendMouse(target, kind, at);
+  }
 }
 
 void SendWheel(QWidget* target, QPoint at, int delta) {
@@ -76,8 +77,7 @@ class CompareWindowTest : public MainWindowTest {
     MainWindowTest::TearDown();
   }
 
-  std::string WriteJpeg(const std::string& name, std::uint32_t width, std::uint32_t height,
-                        std::uint32_t seed = 1) {
+  std::string WriteJpeg(const std::string& name, std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
     EXPECT_TRUE(WriteTestJpeg(Path(name), MakeTestPicture(width, height, seed), 92));
     return Path(name);
   }
@@ -104,18 +104,6 @@ class CompareWindowTest : public MainWindowTest {
   static QSlider* Trackbar(CompareWindow* c) { return qobject_cast<QSlider*>(c->ControlById(kIdCompareTrackbar)); }
 };
 
-TEST_F(CompareWindowTest, NothingToBrowseOrAnUndecodableSourceShowsAMessageAndNoWindow) {
-  window->DispatchCommand(2102);
-  ASSERT_TRUE(WriteTextFile(Path("kein_bild.jpg"), "nur Text"));
-  MainState().imageList = {Path("kein_bild.jpg")};
-  window->DispatchCommand(2102);
-  using Message = std::pair<std::string, CompareMessageIcon>;
-  EXPECT_EQ(compareMessages, (std::vector<Message>{{kCompareMessageNothingToShow, CompareMessageIcon::Information},
-                                                   {kCompareMessageLoadFailed, CompareMessageIcon::Error}}));
-  EXPECT_EQ(ActiveCompareWindow(), nullptr);
-  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 0);
-}
-
 // Pixels of the two panes at the same offsets, from a grab of the window.
 void ExpectPanesEqual(CompareWindow* compare, bool equal) {
   const QImage shot = compare->grab().toImage();
@@ -130,7 +118,7 @@ void ExpectPanesEqual(CompareWindow* compare, bool equal) {
   EXPECT_TRUE(equal ? differing == 0 : differing > samples / 20) << differing << " of " << samples;
 }
 
-TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultAndAKeptOneShowsTheSourceInBothPanes) {
+TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultOpeningAgainResetsZoomAndPanAndEscapeDestroysIt) {
   SetResults({{WriteJpeg("a.jpg", 300, 200, 3), ""}, {WriteJpeg("b.jpg", 300, 200, 4), ""},
               {WriteJpeg("c.jpg", 300, 200, 5), WriteJpeg("c_out.jpg", 300, 200, 99)}});
   MainState().selectedResultRow = 1;
@@ -139,8 +127,8 @@ TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultAndAKeptOneShowsTheSourceInB
   CompareWindow* compare = ActiveCompareWindow();
   ASSERT_NE(compare, nullptr);
   EXPECT_TRUE(QTest::qWaitForWindowExposed(compare));
-  EXPECT_EQ(compare->windowTitle(), Title("b.jpg"));
-  EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 2 von 3");
+  EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
+            (QStringList{Title("b.jpg"), "Bild 2 von 3"}));
   ExpectPanesEqual(compare, true);
   compare->DispatchCommand(kIdCompareNext);
   QCoreApplication::processEvents();
@@ -152,9 +140,41 @@ TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultAndAKeptOneShowsTheSourceInB
   EXPECT_EQ(compare->ControlById(kIdCompareTrackbar)->geometry(),
             QRect(slider.left, slider.top, slider.width, slider.height));
   EXPECT_EQ(compare->ControlById(kIdCompareZoomLabel)->geometry().left(), 1500 / 2 - 50);
+  Trackbar(compare)->setValue(400);
+  Drag(compare, QPoint(300, 300), QPoint(-80, 40));
+  EXPECT_EQ(CompareViewState().panX, -80);
+  compare->showMinimized();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  // Raised, not made anew, on the selected line with zoom and pan reset.
+  MainState().selectedResultRow = 0;
+  window->DispatchCommand(2102);
+  EXPECT_TRUE(ActiveCompareWindow() == compare && VisibleWindowsNamed(kCompareWindowName) == 1 &&
+              !compare->isMinimized());
+  EXPECT_TRUE(QTest::qWaitForWindowActive(compare));
+  EXPECT_EQ((std::array{CompareViewState().zoom, CompareViewState().panX, CompareViewState().panY,
+                        Trackbar(compare)->value()}),
+            (std::array{100, 0, 0, 100}));
+  EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 1 von 3");
+  // Escape during a drag destroys the window; the drag ends, images and zoom stay.
+  Trackbar(compare)->setValue(500);
+  SendMouse(compare, kPress, QPoint(300, 300));
+  QPointer<CompareWindow> guard(compare);
+  QTest::keyClick(compare, Qt::Key_Escape);
+  EXPECT_EQ(ActiveCompareWindow(), nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(guard.isNull() && !CompareViewState().dragging && IsUsableImage(CompareViewState().sourceImage));
+  EXPECT_EQ(CompareViewState().zoom, 500);
+  window->DispatchCommand(2102);
+  EXPECT_TRUE(ActiveCompareWindow() != nullptr && VisibleWindowsNamed(kCompareWindowName) == 1);
+  EXPECT_EQ(CompareViewState().zoom, 100);
+  window.reset();  // closing the main window takes the compare window along
+  EXPECT_EQ(ActiveCompareWindow(), nullptr);
 }
 
 TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds) {
+  window->DispatchCommand(2102);  // nothing to browse: a message, no window
+  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 0);
   const std::string broken = Path("kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(broken, "kein JPEG"));
   SetResults({{broken, ""}, {Path("weg.jpg"), ""}, {WriteJpeg("gut.jpg", 300, 200, 5), ""}});
@@ -171,39 +191,39 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   const ComparePaintLayout layout = ComputeComparePaintLayout(compare->width(), compare->height());
   const QImage shot = compare->grab().toImage();
   EXPECT_EQ(shot.pixelColor(layout.leftPane.left + 5, layout.leftPane.top + 5), shot.pixelColor(2, 2));
-  EXPECT_FALSE(Enabled(compare, kIdComparePrevious));
-  EXPECT_TRUE(Enabled(compare, kIdCompareNext));
+  EXPECT_TRUE(!Enabled(compare, kIdComparePrevious) && Enabled(compare, kIdCompareNext));
   // An unreadable entry while stepping empties the panes.
   compare->DispatchCommand(kIdCompareNext);
-  EXPECT_FALSE(IsUsableImage(CompareViewState().sourceImage));
-  EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 2 von 3");
-  EXPECT_EQ(compare->windowTitle(), Title("weg.jpg"));
-  EXPECT_TRUE(Enabled(compare, kIdComparePrevious));
+  EXPECT_TRUE(!IsUsableImage(CompareViewState().sourceImage) && Enabled(compare, kIdComparePrevious));
+  EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
+            (QStringList{Title("weg.jpg"), "Bild 2 von 3"}));
   qobject_cast<QPushButton*>(compare->ControlById(kIdCompareNext))->click();
   EXPECT_EQ(CompareViewState().currentIndex, 2);
-  EXPECT_TRUE(CompareViewState().failureText.empty());
-  EXPECT_TRUE(IsUsableImage(CompareViewState().sourceImage));
-  EXPECT_FALSE(Enabled(compare, kIdCompareNext));
-  EXPECT_TRUE(compareMessages.empty());  // stepping shows no message
+  EXPECT_TRUE(CompareViewState().failureText.empty() && IsUsableImage(CompareViewState().sourceImage) &&
+              !Enabled(compare, kIdCompareNext));
+  EXPECT_EQ(compareMessages.size(), 1u);  // stepping shows no message
   // The arrow keys reach the window, whatever was clicked.
   compare->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(compare));
-  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, Qt::Key_Right);
-  EXPECT_EQ(CompareViewState().currentIndex, 2);
-  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, Qt::Key_Left);
-  EXPECT_EQ(CompareViewState().currentIndex, 1);
+  std::vector<int> indexes;
+  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left}) {
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : compare, key);
+    indexes.push_back(CompareViewState().currentIndex);
+  }
+  EXPECT_EQ(indexes, (std::vector<int>{2, 1}));
   // Zoom is kept while stepping, the pan is reset.
   Trackbar(compare)->setValue(300);
   CompareViewState().panX = 55;
   compare->DispatchCommand(kIdCompareNext);
-  EXPECT_EQ(CompareViewState().zoom, 300);
-  EXPECT_EQ(CompareViewState().panX, 0);
+  EXPECT_EQ(std::pair(CompareViewState().zoom, CompareViewState().panX), std::pair(300, 0));
   EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 3 von 3");
   // Before any batch an unreadable image is refused with the message.
   MainState().results.clear();
   MainState().imageList = {broken};
   OpenCompareWindow(window.get(), 0);
-  ASSERT_EQ(compareMessages.size(), 1u);
+  using Message = std::pair<std::string, CompareMessageIcon>;
+  EXPECT_EQ(compareMessages, (std::vector<Message>{{kCompareMessageNothingToShow, CompareMessageIcon::Information},
+                                                   {kCompareMessageLoadFailed, CompareMessageIcon::Error}}));
   EXPECT_EQ(CompareViewState().failureText,
             "Das Bild kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
 }
@@ -220,35 +240,30 @@ TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImage
   ASSERT_NE(compare, nullptr);
   const QPoint inPane(300, 400);
   for (int i = 0; i < 5; ++i) SendWheel(compare, inPane, 120);
-  EXPECT_EQ(CompareViewState().zoom, 225);
-  EXPECT_EQ(Label(compare, kIdCompareZoomLabel), "Zoom: 225 %");
-  EXPECT_EQ(Trackbar(compare)->value(), 225);
+  EXPECT_EQ(std::tuple(CompareViewState().zoom, Label(compare, kIdCompareZoomLabel), Trackbar(compare)->value()),
+            std::tuple(225, std::string("Zoom: 225 %"), 225));
   SendWheel(compare, inPane, -15);  // any negative delta is one step down
   EXPECT_EQ(CompareViewState().zoom, 200);
   Trackbar(compare)->setValue(790);
   EXPECT_EQ(Label(compare, kIdCompareZoomLabel), "Zoom: 790 %");
   CompareViewState().panX = 123;
   SendWheel(Trackbar(compare), QPoint(10, 10), 120);  // over the slider the same
-  EXPECT_EQ(CompareViewState().zoom, 800);
-  EXPECT_EQ(CompareViewState().panX, 0);
+  EXPECT_EQ(std::pair(CompareViewState().zoom, CompareViewState().panX), std::pair(800, 0));
   SendWheel(compare, inPane, 120);
   EXPECT_EQ(CompareViewState().zoom, 800);
 
   Trackbar(compare)->setValue(250);
-  Drag(compare, QPoint(660, 300), 200, 0);  // outside the panes nothing starts
+  Drag(compare, QPoint(660, 300), QPoint(200, 0));  // outside the panes nothing starts
   EXPECT_EQ(CompareViewState().panX, 0);
-  SendMouse(compare, QEvent::MouseButtonPress, QPoint(100, 400), Qt::LeftButton, Qt::LeftButton);
+  SendMouse(compare, kPress, QPoint(100, 400));
   EXPECT_TRUE(CompareViewState().dragging);
   EXPECT_EQ(compare->cursor().shape(), Qt::SizeAllCursor);
-  for (int x = 200; x <= 1200; x += 100) {
-    SendMouse(compare, QEvent::MouseMove, QPoint(x, 420), Qt::NoButton, Qt::LeftButton);
-  }
-  SendMouse(compare, QEvent::MouseButtonRelease, QPoint(1200, 420), Qt::LeftButton, Qt::NoButton);
-  SendMouse(compare, QEvent::MouseMove, QPoint(300, 300), Qt::NoButton, Qt::NoButton);  // button up: nothing
+  for (int x = 200; x <= 1200; x += 100) SendMouse(compare, kMove, QPoint(x, 420));
+  SendMouse(compare, kRelease, QPoint(1200, 420));
+  SendMouse(compare, kHover, QPoint(300, 300));  // button up: nothing
   EXPECT_FALSE(CompareViewState().dragging);
   EXPECT_EQ(compare->cursor().shape(), Qt::ArrowCursor);
-  EXPECT_EQ(CompareViewState().panX, 1100);
-  EXPECT_EQ(CompareViewState().panY, 20);
+  EXPECT_EQ(std::pair(CompareViewState().panX, CompareViewState().panY), std::pair(1100, 20));
   // 2500 pixels wide now; its left edge sits at each pane's left edge.
   QCoreApplication::processEvents();
   const QImage shot = compare->grab().toImage();
@@ -261,83 +276,40 @@ TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImage
   }
 }
 
-TEST_F(CompareWindowTest, OpeningAgainResetsZoomAndPanAndEscapeDestroysTheWindow) {
-  SetResults({{WriteJpeg("x.jpg", 900, 700), ""}, {WriteJpeg("y.jpg", 900, 700), ""}});
-  CompareWindow* compare = OpenAndWait(0);
-  ASSERT_NE(compare, nullptr);
-  Trackbar(compare)->setValue(400);
-  Drag(compare, QPoint(300, 300), -80, 40);
-  EXPECT_EQ(CompareViewState().panX, -80);
-  compare->showMinimized();
-  window->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  // Raised, not made anew, on the selected line with zoom and pan reset.
-  MainState().selectedResultRow = 1;
-  window->DispatchCommand(2102);
-  EXPECT_EQ(ActiveCompareWindow(), compare);
-  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 1);
-  EXPECT_FALSE(compare->isMinimized());
-  EXPECT_TRUE(QTest::qWaitForWindowActive(compare));
-  EXPECT_EQ((std::array{CompareViewState().zoom, CompareViewState().panX, CompareViewState().panY}),
-            (std::array{100, 0, 0}));
-  EXPECT_EQ(Trackbar(compare)->value(), 100);
-  EXPECT_EQ(Label(compare, kIdComparePosition), "Bild 2 von 2");
-  // Escape during a drag destroys the window; the drag ends, images and zoom stay.
-  Trackbar(compare)->setValue(500);
-  SendMouse(compare, QEvent::MouseButtonPress, QPoint(300, 300), Qt::LeftButton, Qt::LeftButton);
-  QPointer<CompareWindow> guard(compare);
-  QTest::keyClick(compare, Qt::Key_Escape);
-  EXPECT_EQ(ActiveCompareWindow(), nullptr);
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(guard.isNull());
-  EXPECT_FALSE(CompareViewState().dragging);
-  EXPECT_EQ(CompareViewState().zoom, 500);
-  EXPECT_TRUE(IsUsableImage(CompareViewState().sourceImage));
-  window->DispatchCommand(2102);
-  ASSERT_NE(ActiveCompareWindow(), nullptr);
-  EXPECT_EQ(VisibleWindowsNamed(kCompareWindowName), 1);
-  EXPECT_EQ(CompareViewState().zoom, 100);
-  window.reset();  // closing the main window takes the compare window along
-  EXPECT_EQ(ActiveCompareWindow(), nullptr);
-}
 
-// Pane painting from the visible part, or the whole image drawn clipped.
-QImage PaintPane(const PixelImage& image, const EdgeRect& pane, int zoom, int panX, int panY, bool whole) {
-  QImage canvas(700, 500, QImage::Format_RGB32);
-  canvas.fill(Qt::white);
-  QPainter painter(&canvas);
-  if (!whole) {
-    PaintComparePane(painter, image, pane, zoom, panX, panY);
-    return canvas;
-  }
-  const QRect paneRect(pane.left, pane.top, RectWidth(pane), RectHeight(pane));
-  painter.fillRect(paneRect, ComparePaneColor());
-  const DrawnImage drawn = PlaceImageInPane(pane, image.width, image.height, zoom, panX, panY);
-  painter.setClipRect(paneRect);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(QRectF(drawn.left, drawn.top, drawn.width, drawn.height), WrapPixelImage(image));
-  return canvas;
-}
-
+// Painting only the visible part of the image is an optimisation: it must
+// look like the whole image drawn clipped to the pane.
 TEST_F(CompareWindowTest, PaneFromTheVisiblePartMatchesTheWholeImageDrawn) {
   const PixelImage image = MakeTestPicture(301, 203, 11);
   const EdgeRect pane{30, 40, 661, 471};
-  struct Case { int zoom, panX, panY; };
-  for (const Case c : {Case{800, 0, 0}, Case{800, -700, 250}, Case{800, 5000, -5000},
-                       Case{250, 137, -61}, Case{225, -33, 17}, Case{100, 0, 0}}) {
-    const QImage part = PaintPane(image, pane, c.zoom, c.panX, c.panY, false);
-    const QImage whole = PaintPane(image, pane, c.zoom, c.panX, c.panY, true);
+  const QRect paneRect(pane.left, pane.top, RectWidth(pane), RectHeight(pane));
+  const auto paint = [&](const PixelImage& picture, std::array<int, 3> view, bool whole) {
+    QImage canvas(700, 500, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    if (!whole) PaintComparePane(painter, picture, pane, view[0], view[1], view[2]);
+    if (!whole) return canvas;
+    const DrawnImage drawn = PlaceImageInPane(pane, picture.width, picture.height, view[0], view[1], view[2]);
+    painter.fillRect(paneRect, ComparePaneColor());
+    painter.setClipRect(paneRect);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(QRectF(drawn.left, drawn.top, drawn.width, drawn.height), WrapPixelImage(picture));
+    return canvas;
+  };
+  for (const std::array<int, 3> c : {std::array{800, 0, 0}, {800, -700, 250}, {800, 5000, -5000}, {250, 137, -61},
+                                     {225, -33, 17}, {100, 0, 0}}) {
+    const QImage part = paint(image, c, false), whole = paint(image, c, true);
     int largest = 0;  // of one colour channel
     for (qsizetype i = 0; i < part.sizeInBytes(); ++i) {
       largest = std::max(largest, std::abs(part.constBits()[i] - whole.constBits()[i]));
     }
-    EXPECT_LE(largest, 2) << c.zoom << " " << c.panX << " " << c.panY;
+    EXPECT_LE(largest, 2) << c[0] << " " << c[1] << " " << c[2];
     // Outside the pane nothing was drawn.
     EXPECT_EQ(part.pixelColor(pane.left - 1, pane.top + 5), QColor(Qt::white));
     EXPECT_EQ(part.pixelColor(pane.right, pane.bottom - 1), QColor(Qt::white));
   }
   // An empty image leaves the filled pane.
-  const QImage empty = PaintPane(PixelImage{}, pane, 400, 0, 0, false);
+  const QImage empty = paint(PixelImage{}, {400, 0, 0}, false);
   EXPECT_EQ(empty.pixelColor(pane.left + 50, pane.top + 30), QColor(25, 31, 42));
   EXPECT_EQ(empty.pixelColor(pane.left - 1, pane.top + 30), QColor(Qt::white));
 }
@@ -352,27 +324,17 @@ TEST_F(GuideWindowTest, ShowsTheWholeTextReadOnlyAndASecondRequestRaisesTheOneWi
   ASSERT_NE(guide, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
   QTextEdit* text = guide->TextControl();
-  QString expected = QString::fromUtf8(kGuideText);
-  expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  EXPECT_EQ(text->toPlainText(), expected);
-  EXPECT_EQ(text->document()->blockCount(), 27);
+  EXPECT_EQ(text->toPlainText(), QString::fromUtf8(kGuideText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  EXPECT_TRUE(text->isReadOnly() && text->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
   EXPECT_EQ(guide->focusProxy(), text);  // the window hands its focus to the text
-  EXPECT_EQ(text->geometry(), QRect(16, 16, guide->width() - 32, guide->height() - 32));
   guide->resize(120, 90);
   QCoreApplication::processEvents();
   EXPECT_EQ(text->geometry(), QRect(16, 16, 100, 100));
-  // Read-only, yet the text can be selected and copied.
-  EXPECT_TRUE(text->isReadOnly());
-  text->selectAll();
-  text->copy();
-  EXPECT_EQ(QApplication::clipboard()->text(), expected);
   guide->showMinimized();
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   window->DispatchCommand(2201);
-  EXPECT_EQ(ActiveGuideWindow(), guide);
-  EXPECT_EQ(VisibleWindowsNamed(kGuideWindowName), 1);
-  EXPECT_FALSE(guide->isMinimized());
+  EXPECT_TRUE(ActiveGuideWindow() == guide && VisibleWindowsNamed(kGuideWindowName) == 1 && !guide->isMinimized());
   EXPECT_TRUE(QTest::qWaitForWindowActive(guide));
   // Closed, it is gone; the next request opens a new one.
   QPointer<GuideWindow> guard(guide);
@@ -381,8 +343,7 @@ TEST_F(GuideWindowTest, ShowsTheWholeTextReadOnlyAndASecondRequestRaisesTheOneWi
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(guard.isNull());
   window->DispatchCommand(2201);
-  EXPECT_NE(ActiveGuideWindow(), nullptr);
-  EXPECT_EQ(VisibleWindowsNamed(kGuideWindowName), 1);
+  EXPECT_TRUE(ActiveGuideWindow() != nullptr && VisibleWindowsNamed(kGuideWindowName) == 1);
 }
 
 }  // namespace

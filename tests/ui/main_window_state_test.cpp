@@ -1,9 +1,10 @@
-// Tests of the Qt-free rules of the main window: the image list (ordinal
-// UTF-16 sorting, de-duplication, output folder, lines), the results list,
-// and the status and message texts.
+// The Qt-free rules of the main window: the image list (ordinal UTF-16
+// sorting, de-duplication, output folder, lines), results and status texts.
 #include "ui/main/main_window_state.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 #include "core/result_line.h"
 #include "tests/support/scoped_temp.h"
@@ -33,30 +34,24 @@ TEST(ImageListTest, SortsByUtf16CodeUnitsAndDropsDuplicates) {
 
 TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   MainWindowState state;
-  EXPECT_FALSE(AddImagePaths(state, {}));
-  EXPECT_TRUE(state.outputFolder.empty());
+  EXPECT_TRUE(!AddImagePaths(state, {}) && state.outputFolder.empty());
   EXPECT_TRUE(AddImagePaths(state, {"/photos/2024/b.jpg", "/photos/2023/x.jpg"}));
   EXPECT_FALSE(AddImagePaths(state, {"/else/a.jpg"}));
-  EXPECT_EQ(state.outputFolder, "/photos/2023");
-  EXPECT_EQ(state.imageList.front(), "/else/a.jpg");
+  EXPECT_EQ((Paths{state.outputFolder, state.imageList.front()}), (Paths{"/photos/2023", "/else/a.jpg"}));
   // A folder chosen before the first addition stays.
-  MainWindowState chosen;
-  chosen.outputFolder = "/out";
-  EXPECT_FALSE(AddImagePaths(chosen, {"/photos/a.jpg"}));
-  EXPECT_EQ(chosen.outputFolder, "/out");
+  MainWindowState chosen{.outputFolder = "/out"};
+  EXPECT_TRUE(!AddImagePaths(chosen, {"/photos/a.jpg"}) && chosen.outputFolder == "/out");
 }
 
 TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("urlaub.jpg");
   ASSERT_TRUE(WriteTextFile(path, std::string(1536, 'x')));
-  EXPECT_EQ(ImageListLine(path), "urlaub.jpg   |   1.50 KB");
-  EXPECT_EQ(ImageListLine(temp.Join("weg.jpg")), "weg.jpg   |   0 B");
-  EXPECT_EQ(ImageListLine("ohne-ordner.jpg"), "ohne-ordner.jpg   |   0 B");
+  EXPECT_EQ((Paths{ImageListLine(path), ImageListLine(temp.Join("weg.jpg")), ImageListLine("ohne-ordner.jpg")}),
+            (Paths{"urlaub.jpg   |   1.50 KB", "weg.jpg   |   0 B", "ohne-ordner.jpg   |   0 B"}));
   // The preview falls back to the first line.
-  EXPECT_EQ(PreviewIndexFor(-1, 3), 0u);
-  EXPECT_EQ(PreviewIndexFor(2, 3), 2u);
-  EXPECT_EQ(PreviewIndexFor(3, 3), 0u);
+  EXPECT_EQ((std::array{PreviewIndexFor(-1, 3), PreviewIndexFor(2, 3), PreviewIndexFor(3, 3)}),
+            (std::array<std::size_t, 3>{0, 2, 0}));
 }
 
 TEST(ResultListTest, OptimisedKeptAndFailedLines) {
@@ -66,14 +61,12 @@ TEST(ResultListTest, OptimisedKeptAndFailedLines) {
                        .resultBytes = 1572864, .optimized = true};
   const ImageResult kept{.sourcePath = "/p/b.jpg", .profileLabel = "Ausgewogen", .candidatesPlanned = 1,
                          .candidatesEncoded = 1, .message = kVerdictNoSmallerCandidate};
-  const std::vector<std::string> lines = ResultListLines({accepted, kept});
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0],
-            "a.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Jpegli Q88 420 Progressive   |   "
-            "4.00 MB \u2192 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
-            "Kandidaten 2/2");
-  EXPECT_EQ(lines[1], "b.jpg   |   Ausgewogen   |   Original behalten   |   " +
-                          std::string(kVerdictNoSmallerCandidate) + "   |   Kandidaten 1/1");
+  EXPECT_EQ(ResultListLines({accepted, kept}),
+            (Paths{"a.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Jpegli Q88 420 Progressive   |   "
+                   "4.00 MB \u2192 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
+                   "Kandidaten 2/2",
+                   "b.jpg   |   Ausgewogen   |   Original behalten   |   " +
+                       std::string(kVerdictNoSmallerCandidate) + "   |   Kandidaten 1/1"}));
 
   accepted.originalBytes = 0;
   EXPECT_NE(ResultListLines({accepted})[0].find("   |   0.0 % kleiner   |   "), std::string::npos);
@@ -85,19 +78,17 @@ TEST(ResultListTest, ProcessingErrorKeepsWhatThePipelineLeft) {
   ASSERT_TRUE(WriteTextFile(path, std::string(300, 'x')));
   const ImageResult failed =
       ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, path, "Ausgewogen");
-  EXPECT_EQ(failed.sourcePath, path);
-  EXPECT_EQ(failed.originalBytes, 300u);
-  EXPECT_EQ(failed.resultBytes, 300u);
-  EXPECT_FALSE(failed.optimized);
+  EXPECT_EQ(std::tuple(failed.sourcePath, failed.originalBytes, failed.resultBytes, failed.optimized),
+            std::tuple(path, 300ul, 300ul, false));
   EXPECT_EQ(ResultListLines({failed})[0],
             "kaputt.jpg   |   Ausgewogen   |   Original behalten   |   Fehler beim Verarbeiten   |   "
             "Kandidaten 0/2");
 }
 
 TEST(ResultListTest, ExtentCountsUtf16UnitsAndNeverDropsBelow800) {
-  EXPECT_EQ(ResultListExtent({}), 800);
-  EXPECT_EQ(ResultListExtent({std::string(100, 'a')}), 800);
-  EXPECT_EQ(ResultListExtent({std::string(101, 'a'), "b"}), 808);
+  EXPECT_EQ((std::array{ResultListExtent({}), ResultListExtent({std::string(100, 'a')}),
+                        ResultListExtent({std::string(101, 'a'), "b"})}),
+            (std::array{800, 800, 808}));
   // "\u2192" is three bytes but one UTF-16 unit; the emoji is two units.
   std::string line(120, 'a');
   line += "\u2192\U0001F600";
@@ -106,9 +97,9 @@ TEST(ResultListTest, ExtentCountsUtf16UnitsAndNeverDropsBelow800) {
 
 TEST(MainTextsTest, StatusAndMessageTexts) {
   EXPECT_EQ(ImagesSelectedStatus(3), "3 Bild(er) ausgew\u00e4hlt");
-  EXPECT_EQ(EngineSummaryText(true, true, true), "WIC + Jpegli + MozJPEG + jpegtran");
-  EXPECT_EQ(EngineSummaryText(false, false, false), "WIC");
-  EXPECT_EQ(EngineSummaryText(false, false, true), "WIC + jpegtran");
+  EXPECT_EQ((Paths{EngineSummaryText(true, true, true), EngineSummaryText(false, false, false),
+                   EngineSummaryText(false, false, true)}),
+            (Paths{"WIC + Jpegli + MozJPEG + jpegtran", "WIC", "WIC + jpegtran"}));
   EXPECT_EQ(AboutText(), "Orvel JPEG Optimizer\nVersion 1.3.3\nProfilkalibrierung: 5k-2026-08");
   EXPECT_EQ(ToDisplayLineEnds("a\r\n\r\nb\rc\n"), "a\n\nb\rc\n");
 }

@@ -77,13 +77,8 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
   window.reset();
-  SetMainWindowDialogs({});
-  SetCompareWindowOpener({});
-  SetGuideWindowOpener({});
-  SetProfileDevelopmentOpener({});
-  SetBenchmarkRunsOpener({});
-  SetBenchmarkRunActiveQuery({});
-  SetBenchmarkRunPausedQuery({});
+  SetMainWindowDialogs({}), SetCompareWindowOpener({}), SetGuideWindowOpener({}), SetProfileDevelopmentOpener({});
+  SetBenchmarkRunsOpener({}), SetBenchmarkRunActiveQuery({}), SetBenchmarkRunPausedQuery({});
   CoreTest::TearDown();
 }
 
@@ -106,9 +101,7 @@ bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
 std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
   auto* list = qobject_cast<QListWidget*>(window->ControlById(controlId));
   std::vector<std::string> lines;
-  for (int row = 0; list && row < list->count(); ++row) {
-    lines.push_back(list->item(row)->text().toStdString());
-  }
+  for (int row = 0; list && row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
   return lines;
 }
 
@@ -119,8 +112,6 @@ void MainWindowTest::SetOutputEditText(const std::string& text) {
 std::string ControlText(const QWidget* control) {
   if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text().toStdString();
   if (const auto* edit = qobject_cast<const QLineEdit*>(control)) return edit->text().toStdString();
-  if (const auto* box = qobject_cast<const QPlainTextEdit*>(control)) {
-    return box->toPlainText().toStdString();
-  }
+  if (const auto* box = qobject_cast<const QPlainTextEdit*>(control)) return box->toPlainText().toStdString();
   return "";
 }

@@ -1,7 +1,6 @@
-// Shared pieces of the window tests: one QApplication with the shared fonts
-// for the whole program, and the fixture with a shown main window whose
-// message boxes, choosers, file manager, beep and hooks into the other
-// windows are recorded here and answered from queues.
+// Shared pieces of the window tests: one QApplication with the shared fonts,
+// and the fixture with a shown main window whose dialogs and hooks into the
+// other windows are recorded here and answered from queues.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,7 +48,6 @@ class MainWindowTest : public CoreTest {
   void SetUp() override;
   void TearDown() override;
 
-  // Adds files through the image chooser (command 2001).
   void AddFiles(const std::vector<std::string>& paths) {
     fileAnswers.push_back(paths);
     window->DispatchCommand(2001);
@@ -69,8 +67,12 @@ class MainWindowTest : public CoreTest {
     QWidget* focus = QApplication::focusWidget();
     QTest::keyClick(focus ? focus : window.get(), static_cast<Qt::Key>(key), modifiers);
   }
-  // Copies a photo of the test set; empty when the set is missing.
-  std::string CopyTestPhoto(const std::string& name, const std::string& targetPath) {
-    return CopyFileBytes(JoinPath(ORVEL_TEST_IMAGES, name), targetPath) ? targetPath : "";
+  bool CopyTestPhoto(const std::string& targetPath, const std::string& name = "skimage_chelsea_q95.jpg") {
+    return CopyFileBytes(JoinPath(ORVEL_TEST_IMAGES, name), targetPath);
+  }
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const RecordedMessage& message : messages) texts.push_back(message.text);
+    return texts;
   }
 };
