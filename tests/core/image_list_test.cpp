@@ -8,8 +8,6 @@
 
 #include "tests/support/scoped_temp.h"
 
-namespace {
-
 using Paths = std::vector<std::string>;
 
 TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {
@@ -24,13 +22,8 @@ class ImageListFilesTest : public ::testing::Test {
  protected:
   ScopedTempFolder temp;
   std::string Make(const std::string& name) {
-    const std::string path = temp.Join(name);
-    EXPECT_TRUE(EnsureFolder(ParentFolder(path)));
-    EXPECT_TRUE(WriteTextFile(path, name));
-    return path;
-  }
-  std::string Folder(const std::string& name) {
-    EXPECT_TRUE(EnsureFolder(temp.Join(name)));
+    EXPECT_TRUE(EnsureFolder(ParentFolder(temp.Join(name))));
+    EXPECT_TRUE(WriteTextFile(temp.Join(name), name));
     return temp.Join(name);
   }
   void Link(const std::string& target, const std::string& name) {
@@ -38,11 +31,11 @@ class ImageListFilesTest : public ::testing::Test {
   }
 };
 
-TEST_F(ImageListFilesTest, ParentStepsAreResolvedOnlyWhereTheyNameTheSameFile) {
-  const std::string a = Make("a.jpg");
+TEST_F(ImageListFilesTest, ParentStepsAreResolvedOnlyWhereTheyNameTheSameFileWhichCountsOnce) {
+  const std::string a = Make("a.jpg"), other = Make("b.jpg");
   Make("fern/tief/x.jpg");
   Make("fern/x.jpg");
-  Folder("sub");
+  ASSERT_TRUE(EnsureFolder(temp.Join("sub")));
   Link(temp.Join("fern/tief"), "link");
   EXPECT_EQ(AbsoluteImagePath("sub/../a.jpg", temp.path), a);
   EXPECT_EQ(AbsoluteImagePath("./sub//", temp.path), temp.Join("sub"));
@@ -52,42 +45,29 @@ TEST_F(ImageListFilesTest, ParentStepsAreResolvedOnlyWhereTheyNameTheSameFile) {
   EXPECT_EQ(ReadTextFile(AbsoluteImagePath("link/../x.jpg", temp.path)), "fern/x.jpg");
   // Nothing to compare with: the text stays as given.
   EXPECT_EQ(AbsoluteImagePath("fehlt/../a.jpg", temp.path), temp.Join("fehlt/../a.jpg"));
-}
-
-TEST_F(ImageListFilesTest, OneFileNamedSeveralWaysCountsOnce) {
-  const std::string a = Make("a.jpg");
-  Folder("sub");
+  // One file named several ways counts once: the first in list order stays;
+  // a missing file has no identity to share.
   ASSERT_EQ(::link(a.c_str(), temp.Join("hart.jpg").c_str()), 0);
   Link(a, "verweis.jpg");
-  const std::string other = Make("b.jpg");
   Paths list{a};
-  AddToImageList(list, {"verweis.jpg", "hart.jpg", "sub/../a.jpg", "b.jpg", "fehlt.jpg"},
-                 temp.path);
-  // The first in list order stays; a missing file has no identity to share.
+  AddToImageList(list, {"verweis.jpg", "hart.jpg", "sub/../a.jpg", "b.jpg", "fehlt.jpg"}, temp.path);
   EXPECT_EQ(list, (Paths{a, other, temp.Join("fehlt.jpg")}));
 }
 
 TEST_F(ImageListFilesTest, FoldersAreSearchedForJpegFilesWithoutFollowingLinkedFolders) {
-  const Paths expected = {Make("bilder/A.JPEG"), Make("bilder/b.jpg"),
-                          Make("bilder/unter/tiefer/d.jpe"), temp.Join("bilder/verweis.jpg")};
-  Make("bilder/notiz.txt");
-  Make("bilder/c.png");
-  Make("bilder/x.jpg.bak");
-  Make("fremd/f.jpg");
-  Make("fremd/g.jpg");
+  const Paths expected = {Make("bilder/A.JPEG"), Make("bilder/b.jpg"), Make("bilder/unter/tiefer/d.jpe"),
+                          temp.Join("bilder/verweis.jpg"), temp.Join("leer-gibt-es-nicht")};
+  for (const char* name : {"bilder/notiz.txt", "bilder/c.png", "bilder/x.jpg.bak", "fremd/f.jpg", "fremd/g.jpg"}) {
+    Make(name);
+  }
   Link(temp.Join("fremd"), "bilder/fremd-ordner");
   Link(temp.Join("fremd/f.jpg"), "bilder/verweis.jpg");
   Link(temp.Join("bilder"), "bilder/unter/schleife");
   Paths list;
-  AddToImageList(list, {temp.Join("bilder"), "bilder/unter", temp.Join("leer-gibt-es-nicht")},
-                 temp.path);
-  Paths withMissing = expected;
-  withMissing.push_back(temp.Join("leer-gibt-es-nicht"));
-  EXPECT_EQ(list, withMissing);
+  AddToImageList(list, {temp.Join("bilder"), "bilder/unter", temp.Join("leer-gibt-es-nicht")}, temp.path);
+  EXPECT_EQ(list, expected);
   // A linked folder named by the user is searched; its linked files count once.
   list.clear();
   AddToImageList(list, {"bilder/fremd-ordner", "fremd"}, temp.path);
   EXPECT_EQ(list, (Paths{temp.Join("bilder/fremd-ordner/f.jpg"), temp.Join("bilder/fremd-ordner/g.jpg")}));
 }
-
-}  // namespace

@@ -1,7 +1,6 @@
 // The live-status setters, the byte formatter and the result line.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,31 +9,26 @@
 #include "core/result_line.h"
 
 TEST(FormatBytesTest, UnitsAndRounding) {
-  EXPECT_EQ(FormatBytes(0), "0 B");
-  EXPECT_EQ(FormatBytes(1023), "1023 B");
-  EXPECT_EQ(FormatBytes(1024), "1.00 KB");
-  EXPECT_EQ(FormatBytes(1536), "1.50 KB");
-  EXPECT_EQ(FormatBytes(1048576), "1.00 MB");
-  EXPECT_EQ(FormatBytes(1048575), "1024.00 KB");
-  EXPECT_EQ(FormatBytes(5ull << 40), "5120.00 GB");
-  EXPECT_EQ(FormatBytes(UINT64_MAX), "17179869184.00 GB");
+  const std::pair<std::uint64_t, std::string> cases[] = {
+      {0, "0 B"}, {1023, "1023 B"}, {1024, "1.00 KB"}, {1536, "1.50 KB"}, {1048576, "1.00 MB"},
+      {1048575, "1024.00 KB"}, {5ull << 40, "5120.00 GB"}, {UINT64_MAX, "17179869184.00 GB"}};
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatBytes(bytes), text);
 }
 
 TEST(LiveStatusTest, StepKeepsTheLastCandidateSizeWhenNoneIsGiven) {
   SetLiveStatusStep("Jpegli Q88 420 Progressive", 0, 2, 12345);
   SetLiveStatusStep("jpegtran verlustfrei / Huffman-optimiert", 1, 2, 0);
+  SetLiveStatusPhase("Größenvergleich");
   const LiveStatusSnapshot s = TakeLiveStatusSnapshot();
   EXPECT_EQ(s.stepText, "jpegtran verlustfrei / Huffman-optimiert");
   EXPECT_EQ(s.candidatesDone, 1);
   EXPECT_EQ(s.candidatesTotal, 2);
   EXPECT_EQ(s.lastCandidateBytes, 12345u);
-  SetLiveStatusPhase("Größenvergleich");
-  EXPECT_EQ(TakeLiveStatusSnapshot().phase, "Größenvergleich");
+  EXPECT_EQ(s.phase, "Größenvergleich");
 }
 
 TEST(LiveStatusTest, ConcurrentWritersAndReadersSeeWholeTexts) {
-  const std::string a(200, 'a');
-  const std::string b(300, 'b');
+  const std::string a(200, 'a'), b(300, 'b');
   SetLiveStatusStep(a, 0, 1, 0);
   std::vector<std::thread> writers;
   for (int t = 0; t < 3; ++t) {
@@ -53,8 +47,7 @@ TEST(LiveStatusTest, HooksAreCalledWhenInstalledAndAreOptional) {
   SetFrontEndHooks(FrontEndHooks{});
   RefreshLiveStatus(true);  // nothing installed: no effect
   PumpFrontEndEvents();
-  int refreshed = 0;
-  int pumped = 0;
+  int refreshed = 0, pumped = 0;
   SetFrontEndHooks(FrontEndHooks{[&](bool force) { refreshed += force ? 10 : 1; }, [&] { ++pumped; }});
   RefreshLiveStatus(true);
   RefreshLiveStatus(false);

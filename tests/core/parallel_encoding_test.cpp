@@ -1,5 +1,6 @@
 // Encoding a whole plan: plan order of the results, the worker count, the
-// front-end hooks while waiting, and a worker thread the system refuses.
+// front-end hooks while waiting, a worker thread the system refuses, and the
+// source's metadata carried into each candidate.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,37 +21,32 @@ namespace {
 
 class ParallelEncodingTest : public CoreTest {
  protected:
-  PixelImage image;
+  PixelImage image = MakeTestPicture(160, 120, 5);
   WorkFolder folder;
   std::optional<WorkFolderGuard> guard;
-  std::string ppm;
+  std::vector<CandidateResult> results;
 
   void SetUp() override {
     CoreTest::SetUp();
-    image = MakeTestPicture(160, 120, 5);
     ASSERT_TRUE(CreateWorkFolder(folder));
     guard.emplace(folder);
-    ppm = JoinPath(folder.shortPath, "full.ppm");
-    ASSERT_TRUE(WritePpm(image, ppm));
+    ASSERT_TRUE(WritePpm(image, JoinPath(folder.shortPath, "full.ppm")));
   }
   void TearDown() override {
     guard.reset();
     CoreTest::TearDown();
   }
-  bool EncodeAll(const std::vector<EncoderCandidate>& plan, std::vector<CandidateResult>& results,
-                 const std::string& metadata = "") {
-    return EncodeAllCandidates(plan, image, "", ppm, folder, "full", metadata, results);
+  bool EncodeAll(int profile, int mode, const std::string& metadata = "") {
+    const auto plan = BuildCandidatePlan(ProfileAt(profile), mode, false);
+    return EncodeAllCandidates(plan, image, "", JoinPath(folder.shortPath, "full.ppm"), folder, "full",
+                               metadata, results);
   }
 };
 
-std::atomic<int> pumpCalls{0};
-std::atomic<int> refreshCalls{0};
-
-void ThrowFromSecondWorker(unsigned index) {
+void RefuseSecondWorker(unsigned index) {
   if (index == 1) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
-
-void ThrowFromFirstWorker(unsigned) {
+void RefuseEveryWorker(unsigned) {
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
 
@@ -79,10 +75,7 @@ TEST_F(ParallelEncodingTest, ResultsKeepPlanOrderWhenTheSecondToolFinishesFirst)
   ScopedEnv slow("ORVEL_TEST_CJPEG_STATIC", "sleep:400");
   ScopedEnv fast("ORVEL_TEST_CJPEGLI", "halfsize");
   currentMode = 2;
-  const auto plan = BuildCandidatePlan(ProfileAt(5), 2, false);
-  ASSERT_EQ(plan.size(), 2u);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results));
+  ASSERT_TRUE(EncodeAll(5, 2));
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[0].candidate.engine, kEngineMozjpeg);
   EXPECT_EQ(results[1].candidate.engine, kEngineJpegli);
@@ -103,22 +96,22 @@ TEST_F(ParallelEncodingTest, ResultsKeepPlanOrderWhenTheSecondToolFinishesFirst)
   EXPECT_EQ(CurrentLiveStatus().candidatesTotal.load(), 2);
 }
 
-TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRun) {
-  TestEngineStore engines(TestTools{true, false, false});
+TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRunAndFailedCandidatesDoNotStopTheOthers) {
+  TestEngineStore engines(TestTools{true, true, false});
   ScopedEnv slow("ORVEL_TEST_CJPEGLI", "sleep:200");
-  pumpCalls = 0;
-  refreshCalls = 0;
-  std::vector<bool> forced;
-  SetFrontEndHooks(FrontEndHooks{[&forced](bool force) { ++refreshCalls; forced.push_back(force); },
-                                 [] { ++pumpCalls; }});
-  const auto plan = BuildCandidatePlan(ProfileAt(2), 1, false);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results));
+  ScopedEnv failing("ORVEL_TEST_CJPEG_STATIC", "fail");
+  std::atomic<int> pumps{0}, refreshes{0}, forced{0};
+  SetFrontEndHooks(FrontEndHooks{[&](bool force) { ++(force ? forced : refreshes); }, [&] { ++pumps; }});
+  ASSERT_TRUE(EncodeAll(2, 1));
   EXPECT_TRUE(results[0].ok);
-  // 200 ms at one call per 15 ms.
-  EXPECT_GE(pumpCalls.load(), 5);
-  EXPECT_GE(refreshCalls.load(), 5);
-  for (bool f : forced) EXPECT_FALSE(f);
+  EXPECT_GE(pumps.load(), 5);  // 200 ms at one call per 15 ms
+  EXPECT_GE(refreshes.load(), 5);
+  EXPECT_EQ(forced.load(), 0);
+  ASSERT_TRUE(EncodeAll(5, 2));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_FALSE(results[0].ok);
+  EXPECT_EQ(results[0].bytes, 0u);
+  EXPECT_TRUE(results[1].ok);
 }
 
 TEST_F(ParallelEncodingTest, WicCandidateRunsOnTheCallingThreadWithoutWorkers) {
@@ -127,30 +120,15 @@ TEST_F(ParallelEncodingTest, WicCandidateRunsOnTheCallingThreadWithoutWorkers) {
   int forcedRefreshes = 0;
   SetFrontEndHooks(FrontEndHooks{[&](bool force) {
                                    refreshThread = std::this_thread::get_id();
-                                   if (force) ++forcedRefreshes;
+                                   forcedRefreshes += force ? 1 : 0;
                                  },
                                  {}});
-  // A refused thread start would fail the call: none may be attempted.
-  SetWorkerStartProbe(ThrowFromFirstWorker);
-  const auto plan = BuildCandidatePlan(ProfileAt(2), 0, false);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results));
+  SetWorkerStartProbe(RefuseEveryWorker);  // a refused start would fail the call: none may be tried
+  ASSERT_TRUE(EncodeAll(2, 0));
   EXPECT_TRUE(results[0].ok);
   EXPECT_GT(results[0].bytes, 0u);
   EXPECT_EQ(refreshThread, std::this_thread::get_id());
   EXPECT_EQ(forcedRefreshes, 2);
-}
-
-TEST_F(ParallelEncodingTest, FailedCandidatesDoNotStopTheOthers) {
-  TestEngineStore engines(TestTools{true, true, false});
-  ScopedEnv failing("ORVEL_TEST_CJPEG_STATIC", "fail");
-  const auto plan = BuildCandidatePlan(ProfileAt(5), 2, false);
-  ASSERT_EQ(plan.size(), 2u);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results));
-  EXPECT_FALSE(results[0].ok);
-  EXPECT_EQ(results[0].bytes, 0u);
-  EXPECT_TRUE(results[1].ok);
 }
 
 TEST_F(ParallelEncodingTest, RefusedWorkerThreadEndsTheEncodingAfterJoiningTheOthers) {
@@ -158,38 +136,27 @@ TEST_F(ParallelEncodingTest, RefusedWorkerThreadEndsTheEncodingAfterJoiningTheOt
   TestEngineStore engines(TestTools{true, true, false});
   ScopedEnv slow("ORVEL_TEST_CJPEG_STATIC", "sleep:100");
   currentMode = 2;
-  SetWorkerStartProbe(ThrowFromSecondWorker);
-  const auto plan = BuildCandidatePlan(ProfileAt(5), 2, false);
-  std::vector<CandidateResult> results;
-  EXPECT_FALSE(EncodeAll(plan, results));
-  EXPECT_EQ(results.size(), plan.size());
-
-  SetWorkerStartProbe(ThrowFromFirstWorker);
-  EXPECT_FALSE(EncodeAll(plan, results));
+  SetWorkerStartProbe(RefuseSecondWorker);
+  EXPECT_FALSE(EncodeAll(5, 2));
+  EXPECT_EQ(results.size(), 2u);
+  SetWorkerStartProbe(RefuseEveryWorker);
+  EXPECT_FALSE(EncodeAll(5, 2));
   for (const CandidateResult& r : results) EXPECT_FALSE(r.ok);
 }
 
 TEST_F(ParallelEncodingTest, MetadataIsCarriedIntoLossyCandidatesBeforeTheirSizeIsTaken) {
   TestEngineStore engines(TestTools{true, false, false});
   const std::string exif = MakeExifOrientationSegment(6);
-  const auto plan = BuildCandidatePlan(ProfileAt(2), 1, false);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results, exif));
+  ASSERT_TRUE(EncodeAll(2, 1, exif));
   ASSERT_TRUE(results[0].ok);
   const std::string bytes = ReadTextFile(results[0].outputPath);
   EXPECT_EQ(results[0].bytes, bytes.size());
   EXPECT_NE(bytes.find(exif), std::string::npos);
-  // The stand-in's own comment was replaced.
-  EXPECT_EQ(bytes.find("JPEGLI"), std::string::npos);
+  EXPECT_EQ(bytes.find("JPEGLI"), std::string::npos);  // the stand-in's own comment was replaced
   EXPECT_FALSE(PathExists(results[0].outputPath + ".meta"));
-}
-
-TEST_F(ParallelEncodingTest, CandidateWhoseMetadataRewriteFailsCountsAsFailed) {
-  TestEngineStore engines(TestTools{true, false, false});
+  // A candidate whose rewrite fails counts as failed.
   ScopedEnv garbage("ORVEL_TEST_CJPEGLI", "garbage");
-  const auto plan = BuildCandidatePlan(ProfileAt(2), 1, false);
-  std::vector<CandidateResult> results;
-  ASSERT_TRUE(EncodeAll(plan, results, MakeExifOrientationSegment(1)));
+  ASSERT_TRUE(EncodeAll(2, 1, exif));
   EXPECT_FALSE(results[0].ok);
   EXPECT_EQ(results[0].bytes, 0u);
 }
