@@ -50,7 +50,9 @@ PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint3
       const int r = static_cast<int>(40 + 160 * x / width) + noise;
       const int g = static_cast<int>(60 + 120 * y / height) + noise;
       const int b = disc ? 200 + noise : static_cast<int>(90 + 60 * (x + y) / (width + height)) + noise;
-      for (int channel : {b, g, r, 255}) image.pixels.push_back(static_cast<std::uint8_t>(std::clamp(channel, 0, 255)));
+      for (int channel : {b, g, r, 255}) {
+        image.pixels.push_back(static_cast<std::uint8_t>(std::clamp(channel, 0, 255)));
+      }
     }
   }
   return image;

@@ -49,7 +49,8 @@ class PipelineTest : public CoreTest {
   }
   bool Optimize(const std::string& source, const QualityProfile& profile = ProfileAt(2),
                 const std::vector<std::string>& list = {}) {
-    return OptimizeImage(source, output, profile, result, list.empty() ? std::vector<std::string>{source} : list);
+    return OptimizeImage(source, output, profile, result,
+                         list.empty() ? std::vector<std::string>{source} : list);
   }
   // No hidden (temporary) file in the output folder.
   void ExpectNoHiddenFile() {
@@ -95,10 +96,12 @@ TEST_F(PipelineTest, OptimisedImageReplacesAnEarlierOutputUnderItsOutputName) {
   ASSERT_TRUE(Optimize(source));
   ::umask(oldMask);
   EXPECT_TRUE(result.optimized);
-  EXPECT_EQ(std::tie(result.message, result.outputPath, result.sourcePath, result.profileLabel, result.winnerLabel),
-            std::make_tuple(std::string(kVerdictOptimized), out, source, std::string("Hohe Qualität (empfohlen)"),
-                            std::string("Jpegli Q88 420 Progressive")));
-  EXPECT_EQ(std::make_tuple(result.originalBytes, result.resultBytes, result.candidatesPlanned, result.candidatesEncoded),
+  EXPECT_EQ(
+      std::tie(result.message, result.outputPath, result.sourcePath, result.profileLabel, result.winnerLabel),
+      std::make_tuple(std::string(kVerdictOptimized), out, source, std::string("Hohe Qualität (empfohlen)"),
+                      std::string("Jpegli Q88 420 Progressive")));
+  EXPECT_EQ(std::make_tuple(result.originalBytes, result.resultBytes, result.candidatesPlanned,
+                            result.candidatesEncoded),
             std::make_tuple(FileSize(source), FileSize(out), 1, 1));
   EXPECT_LT(result.resultBytes, result.originalBytes);
   EXPECT_GE(result.global, ProfileAt(2).minGlobal);
@@ -293,14 +296,16 @@ TEST_F(PipelineTest, PhasesFollowThePipelineSteps) {
   std::vector<std::string> phases;
   SetFrontEndHooks(FrontEndHooks{[&](bool force) {
                                    const std::string phase = TakeLiveStatusSnapshot().phase;
-                                   if (force && (phases.empty() || phases.back() != phase)) phases.push_back(phase);
+                                   if (force && (phases.empty() || phases.back() != phase)) {
+                                     phases.push_back(phase);
+                                   }
                                  },
                                  {}});
   PipelineTimings timings;
   ASSERT_TRUE(OptimizeImage(MakeSource("j.jpg"), output, ProfileAt(2), result, {}, &timings));
-  EXPECT_EQ(phases, (std::vector<std::string>{"Feste Encoder-Kandidaten werden vorbereitet", "Bild wird dekodiert",
-                                              "Encodierung", "Größenvergleich", "Nachgelagerte Qualitätskontrolle",
-                                              "Ergebnis wird gespeichert"}));
+  EXPECT_EQ(phases, (std::vector<std::string>{
+                        "Feste Encoder-Kandidaten werden vorbereitet", "Bild wird dekodiert", "Encodierung",
+                        "Größenvergleich", "Nachgelagerte Qualitätskontrolle", "Ergebnis wird gespeichert"}));
   EXPECT_EQ(CurrentLiveStatus().candidatesDone.load(), 1);
   EXPECT_EQ(timings.candidateEncodeMs.size(), 1u);
   EXPECT_GT(timings.candidateEncodeMs[0], 0.0);
@@ -351,9 +356,10 @@ class PipelineMetadataTest : public PipelineTest {};
 
 TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesTheSourceMetadata) {
   const std::string source = MakeSource("hochformat.jpg", 9);
-  const std::string carried = MakeExifOrientationSegment(6) +
-                              MakeSegment(0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(600, 'c')) +
-                              MakeSegment(0xFE, "Aufgenommen am Turm");
+  const std::string carried =
+      MakeExifOrientationSegment(6) +
+      MakeSegment(0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(600, 'c')) +
+      MakeSegment(0xFE, "Aufgenommen am Turm");
   ASSERT_TRUE(InsertSegmentsIntoJpeg(source, carried));
   ASSERT_EQ(Metadata(source), carried);
   const struct {

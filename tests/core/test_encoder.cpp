@@ -37,7 +37,7 @@
 #include <thread>
 #include <vector>
 
-#include <jpeglib.h>  // after <cstdio>: it uses FILE without including it
+#include "tests/imaging/fixtures.h"
 
 namespace {
 
@@ -50,9 +50,8 @@ struct Settings {
 };
 
 struct RgbImage {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned char> rgb;
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
 };
 
 void Log(const std::string& tool, const char* what, int argc, char** argv) {
@@ -138,33 +137,6 @@ RgbImage HalveImage(const RgbImage& image) {
   return half;
 }
 
-// libjpeg's default error handler ends this process, which is what a failing
-// tool does anyway.
-void WriteJpeg(FILE* out, const RgbImage& image, const Settings& s, const char* tag) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, out);
-  cinfo.image_width = static_cast<JDIMENSION>(image.width);
-  cinfo.image_height = static_cast<JDIMENSION>(image.height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, s.quality, TRUE);
-  cinfo.optimize_coding = TRUE;
-  cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = s.chroma444 ? 1 : 2;
-  if (s.progressive) jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(tag), static_cast<unsigned>(std::strlen(tag)));
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&image.rgb[static_cast<size_t>(cinfo.next_scanline) * image.width * 3]);
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,7 +181,14 @@ int main(int argc, char** argv) {
       settings.quality = 100;
       settings.chroma444 = true;
     }
-    WriteJpeg(out, image, settings, jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG");
+    // libjpeg's default error handler ends this process, as a failing tool would.
+    JpegRecipe recipe{JpegLayout::Rgb, settings.quality, settings.progressive};
+    recipe.chroma444 = settings.chroma444;
+    recipe.optimize = true;
+    recipe.comment = jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG";
+    const std::string jpeg = EncodeJpegBytes(static_cast<std::uint32_t>(image.width),
+                                             static_cast<std::uint32_t>(image.height), image.rgb, recipe);
+    std::fwrite(jpeg.data(), 1, jpeg.size(), out);
     if (large) {
       const std::vector<char> padding(image.rgb.size() + 1024, 0);
       std::fwrite(padding.data(), 1, padding.size(), out);

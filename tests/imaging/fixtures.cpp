@@ -103,6 +103,8 @@ std::string EncodeJpegBytes(std::uint32_t width, std::uint32_t height,
   if (recipe.layout == JpegLayout::YcckAdobe) jpeg_set_colorspace(&info, JCS_YCCK);
   if (recipe.layout == JpegLayout::CmykPlain) info.write_Adobe_marker = FALSE;
   jpeg_set_quality(&info, recipe.quality, TRUE);
+  if (recipe.chroma444) info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 1;
+  info.optimize_coding = recipe.optimize ? TRUE : FALSE;
   if (recipe.progressive) jpeg_simple_progression(&info);
   const std::vector<jpeg_scan_info> scans = ScanScript(recipe.scanCount);
   if (recipe.scanCount > 0) {
@@ -110,9 +112,11 @@ std::string EncodeJpegBytes(std::uint32_t width, std::uint32_t height,
     info.num_scans = static_cast<int>(scans.size());
   }
   jpeg_start_compress(&info, TRUE);
-  if (!recipe.app1.empty()) {
-    jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(recipe.app1.data()),
-                      static_cast<unsigned>(recipe.app1.size()));
+  for (const auto& [marker, payload] :
+       {std::pair{JPEG_APP0 + 1, &recipe.app1}, std::pair{JPEG_COM, &recipe.comment}}) {
+    if (payload->empty()) continue;
+    jpeg_write_marker(&info, marker, reinterpret_cast<const JOCTET*>(payload->data()),
+                      static_cast<unsigned>(payload->size()));
   }
   const size_t stride = static_cast<size_t>(width) * info.input_components;
   while (info.next_scanline < height) {
@@ -194,7 +198,8 @@ std::string EncodePngBytes(std::uint32_t width, std::uint32_t height,
 
 void FixPngChunkCrc(std::string& png, size_t offset) {
   const auto* d = reinterpret_cast<const std::uint8_t*>(png.data());
-  const std::uint32_t length = (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
+  const std::uint32_t length =
+      (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
   std::uint32_t crc = 0xFFFFFFFFu;
   for (size_t i = offset + 4; i < offset + 8 + length; ++i) {
     crc ^= d[i];
@@ -221,7 +226,8 @@ bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages) 
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip > 0 ? page.rowsPerStrip : TIFFDefaultStripSize(tiff, 0));
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
+                 page.rowsPerStrip > 0 ? page.rowsPerStrip : TIFFDefaultStripSize(tiff, 0));
     for (std::uint32_t y = 0; y < page.height; ++y) {
       auto* row = const_cast<std::uint8_t*>(page.rgb.data() + static_cast<size_t>(y) * page.width * 3);
       written = written && TIFFWriteScanline(tiff, row, y, 0) >= 0;

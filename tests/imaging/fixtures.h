@@ -31,6 +31,9 @@ struct JpegRecipe {
   bool progressive = false;             // libjpeg's standard progression
   int scanCount = 0;                    // > 0: a grey progressive file with exactly this many scans
   std::string app1;                     // payload of one APP1 marker, none when empty
+  bool chroma444 = false;               // no chroma subsampling (default 4:2:0)
+  bool optimize = false;                // Huffman tables optimised for the image
+  std::string comment;                  // text of one COM marker, none when empty
 };
 
 // Encodes `samples` (1, 3 or 4 bytes per pixel matching the layout: grey, RGB,
