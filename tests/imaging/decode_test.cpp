@@ -42,6 +42,10 @@ std::vector<std::uint8_t> ReferenceDecode(const std::string& jpeg) {
   return bgra;
 }
 
+const std::uint8_t* Data(const std::string& bytes) {
+  return reinterpret_cast<const std::uint8_t*>(bytes.data());
+}
+
 size_t OffsetOf(const std::string& jpeg, std::uint8_t code, bool last = false) {
   size_t found = std::string::npos;
   for (const JpegMarker& m : ListJpegMarkers(jpeg)) {
@@ -196,7 +200,7 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit: too large,
   // not corrupt, and the size can be read from the header alone.
   const std::string huge = WithFrameSize(small, 60000, 60000);
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(huge.data());
+  const std::uint8_t* bytes = Data(huge);
   DecodeFailure failure = DecodeFailure::None;
   EXPECT_FALSE(DecodeImageMemory(bytes, huge.size(), image, &failure));
   EXPECT_EQ(failure, DecodeFailure::TooLarge);
@@ -206,6 +210,13 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   EXPECT_EQ(width, 60000u);
   EXPECT_EQ(height, 60000u);
   EXPECT_FALSE(ReadJpegFrameSize(bytes, OffsetOf(huge, 0xC0) + 6, width, height));
+  // Fill bytes and markers without a length are skipped; a scan before any
+  // frame ends the search.
+  const std::string skipped = small.substr(0, 2) + "\xFF\xFF\xD0\xFF\xD7\xFF\x01\xFF\xD8" + small.substr(2);
+  ASSERT_TRUE(ReadJpegFrameSize(Data(skipped), skipped.size(), width, height));
+  EXPECT_EQ(width + height, 32u);
+  const std::string scanFirst = small.substr(0, 2) + std::string("\xFF\xDA\x00\x02", 4) + small.substr(2);
+  EXPECT_FALSE(ReadJpegFrameSize(Data(scanFirst), scanFirst.size(), width, height));
   // 30000 x 30000 is allowed in size, but the data for it is missing: the
   // decode must fail without first filling a 3.6 GB buffer. AddressSanitizer
   // writes shadow memory for every large allocation, so there page faults say
@@ -216,8 +227,7 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
         EncodeJpegOf(MakeGradientImage(16, 16), {JpegLayout::Rgb, 90, progressive}), side, side);
     const long faultsBefore = MinorPageFaults();
     failure = DecodeFailure::None;
-    EXPECT_FALSE(
-        DecodeImageMemory(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), image, &failure));
+    EXPECT_FALSE(DecodeImageMemory(Data(jpeg), jpeg.size(), image, &failure));
     EXPECT_EQ(failure, DecodeFailure::Corrupt) << progressive;
     if (!kUnderAddressSanitizer) {
       EXPECT_LT(MinorPageFaults() - faultsBefore, 20000) << progressive;
@@ -226,8 +236,7 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   }
   // The JPEG entry refuses other formats.
   const std::string notJpeg = "\x89PNG\r\n\x1A\n0000000000000";
-  EXPECT_FALSE(
-      DecodeJpegMemory(reinterpret_cast<const std::uint8_t*>(notJpeg.data()), notJpeg.size(), image));
+  EXPECT_FALSE(DecodeJpegMemory(Data(notJpeg), notJpeg.size(), image));
   EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, image));
 }
 
@@ -314,6 +323,8 @@ TEST(TiffDecode, FirstPageOfMultiPageFileAndStripsBeyondTheFile) {
   }
   ASSERT_TRUE(patched);
   ExpectRefused(bytes);
+  const std::string garbage = std::string("II*\0", 4) + std::string(60, '\x7F');
+  EXPECT_FALSE(DecodeTiffMemory(Data(garbage), garbage.size(), image));
 }
 
 TEST(BmpAndGifDecode, RowsComeOutTopDownAndTruncationFails) {

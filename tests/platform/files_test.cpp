@@ -102,6 +102,8 @@ TEST_F(FilesTest, SizeCopyReadAndDelete) {
   EXPECT_TRUE(DeleteFileAt(b));
   EXPECT_FALSE(PathExists(b));
   EXPECT_TRUE(DeleteFileAt(b));  // already gone counts as deleted
+  EXPECT_FALSE(RenamePath("", a) || RenamePath(a, ""));
+  EXPECT_FALSE(WriteAll(UniqueFd(), "x", 1));
 }
 
 // --- Fault injection -------------------------------------------------------
@@ -287,7 +289,8 @@ TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved
   ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_10_0")));
   ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_11_0")));
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_11_0/.lock-pending"), ""));
-  MakeOldFolder(temp.Join("TALV_x_7_0"));  // not a name of ours
+  MakeOldFolder(temp.Join("TALV_x_7_0"));            // not a name of ours
+  MakeOldFolder(temp.Join("TALV_2147483647_12_0"));  // nor is a pid no process can have
   ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
 
@@ -295,10 +298,9 @@ TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved
   for (const std::string& removed : {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"}) {
     EXPECT_FALSE(PathExists(temp.Join(removed))) << removed;
   }
-  for (const std::string& kept : {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
-                                  std::string("TALV_x_7_0"), gone + "_8_0", gone + "_9_0"}) {
-    EXPECT_TRUE(PathExists(temp.Join(kept))) << kept;
-  }
+  const std::vector<std::string> kept = {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
+                                         gone + "_8_0", gone + "_9_0", "TALV_x_7_0", "TALV_2147483647_12_0"};
+  for (const std::string& name : kept) EXPECT_TRUE(PathExists(temp.Join(name))) << name;
   EXPECT_TRUE(IsDirectory(live.longPath));
   EXPECT_EQ(ReadTextFile(JoinPath(target, "keep")), "keep");
   RemoveFolderTree(live.longPath);

@@ -24,6 +24,7 @@ TEST(Text, Utf8AndUtf16ConvertBothWaysAndReplaceInvalidSequences) {
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong form
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(Utf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
+  EXPECT_EQ(Utf16ToUtf8(u"\U0010FFFF"), "\xF4\x8F\xBF\xBF");  // the last pair, low half 0xDFFF
 }
 
 TEST(Text, OrdinalOrderFollowsUtf16CodeUnits) {
