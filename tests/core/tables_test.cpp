@@ -9,6 +9,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/candidate_plan.h"
@@ -104,35 +105,26 @@ TEST(CandidatePlanTest, WithoutJpegCopyOrWithoutTheMainEngine) {
 }
 
 TEST(CandidatePlanTest, CandidateFieldsFollowTheirBuilder) {
+  using Fields = std::tuple<int, int, bool, bool, double, bool, bool>;
+  const auto fields = [](const EncoderCandidate& c) {
+    return Fields{c.engine, c.quality, c.progressive, c.useDistance, c.distance, c.trellis, c.chroma444};
+  };
+  // Profile 5 in mode "Maximum" without MozJPEG: two equal Jpegli candidates.
   const auto twin = BuildCandidatePlan(ProfileAt(5), 2, true, {true, false, true});
   ASSERT_EQ(PlanLabels(5, 2, true, {true, false, true}),
             (Labels{"Jpegli Q56 420 Progressive (Fallback)", kJpegtran,
                     "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)"}));
-  for (size_t i : {0u, 2u}) {
-    EXPECT_EQ(twin[i].id, i + 1);
-    EXPECT_EQ(twin[i].quality, 56);
-    EXPECT_TRUE(twin[i].progressive);
-    EXPECT_FALSE(twin[i].useDistance || twin[i].trellis);
-  }
-  EXPECT_EQ(twin[1].id, 2u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(twin[i].id, i + 1);
+  EXPECT_EQ(fields(twin[0]), Fields(kEngineJpegli, 56, true, false, 3.0, false, false));
+  EXPECT_EQ(fields(twin[2]), Fields(kEngineJpegli, 56, true, false, 0.0, false, false));
   const auto jpegli = BuildCandidatePlan(ProfileAt(4), 1, true, kAllTools);
   ASSERT_EQ(jpegli.size(), 2u);
-  EXPECT_EQ(jpegli[0].engine, kEngineJpegli);
-  EXPECT_TRUE(jpegli[0].useDistance && jpegli[0].progressive);
-  EXPECT_EQ(jpegli[0].distance, 2.5);
-  EXPECT_EQ(jpegli[0].quality, 76);
-  EXPECT_FALSE(jpegli[0].chroma444);
-  EXPECT_EQ(jpegli[1].engine, kEngineJpegtran);
-  EXPECT_EQ(jpegli[1].quality, 90);
-  EXPECT_FALSE(jpegli[1].progressive);
-  const auto moz = BuildCandidatePlan(ProfileAt(5), 1, false, kAllTools);
-  ASSERT_EQ(moz.size(), 1u);
-  EXPECT_EQ(moz[0].engine, kEngineMozjpeg);
-  EXPECT_TRUE(moz[0].trellis && moz[0].progressive);
-  const auto wic = BuildCandidatePlan(ProfileAt(3), 0, true, kAllTools);
-  ASSERT_EQ(wic.size(), 1u);
-  EXPECT_FALSE(wic[0].progressive);
-  EXPECT_EQ(wic[0].distance, 1.0);
+  EXPECT_EQ(fields(jpegli[0]), Fields(kEngineJpegli, 76, true, true, 2.5, false, false));
+  EXPECT_EQ(fields(jpegli[1]), Fields(kEngineJpegtran, 90, false, false, 1.0, false, false));
+  EXPECT_EQ(fields(BuildCandidatePlan(ProfileAt(5), 1, false, kAllTools).at(0)),
+            Fields(kEngineMozjpeg, 56, true, false, 1.0, true, false));
+  EXPECT_EQ(fields(BuildCandidatePlan(ProfileAt(3), 0, true, kAllTools).at(0)),
+            Fields(kEngineWic, 80, false, false, 1.0, false, false));
 }
 
 // Every combination: one to three candidates, identifiers 1..n without gaps,

@@ -43,10 +43,8 @@ namespace {
 
 struct Settings {
   int quality = 90;
-  bool progressive = false;
-  bool chroma444 = false;
-  std::string input;
-  std::string output;  // empty: standard output
+  bool progressive = false, chroma444 = false;
+  std::string input, output;  // output empty: standard output
 };
 
 struct RgbImage {
@@ -61,9 +59,8 @@ void Log(const std::string& tool, const char* what, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
   line += "\n";
   const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  if (::write(fd, line.data(), line.size()) < 0) {}
-  ::close(fd);
+  if (fd >= 0 && ::write(fd, line.data(), line.size()) < 0) {}
+  if (fd >= 0) ::close(fd);
 }
 
 // The words of ORVEL_TEST_<TOOL>; a "sleep:MS" word also sets `sleepMs`.
