@@ -54,36 +54,10 @@ PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, int seed) 
   return image;
 }
 
-std::string LittleEndian(std::uint32_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return out;
-}
-
 }  // namespace
 
 bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
   return EncodeJpegWic(MakeTestPicture(width, height, seed), path, 0.92f);
-}
-
-bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
-  const PixelImage image = MakeTestPicture(width, height, seed);
-  const std::uint32_t rowBytes = (width * 3 + 3) & ~3u;
-  std::string file = "BM" + LittleEndian(54 + rowBytes * height, 4) + LittleEndian(0, 4) +
-                     LittleEndian(54, 4) + LittleEndian(40, 4) + LittleEndian(width, 4) +
-                     LittleEndian(height, 4) + LittleEndian(1, 2) + LittleEndian(24, 2) +
-                     std::string(24, '\0');
-  for (std::uint32_t row = 0; row < height; ++row) {
-    const std::uint32_t y = height - 1 - row;  // bottom-up
-    std::string line;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
-      line.append({static_cast<char>(p[0]), static_cast<char>(p[1]), static_cast<char>(p[2])});
-    }
-    line.resize(rowBytes, '\0');
-    file += line;
-  }
-  return WriteTextFile(path, file);
 }
 
 bool MakeFolder(const std::string& path) { return EnsureFolder(path); }

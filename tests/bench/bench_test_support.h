@@ -34,9 +34,8 @@ struct ScopedEngines {
 };
 
 // A small deterministic picture with gradients and a few edges, written as a
-// JPEG (in-process encoder) or as a 24-bit BMP.
+// JPEG with the in-process encoder.
 bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed);
-bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t height, int seed);
 
 // Creates the folder with all missing parents; false on failure.
 bool MakeFolder(const std::string& path);

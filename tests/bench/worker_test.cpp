@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "tests/bench/bench_test_support.h"
 #include "tests/core/core_test_support.h"
+#include "tests/hardening/sample_files.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ TEST_F(WorkerTest, InterruptedRunsResumeWhereTheyStoppedAndAnExceptionSkipsOnlyI
   ASSERT_GE(seen.size(), 2u);
   EXPECT_EQ(seen[0], (std::pair<std::uint64_t, std::int32_t>{6, 0}));
   EXPECT_EQ(seen[1], (std::pair<std::uint64_t, std::int32_t>{6, 1}));
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), images[1] + "\r\n");  // a cancelled image is no skipped one
   const Counts rows = RowsPerImage(session.csvPath);
   EXPECT_EQ(rows.size(), 9u);
   for (const auto& [image, count] : rows) EXPECT_EQ(count, rowsPerImage) << image;
@@ -142,7 +144,7 @@ TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImageOrHasALineBreak
   ScopedEngines engines("", "");
   const std::string jpeg = JoinPath(folders.images, "a.jpg"), fake = JoinPath(folders.images, "b.jpg"),
                     bmp = JoinPath(folders.images, "c.bmp"), carriage = JoinPath(folders.images, "carriage\rreturn.jpg");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160, 128, 1) && WriteTestBmp(bmp, 150, 130, 2));
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160, 128, 1) && WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   ASSERT_TRUE(WriteTextFile(fake, "this is not an image"));
   ASSERT_TRUE(WriteTestJpeg(carriage, 160, 128, 9));
   CreateRun({jpeg, carriage, fake, folders.images + "/new\nline.jpg", bmp});
@@ -304,7 +306,7 @@ TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   ScopedEnv failMozjpeg("ORVEL_TEST_CJPEG_STATIC", "fail");
   const std::string jpeg = JoinPath(folders.images, "a.jpg"), bmp = JoinPath(folders.images, "c.bmp");
   ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 1));
-  ASSERT_TRUE(WriteTestBmp(bmp, 150, 130, 2));
+  ASSERT_TRUE(WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   CreateRun({jpeg, bmp});
   std::mutex mutex;
   std::map<std::uint64_t, std::set<std::string>> workFiles;

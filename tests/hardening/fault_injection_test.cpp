@@ -57,68 +57,62 @@ bool Affected(const char* path) {
   return !faults.plan.pathPart.empty() && std::string(path).find(faults.plan.pathPart) != std::string::npos;
 }
 
-int Fail(int code) {
+// Whether a call on `path` fails with `code` (0: the plan lets it pass).
+bool Strikes(bool affected, int code) {
+  if (!affected || code == 0) return false;
   ++faults.failedCalls;
   errno = code;
-  return -1;
+  return true;
 }
 
 int FaultyOpen(const char* path, int flags, mode_t mode) {
   std::lock_guard<std::mutex> lock(faults.mutex);
-  if (Affected(path) && faults.plan.openErrno != 0) return Fail(faults.plan.openErrno);
+  if (Strikes(Affected(path), faults.plan.openErrno)) return -1;
   const int fd = ::open(path, flags, mode);
   if (fd >= 0 && Affected(path)) faults.written[fd] = 0;
   return fd;
 }
 
 ssize_t FaultyWrite(int fd, const void* data, size_t size) {
-  {
-    std::lock_guard<std::mutex> lock(faults.mutex);
-    const auto found = faults.written.find(fd);
-    if (found != faults.written.end() && faults.plan.writeErrno != 0) {
-      const size_t left = faults.plan.writeBudget - std::min(faults.plan.writeBudget, found->second);
-      if (left == 0) return Fail(faults.plan.writeErrno);
-      size = std::min(size, left);
-      found->second += size;
-    }
+  std::unique_lock<std::mutex> lock(faults.mutex);
+  const auto found = faults.written.find(fd);
+  if (found != faults.written.end() && faults.plan.writeErrno != 0) {
+    const size_t left = faults.plan.writeBudget - std::min(faults.plan.writeBudget, found->second);
+    if (Strikes(left == 0, faults.plan.writeErrno)) return -1;
+    size = std::min(size, left);
+    found->second += size;
   }
+  lock.unlock();
   return ::write(fd, data, size);
 }
 
 int FaultyClose(int fd) {
-  {
-    std::lock_guard<std::mutex> lock(faults.mutex);
-    faults.written.erase(fd);
-  }
+  std::unique_lock<std::mutex> lock(faults.mutex);
+  faults.written.erase(fd);
+  lock.unlock();
   return ::close(fd);
 }
 
 int FaultyRename(const char* from, const char* to) {
   std::lock_guard<std::mutex> lock(faults.mutex);
-  if ((Affected(from) || Affected(to)) && faults.plan.renameErrno != 0) return Fail(faults.plan.renameErrno);
-  return ::rename(from, to);
+  return Strikes(Affected(from) || Affected(to), faults.plan.renameErrno) ? -1 : ::rename(from, to);
 }
 
 int FaultyUnlink(const char* path) {
   std::lock_guard<std::mutex> lock(faults.mutex);
   struct stat info{};
   // As on a real read-only folder, a name that does not exist is ENOENT.
-  if (Affected(path) && faults.plan.unlinkErrno != 0 && ::lstat(path, &info) == 0) {
-    return Fail(faults.plan.unlinkErrno);
-  }
-  return ::unlink(path);
+  return Strikes(Affected(path) && ::lstat(path, &info) == 0, faults.plan.unlinkErrno) ? -1 : ::unlink(path);
 }
 
 int FaultyMkdir(const char* path, mode_t mode) {
   std::lock_guard<std::mutex> lock(faults.mutex);
-  if (Affected(path) && faults.plan.mkdirErrno != 0) return Fail(faults.plan.mkdirErrno);
-  return ::mkdir(path, mode);
+  return Strikes(Affected(path), faults.plan.mkdirErrno) ? -1 : ::mkdir(path, mode);
 }
 
 int FaultyFsync(int fd) {
   std::lock_guard<std::mutex> lock(faults.mutex);
-  if (faults.written.count(fd) != 0 && faults.plan.fsyncErrno != 0) return Fail(faults.plan.fsyncErrno);
-  return ::fsync(fd);
+  return Strikes(faults.written.count(fd) != 0, faults.plan.fsyncErrno) ? -1 : ::fsync(fd);
 }
 
 const FileSystemCalls kFaultyCalls = {FaultyOpen, FaultyWrite, FaultyClose, FaultyRename,
