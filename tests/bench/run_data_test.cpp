@@ -344,6 +344,7 @@ TEST_F(SessionTest, WholeFileHelpersHandleMarksAndAllOrNothingAppends) {
   ASSERT_TRUE(AppendToFile(path, "x\r\n") && AppendToFile(path, "") && AppendToFile(path, "y\r\n"));
   EXPECT_EQ(ReadTextFile(path), "x\r\ny\r\n");
   ASSERT_TRUE(AppendToFile(created, "z"));
+  EXPECT_FALSE(AppendToFile("", "z"));
   EXPECT_EQ(ReadTextFile(created), "z");
   // A failed append leaves the file as it was; a session that cannot be
   // written keeps the last good state.
@@ -400,7 +401,7 @@ TEST(RawRowTest, QuotesTextAndStripsTheRootIgnoringLetterCase) {
   EXPECT_EQ(QuoteCsvText(""), "\"\"");
   const struct { const char* root; const char* path; const char* relative; } cases[] = {
       {"/data/Bilder", "/data/Bilder/2024/a.jpg", "2024/a.jpg"}, {"/data/Bilder/", "/data/Bilder/2024/a.jpg", "2024/a.jpg"},
-      {"/DATA/bilder", "/data/Bilder//x.jpg", "x.jpg"}, {"/\xC3\x84", "/\xC3\xA4/sub/x.jpg", "x.jpg"},  // only A-Z fold
+      {"/DATA/bilder", "/data/Bilder//sub/x.jpg", "sub/x.jpg"}, {"/\xC3\x84", "/\xC3\xA4/sub/x.jpg", "x.jpg"},  // only A-Z fold
       {"/moved", "/data/Bilder/2024/a.jpg", "a.jpg"}, {"", "/data/a.jpg", "a.jpg"}, {"/data/a.jpg", "/data/a.jpg", "a.jpg"}};
   for (const auto& c : cases) EXPECT_EQ(RelativeImagePath(c.root, c.path), c.relative) << c.root;
   EXPECT_EQ(ImageFileName("C:\\x\\y.jpg"), "y.jpg");

@@ -244,8 +244,9 @@ TEST(JpegMetadataTest, ExtractsCarriedSegmentsInSourceOrder) {
   // Fill bytes and standalone markers are skipped.
   EXPECT_EQ(Extract(kSoi + "\xFF\xFF\xFF" + kComment + "\xFF\xD0" + kDqt + Frame(3) + kScanAndTail),
             kComment);
-  // An ICC profile only from three-component sources.
-  EXPECT_EQ(Extract(kSoi + kIcc + kComment + Frame(1) + kScanAndTail), kComment);
+  // An ICC profile only from three-component sources; other APP2 data stays.
+  const std::string mpf = MakeSegment(0xE2, std::string("MPF\0II*\0\x08\0\0\0", 12));
+  EXPECT_EQ(Extract(kSoi + kIcc + mpf + kComment + Frame(1) + kScanAndTail), mpf + kComment);
   EXPECT_EQ(Extract(kSoi + kIcc + kComment + Frame(4) + kScanAndTail), kComment);
   EXPECT_EQ(Extract(kSoi + kIcc + kComment + Frame(3) + kScanAndTail), kIcc + kComment);
 }
@@ -342,6 +343,20 @@ TEST(CandidateFileNameTest, FourDigitsZeroPadded) {
   EXPECT_EQ(CandidateFileName("full", 1), "full_0001.jpg");
   EXPECT_EQ(CandidateFileName("full", 42), "full_0042.jpg");
   EXPECT_EQ(CandidateFileName("bench", 12345), "bench_12345.jpg");
+}
+
+TEST(ChooseWinnerTest, SmallestSuccessfulCandidateBelowTheSourceEarlierOnATie) {
+  const auto r = [](bool ok, std::uint64_t bytes) {
+    CandidateResult c;
+    c.ok = ok;
+    c.bytes = bytes;
+    return c;
+  };
+  const struct { std::vector<CandidateResult> results; std::vector<bool> considered; int winner; } cases[] = {
+      {{r(true, 90), r(true, 80), r(true, 80)}, {}, 1}, {{r(false, 10), r(true, 95)}, {}, 1},
+      {{r(true, 0), r(true, 100)}, {}, -1},              {{r(true, 50), r(true, 60)}, {false, true}, 1},
+      {{r(true, 99)}, {}, 0}};
+  for (const auto& c : cases) EXPECT_EQ(ChooseWinner(c.results, 100, c.considered), c.winner) << c.results.size();
 }
 
 TEST(EncoderWorkerCountTest, LeastOfCapHardwareAndToolCandidates) {

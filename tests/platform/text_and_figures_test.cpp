@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+#include "platform/clock.h"
 #include "platform/memory.h"
 #include "platform/system_figures.h"
 #include "platform/text.h"
@@ -88,6 +90,7 @@ TEST(SystemFigures, LiveReadersWorkOnThisMachine) {
   EXPECT_LE(memory.loadPercent, 100u);
   EXPECT_GT(ReadResidentBytes(), 0u);
   EXPECT_GE(ReadPeakResidentBytes(), ReadResidentBytes() / 2);
+  EXPECT_EQ(HardwareThreadCount(), static_cast<unsigned>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN))));
 }
 
 namespace {
