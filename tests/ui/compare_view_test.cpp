@@ -70,16 +70,14 @@ TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
             (std::array{true, false, false, true, false}));
 }
 
-Quad Drawn(const DrawnImage& d) { return {d.left, d.top, d.width, d.height}; }
-
 TEST(CompareDrawing, CentredWherePossibleAndStoppedAtThePaneEdges) {
   // A small image at full size is centred and ignores the pan.
   const Quad small{20 + (630 - 301) / 2, 86 + (692 - 200) / 2, 301, 200};
-  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 301, 200, 100, 0, 0)), small);
-  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 301, 200, 100, 400, -900)), small);
+  EXPECT_EQ(Box(PlaceImageInPane(kPane, 301, 200, 100, 0, 0)), small);
+  EXPECT_EQ(Box(PlaceImageInPane(kPane, 301, 200, 100, 400, -900)), small);
   // 1000 pixels at 250 %: centred vertically whatever the pan; dragged far
   // to either side an edge stops at the pane's edge.
-  EXPECT_EQ(Drawn(PlaceImageInPane(kPane, 1000, 200, 250, 0, 300)),
+  EXPECT_EQ(Box(PlaceImageInPane(kPane, 1000, 200, 250, 0, 300)),
             (Quad{20 + (630 - 2500) / 2, 86 + (692 - 500) / 2, 2500, 500}));
   EXPECT_EQ((std::array<long long, 3>{PlaceImageInPane(kPane, 1000, 200, 250, 100000, 0).left,
                         PlaceImageInPane(kPane, 1000, 200, 250, 935, 0).left,
@@ -184,10 +182,7 @@ TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
                   {.sourcePath = source, .outputPath = output, .optimized = true},
                   {.sourcePath = source, .outputPath = broken, .optimized = true}};
   // Kept: the source on both sides; the zoom stays, the pan is reset.
-  CompareState state;
-  state.zoom = 300;
-  state.panX = 40;
-  state.panY = -7;
+  CompareState state{.zoom = 300, .panX = 40, .panY = -7};
   ASSERT_TRUE(LoadCompareImage(state, main, 0));
   EXPECT_EQ(std::tuple(state.sourcePath, state.optimizedPath, state.sourceImage.width),
             std::tuple(source, std::string(), 64u));
