@@ -51,10 +51,6 @@ void SendWheel(QWidget* target, QPoint at, int delta) {
   QApplication::sendEvent(target, &event);
 }
 
-QString Title(const char* name) {
-  return QString::fromUtf8("Bildvergleich \u2013 ") + name + QString::fromUtf8(" \u2013 Orvel JPEG Optimizer");
-}
-
 class CompareWindowTest : public MainWindowTest {
  protected:
   std::vector<std::pair<std::string, CompareMessageIcon>> compareMessages;
@@ -126,7 +122,7 @@ TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultOpeningAgainResetsZoomAndPan
   ASSERT_NE(compare, nullptr);
   EXPECT_TRUE(QTest::qWaitForWindowExposed(compare));
   EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
-            (QStringList{Title("b.jpg"), "Bild 2 von 3"}));
+            (QStringList{QString::fromStdString(CompareWindowTitle(Path("b.jpg"))), "Bild 2 von 3"}));
   ExpectPanesEqual(compare, true);
   compare->DispatchCommand(kIdCompareNext);
   QCoreApplication::processEvents();
@@ -193,7 +189,7 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   compare->DispatchCommand(kIdCompareNext);
   EXPECT_TRUE(!IsUsableImage(CompareViewState().sourceImage) && Enabled(compare, kIdComparePrevious));
   EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
-            (QStringList{Title("weg.jpg"), "Bild 2 von 3"}));
+            (QStringList{QString::fromStdString(CompareWindowTitle(Path("weg.jpg"))), "Bild 2 von 3"}));
   qobject_cast<QPushButton*>(compare->ControlById(kIdCompareNext))->click();
   EXPECT_EQ(CompareViewState().currentIndex, 2);
   EXPECT_TRUE(CompareViewState().failureText.empty() && IsUsableImage(CompareViewState().sourceImage) &&

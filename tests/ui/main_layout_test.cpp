@@ -112,7 +112,6 @@ TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
   const Case cases[] = {
       {Snapshot(false, false, 0, 0, false), kBenchStatusReady, "0001", 1, 0},
       {Snapshot(false, false, 0, 10, true), kBenchStatusReady, "0101", 10, 0},
-      {Snapshot(false, false, 4, 10, true), kBenchStatusInterrupted, "0101", 10, 4},
       // Without the session file there is nothing to continue.
       {Snapshot(false, false, 4, 10, false), kBenchStatusInterrupted, "0001", 10, 4},
       // The list was replaced by an empty sample after an interrupted run.
@@ -120,7 +119,6 @@ TEST(BenchWindowViewTest, StatusButtonsAndProgressBarInEveryState) {
       {Snapshot(false, false, 10, 10, false), kBenchStatusFinished, "0001", 10, 10},
       {Snapshot(false, false, 12, 10, true), kBenchStatusFinished, "0001", 10, 10},
       {Snapshot(true, false, 4, 10, true), kBenchStatusRunning, "1010", 10, 4},
-      {Snapshot(true, true, 4, 10, true), kBenchStatusPaused, "0110", 10, 4},
       {Snapshot(true, true, 4, 10, false), kBenchStatusPaused, "0110", 10, 4},
   };
   for (const Case& c : cases) {
