@@ -1,7 +1,5 @@
-// The profile-development window with the main window, offscreen: shortcuts,
-// start refusals, and real small runs (in-process encoder, real jpegtran)
-// paused, refused to close, cancelled and resumed. LOCALAPPDATA points into
-// the test's own folder; the window's dialogs are recorded and answered here.
+// The profile-development window with the main window, offscreen: shortcuts, start refusals, and
+// real small runs (in-process encoder, real jpegtran) paused, refused to close, cancelled and resumed.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -24,7 +22,6 @@
 
 namespace {
 
-// Back to the state of a program start.
 void ResetSession(BenchmarkSession& s) {
   s.sessionFilePath = s.root = s.sessionDir = s.csvPath = s.imageListPath = "";
   s.images.clear();
@@ -113,7 +110,6 @@ class BenchWindowTest : public MainWindowTest {
     }
     return flags;
   }
-  // The status, progress and counts lines and the buttons.
   std::vector<std::string> View() const {
     return {Status(), Progress(), ControlText(Bench()->ControlById(kBenchIdCountsLine)), Buttons()};
   }
@@ -121,8 +117,7 @@ class BenchWindowTest : public MainWindowTest {
   QComboBox* DepthBox() const { return qobject_cast<QComboBox*>(Bench()->ControlById(kBenchIdDepthBox)); }
   void Command(int id) { Bench()->DispatchCommand(id); }
 
-  // Ctrl+Shift+key on the active main window, through its platform window
-  // as a real key press arrives.
+  // Ctrl+Shift+key through the main window's platform window, as a real key press arrives.
   void PressOnMainWindow(Qt::Key key) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -130,7 +125,6 @@ class BenchWindowTest : public MainWindowTest {
     QCoreApplication::processEvents();
   }
 
-  // Tiny JPEGs img0.jpg, img1.jpg, ... in `folder`.
   std::vector<std::string> MakeJpegs(const std::string& folder, int count) {
     EXPECT_TRUE(EnsureFolder(folder));
     std::vector<std::string> paths;
@@ -141,7 +135,6 @@ class BenchWindowTest : public MainWindowTest {
     return paths;
   }
 
-  // Opens the window (command 2250) and chooses `root` through its folder button.
   void OpenWithRoot(const std::string& root) {
     window->DispatchCommand(2250);
     ASSERT_NE(Bench(), nullptr);
@@ -149,9 +142,7 @@ class BenchWindowTest : public MainWindowTest {
     Command(kBenchIdFolderButton);
   }
 
-  // The window's notifications, with a pause requested from the worker
-  // itself when it begins the first candidate of image `image` (0-based), so
-  // the run is paused at a known place whatever the machine's speed.
+  // The worker pauses itself at the first candidate of `image`: a known place whatever the speed.
   void PauseWorkerAtImage(std::uint64_t image) {
     BenchmarkNotifications notifications = MakeBenchWindowNotifications();
     notifications.progress = [progress = notifications.progress, image, watched = &session,
@@ -165,7 +156,6 @@ class BenchWindowTest : public MainWindowTest {
     SetBenchmarkNotifications(CurrentBenchmarkWorker(), notifications);
   }
 
-  // Waits until the run has ended and its thread was joined.
   bool WaitForRunEnd() {
     const bool ended = QTest::qWaitFor(
         [this]() { return !session.running.load() && !CurrentBenchmarkWorker().thread.joinable(); }, 20000);
@@ -196,8 +186,7 @@ TEST_F(BenchWindowTest, ClosingIsRefusedWhileRunningAndWhilePausedAndACancelledR
   EXPECT_EQ((std::array{session.maxPerFolder, session.maxTotal, session.depth}), (std::array{50, 10, 0}));
   EXPECT_EQ((QStringList{Field(kBenchIdPerFolderField)->text(), Field(kBenchIdTotalField)->text()}),
             (QStringList{"999", "3"}));
-  // Paused: the window, the main window and a batch all refuse, asking to
-  // continue the run, not to pause it again.
+  // Paused: the window, the main window and a batch all refuse, asking to continue the run.
   EXPECT_FALSE(Bench()->close());
   ASSERT_NE(Bench(), nullptr);
   EXPECT_FALSE(window->close());

@@ -1,6 +1,5 @@
-// The compare and guide windows offscreen, opened through the main window's
-// hooks as start-up installs them: refusals, stepping, zoom, synchronised pan,
-// reopening and closing, pane painting; the guide, one window at most.
+// The compare and guide windows offscreen, opened through the main window's hooks as start-up
+// installs them: refusals, stepping, zoom, synchronised pan, reopening, closing, pane painting.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -52,10 +51,6 @@ void SendWheel(QWidget* target, QPoint at, int delta) {
   QApplication::sendEvent(target, &event);
 }
 
-QString Title(const char* name) {
-  return QString::fromUtf8("Bildvergleich \u2013 ") + name + QString::fromUtf8(" \u2013 Orvel JPEG Optimizer");
-}
-
 class CompareWindowTest : public MainWindowTest {
  protected:
   std::vector<std::pair<std::string, CompareMessageIcon>> compareMessages;
@@ -66,7 +61,6 @@ class CompareWindowTest : public MainWindowTest {
     SetCompareMessageSink([this](const std::string&, const std::string& text, CompareMessageIcon icon) {
       compareMessages.emplace_back(text, icon);
     });
-    // What start-up installs, in place of the fixture's stand-ins.
     InstallCompareAndGuideWindows(window.get());
   }
   void TearDown() override {
@@ -128,7 +122,7 @@ TEST_F(CompareWindowTest, F6OpensOnTheSelectedResultOpeningAgainResetsZoomAndPan
   ASSERT_NE(compare, nullptr);
   EXPECT_TRUE(QTest::qWaitForWindowExposed(compare));
   EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
-            (QStringList{Title("b.jpg"), "Bild 2 von 3"}));
+            (QStringList{QString::fromStdString(CompareWindowTitle(Path("b.jpg"))), "Bild 2 von 3"}));
   ExpectPanesEqual(compare, true);
   compare->DispatchCommand(kIdCompareNext);
   QCoreApplication::processEvents();
@@ -180,8 +174,7 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   SetResults({{broken, ""}, {Path("weg.jpg"), ""}, {WriteJpeg("gut.jpg", 300, 200, 5), ""}});
   MainState().results[0] =
       ProcessingErrorResult({.failureReason = "kein Bild oder unbekanntes Format"}, broken, "Ausgewogen");
-  // The batch opens the window on its first result. It failed: the window
-  // says why on its own background instead of showing a kept original.
+  // A failed first result: the window says why on its own background, not as a kept original.
   CompareWindow* compare = OpenAndWait(0);
   ASSERT_NE(compare, nullptr);
   const std::string reason = "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format";
@@ -196,7 +189,7 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
   compare->DispatchCommand(kIdCompareNext);
   EXPECT_TRUE(!IsUsableImage(CompareViewState().sourceImage) && Enabled(compare, kIdComparePrevious));
   EXPECT_EQ((QStringList{compare->windowTitle(), QString::fromStdString(Label(compare, kIdComparePosition))}),
-            (QStringList{Title("weg.jpg"), "Bild 2 von 3"}));
+            (QStringList{QString::fromStdString(CompareWindowTitle(Path("weg.jpg"))), "Bild 2 von 3"}));
   qobject_cast<QPushButton*>(compare->ControlById(kIdCompareNext))->click();
   EXPECT_EQ(CompareViewState().currentIndex, 2);
   EXPECT_TRUE(CompareViewState().failureText.empty() && IsUsableImage(CompareViewState().sourceImage) &&
@@ -229,7 +222,6 @@ TEST_F(CompareWindowTest, StepsOverAFailedAndAnUnreadableEntryAndStopsAtTheEnds)
 }
 
 TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImageEdge) {
-  // A 1000-pixel image with a red left column of 4 pixels.
   PixelImage picture = MakeTestPicture(1000, 300, 7);
   for (std::size_t i = 0; i < picture.pixels.size(); i += 4) {
     if (i / 4 % picture.width < 4) std::copy_n("\0\0\xff", 3, &picture.pixels[i]);
@@ -276,9 +268,7 @@ TEST_F(CompareWindowTest, WheelAndSliderZoomAndDraggingPansBothPanesUpToTheImage
   }
 }
 
-
-// Painting only the visible part of the image is an optimisation: it must
-// look like the whole image drawn clipped to the pane.
+// Painting only the visible part must look like the whole image drawn clipped to the pane.
 TEST_F(CompareWindowTest, PaneFromTheVisiblePartMatchesTheWholeImageDrawn) {
   const PixelImage image = MakeTestPicture(301, 203, 11);
   const EdgeRect pane{30, 40, 661, 471};

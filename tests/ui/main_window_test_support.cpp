@@ -3,7 +3,6 @@
 
 #include <QDropEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -103,10 +102,6 @@ std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
   std::vector<std::string> lines;
   for (int row = 0; list && row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
   return lines;
-}
-
-void MainWindowTest::SetOutputEditText(const std::string& text) {
-  qobject_cast<QLineEdit*>(window->ControlById(1005))->setText(QString::fromStdString(text));
 }
 
 std::string ControlText(const QWidget* control) {

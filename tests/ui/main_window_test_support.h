@@ -1,11 +1,11 @@
-// Shared pieces of the window tests: one QApplication with the shared fonts,
-// and the fixture with a shown main window whose dialogs and hooks into the
-// other windows are recorded here and answered from queues.
+// The window tests' QApplication with the shared fonts, and a fixture with a shown main window whose
+// dialogs and hooks into the other windows are recorded and answered from queues.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <deque>
 #include <memory>
@@ -26,8 +26,7 @@ struct RecordedMessage {
 // The text of a label, line edit or plain-text box; "" for other widgets.
 std::string ControlText(const QWidget* control);
 
-// A private TMPDIR (no work folder may be left behind), the default profile
-// and mode, and a shown, active main window.
+// A private TMPDIR (no work folder may be left behind), the default profile and mode.
 class MainWindowTest : public CoreTest {
  protected:
   std::unique_ptr<MainWindow> window;
@@ -56,7 +55,9 @@ class MainWindowTest : public CoreTest {
   bool DropPaths(const std::vector<std::string>& paths);
   std::vector<std::string> ListLines(int controlId) const;  // 1001 or 1002
   std::string Text(int controlId) const { return ControlText(window->ControlById(controlId)); }
-  void SetOutputEditText(const std::string& text);
+  void SetOutputEditText(const std::string& text) {
+    qobject_cast<QLineEdit*>(window->ControlById(1005))->setText(QString::fromStdString(text));
+  }
   void FocusWidget(QWidget* widget) {
     widget->setFocus(Qt::OtherFocusReason);
     QCoreApplication::processEvents();
