@@ -381,20 +381,3 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesTheSourceMetadata) {
     EXPECT_TRUE(DecodeImageFile(result.outputPath, decoded));
   }
 }
-
-TEST_F(PipelineTest, LosslessProfileOnARealPhotoKeepsEveryPixel) {
-  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
-  const std::string photo = std::string(ORVEL_TEST_IMAGES) + "/skimage_chelsea_q95.jpg";
-  TestEngineStore engines(TestTools{true, true, true});
-  ASSERT_TRUE(Optimize(photo, ProfileAt(0)));
-  ASSERT_TRUE(result.optimized) << result.message;
-  EXPECT_EQ(result.outputPath, JoinPath(output, "skimage_chelsea_q95_max_qualitaet.jpg"));
-  EXPECT_EQ(result.candidatesPlanned, 1);
-  EXPECT_NEAR(result.score, 1.0, 1e-12);
-  PixelImage original, optimised;
-  ASSERT_TRUE(DecodeImageFile(photo, original));
-  ASSERT_TRUE(DecodeImageFile(result.outputPath, optimised));
-  EXPECT_EQ(optimised.width, original.width);
-  EXPECT_EQ(optimised.height, original.height);
-  EXPECT_TRUE(optimised.pixels == original.pixels);
-}

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -176,22 +175,6 @@ TEST(LiveStatusTest, StepKeepsTheLastCandidateSizeWhenNoneIsGiven) {
   EXPECT_EQ(s.candidatesTotal, 2);
   EXPECT_EQ(s.lastCandidateBytes, 12345u);
   EXPECT_EQ(s.phase, "Größenvergleich");
-}
-
-TEST(LiveStatusTest, ConcurrentWritersAndReadersSeeWholeTexts) {
-  const std::string a(200, 'a'), b(300, 'b');
-  SetLiveStatusStep(a, 0, 1, 0);
-  std::vector<std::thread> writers;
-  for (int t = 0; t < 3; ++t) {
-    writers.emplace_back([&, t] {
-      for (int i = 0; i < 2000; ++i) SetLiveStatusStep((i + t) % 2 ? a : b, i, 2000, i + 1);
-    });
-  }
-  for (int i = 0; i < 2000; ++i) {
-    const std::string text = TakeLiveStatusSnapshot().stepText;
-    ASSERT_TRUE(text == a || text == b) << text.size();
-  }
-  for (std::thread& w : writers) w.join();
 }
 
 TEST(LiveStatusTest, HooksAreCalledWhenInstalledAndAreOptional) {

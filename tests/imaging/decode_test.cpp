@@ -3,9 +3,6 @@
 // wrong image, a crash, a hang, a huge allocation or minutes of work.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include <jpeglib.h>  // after <cstdio>: it uses FILE without including it
 #include <png.h>
 
 #include "imaging/decode.h"
@@ -19,28 +16,6 @@ constexpr bool kUnderAddressSanitizer = true;
 #else
 constexpr bool kUnderAddressSanitizer = false;
 #endif
-
-// libjpeg alone, as BGRA rows. Its default error handler would end the test
-// program, which only a broken fixture could make it do.
-std::vector<std::uint8_t> ReferenceDecode(const std::string& jpeg) {
-  jpeg_decompress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  std::vector<std::uint8_t> bgra, row(info.output_width * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW rows[] = {row.data()};
-    jpeg_read_scanlines(&info, rows, 1);
-    for (size_t i = 0; i < row.size(); i += 3) bgra.insert(bgra.end(), {row[i + 2], row[i + 1], row[i], 255});
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return bgra;
-}
 
 const std::uint8_t* Data(const std::string& bytes) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -105,15 +80,6 @@ void ExpectRefused(const std::string& bytes) {
 
 }  // namespace
 
-TEST(JpegDecode, MatchesLibjpegPixelForPixelInBgraOrder) {
-  const std::string jpeg = EncodeJpegOf(MakeNoiseImage(37, 23, 1));
-  PixelImage image;
-  ASSERT_TRUE(DecodeBytes(jpeg, image));
-  ASSERT_EQ(image.width, 37u);
-  ASSERT_EQ(image.height, 23u);
-  EXPECT_TRUE(image.pixels == ReferenceDecode(jpeg));
-}
-
 TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
   const struct {
     JpegLayout layout;
@@ -143,22 +109,14 @@ TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
   EXPECT_TRUE(NearlyEqual(baseline, progressive, 2));
 }
 
-TEST(JpegDecode, OrientationTagAndExtraneousBytesChangeNothing) {
-  const PixelImage source = MakeGradientImage(24, 8);
-  PixelImage plain, other;
-  const std::string jpeg = EncodeJpegOf(source);
+TEST(JpegDecode, ExtraneousBytesBeforeAMarkerChangeNothing) {
+  const std::string jpeg = EncodeJpegOf(MakeGradientImage(24, 8));
+  PixelImage plain, padded;
+  std::string bytes = jpeg;
+  bytes.insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
   ASSERT_TRUE(DecodeBytes(jpeg, plain));
-  JpegRecipe recipe;
-  recipe.app1 = ExifWithOrientation(6);  // "rotate 90 degrees clockwise"
-  const std::string tagged = EncodeJpegOf(source, recipe);
-  ASSERT_NE(OffsetOf(tagged, 0xE1), std::string::npos);
-  ASSERT_TRUE(DecodeBytes(tagged, other));
-  EXPECT_EQ(other.width, 24u);
-  EXPECT_EQ(other.pixels, plain.pixels);
-  std::string padded = jpeg;
-  padded.insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
-  ASSERT_TRUE(DecodeBytes(padded, other));
-  EXPECT_EQ(other.pixels, plain.pixels);
+  ASSERT_TRUE(DecodeBytes(bytes, padded));
+  EXPECT_EQ(padded.pixels, plain.pixels);
 }
 
 TEST(JpegDecode, ScanLimitIsFiveHundred) {
@@ -257,12 +215,6 @@ TEST(PngDecode, VariantsExpandToEightBitBgra) {
   bits.colorType = PNG_COLOR_TYPE_GRAY;
   bits.bitDepth = 1;
   ExpectPixels(EncodePngBytes(3, 1, {Bytes({0b01000000})}, bits), 3, {0x000000FF, 0xFFFFFFFF, 0x000000FF});
-  PngRecipe greyAlpha;
-  greyAlpha.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
-  ExpectPixels(EncodePngBytes(1, 1, {Bytes({77, 9})}, greyAlpha), 1, {0x4D4D4D09});
-  PngRecipe rgba;
-  rgba.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  ExpectPixels(EncodePngBytes(1, 1, {Bytes({1, 2, 3, 4})}, rgba), 1, {0x03020104});
 }
 
 TEST(PngDecode, GammaChunkAndInterlacingLeaveSamplesAsStored) {
