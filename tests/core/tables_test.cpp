@@ -27,9 +27,7 @@ const std::string kJpegtran = "jpegtran verlustfrei / Huffman-optimiert";
 
 Labels PlanLabels(int profile, int mode, bool copy, ToolAvailability tools) {
   Labels labels;
-  for (const EncoderCandidate& c : BuildCandidatePlan(ProfileAt(profile), mode, copy, tools)) {
-    labels.push_back(c.label);
-  }
+  for (const EncoderCandidate& c : BuildCandidatePlan(ProfileAt(profile), mode, copy, tools)) labels.push_back(c.label);
   return labels;
 }
 
@@ -66,20 +64,11 @@ TEST(CandidatePlanTest, TableWithAllToolsAndAJpegCopy) {
        {"MozJPEG Q56 420 Progressive + Trellis", kJpegtran,
         "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)"}},
   };
-  for (int p = 0; p < 6; ++p) {
-    for (int m = 0; m < 3; ++m) {
-      EXPECT_EQ(PlanLabels(p, m, true, kAllTools), expected[p][m]) << "profile " << p << " mode " << m;
-    }
-  }
+  for (int i = 0; i < 18; ++i) EXPECT_EQ(PlanLabels(i / 3, i % 3, true, kAllTools), expected[i / 3][i % 3]) << i;
 }
 
 TEST(CandidatePlanTest, WithoutJpegCopyOrWithoutTheMainEngine) {
-  const struct {
-    int profile, mode;
-    bool copy;
-    ToolAvailability tools;
-    Labels expected;
-  } cases[] = {
+  const struct { int profile, mode; bool copy; ToolAvailability tools; Labels expected; } cases[] = {
       {0, 0, false, kAllTools, {"WIC Q92 (Schnellprofil)"}},
       {0, 1, false, kAllTools, {"Jpegli Distanz 0.50"}},
       {0, 2, false, kAllTools, {"Jpegli Distanz 0.50"}},
@@ -129,32 +118,26 @@ TEST(CandidatePlanTest, CandidateFieldsFollowTheirBuilder) {
 // Every combination: one to three candidates, identifiers 1..n without gaps,
 // no unavailable engine, and mode "Schnell" never starts a lossy tool.
 TEST(CandidatePlanTest, InvariantsOverEveryCombination) {
-  for (int p = 0; p < 6; ++p) {
-    for (int m = 0; m < 3; ++m) {
-      for (int copy = 0; copy < 2; ++copy) {
-        for (int mask = 0; mask < 8; ++mask) {
-          const ToolAvailability tools{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0};
-          const auto plan = BuildCandidatePlan(ProfileAt(p), m, copy != 0, tools);
-          SCOPED_TRACE("profile " + std::to_string(p) + " mode " + std::to_string(m) + " copy " +
-                       std::to_string(copy) + " tools " + std::to_string(mask));
-          ASSERT_GE(plan.size(), 1u);
-          ASSERT_LE(plan.size(), 3u);
-          bool hasJpegtran = false;
-          for (size_t i = 0; i < plan.size(); ++i) {
-            const int engine = plan[i].engine;
-            EXPECT_EQ(plan[i].id, i + 1);
-            EXPECT_TRUE(engine != kEngineJpegli || tools.jpegli);
-            EXPECT_TRUE(engine != kEngineMozjpeg || tools.mozjpeg);
-            EXPECT_TRUE(engine != kEngineJpegtran || (tools.jpegtran && copy));
-            EXPECT_TRUE(m != 0 || engine == kEngineWic || engine == kEngineJpegtran);
-            hasJpegtran = hasJpegtran || engine == kEngineJpegtran;
-          }
-          // jpegtran joins every plan that can have it, except mode "Schnell".
-          const bool jpegtranPossible = tools.jpegtran && copy;
-          EXPECT_EQ(hasJpegtran, jpegtranPossible && (m != 0 || p == 0));
-        }
-      }
+  for (int combination = 0; combination < 6 * 3 * 2 * 8; ++combination) {
+    const int p = combination / 48, m = combination / 16 % 3, copy = combination / 8 % 2, mask = combination % 8;
+    const ToolAvailability tools{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0};
+    const auto plan = BuildCandidatePlan(ProfileAt(p), m, copy != 0, tools);
+    SCOPED_TRACE("profile " + std::to_string(p) + " mode " + std::to_string(m) + " copy " +
+                 std::to_string(copy) + " tools " + std::to_string(mask));
+    ASSERT_GE(plan.size(), 1u);
+    ASSERT_LE(plan.size(), 3u);
+    bool hasJpegtran = false;
+    for (size_t i = 0; i < plan.size(); ++i) {
+      const int engine = plan[i].engine;
+      EXPECT_EQ(plan[i].id, i + 1);
+      EXPECT_TRUE(engine != kEngineJpegli || tools.jpegli);
+      EXPECT_TRUE(engine != kEngineMozjpeg || tools.mozjpeg);
+      EXPECT_TRUE(engine != kEngineJpegtran || (tools.jpegtran && copy));
+      EXPECT_TRUE(m != 0 || engine == kEngineWic || engine == kEngineJpegtran);
+      hasJpegtran = hasJpegtran || engine == kEngineJpegtran;
     }
+    // jpegtran joins every plan that can have it, except mode "Schnell".
+    EXPECT_EQ(hasJpegtran, tools.jpegtran && copy && (m != 0 || p == 0));
   }
 }
 
@@ -167,14 +150,11 @@ TEST(FormatBytesTest, UnitsAndRounding) {
 
 TEST(LiveStatusTest, StepKeepsTheLastCandidateSizeWhenNoneIsGiven) {
   SetLiveStatusStep("Jpegli Q88 420 Progressive", 0, 2, 12345);
-  SetLiveStatusStep("jpegtran verlustfrei / Huffman-optimiert", 1, 2, 0);
+  SetLiveStatusStep(kJpegtran, 1, 2, 0);
   SetLiveStatusPhase("Größenvergleich");
   const LiveStatusSnapshot s = TakeLiveStatusSnapshot();
-  EXPECT_EQ(s.stepText, "jpegtran verlustfrei / Huffman-optimiert");
-  EXPECT_EQ(s.candidatesDone, 1);
-  EXPECT_EQ(s.candidatesTotal, 2);
-  EXPECT_EQ(s.lastCandidateBytes, 12345u);
-  EXPECT_EQ(s.phase, "Größenvergleich");
+  EXPECT_EQ(std::tie(s.stepText, s.candidatesDone, s.candidatesTotal, s.lastCandidateBytes, s.phase),
+            std::make_tuple(kJpegtran, 1, 2, std::uint64_t{12345}, std::string("Größenvergleich")));
 }
 
 TEST(LiveStatusTest, HooksAreCalledWhenInstalledAndAreOptional) {
@@ -215,7 +195,6 @@ TEST(ResultLineTest, OptimisedAndKeptLines) {
             "Kandidaten 1/1");
   EXPECT_EQ(SavingPercent(0, 10), 0.0);
 }
-
 
 TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {
   // None of these exist, so only their texts can tell them apart; the order

@@ -8,16 +8,11 @@
 // lengths, so both tools give equal sizes for equal settings).
 //
 // Behaviour per tool, from ORVEL_TEST_CJPEGLI or ORVEL_TEST_CJPEG_STATIC, a
-// comma-separated list of:
-//   ok (default)  encode normally
-//   fail          exit status 1 (cjpeg writes a few bytes to stdout first)
-//   empty         exit status 0 without any output bytes
-//   large         quality 100, 4:4:4, padded past the PPM's size
-//   garbage       a small file that is not a JPEG
-//   halfsize      encode the image at half width and height
-//   sleep:MS      wait MS milliseconds first
-//   crash         die from SIGSEGV
-//   hang          log "<tool> hang <pid>", then wait for a signal for ever
+// comma-separated list of: ok (default); fail (exit status 1, cjpeg writes a
+// few bytes to stdout first); empty (status 0, no output bytes); large (quality
+// 100, 4:4:4, padded past the PPM's size); garbage (a small non-JPEG file);
+// halfsize (half width and height); sleep:MS (wait first); crash (SIGSEGV);
+// hang (log "<tool> hang <pid>", then wait for a signal for ever).
 // ORVEL_TEST_ENCODER_LOG names a file that gets one line per call, appended:
 //   "<tool> start|done|badargs <argument list joined by spaces>".
 // Bad arguments exit with status 64.
@@ -174,15 +169,10 @@ int main(int argc, char** argv) {
     if (!ReadPpm(settings.input, image)) return 3;
     if (behaviour.count("halfsize")) image = HalveImage(image);
     const bool large = behaviour.count("large") > 0;
-    if (large) {
-      settings.quality = 100;
-      settings.chroma444 = true;
-    }
     // libjpeg's default error handler ends this process, as a failing tool would.
-    JpegRecipe recipe{JpegLayout::Rgb, settings.quality, settings.progressive};
-    recipe.chroma444 = settings.chroma444;
-    recipe.optimize = true;
-    recipe.comment = jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG";
+    const JpegRecipe recipe{.quality = large ? 100 : settings.quality, .progressive = settings.progressive,
+                            .chroma444 = large || settings.chroma444, .optimize = true,
+                            .comment = jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG"};
     const std::string jpeg = EncodeJpegBytes(static_cast<std::uint32_t>(image.width),
                                              static_cast<std::uint32_t>(image.height), image.rgb, recipe);
     std::fwrite(jpeg.data(), 1, jpeg.size(), out);
