@@ -52,7 +52,6 @@ class PipelineTest : public CoreTest {
     return OptimizeImage(source, output, profile, result,
                          list.empty() ? std::vector<std::string>{source} : list);
   }
-  // No hidden (temporary) file in the output folder.
   void ExpectNoHiddenFile() {
     for (const std::string& name : FolderEntries(output)) EXPECT_NE(name[0], '.') << name;
   }
@@ -155,11 +154,9 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
     strict.*limit = std::nextafter(strict.*limit, 2.0);
     ASSERT_TRUE(Optimize(source, strict));
     EXPECT_EQ(result.message, kVerdictGateFailed);
-    // The failed winner's figures are still reported.
     EXPECT_EQ(std::tie(result.global, result.worst), std::tie(measured.global, measured.worst));
     EXPECT_FALSE(PathExists(JoinPath(output, "d_hoch.jpg")));
   }
-  // Not a number, or no measurement, fails too.
   QualityReport report;
   report.global = report.worst5 = report.worst = report.composite = 1.0;
   EXPECT_TRUE(PassesQualityGate(report, true, ProfileAt(0)));
@@ -182,7 +179,6 @@ TEST_F(PipelineTest, OutputThatIsASourceOfTheRunIsNeverTouched) {
     EXPECT_EQ(result.resultBytes, result.originalBytes);
     EXPECT_EQ(ReadTextFile(turmHoch), before);
   }
-  // The same path spelled differently is still the same source.
   ASSERT_TRUE(Optimize(turm, ProfileAt(2), {turm, sources + "/./turm_hoch.jpg"}));
   EXPECT_EQ(result.message, kVerdictProtectedSource);
   // turm_hoch.jpg itself is processed normally: its output is turm_hoch_hoch.jpg.
@@ -204,7 +200,6 @@ TEST_F(PipelineTest, OutputLinkedToASourceIsProtectedByIdentity) {
   EXPECT_EQ(result.message, kVerdictProtectedSource);
   EXPECT_EQ(ReadTextFile(other), before);
   EXPECT_TRUE(PathExists(JoinPath(output, "a_hoch.jpg")));
-  // A symbolic link to the image itself is protected without any list.
   ASSERT_EQ(::symlink(other.c_str(), JoinPath(output, "anders_hoch.jpg").c_str()), 0);
   ASSERT_TRUE(OptimizeImage(other, output, ProfileAt(2), result, {}));
   EXPECT_EQ(result.message, kVerdictProtectedSource);
@@ -287,12 +282,9 @@ TEST_F(PipelineTest, PhasesFollowThePipelineSteps) {
   TestEngineStore engines(TestTools{true, false, false});
   std::vector<std::string> phases;
   SetFrontEndHooks(FrontEndHooks{[&](bool force) {
-                                   const std::string phase = TakeLiveStatusSnapshot().phase;
-                                   if (force && (phases.empty() || phases.back() != phase)) {
-                                     phases.push_back(phase);
-                                   }
-                                 },
-                                 {}});
+    const std::string phase = TakeLiveStatusSnapshot().phase;
+    if (force && (phases.empty() || phases.back() != phase)) phases.push_back(phase);
+  }, {}});
   PipelineTimings timings;
   ASSERT_TRUE(OptimizeImage(MakeSource("j.jpg"), output, ProfileAt(2), result, {}, &timings));
   EXPECT_EQ(phases, (std::vector<std::string>{
@@ -316,7 +308,6 @@ TEST_F(PipelineTest, ChecksAheadChangeNeitherTheWinnerNorItsFigures) {
   const std::string source = MakeSource("k.jpg", 11);
   PixelImage reference, written;
   ASSERT_TRUE(DecodeImageFile(source, reference));
-  // The slow first candidate's behaviour, the winner, and whether it was checked ahead.
   const struct { const char *mozjpeg, *winner; bool winnerAhead; } cases[] = {
       {"sleep:600", "MozJPEG Q56 420 Progressive + Trellis", false},  // tie: the earlier wins
       {"sleep:600,large", "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)", true}};

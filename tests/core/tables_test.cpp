@@ -1,9 +1,6 @@
-// The profile rows and compute modes as the rest of the program reads them,
-// the candidate plan for every profile, mode and tool availability, the
-// live-status setters, the byte formatter, the result line, and the batch
-// image list: paths made absolute without changing which file they name,
-// folders searched for JPEG files without following linked folders, and
-// duplicates dropped by text and by file identity.
+// Profile rows and compute modes, the candidate plan for every profile, mode
+// and tool availability, the live status, the byte formatter, the result line,
+// and the batch image list (absolute paths, folder search, duplicates).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -157,31 +154,11 @@ TEST(LiveStatusTest, StepKeepsTheLastCandidateSizeWhenNoneIsGiven) {
             std::make_tuple(kJpegtran, 1, 2, std::uint64_t{12345}, std::string("Größenvergleich")));
 }
 
-TEST(LiveStatusTest, HooksAreCalledWhenInstalledAndAreOptional) {
-  SetFrontEndHooks(FrontEndHooks{});
-  RefreshLiveStatus(true);  // nothing installed: no effect
-  PumpFrontEndEvents();
-  int refreshed = 0, pumped = 0;
-  SetFrontEndHooks(FrontEndHooks{[&](bool force) { refreshed += force ? 10 : 1; }, [&] { ++pumped; }});
-  RefreshLiveStatus(true);
-  RefreshLiveStatus(false);
-  PumpFrontEndEvents();
-  SetFrontEndHooks(FrontEndHooks{});
-  EXPECT_EQ(refreshed, 11);
-  EXPECT_EQ(pumped, 1);
-}
-
 TEST(ResultLineTest, OptimisedAndKeptLines) {
-  ImageResult r;
-  r.sourcePath = "/bilder/a.jpg";
-  r.profileLabel = "Hohe Qualität (empfohlen)";
-  r.optimized = true;
-  r.winnerLabel = "Jpegli Q88 420 Progressive";
-  r.originalBytes = 4u << 20;
-  r.resultBytes = 1572864;
-  r.score = 0.973;
-  r.worst5 = 0.941;
-  r.candidatesEncoded = r.candidatesPlanned = 2;
+  ImageResult r{.sourcePath = "/bilder/a.jpg", .profileLabel = "Hohe Qualität (empfohlen)",
+                .winnerLabel = "Jpegli Q88 420 Progressive", .score = 0.973, .worst5 = 0.941,
+                .candidatesPlanned = 2, .candidatesEncoded = 2, .originalBytes = 4u << 20, .resultBytes = 1572864,
+                .optimized = true};
   EXPECT_EQ(FormatResultLine(r),
             "a.jpg   |   Hohe Qualität (empfohlen)   |   Jpegli Q88 420 Progressive   |   4.00 MB "
             "\xE2\x86\x92 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
@@ -197,8 +174,7 @@ TEST(ResultLineTest, OptimisedAndKeptLines) {
 }
 
 TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {
-  // None of these exist, so only their texts can tell them apart; the order
-  // rules themselves are tested with the main window's list.
+  // None of these exist, so only their texts can tell them apart.
   Paths list;
   AddToImageList(list, {"b.jpg", "a.jpg", "./a.jpg", "/x//y/./c.jpg", "/x/y/c.jpg", ""}, "/cwd");
   EXPECT_EQ(list, (Paths{"/cwd/a.jpg", "/cwd/b.jpg", "/x/y/c.jpg"}));

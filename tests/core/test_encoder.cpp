@@ -1,12 +1,9 @@
-// Stand-in for the cjpegli and MozJPEG cjpeg encoder tools in tests.
-//
-// Installed (copied or linked) under the name "cjpegli" or "cjpeg-static", it
-// checks that it received exactly the argument list the optimiser documents
-// for that tool, reads the PPM input and writes a JPEG with libjpeg-turbo:
-// to the output path argument for cjpegli, to standard output for cjpeg. Every
-// JPEG carries a comment "orvel-test-encoder:JPEGLI" or "...:MOZJPG" (equal
-// lengths, so both tools give equal sizes for equal settings).
-//
+// Stand-in for the cjpegli and MozJPEG cjpeg tools in tests. Linked under the
+// name "cjpegli" or "cjpeg-static", it checks for exactly the argument list the
+// optimiser documents for that tool, reads the PPM input and writes a JPEG with
+// libjpeg-turbo (to the output argument for cjpegli, to stdout for cjpeg) with
+// a comment "orvel-test-encoder:JPEGLI" or "...:MOZJPG" (equal lengths, so
+// equal settings give equal sizes).
 // Behaviour per tool, from ORVEL_TEST_CJPEGLI or ORVEL_TEST_CJPEG_STATIC, a
 // comma-separated list of: ok (default); fail (exit status 1, cjpeg writes a
 // few bytes to stdout first); empty (status 0, no output bytes); large (quality
@@ -30,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/imaging/fixtures.h"
@@ -118,17 +116,6 @@ bool ReadPpm(const std::string& path, RgbImage& image) {
   return ok;
 }
 
-RgbImage HalveImage(const RgbImage& image) {
-  RgbImage half{std::max(1, image.width / 2), std::max(1, image.height / 2), {}};
-  for (int y = 0; y < half.height; ++y) {
-    for (int x = 0; x < half.width; ++x) {
-      const auto* from = &image.rgb[(static_cast<size_t>(y * 2) * image.width + x * 2) * 3];
-      half.rgb.insert(half.rgb.end(), from, from + 3);
-    }
-  }
-  return half;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -167,7 +154,9 @@ int main(int argc, char** argv) {
   } else if (!behaviour.count("empty")) {
     RgbImage image;
     if (!ReadPpm(settings.input, image)) return 3;
-    if (behaviour.count("halfsize")) image = HalveImage(image);
+    if (behaviour.count("halfsize")) {  // rows read at the narrower stride: only the dimensions matter
+      image = {std::max(1, image.width / 2), std::max(1, image.height / 2), std::move(image.rgb)};
+    }
     const bool large = behaviour.count("large") > 0;
     // libjpeg's default error handler ends this process, as a failing tool would.
     const JpegRecipe recipe{.quality = large ? 100 : settings.quality, .progressive = settings.progressive,

@@ -1,6 +1,5 @@
-// Decoding: JPEG colour spaces and the as-stored rule, PNG, TIFF, BMP and GIF,
-// and the refusals that keep a damaged or hostile file from turning into a
-// wrong image, a crash, a hang, a huge allocation or minutes of work.
+// Decoding JPEG, PNG, TIFF, BMP and GIF, and the refusals that keep a damaged
+// or hostile file from becoming a wrong image, a crash or a huge allocation.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -55,9 +54,7 @@ long MinorPageFaults() {
   return usage.ru_minflt;
 }
 
-const std::uint8_t* Data(const std::string& bytes) {
-  return reinterpret_cast<const std::uint8_t*>(bytes.data());
-}
+const std::uint8_t* Data(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
 size_t OffsetOf(const std::string& jpeg, std::uint8_t code, bool last = false) {
   size_t found = std::string::npos;
@@ -102,9 +99,8 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) { return {val
 void ExpectPixels(const std::string& bytes, std::uint32_t width, const std::vector<std::uint32_t>& expected) {
   PixelImage image;
   ASSERT_TRUE(DecodeBytes(bytes, image));
-  ASSERT_EQ(image.width, width);
-  ASSERT_EQ(image.height * width, expected.size());
-  ASSERT_EQ(image.pixels.size(), expected.size() * 4);
+  ASSERT_EQ(std::tuple(image.width, size_t{image.height} * width, image.pixels.size()),
+            std::tuple(width, expected.size(), expected.size() * 4));
   for (size_t i = 0; i < expected.size(); ++i) {
     const std::uint8_t* p = &image.pixels[i * 4];
     EXPECT_EQ((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3], expected[i]) << i;
@@ -120,10 +116,7 @@ void ExpectRefused(const std::string& bytes) {
 }  // namespace
 
 TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
-  const struct {
-    JpegLayout layout;
-    std::vector<std::uint8_t> sample;
-  } red[] = {{JpegLayout::Rgb, {255, 0, 0}},
+  const struct { JpegLayout layout; std::vector<std::uint8_t> sample; } red[] = {{JpegLayout::Rgb, {255, 0, 0}},
              // Adobe CMYK stores 255 for "no ink": this is red (no cyan, full
              // magenta and yellow, no black), both as plain CMYK and as YCCK.
              {JpegLayout::CmykAdobe, {255, 0, 0, 255}},
@@ -137,7 +130,6 @@ TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
     ASSERT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, {c.layout}), image));
     EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 0, 0, 255), 3)) << static_cast<int>(c.layout);
   }
-  // Grey is replicated into all three channels.
   ASSERT_TRUE(
       DecodeBytes(EncodeJpegBytes(16, 16, std::vector<std::uint8_t>(256, 200), {JpegLayout::Gray}), image));
   EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 200, 200, 200), 3));
@@ -151,8 +143,7 @@ TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
 TEST(JpegDecode, ExtraneousBytesBeforeAMarkerChangeNothing) {
   const std::string jpeg = EncodeJpegOf(MakeGradientImage(24, 8));
   PixelImage plain, padded;
-  std::string bytes = jpeg;
-  bytes.insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
+  const std::string bytes = std::string(jpeg).insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
   ASSERT_TRUE(DecodeBytes(jpeg, plain));
   ASSERT_TRUE(DecodeBytes(bytes, padded));
   EXPECT_EQ(padded.pixels, plain.pixels);
@@ -162,9 +153,8 @@ TEST(JpegDecode, ScanLimitIsFiveHundred) {
   const PixelImage noise = MakeNoiseImage(16, 16, 3);
   std::vector<std::uint8_t> samples;
   for (size_t i = 0; i < noise.pixels.size(); i += 4) samples.push_back(noise.pixels[i]);
-  JpegRecipe recipe{JpegLayout::Gray};
+  JpegRecipe recipe{.layout = JpegLayout::Gray, .scanCount = 500};
   PixelImage image;
-  recipe.scanCount = 500;
   EXPECT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, recipe), image));
   recipe.scanCount = 501;
   const std::string beyond = EncodeJpegBytes(16, 16, samples, recipe);
@@ -194,8 +184,7 @@ TEST(JpegDecode, TruncatedDataFailsButAMissingEndMarkerAloneDecodes) {
 TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   const std::string small = EncodeJpegOf(MakeGradientImage(16, 16));
   PixelImage image;
-  // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit: too large,
-  // not corrupt, and the size can be read from the header alone.
+  // 60000 x 60000 x 4 bytes is beyond the 32-bit limit: too large, not corrupt.
   const std::string huge = WithFrameSize(small, 60000, 60000);
   const std::uint8_t* bytes = Data(huge);
   DecodeFailure failure = DecodeFailure::None;
@@ -206,17 +195,14 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   ASSERT_TRUE(ReadJpegFrameSize(bytes, huge.size(), width, height));
   EXPECT_EQ(std::pair(width, height), std::pair(60000u, 60000u));
   EXPECT_FALSE(ReadJpegFrameSize(bytes, OffsetOf(huge, 0xC0) + 6, width, height));
-  // Fill bytes and markers without a length are skipped; a scan before any
-  // frame ends the search.
+  // Fill bytes and markers without a length are skipped; a scan ends the search.
   const std::string skipped = small.substr(0, 2) + "\xFF\xFF\xD0\xFF\xD7\xFF\x01\xFF\xD8" + small.substr(2);
   ASSERT_TRUE(ReadJpegFrameSize(Data(skipped), skipped.size(), width, height));
   EXPECT_EQ(width + height, 32u);
   const std::string scanFirst = small.substr(0, 2) + std::string("\xFF\xDA\x00\x02", 4) + small.substr(2);
   EXPECT_FALSE(ReadJpegFrameSize(Data(scanFirst), scanFirst.size(), width, height));
-  // 30000 x 30000 is allowed in size, but the data for it is missing: the
-  // decode must fail without first filling a 3.6 GB buffer. AddressSanitizer
-  // writes shadow memory for every large allocation, so there page faults say
-  // nothing and a smaller claim keeps the test quick.
+  // 30000 x 30000 is allowed, but its data is missing: fail without filling 3.6 GB
+  // first. Under AddressSanitizer page faults say nothing (shadow memory).
   const std::uint16_t side = kUnderAddressSanitizer ? 4000 : 30000;
   for (bool progressive : {false, true}) {
     const std::string jpeg = WithFrameSize(
@@ -230,7 +216,6 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
     }
     EXPECT_TRUE(image.pixels.empty());
   }
-  // The JPEG entry refuses other formats.
   const std::string notJpeg = "\x89PNG\r\n\x1A\n0000000000000";
   EXPECT_FALSE(DecodeJpegMemory(Data(notJpeg), notJpeg.size(), image));
   EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, image));
@@ -292,8 +277,7 @@ TEST(TiffDecode, FirstPageOfMultiPageFileAndStripsBeyondTheFile) {
   std::string bytes = ReadTextFile(folder.Join("strips.tif"));
   PixelImage image;
   ASSERT_TRUE(DecodeBytes(bytes, image));
-  // Point the last of the three StripOffsets (tag 273, stored out of line)
-  // past the end of the file.
+  // The last of the three StripOffsets (tag 273, out of line) past the end.
   const std::uint32_t ifd = ReadLe(bytes, 4, 4);
   bool patched = false;
   for (std::uint32_t i = 0, n = ReadLe(bytes, ifd, 2); i < n; ++i) {

@@ -183,11 +183,11 @@ bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages) 
   for (const TiffPage& page : pages) {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, page.width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, page.height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    for (const auto& [tag, value] : {std::pair{TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8},
+                                     {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
+                                     {TIFFTAG_COMPRESSION, COMPRESSION_NONE}}) {
+      TIFFSetField(tiff, tag, value);
+    }
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
                  page.rowsPerStrip > 0 ? page.rowsPerStrip : TIFFDefaultStripSize(tiff, 0));
     for (std::uint32_t y = 0; y < page.height; ++y) {

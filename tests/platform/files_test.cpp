@@ -1,7 +1,5 @@
-// Paths, folders and file writing of the Linux layer, including the
-// fault-injection seam that the pipeline's robustness tests build on, and the
-// work folders: naming, privacy, the attempt loop, removal on scope exit, and
-// the recovery of folders a killed run left behind.
+// Paths, folders and file writing with the fault-injection seam, and the work
+// folders: naming, privacy, the attempt loop, and recovering abandoned ones.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,7 +33,6 @@ TEST(Paths, PartsJoinsAndFolders) {
       {BaseNamePart("/a/archiv.2024.jpeg"), "archiv.2024"}, {ExtensionPart("/a.b/name"), ""},
       {ExtensionPart("/x/y.JPG"), ".JPG"}};
   for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
-  // TMPDIR counts only when it is absolute.
   for (const auto& [tmpdir, expected] : std::vector<std::pair<const char*, std::string>>{
            {"/var/tmp", "/var/tmp"}, {"relative/tmp", "/tmp"}, {nullptr, "/tmp"}}) {
     ScopedEnv env("TMPDIR", tmpdir);
@@ -220,18 +217,6 @@ TEST_F(FilesTest, WorkFolderTakesTheNextAttemptWhenTheNameExistsAndGivesUpAfterF
   EXPECT_TRUE(folder.longPath.empty());
 }
 
-TEST_F(FilesTest, WorkFolderGuardRemovesTheFolderEvenWhenAnExceptionPasses) {
-  WorkFolder folder;
-  try {
-    ASSERT_TRUE(CreateWorkFolder(folder));
-    WorkFolderGuard guard(folder);
-    ASSERT_TRUE(WriteTextFile(JoinPath(folder.longPath, "full.ppm"), "P6"));
-    throw std::runtime_error("encoder blew up");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(PathExists(folder.longPath));
-}
-
 // The pid of a child that has ended and been reaped.
 pid_t EndedProcessId() {
   const pid_t child = ::fork();
@@ -266,8 +251,7 @@ TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved
   locked(alive + "_3_0", true);
   MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
   MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
-  // No lock, pid gone, just made, with files: perhaps a process whose pid we
-  // cannot see, still making its lock.
+  // No lock, pid gone, just made, with files: perhaps an unseen pid making its lock.
   ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_6_0/full.ppm"), "P6"));
   // Killed while making its lock: empty, or holding only the pending lock file.
