@@ -20,8 +20,9 @@ TestEngineStore::TestEngineStore(const TestTools& tools) {
   store.jpegliPath = folder.Join("cjpegli");
   store.mozjpegPath = folder.Join("cjpeg-static");
   store.jpegtranPath = JpegtranProgram();
-  EXPECT_EQ(::symlink(ORVEL_TEST_ENCODER, store.jpegliPath.c_str()), 0);
-  EXPECT_EQ(::symlink(ORVEL_TEST_ENCODER, store.mozjpegPath.c_str()), 0);
+  for (const std::string& link : {store.jpegliPath, store.mozjpegPath}) {
+    EXPECT_EQ(::symlink(ORVEL_TEST_ENCODER, link.c_str()), 0);
+  }
   store.jpegliAvailable = tools.jpegli;
   store.mozjpegAvailable = tools.mozjpeg;
   store.jpegtranAvailable = tools.jpegtran && !store.jpegtranPath.empty();
@@ -31,9 +32,7 @@ TestEngineStore::TestEngineStore(const TestTools& tools) {
 TestEngineStore::~TestEngineStore() {
   EngineStore& store = Engines();
   store.jpegliAvailable = store.mozjpegAvailable = store.jpegtranAvailable = store.allAvailable = false;
-  store.jpegliPath.clear();
-  store.mozjpegPath.clear();
-  store.jpegtranPath.clear();
+  store.jpegliPath = store.mozjpegPath = store.jpegtranPath = "";
 }
 
 PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
@@ -78,7 +77,12 @@ std::string MakeSegment(std::uint8_t marker, const std::string& payload) {
 }
 
 std::string MakeExifOrientationSegment(std::uint16_t orientation) {
-  return MakeSegment(0xE1, ExifWithOrientation(orientation));
+  const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,   // header, IFD at 8
+                                1, 0,                          // one entry
+                                0x12, 0x01, 3, 0, 1, 0, 0, 0,  // Orientation, SHORT, 1
+                                static_cast<unsigned char>(orientation), 0, 0, 0,
+                                0, 0, 0, 0};                   // no next IFD
+  return MakeSegment(0xE1, std::string("Exif\0\0", 6) + std::string(reinterpret_cast<const char*>(tiff), sizeof tiff));
 }
 
 bool InsertSegmentsIntoJpeg(const std::string& path, const std::string& segments) {

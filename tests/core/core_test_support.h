@@ -1,6 +1,5 @@
-// Shared pieces of the core tests (also used by the hardening, bench and UI
-// suites): a private temporary folder that TMPDIR points at (so every TALV_
-// work folder a test leaves behind is seen), an engine store aimed at the test
+// Shared by the core, hardening, bench and UI tests: a private TMPDIR (so a
+// TALV_ work folder left behind is seen), an engine store aimed at the test
 // encoder and the real jpegtran, and small synthetic photos.
 #pragma once
 
@@ -25,9 +24,7 @@ struct TestTools {
 struct TestEngineStore {
   ScopedTempFolder folder;
   explicit TestEngineStore(const TestTools& tools);
-  ~TestEngineStore();
-  TestEngineStore(const TestEngineStore&) = delete;
-  TestEngineStore& operator=(const TestEngineStore&) = delete;
+  ~TestEngineStore();  // not copyable: it owns a temporary folder
 };
 
 // The jpegtran program the tests use; empty when the build found none.

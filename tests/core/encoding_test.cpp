@@ -1,10 +1,7 @@
-// Encoding candidates: the command lines of the three tools and EncodeCandidate
-// against the test encoder (standing in for cjpegli and MozJPEG cjpeg) and the
-// real jpegtran; the JPEG header parser and the metadata rewrite on crafted
-// bytes (the truncation and mutation cases run under the sanitizer build to
-// prove no input makes the parser read outside its bytes); and encoding a whole
-// plan: plan order of the results, the worker count, the front-end hooks while
-// waiting, a refused worker thread, and the metadata carried into candidates.
+// Encoding candidates: the tools' command lines, EncodeCandidate against the
+// test encoder and the real jpegtran; the JPEG header parser and metadata
+// rewrite on crafted bytes (under the sanitizers, no overread); and a whole
+// plan: result order, worker count, hooks, refused threads, carried metadata.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +11,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/engine_store.h"
@@ -34,20 +32,12 @@ namespace {
 
 EncoderCandidate Candidate(int engine, int quality, bool progressive, bool trellis = false,
                            bool chroma444 = false) {
-  EncoderCandidate c;
-  c.engine = engine;
-  c.quality = quality;
-  c.progressive = progressive;
-  c.trellis = trellis;
-  c.chroma444 = chroma444;
-  return c;
+  return {.engine = engine, .quality = quality, .progressive = progressive, .trellis = trellis,
+          .chroma444 = chroma444};
 }
 
 EncoderCandidate Distance(double distance) {
-  EncoderCandidate c = Candidate(kEngineJpegli, 76, true);
-  c.useDistance = true;
-  c.distance = distance;
-  return c;
+  return {.engine = kEngineJpegli, .quality = 76, .progressive = true, .useDistance = true, .distance = distance};
 }
 
 class EncoderInvocationTest : public CoreTest {
@@ -98,9 +88,7 @@ std::string Frame(int components) {
 const std::string kScanAndTail = MakeSegment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6)) +
                                  std::string("\x12\x34\xFF\x00\x56\xFF\xE1\x00\x04\xFF\xD9", 11);
 
-const std::uint8_t* Data(const std::string& bytes) {
-  return reinterpret_cast<const std::uint8_t*>(bytes.data());
-}
+const std::uint8_t* Data(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
 std::string Extract(const std::string& bytes, JpegScanStatus expected = JpegScanStatus::kComplete) {
   std::string segments;
@@ -241,7 +229,6 @@ TEST(JpegMetadataTest, ExtractsCarriedSegmentsInSourceOrder) {
                     kScanAndTail),
             kExif + kIcc + kComment + kXmp + kApp15);
   EXPECT_EQ(Extract(kSoi + kApp0 + kDqt + Frame(3) + kScanAndTail), "");
-  // Fill bytes and standalone markers are skipped.
   EXPECT_EQ(Extract(kSoi + "\xFF\xFF\xFF" + kComment + "\xFF\xD0" + kDqt + Frame(3) + kScanAndTail),
             kComment);
   // An ICC profile only from three-component sources; other APP2 data stays.
@@ -271,7 +258,6 @@ TEST(JpegMetadataTest, RewriteKeepsApp0FirstAndApp14AndReplacesTheRest) {
       Rewrite(kSoi + kApp0 + kComment + kApp14 + kDqt + Frame(3) + MakeSegment(0xE5, "own") + kScanAndTail,
               kExif + kIcc),
       kSoi + kApp0 + kExif + kIcc + kApp14 + kDqt + Frame(3) + kScanAndTail);
-  // Without APP0 the segments go right after SOI.
   EXPECT_EQ(Rewrite(kSoi + kDqt + Frame(3) + kScanAndTail, kComment),
             kSoi + kComment + kDqt + Frame(3) + kScanAndTail);
   std::string out;
@@ -346,12 +332,7 @@ TEST(CandidateFileNameTest, FourDigitsZeroPadded) {
 }
 
 TEST(ChooseWinnerTest, SmallestSuccessfulCandidateBelowTheSourceEarlierOnATie) {
-  const auto r = [](bool ok, std::uint64_t bytes) {
-    CandidateResult c;
-    c.ok = ok;
-    c.bytes = bytes;
-    return c;
-  };
+  const auto r = [](bool ok, std::uint64_t bytes) { return CandidateResult{.bytes = bytes, .ok = ok}; };
   const struct { std::vector<CandidateResult> results; std::vector<bool> considered; int winner; } cases[] = {
       {{r(true, 90), r(true, 80), r(true, 80)}, {}, 1}, {{r(false, 10), r(true, 95)}, {}, 1},
       {{r(true, 0), r(true, 100)}, {}, -1},              {{r(true, 50), r(true, 60)}, {false, true}, 1},
@@ -378,10 +359,10 @@ TEST_F(ParallelEncodingTest, ResultsKeepPlanOrderWhenTheSecondToolFinishesFirst)
   currentMode = 2;
   ASSERT_TRUE(EncodeAll(5, 2));
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_EQ(results[0].candidate.engine, kEngineMozjpeg);
-  EXPECT_EQ(results[1].candidate.engine, kEngineJpegli);
-  EXPECT_EQ(results[0].outputPath, JoinPath(folder.longPath, "full_0001.jpg"));
-  EXPECT_EQ(results[1].outputPath, JoinPath(folder.longPath, "full_0002.jpg"));
+  EXPECT_EQ(std::tie(results[0].candidate.engine, results[0].outputPath, results[1].candidate.engine,
+                     results[1].outputPath),
+            std::make_tuple(kEngineMozjpeg, JoinPath(folder.longPath, "full_0001.jpg"), kEngineJpegli,
+                            JoinPath(folder.longPath, "full_0002.jpg")));
   for (const CandidateResult& r : results) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.bytes, FileSize(r.outputPath));
@@ -390,11 +371,10 @@ TEST_F(ParallelEncodingTest, ResultsKeepPlanOrderWhenTheSecondToolFinishesFirst)
   EXPECT_LT(results[1].bytes, results[0].bytes);
   EXPECT_NE(ReadTextFile(results[0].outputPath).find("MOZJPG"), std::string::npos);
   EXPECT_NE(ReadTextFile(results[1].outputPath).find("JPEGLI"), std::string::npos);
-  // And the second tool really did finish first.
   const std::string lines = ReadTextFile(log);
   EXPECT_LT(lines.find("cjpegli done"), lines.find("cjpeg-static done"));
-  EXPECT_EQ(CurrentLiveStatus().candidatesDone.load(), 2);
-  EXPECT_EQ(CurrentLiveStatus().candidatesTotal.load(), 2);
+  EXPECT_EQ(std::pair(CurrentLiveStatus().candidatesDone.load(), CurrentLiveStatus().candidatesTotal.load()),
+            std::pair(2, 2));
 }
 
 TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRunAndFailedCandidatesDoNotStopTheOthers) {
@@ -410,20 +390,15 @@ TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRunAndFailedCandidatesDo
   EXPECT_EQ(forced.load(), 0);
   ASSERT_TRUE(EncodeAll(5, 2));
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_FALSE(results[0].ok);
-  EXPECT_EQ(results[0].bytes, 0u);
-  EXPECT_TRUE(results[1].ok);
+  EXPECT_EQ(std::tie(results[0].ok, results[0].bytes, results[1].ok), std::make_tuple(false, 0ull, true));
 }
 
 TEST_F(ParallelEncodingTest, WicCandidateRunsOnTheCallingThreadWithoutWorkers) {
   TestEngineStore engines(TestTools{});
   std::thread::id refreshThread;
   int forcedRefreshes = 0;
-  SetFrontEndHooks(FrontEndHooks{[&](bool force) {
-                                   refreshThread = std::this_thread::get_id();
-                                   forcedRefreshes += force ? 1 : 0;
-                                 },
-                                 {}});
+  SetFrontEndHooks(FrontEndHooks{
+      [&](bool force) { refreshThread = std::this_thread::get_id(); forcedRefreshes += force ? 1 : 0; }, {}});
   SetWorkerStartProbe(RefuseEveryWorker);  // a refused start would fail the call: none may be tried
   ASSERT_TRUE(EncodeAll(2, 0));
   EXPECT_TRUE(results[0].ok);
@@ -447,17 +422,14 @@ TEST_F(ParallelEncodingTest, RefusedWorkerThreadEndsTheEncodingAfterJoiningTheOt
 
 TEST_F(ParallelEncodingTest, MetadataIsCarriedIntoLossyCandidatesBeforeTheirSizeIsTaken) {
   TestEngineStore engines(TestTools{true, false, false});
-  const std::string exif = MakeExifOrientationSegment(6);
-  ASSERT_TRUE(EncodeAll(2, 1, exif));
+  ASSERT_TRUE(EncodeAll(2, 1, kExif));
   ASSERT_TRUE(results[0].ok);
   const std::string bytes = ReadTextFile(results[0].outputPath);
   EXPECT_EQ(results[0].bytes, bytes.size());
-  EXPECT_NE(bytes.find(exif), std::string::npos);
+  EXPECT_NE(bytes.find(kExif), std::string::npos);
   EXPECT_EQ(bytes.find("JPEGLI"), std::string::npos);  // the stand-in's own comment was replaced
   EXPECT_FALSE(PathExists(results[0].outputPath + ".meta"));
-  // A candidate whose rewrite fails counts as failed.
   ScopedEnv garbage("ORVEL_TEST_CJPEGLI", "garbage");
-  ASSERT_TRUE(EncodeAll(2, 1, exif));
-  EXPECT_FALSE(results[0].ok);
-  EXPECT_EQ(results[0].bytes, 0u);
+  ASSERT_TRUE(EncodeAll(2, 1, kExif));
+  EXPECT_EQ(std::tie(results[0].ok, results[0].bytes), std::make_tuple(false, 0ull));
 }

@@ -52,7 +52,6 @@ class PipelineTest : public CoreTest {
     return OptimizeImage(source, output, profile, result,
                          list.empty() ? std::vector<std::string>{source} : list);
   }
-  // No hidden (temporary) file in the output folder.
   void ExpectNoHiddenFile() {
     for (const std::string& name : FolderEntries(output)) EXPECT_NE(name[0], '.') << name;
   }
@@ -117,15 +116,10 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
   TestEngineStore engines(TestTools{true, false, false});
   const std::string source = MakeSource("b.jpg");
   const std::string out = JoinPath(output, "b_hoch.jpg");
-  const struct {
-    const char* behaviour;
-    const char* verdict;
-    const char* winner;
-  } cases[] = {{"fail", kVerdictNoSmallerCandidate, ""},
-               {"empty", kVerdictNoSmallerCandidate, ""},
-               {"crash", kVerdictNoSmallerCandidate, ""},
-               {"large", kVerdictNoSmallerCandidate, ""},
-               {"garbage", kVerdictWinnerUndecodable, ""},
+  const struct { const char *behaviour, *verdict, *winner; } cases[] = {
+      {"fail", kVerdictNoSmallerCandidate, ""}, {"empty", kVerdictNoSmallerCandidate, ""},
+      {"crash", kVerdictNoSmallerCandidate, ""}, {"large", kVerdictNoSmallerCandidate, ""},
+      {"garbage", kVerdictWinnerUndecodable, ""},
                // A winner of other dimensions fails the gate with zero figures.
                {"halfsize", kVerdictGateFailed, "Jpegli Q88 420 Progressive"}};
   for (const auto& c : cases) {
@@ -133,9 +127,8 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
     ASSERT_TRUE(WriteTextFile(out, "earlier result"));
     ScopedEnv env("ORVEL_TEST_CJPEGLI", c.behaviour);
     ASSERT_TRUE(Optimize(source));
-    EXPECT_FALSE(result.optimized);
-    EXPECT_EQ(result.message, c.verdict);
-    EXPECT_EQ(result.winnerLabel, c.winner);
+    EXPECT_EQ(std::tie(result.optimized, result.message, result.winnerLabel),
+              std::make_tuple(false, std::string(c.verdict), std::string(c.winner)));
     EXPECT_EQ(result.resultBytes, result.originalBytes);
     EXPECT_EQ(result.score + result.global + result.worst5 + result.worst, 0);
     EXPECT_FALSE(PathExists(out));
@@ -151,10 +144,8 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
   ASSERT_TRUE(result.optimized);
   const ImageResult measured = result;
   QualityProfile exact = open;
-  exact.minGlobal = measured.global;
-  exact.minWorst5 = measured.worst5;
-  exact.minWorst = measured.worst;
-  exact.minComposite = measured.score;
+  std::tie(exact.minGlobal, exact.minWorst5, exact.minWorst, exact.minComposite) =
+      std::tie(measured.global, measured.worst5, measured.worst, measured.score);
   ASSERT_TRUE(Optimize(source, exact));
   EXPECT_TRUE(result.optimized);
   for (double QualityProfile::*limit : {&QualityProfile::minGlobal, &QualityProfile::minWorst5,
@@ -163,11 +154,9 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
     strict.*limit = std::nextafter(strict.*limit, 2.0);
     ASSERT_TRUE(Optimize(source, strict));
     EXPECT_EQ(result.message, kVerdictGateFailed);
-    EXPECT_EQ(result.global, measured.global);  // the failed winner's figures are still reported
-    EXPECT_EQ(result.worst, measured.worst);
+    EXPECT_EQ(std::tie(result.global, result.worst), std::tie(measured.global, measured.worst));
     EXPECT_FALSE(PathExists(JoinPath(output, "d_hoch.jpg")));
   }
-  // Not a number, or no measurement, fails too.
   QualityReport report;
   report.global = report.worst5 = report.worst = report.composite = 1.0;
   EXPECT_TRUE(PassesQualityGate(report, true, ProfileAt(0)));
@@ -185,12 +174,11 @@ TEST_F(PipelineTest, OutputThatIsASourceOfTheRunIsNeverTouched) {
   for (const char* behaviour : {"ok", "large"}) {
     ScopedEnv env("ORVEL_TEST_CJPEGLI", behaviour);
     ASSERT_TRUE(Optimize(turm, ProfileAt(2), {turm, turmHoch}));
-    EXPECT_FALSE(result.optimized);
-    EXPECT_EQ(result.message, "Ausgabedatei wäre ein Quellbild des Stapels \xE2\x80\x93 Original behalten");
+    EXPECT_EQ(std::tie(result.optimized, result.message),
+              std::make_tuple(false, std::string("Ausgabedatei wäre ein Quellbild des Stapels \xE2\x80\x93 Original behalten")));
     EXPECT_EQ(result.resultBytes, result.originalBytes);
     EXPECT_EQ(ReadTextFile(turmHoch), before);
   }
-  // The same path spelled differently is still the same source.
   ASSERT_TRUE(Optimize(turm, ProfileAt(2), {turm, sources + "/./turm_hoch.jpg"}));
   EXPECT_EQ(result.message, kVerdictProtectedSource);
   // turm_hoch.jpg itself is processed normally: its output is turm_hoch_hoch.jpg.
@@ -212,7 +200,6 @@ TEST_F(PipelineTest, OutputLinkedToASourceIsProtectedByIdentity) {
   EXPECT_EQ(result.message, kVerdictProtectedSource);
   EXPECT_EQ(ReadTextFile(other), before);
   EXPECT_TRUE(PathExists(JoinPath(output, "a_hoch.jpg")));
-  // A symbolic link to the image itself is protected without any list.
   ASSERT_EQ(::symlink(other.c_str(), JoinPath(output, "anders_hoch.jpg").c_str()), 0);
   ASSERT_TRUE(OptimizeImage(other, output, ProfileAt(2), result, {}));
   EXPECT_EQ(result.message, kVerdictProtectedSource);
@@ -237,8 +224,8 @@ TEST_F(PipelineTest, OutputWrittenEarlierInTheRunIsNeitherReplacedNorDeleted) {
     for (const char* behaviour : {"ok", "large"}) {  // a passing winner, a keeping verdict
       ScopedEnv env("ORVEL_TEST_CJPEGLI", behaviour);
       ASSERT_TRUE(OptimizeImage(second, folder, ProfileAt(2), result, {first, second}, nullptr, {written}));
-      EXPECT_EQ(result.message, kVerdictOutputWrittenThisRun) << folder;
-      EXPECT_FALSE(result.optimized);
+      EXPECT_EQ(std::tie(result.optimized, result.message),
+                std::make_tuple(false, std::string(kVerdictOutputWrittenThisRun))) << folder;
       EXPECT_EQ(ReadTextFile(written), bytes);
     }
   }
@@ -295,19 +282,16 @@ TEST_F(PipelineTest, PhasesFollowThePipelineSteps) {
   TestEngineStore engines(TestTools{true, false, false});
   std::vector<std::string> phases;
   SetFrontEndHooks(FrontEndHooks{[&](bool force) {
-                                   const std::string phase = TakeLiveStatusSnapshot().phase;
-                                   if (force && (phases.empty() || phases.back() != phase)) {
-                                     phases.push_back(phase);
-                                   }
-                                 },
-                                 {}});
+    const std::string phase = TakeLiveStatusSnapshot().phase;
+    if (force && (phases.empty() || phases.back() != phase)) phases.push_back(phase);
+  }, {}});
   PipelineTimings timings;
   ASSERT_TRUE(OptimizeImage(MakeSource("j.jpg"), output, ProfileAt(2), result, {}, &timings));
   EXPECT_EQ(phases, (std::vector<std::string>{
                         "Feste Encoder-Kandidaten werden vorbereitet", "Bild wird dekodiert", "Encodierung",
                         "Größenvergleich", "Nachgelagerte Qualitätskontrolle", "Ergebnis wird gespeichert"}));
   EXPECT_EQ(CurrentLiveStatus().candidatesDone.load(), 1);
-  EXPECT_EQ(timings.candidateEncodeMs.size(), 1u);
+  ASSERT_EQ(timings.candidateEncodeMs.size(), 1u);
   EXPECT_GT(timings.candidateEncodeMs[0], 0.0);
   EXPECT_GT(timings.decodeMs, 0.0);
   EXPECT_GT(timings.analysisMs, 0.0);
@@ -324,29 +308,20 @@ TEST_F(PipelineTest, ChecksAheadChangeNeitherTheWinnerNorItsFigures) {
   const std::string source = MakeSource("k.jpg", 11);
   PixelImage reference, written;
   ASSERT_TRUE(DecodeImageFile(source, reference));
-  const struct {
-    const char* mozjpeg;  // behaviour of the slow first candidate
-    const char* winner;
-    bool winnerAhead;
-  } cases[] = {
+  const struct { const char *mozjpeg, *winner; bool winnerAhead; } cases[] = {
       {"sleep:600", "MozJPEG Q56 420 Progressive + Trellis", false},  // tie: the earlier wins
-      {"sleep:600,large", "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)", true},
-  };
+      {"sleep:600,large", "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)", true}};
   for (const auto& c : cases) {
     ScopedEnv slow("ORVEL_TEST_CJPEG_STATIC", c.mozjpeg);
     PipelineTimings timings;
     ASSERT_TRUE(OptimizeImage(source, output, ProfileAt(5), result, {source}, &timings));
     ASSERT_TRUE(result.optimized) << c.mozjpeg << ": " << result.message;
-    EXPECT_EQ(result.candidatesPlanned, 2);
-    EXPECT_EQ(result.winnerLabel, c.winner);
-    EXPECT_EQ(timings.checksAhead, 1) << c.mozjpeg;
-    EXPECT_EQ(timings.winnerCheckedAhead, c.winnerAhead) << c.mozjpeg;
+    EXPECT_EQ(std::tie(result.candidatesPlanned, result.winnerLabel, timings.checksAhead, timings.winnerCheckedAhead),
+              std::make_tuple(2, std::string(c.winner), 1, c.winnerAhead)) << c.mozjpeg;
     ASSERT_TRUE(DecodeImageFile(result.outputPath, written));
     const QualityReport report = AnalyzeQuality(reference, written);
-    EXPECT_EQ(result.global, report.global);
-    EXPECT_EQ(result.worst5, report.worst5);
-    EXPECT_EQ(result.worst, report.worst);
-    EXPECT_EQ(result.score, report.composite);
+    EXPECT_EQ(std::tie(result.global, result.worst5, result.worst, result.score),
+              std::tie(report.global, report.worst5, report.worst, report.composite));
   }
 }
 
@@ -362,11 +337,8 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesTheSourceMetadata) {
       MakeSegment(0xFE, "Aufgenommen am Turm");
   ASSERT_TRUE(InsertSegmentsIntoJpeg(source, carried));
   ASSERT_EQ(Metadata(source), carried);
-  const struct {
-    TestTools tools;
-    int mode, profile;
-    const char* winner;
-  } cases[] = {{{true, false, false}, 1, 2, "Jpegli Q88 420 Progressive"},
+  const struct { TestTools tools; int mode, profile; const char* winner; } cases[] = {
+               {{true, false, false}, 1, 2, "Jpegli Q88 420 Progressive"},
                {{}, 0, 2, "WIC Q84 (Schnellprofil)"},
                {{false, false, true}, 1, 0, "jpegtran verlustfrei / Huffman-optimiert"}};
   for (const auto& c : cases) {
@@ -380,21 +352,4 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesTheSourceMetadata) {
     PixelImage decoded;
     EXPECT_TRUE(DecodeImageFile(result.outputPath, decoded));
   }
-}
-
-TEST_F(PipelineTest, LosslessProfileOnARealPhotoKeepsEveryPixel) {
-  if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
-  const std::string photo = std::string(ORVEL_TEST_IMAGES) + "/skimage_chelsea_q95.jpg";
-  TestEngineStore engines(TestTools{true, true, true});
-  ASSERT_TRUE(Optimize(photo, ProfileAt(0)));
-  ASSERT_TRUE(result.optimized) << result.message;
-  EXPECT_EQ(result.outputPath, JoinPath(output, "skimage_chelsea_q95_max_qualitaet.jpg"));
-  EXPECT_EQ(result.candidatesPlanned, 1);
-  EXPECT_NEAR(result.score, 1.0, 1e-12);
-  PixelImage original, optimised;
-  ASSERT_TRUE(DecodeImageFile(photo, original));
-  ASSERT_TRUE(DecodeImageFile(result.outputPath, optimised));
-  EXPECT_EQ(optimised.width, original.width);
-  EXPECT_EQ(optimised.height, original.height);
-  EXPECT_TRUE(optimised.pixels == original.pixels);
 }

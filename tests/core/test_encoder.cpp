@@ -1,23 +1,15 @@
-// Stand-in for the cjpegli and MozJPEG cjpeg encoder tools in tests.
-//
-// Installed (copied or linked) under the name "cjpegli" or "cjpeg-static", it
-// checks that it received exactly the argument list the optimiser documents
-// for that tool, reads the PPM input and writes a JPEG with libjpeg-turbo:
-// to the output path argument for cjpegli, to standard output for cjpeg. Every
-// JPEG carries a comment "orvel-test-encoder:JPEGLI" or "...:MOZJPG" (equal
-// lengths, so both tools give equal sizes for equal settings).
-//
+// Stand-in for the cjpegli and MozJPEG cjpeg tools in tests. Linked under the
+// name "cjpegli" or "cjpeg-static", it checks for exactly the argument list the
+// optimiser documents for that tool, reads the PPM input and writes a JPEG with
+// libjpeg-turbo (to the output argument for cjpegli, to stdout for cjpeg) with
+// a comment "orvel-test-encoder:JPEGLI" or "...:MOZJPG" (equal lengths, so
+// equal settings give equal sizes).
 // Behaviour per tool, from ORVEL_TEST_CJPEGLI or ORVEL_TEST_CJPEG_STATIC, a
-// comma-separated list of:
-//   ok (default)  encode normally
-//   fail          exit status 1 (cjpeg writes a few bytes to stdout first)
-//   empty         exit status 0 without any output bytes
-//   large         quality 100, 4:4:4, padded past the PPM's size
-//   garbage       a small file that is not a JPEG
-//   halfsize      encode the image at half width and height
-//   sleep:MS      wait MS milliseconds first
-//   crash         die from SIGSEGV
-//   hang          log "<tool> hang <pid>", then wait for a signal for ever
+// comma-separated list of: ok (default); fail (exit status 1, cjpeg writes a
+// few bytes to stdout first); empty (status 0, no output bytes); large (quality
+// 100, 4:4:4, padded past the PPM's size); garbage (a small non-JPEG file);
+// halfsize (half width and height); sleep:MS (wait first); crash (SIGSEGV);
+// hang (log "<tool> hang <pid>", then wait for a signal for ever).
 // ORVEL_TEST_ENCODER_LOG names a file that gets one line per call, appended:
 //   "<tool> start|done|badargs <argument list joined by spaces>".
 // Bad arguments exit with status 64.
@@ -35,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/imaging/fixtures.h"
@@ -123,17 +116,6 @@ bool ReadPpm(const std::string& path, RgbImage& image) {
   return ok;
 }
 
-RgbImage HalveImage(const RgbImage& image) {
-  RgbImage half{std::max(1, image.width / 2), std::max(1, image.height / 2), {}};
-  for (int y = 0; y < half.height; ++y) {
-    for (int x = 0; x < half.width; ++x) {
-      const auto* from = &image.rgb[(static_cast<size_t>(y * 2) * image.width + x * 2) * 3];
-      half.rgb.insert(half.rgb.end(), from, from + 3);
-    }
-  }
-  return half;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,17 +154,14 @@ int main(int argc, char** argv) {
   } else if (!behaviour.count("empty")) {
     RgbImage image;
     if (!ReadPpm(settings.input, image)) return 3;
-    if (behaviour.count("halfsize")) image = HalveImage(image);
-    const bool large = behaviour.count("large") > 0;
-    if (large) {
-      settings.quality = 100;
-      settings.chroma444 = true;
+    if (behaviour.count("halfsize")) {  // rows read at the narrower stride: only the dimensions matter
+      image = {std::max(1, image.width / 2), std::max(1, image.height / 2), std::move(image.rgb)};
     }
+    const bool large = behaviour.count("large") > 0;
     // libjpeg's default error handler ends this process, as a failing tool would.
-    JpegRecipe recipe{JpegLayout::Rgb, settings.quality, settings.progressive};
-    recipe.chroma444 = settings.chroma444;
-    recipe.optimize = true;
-    recipe.comment = jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG";
+    const JpegRecipe recipe{.quality = large ? 100 : settings.quality, .progressive = settings.progressive,
+                            .chroma444 = large || settings.chroma444, .optimize = true,
+                            .comment = jpegli ? "orvel-test-encoder:JPEGLI" : "orvel-test-encoder:MOZJPG"};
     const std::string jpeg = EncodeJpegBytes(static_cast<std::uint32_t>(image.width),
                                              static_cast<std::uint32_t>(image.height), image.rgb, recipe);
     std::fwrite(jpeg.data(), 1, jpeg.size(), out);

@@ -1,11 +1,11 @@
-// Decoding: JPEG colour spaces and the as-stored rule, PNG, TIFF, BMP and GIF,
-// and the refusals that keep a damaged or hostile file from turning into a
-// wrong image, a crash, a hang, a huge allocation or minutes of work.
+// Decoding JPEG, PNG, TIFF, BMP and GIF, and the refusals that keep a damaged
+// or hostile file from becoming a wrong image, a crash or a huge allocation.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sys/resource.h>
 
-#include <jpeglib.h>  // after <cstdio>: it uses FILE without including it
+#include <cstdlib>
+
 #include <png.h>
 
 #include "imaging/decode.h"
@@ -20,31 +20,41 @@ constexpr bool kUnderAddressSanitizer = true;
 constexpr bool kUnderAddressSanitizer = false;
 #endif
 
-// libjpeg alone, as BGRA rows. Its default error handler would end the test
-// program, which only a broken fixture could make it do.
-std::vector<std::uint8_t> ReferenceDecode(const std::string& jpeg) {
-  jpeg_decompress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  std::vector<std::uint8_t> bgra, row(info.output_width * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW rows[] = {row.data()};
-    jpeg_read_scanlines(&info, rows, 1);
-    for (size_t i = 0; i < row.size(); i += 3) bgra.insert(bgra.end(), {row[i + 2], row[i + 1], row[i], 255});
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return bgra;
+bool DecodeBytes(const std::string& bytes, PixelImage& image) {
+  return DecodeImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), image);
 }
 
-const std::uint8_t* Data(const std::string& bytes) {
-  return reinterpret_cast<const std::uint8_t*>(bytes.data());
+// True when each channel of every pixel differs by at most `tolerance`.
+bool NearlyEqual(const PixelImage& a, const PixelImage& b, int tolerance) {
+  if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return false;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    if (std::abs(a.pixels[i] - b.pixels[i]) > tolerance) return false;
+  }
+  return true;
 }
+
+// Recomputes the CRC of the PNG chunk starting at `offset` (its length field).
+void FixPngChunkCrc(std::string& png, size_t offset) {
+  const auto* d = reinterpret_cast<const std::uint8_t*>(png.data());
+  const std::uint32_t length =
+      (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = offset + 4; i < offset + 8 + length; ++i) {
+    crc ^= d[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  crc ^= 0xFFFFFFFFu;
+  for (int i = 0; i < 4; ++i) png[offset + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+}
+
+// Minor page faults of this process so far: memory first touched.
+long MinorPageFaults() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+const std::uint8_t* Data(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
 size_t OffsetOf(const std::string& jpeg, std::uint8_t code, bool last = false) {
   size_t found = std::string::npos;
@@ -89,11 +99,11 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) { return {val
 void ExpectPixels(const std::string& bytes, std::uint32_t width, const std::vector<std::uint32_t>& expected) {
   PixelImage image;
   ASSERT_TRUE(DecodeBytes(bytes, image));
-  ASSERT_EQ(image.width, width);
-  ASSERT_EQ(image.height * width, expected.size());
-  ASSERT_EQ(image.pixels.size(), expected.size() * 4);
+  ASSERT_EQ(std::tuple(image.width, size_t{image.height} * width, image.pixels.size()),
+            std::tuple(width, expected.size(), expected.size() * 4));
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(PixelAt(image, i % width, i / width), expected[i]) << i;
+    const std::uint8_t* p = &image.pixels[i * 4];
+    EXPECT_EQ((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3], expected[i]) << i;
   }
 }
 
@@ -105,20 +115,8 @@ void ExpectRefused(const std::string& bytes) {
 
 }  // namespace
 
-TEST(JpegDecode, MatchesLibjpegPixelForPixelInBgraOrder) {
-  const std::string jpeg = EncodeJpegOf(MakeNoiseImage(37, 23, 1));
-  PixelImage image;
-  ASSERT_TRUE(DecodeBytes(jpeg, image));
-  ASSERT_EQ(image.width, 37u);
-  ASSERT_EQ(image.height, 23u);
-  EXPECT_TRUE(image.pixels == ReferenceDecode(jpeg));
-}
-
 TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
-  const struct {
-    JpegLayout layout;
-    std::vector<std::uint8_t> sample;
-  } red[] = {{JpegLayout::Rgb, {255, 0, 0}},
+  const struct { JpegLayout layout; std::vector<std::uint8_t> sample; } red[] = {{JpegLayout::Rgb, {255, 0, 0}},
              // Adobe CMYK stores 255 for "no ink": this is red (no cyan, full
              // magenta and yellow, no black), both as plain CMYK and as YCCK.
              {JpegLayout::CmykAdobe, {255, 0, 0, 255}},
@@ -132,7 +130,6 @@ TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
     ASSERT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, {c.layout}), image));
     EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 0, 0, 255), 3)) << static_cast<int>(c.layout);
   }
-  // Grey is replicated into all three channels.
   ASSERT_TRUE(
       DecodeBytes(EncodeJpegBytes(16, 16, std::vector<std::uint8_t>(256, 200), {JpegLayout::Gray}), image));
   EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 200, 200, 200), 3));
@@ -143,31 +140,21 @@ TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
   EXPECT_TRUE(NearlyEqual(baseline, progressive, 2));
 }
 
-TEST(JpegDecode, OrientationTagAndExtraneousBytesChangeNothing) {
-  const PixelImage source = MakeGradientImage(24, 8);
-  PixelImage plain, other;
-  const std::string jpeg = EncodeJpegOf(source);
+TEST(JpegDecode, ExtraneousBytesBeforeAMarkerChangeNothing) {
+  const std::string jpeg = EncodeJpegOf(MakeGradientImage(24, 8));
+  PixelImage plain, padded;
+  const std::string bytes = std::string(jpeg).insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
   ASSERT_TRUE(DecodeBytes(jpeg, plain));
-  JpegRecipe recipe;
-  recipe.app1 = ExifWithOrientation(6);  // "rotate 90 degrees clockwise"
-  const std::string tagged = EncodeJpegOf(source, recipe);
-  ASSERT_NE(OffsetOf(tagged, 0xE1), std::string::npos);
-  ASSERT_TRUE(DecodeBytes(tagged, other));
-  EXPECT_EQ(other.width, 24u);
-  EXPECT_EQ(other.pixels, plain.pixels);
-  std::string padded = jpeg;
-  padded.insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
-  ASSERT_TRUE(DecodeBytes(padded, other));
-  EXPECT_EQ(other.pixels, plain.pixels);
+  ASSERT_TRUE(DecodeBytes(bytes, padded));
+  EXPECT_EQ(padded.pixels, plain.pixels);
 }
 
 TEST(JpegDecode, ScanLimitIsFiveHundred) {
   const PixelImage noise = MakeNoiseImage(16, 16, 3);
   std::vector<std::uint8_t> samples;
   for (size_t i = 0; i < noise.pixels.size(); i += 4) samples.push_back(noise.pixels[i]);
-  JpegRecipe recipe{JpegLayout::Gray};
+  JpegRecipe recipe{.layout = JpegLayout::Gray, .scanCount = 500};
   PixelImage image;
-  recipe.scanCount = 500;
   EXPECT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, recipe), image));
   recipe.scanCount = 501;
   const std::string beyond = EncodeJpegBytes(16, 16, samples, recipe);
@@ -197,8 +184,7 @@ TEST(JpegDecode, TruncatedDataFailsButAMissingEndMarkerAloneDecodes) {
 TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   const std::string small = EncodeJpegOf(MakeGradientImage(16, 16));
   PixelImage image;
-  // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit: too large,
-  // not corrupt, and the size can be read from the header alone.
+  // 60000 x 60000 x 4 bytes is beyond the 32-bit limit: too large, not corrupt.
   const std::string huge = WithFrameSize(small, 60000, 60000);
   const std::uint8_t* bytes = Data(huge);
   DecodeFailure failure = DecodeFailure::None;
@@ -207,20 +193,16 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   EXPECT_TRUE(image.pixels.empty());
   std::uint32_t width = 0, height = 0;
   ASSERT_TRUE(ReadJpegFrameSize(bytes, huge.size(), width, height));
-  EXPECT_EQ(width, 60000u);
-  EXPECT_EQ(height, 60000u);
+  EXPECT_EQ(std::pair(width, height), std::pair(60000u, 60000u));
   EXPECT_FALSE(ReadJpegFrameSize(bytes, OffsetOf(huge, 0xC0) + 6, width, height));
-  // Fill bytes and markers without a length are skipped; a scan before any
-  // frame ends the search.
+  // Fill bytes and markers without a length are skipped; a scan ends the search.
   const std::string skipped = small.substr(0, 2) + "\xFF\xFF\xD0\xFF\xD7\xFF\x01\xFF\xD8" + small.substr(2);
   ASSERT_TRUE(ReadJpegFrameSize(Data(skipped), skipped.size(), width, height));
   EXPECT_EQ(width + height, 32u);
   const std::string scanFirst = small.substr(0, 2) + std::string("\xFF\xDA\x00\x02", 4) + small.substr(2);
   EXPECT_FALSE(ReadJpegFrameSize(Data(scanFirst), scanFirst.size(), width, height));
-  // 30000 x 30000 is allowed in size, but the data for it is missing: the
-  // decode must fail without first filling a 3.6 GB buffer. AddressSanitizer
-  // writes shadow memory for every large allocation, so there page faults say
-  // nothing and a smaller claim keeps the test quick.
+  // 30000 x 30000 is allowed, but its data is missing: fail without filling 3.6 GB
+  // first. Under AddressSanitizer page faults say nothing (shadow memory).
   const std::uint16_t side = kUnderAddressSanitizer ? 4000 : 30000;
   for (bool progressive : {false, true}) {
     const std::string jpeg = WithFrameSize(
@@ -234,7 +216,6 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
     }
     EXPECT_TRUE(image.pixels.empty());
   }
-  // The JPEG entry refuses other formats.
   const std::string notJpeg = "\x89PNG\r\n\x1A\n0000000000000";
   EXPECT_FALSE(DecodeJpegMemory(Data(notJpeg), notJpeg.size(), image));
   EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, image));
@@ -245,24 +226,13 @@ TEST(PngDecode, VariantsExpandToEightBitBgra) {
       EncodePngBytes(3, 2, {Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9}), Bytes({10, 11, 12, 13, 14, 15, 16, 17, 18})},
                      {}),
       3, {0x030201FF, 0x060504FF, 0x090807FF, 0x0C0B0AFF, 0x0F0E0DFF, 0x121110FF});
-  PngRecipe deep;  // 16-bit samples are scaled to 8 bits (n * 257 becomes n)
-  deep.bitDepth = 16;
-  ExpectPixels(EncodePngBytes(1, 1, {Bytes({200, 200, 0x80, 0x80, 0, 0})}, deep), 1, {0x0080C8FF});
-  PngRecipe palette;  // with transparency
-  palette.colorType = PNG_COLOR_TYPE_PALETTE;
-  palette.palette = {10, 20, 30, 40, 50, 60};
-  palette.alphas = {128};
+  // 16-bit samples are scaled to 8 bits (n * 257 becomes n).
+  ExpectPixels(EncodePngBytes(1, 1, {Bytes({200, 200, 0x80, 0x80, 0, 0})}, {.bitDepth = 16}), 1, {0x0080C8FF});
+  const PngRecipe palette{.colorType = PNG_COLOR_TYPE_PALETTE, .palette = {10, 20, 30, 40, 50, 60}, .alphas = {128}};
   ExpectPixels(EncodePngBytes(2, 1, {Bytes({0, 1})}, palette), 2, {0x1E140A80, 0x3C3228FF});
-  PngRecipe bits;  // grey, one bit per pixel: 1 is white
-  bits.colorType = PNG_COLOR_TYPE_GRAY;
-  bits.bitDepth = 1;
-  ExpectPixels(EncodePngBytes(3, 1, {Bytes({0b01000000})}, bits), 3, {0x000000FF, 0xFFFFFFFF, 0x000000FF});
-  PngRecipe greyAlpha;
-  greyAlpha.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
-  ExpectPixels(EncodePngBytes(1, 1, {Bytes({77, 9})}, greyAlpha), 1, {0x4D4D4D09});
-  PngRecipe rgba;
-  rgba.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  ExpectPixels(EncodePngBytes(1, 1, {Bytes({1, 2, 3, 4})}, rgba), 1, {0x03020104});
+  // Grey, one bit per pixel: 1 is white.
+  ExpectPixels(EncodePngBytes(3, 1, {Bytes({0b01000000})}, {.colorType = PNG_COLOR_TYPE_GRAY, .bitDepth = 1}), 3,
+               {0x000000FF, 0xFFFFFFFF, 0x000000FF});
 }
 
 TEST(PngDecode, GammaChunkAndInterlacingLeaveSamplesAsStored) {
@@ -272,11 +242,8 @@ TEST(PngDecode, GammaChunkAndInterlacingLeaveSamplesAsStored) {
     rows[i / 4 / 13].insert(rows[i / 4 / 13].end(),
                             {source.pixels[i + 2], source.pixels[i + 1], source.pixels[i]});
   }
-  PngRecipe recipe;
-  recipe.gamma = 1.0 / 2.2;
-  recipe.interlaced = true;
   PixelImage image;
-  ASSERT_TRUE(DecodeBytes(EncodePngBytes(13, 11, rows, recipe), image));
+  ASSERT_TRUE(DecodeBytes(EncodePngBytes(13, 11, rows, {.interlaced = true, .gamma = 1.0 / 2.2}), image));
   EXPECT_EQ(image.pixels, source.pixels);
 }
 
@@ -305,14 +272,12 @@ TEST(TiffDecode, FirstPageOfMultiPageFileAndStripsBeyondTheFile) {
       WriteTiffFile(folder.Join("pages.tif"), {first, TiffPage{5, 5, std::vector<std::uint8_t>(75, 200)}}));
   ExpectPixels(ReadTextFile(folder.Join("pages.tif")), 3,
                {0x030201FF, 0x060504FF, 0x090807FF, 0x0C0B0AFF, 0x0F0E0DFF, 0x121110FF});
-
   ASSERT_TRUE(
       WriteTiffFile(folder.Join("strips.tif"), {TiffPage{40, 30, std::vector<std::uint8_t>(3600, 99), 10}}));
   std::string bytes = ReadTextFile(folder.Join("strips.tif"));
   PixelImage image;
   ASSERT_TRUE(DecodeBytes(bytes, image));
-  // Point the last of the three StripOffsets (tag 273, stored out of line)
-  // past the end of the file.
+  // The last of the three StripOffsets (tag 273, out of line) past the end.
   const std::uint32_t ifd = ReadLe(bytes, 4, 4);
   bool patched = false;
   for (std::uint32_t i = 0, n = ReadLe(bytes, ifd, 2); i < n; ++i) {
@@ -361,5 +326,6 @@ TEST(DecodeFile, BadInputsGiveFalseAndEmptyImageAndContentDecidesNotTheExtension
   }
   PixelImage image;
   ASSERT_TRUE(DecodeImageFile(folder.Join("png.jpg"), image));
-  EXPECT_EQ(PixelAt(image, 0, 0), 0x070809FFu);
+  EXPECT_EQ(std::vector<std::uint8_t>(image.pixels.begin(), image.pixels.begin() + 4),
+            (std::vector<std::uint8_t>{7, 8, 9, 255}));
 }

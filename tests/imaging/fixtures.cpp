@@ -2,7 +2,6 @@
 #include "tests/imaging/fixtures.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,8 +10,6 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
-
-#include "imaging/decode.h"
 
 PixelImage MakeSolidImage(std::uint32_t width, std::uint32_t height, std::uint8_t blue,
                           std::uint8_t green, std::uint8_t red, std::uint8_t alpha) {
@@ -54,19 +51,6 @@ void SetPixel(PixelImage& image, std::uint32_t x, std::uint32_t y, std::uint8_t 
   p[0] = blue;
   p[1] = green;
   p[2] = red;
-}
-
-std::uint32_t PixelAt(const PixelImage& image, std::uint32_t x, std::uint32_t y) {
-  const std::uint8_t* p = image.pixels.data() + (static_cast<size_t>(y) * image.width + x) * 4;
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
-bool NearlyEqual(const PixelImage& a, const PixelImage& b, int tolerance) {
-  if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return false;
-  for (size_t i = 0; i < a.pixels.size(); ++i) {
-    if (std::abs(a.pixels[i] - b.pixels[i]) > tolerance) return false;
-  }
-  return true;
 }
 
 // A grey progressive script: one DC scan, one first scan per AC coefficient,
@@ -156,15 +140,6 @@ std::vector<JpegMarker> ListJpegMarkers(const std::string& jpeg) {
   return markers;
 }
 
-std::string ExifWithOrientation(int orientation) {
-  const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,   // header, IFD at 8
-                                1, 0,                          // one entry
-                                0x12, 0x01, 3, 0, 1, 0, 0, 0,  // Orientation, SHORT, 1
-                                static_cast<unsigned char>(orientation), 0, 0, 0,
-                                0, 0, 0, 0};                   // no next IFD
-  return std::string("Exif\0\0", 6) + std::string(reinterpret_cast<const char*>(tiff), sizeof tiff);
-}
-
 static void AppendPngBytes(png_structp png, png_bytep data, png_size_t size) {
   static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), size);
 }
@@ -196,19 +171,6 @@ std::string EncodePngBytes(std::uint32_t width, std::uint32_t height,
   return out;
 }
 
-void FixPngChunkCrc(std::string& png, size_t offset) {
-  const auto* d = reinterpret_cast<const std::uint8_t*>(png.data());
-  const std::uint32_t length =
-      (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = offset + 4; i < offset + 8 + length; ++i) {
-    crc ^= d[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  crc ^= 0xFFFFFFFFu;
-  for (int i = 0; i < 4; ++i) png[offset + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
-}
-
 bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages) {
   // libtiff reads back earlier directories while linking pages: read-write.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -221,11 +183,11 @@ bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages) 
   for (const TiffPage& page : pages) {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, page.width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, page.height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    for (const auto& [tag, value] : {std::pair{TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8},
+                                     {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
+                                     {TIFFTAG_COMPRESSION, COMPRESSION_NONE}}) {
+      TIFFSetField(tiff, tag, value);
+    }
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
                  page.rowsPerStrip > 0 ? page.rowsPerStrip : TIFFDefaultStripSize(tiff, 0));
     for (std::uint32_t y = 0; y < page.height; ++y) {
@@ -236,14 +198,4 @@ bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages) 
   }
   TIFFClose(tiff);  // closes fd too
   return written;
-}
-
-bool DecodeBytes(const std::string& bytes, PixelImage& image) {
-  return DecodeImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), image);
-}
-
-long MinorPageFaults() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_minflt;
 }

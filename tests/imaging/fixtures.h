@@ -18,10 +18,6 @@ PixelImage MakeGradientImage(std::uint32_t width, std::uint32_t height);
 PixelImage MakeNoiseImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
 void SetPixel(PixelImage& image, std::uint32_t x, std::uint32_t y, std::uint8_t blue,
               std::uint8_t green, std::uint8_t red);
-// The blue, green, red, alpha bytes at (x, y) as one number 0xBBGGRRAA.
-std::uint32_t PixelAt(const PixelImage& image, std::uint32_t x, std::uint32_t y);
-// True when each channel of every pixel differs by at most `tolerance`.
-bool NearlyEqual(const PixelImage& a, const PixelImage& b, int tolerance);
 
 enum class JpegLayout { Gray, Rgb, CmykAdobe, YcckAdobe, CmykPlain };
 
@@ -50,9 +46,6 @@ struct JpegMarker {
 // Every marker segment before the first scan, and every SOS.
 std::vector<JpegMarker> ListJpegMarkers(const std::string& jpeg);
 
-// An Exif APP1 payload holding only an orientation tag.
-std::string ExifWithOrientation(int orientation);
-
 struct PngRecipe {
   int colorType = 2;                  // PNG_COLOR_TYPE_*
   int bitDepth = 8;                   // 1..16
@@ -67,8 +60,6 @@ struct PngRecipe {
 std::string EncodePngBytes(std::uint32_t width, std::uint32_t height,
                            const std::vector<std::vector<std::uint8_t>>& rows,
                            const PngRecipe& recipe);
-// Recomputes the CRC of the chunk starting at `offset` (its length field).
-void FixPngChunkCrc(std::string& png, size_t offset);
 
 struct TiffPage {
   std::uint32_t width = 0, height = 0;  // pixels
@@ -77,7 +68,3 @@ struct TiffPage {
 };
 // Writes the pages as one uncompressed RGB TIFF.
 bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages);
-
-bool DecodeBytes(const std::string& bytes, PixelImage& image);
-// Minor page faults of this process so far: memory first touched.
-long MinorPageFaults();

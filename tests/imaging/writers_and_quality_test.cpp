@@ -1,9 +1,8 @@
 // The PPM intermediate file and the in-process JPEG encoder (exact PPM bytes,
-// the quality mapping, the encoder settings visible in the JPEG's markers, its
-// pixels against a baseline encode of the test photos, file-system failures
-// reported as false), and the windowed quality analysis: window layout and
-// order, the aggregation, the invalid report, and the window figures on inputs
-// small enough to follow by hand.
+// the quality mapping, the settings visible in the JPEG's markers, file-system
+// failures reported as false), and the windowed quality analysis: window
+// layout and order, the aggregation, the invalid report, and the window
+// figures on inputs small enough to follow by hand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "imaging/decode.h"
 #include "imaging/ppm.h"
 #include "imaging/quality.h"
 #include "imaging/wic_encoder.h"
@@ -22,10 +20,7 @@
 
 namespace {
 
-ssize_t FailWrite(int, const void*, size_t) {
-  errno = ENOSPC;
-  return -1;
-}
+ssize_t FailWrite(int, const void*, size_t) { errno = ENOSPC; return -1; }
 
 // The payloads of every segment with this marker code, in file order.
 std::vector<std::string> Segments(const std::string& jpeg, std::uint8_t code) {
@@ -50,9 +45,7 @@ TEST(Ppm, RowsTopToBottomAsRgbWithoutAlpha) {
   EXPECT_EQ(ReadTextFile(folder.Join("one.ppm")), std::string("P6\n1 1\n255\n\x1E\x14\x0A", 14));
   const PixelImage image = MakeNoiseImage(640, 480, 11);
   PixelImage translucent = image;
-  for (size_t i = 3; i < translucent.pixels.size(); i += 4) {
-    translucent.pixels[i] = static_cast<std::uint8_t>(i);
-  }
+  for (size_t i = 3; i < translucent.pixels.size(); i += 4) translucent.pixels[i] = static_cast<std::uint8_t>(i);
   ASSERT_TRUE(WritePpm(image, folder.Join("a.ppm")));
   ASSERT_TRUE(WritePpm(translucent, folder.Join("b.ppm")));
   const std::string written = ReadTextFile(folder.Join("a.ppm"));
@@ -66,8 +59,7 @@ TEST(Ppm, RowsTopToBottomAsRgbWithoutAlpha) {
 
 TEST(Writers, FailuresReportFalseAndEmptyImagesCreateNoFile) {
   ScopedTempFolder folder;
-  PixelImage noBuffer;
-  noBuffer.width = noBuffer.height = 4;
+  const PixelImage noBuffer{4, 4, {}};
   const PixelImage black = MakeSolidImage(8, 8, 0, 0, 0);
   EXPECT_FALSE(WritePpm(PixelImage{}, folder.Join("empty.ppm")));
   EXPECT_FALSE(WritePpm(noBuffer, folder.Join("nobuffer.ppm")));
@@ -106,9 +98,8 @@ TEST(WicEncoder, ProgressiveFourTwoZeroStandardQuantisationNoMetadata) {
   ASSERT_EQ(frames.size(), 1u);
   ASSERT_EQ(frames[0].size(), 15u);
   EXPECT_EQ(frames[0][5], 3);
-  EXPECT_EQ(frames[0][7], 0x22);  // luma 2 x 2, chroma 1 x 1: 4:2:0
-  EXPECT_EQ(frames[0][10], 0x11);
-  EXPECT_EQ(frames[0][13], 0x11);
+  // Luma 2 x 2, chroma 1 x 1: 4:2:0.
+  EXPECT_EQ(std::tuple(frames[0][7], frames[0][10], frames[0][13]), std::tuple('\x22', '\x11', '\x11'));
   EXPECT_EQ(Segments(jpeg, 0xDA).size(), 10u);  // libjpeg's standard script for YCbCr
   // The quantisation is exactly that of a plain baseline encode.
   EXPECT_EQ(Segments(jpeg, 0xDB), Segments(EncodeJpegOf(image, JpegRecipe{JpegLayout::Rgb, 85}), 0xDB));
@@ -116,38 +107,6 @@ TEST(WicEncoder, ProgressiveFourTwoZeroStandardQuantisationNoMetadata) {
   // Only the JFIF header: no Exif, no ICC profile, no comment, no baseline frame.
   EXPECT_EQ(Segments(jpeg, 0xE0).size(), 1u);
   for (std::uint8_t code : {0xC0, 0xE1, 0xE2, 0xFE}) EXPECT_TRUE(Segments(jpeg, code).empty()) << +code;
-}
-
-// Progression and optimised Huffman tables change only the entropy coding: on
-// real photographs the pixels decode exactly as from a baseline file with the
-// standard tables at the same quality, and the file is smaller. The round trip
-// also passes the quality analysis.
-TEST(WicEncoder, PhotosDecodeLikeBaselineAndShrink) {
-  ScopedTempFolder folder;
-  for (const char* name : {"skimage_chelsea_q95.jpg", "mate_FreshFlower.jpg", "mate_GreenMeadow.jpg"}) {
-    PixelImage photo;
-    ASSERT_TRUE(DecodeImageFile(std::string(ORVEL_TEST_IMAGES) + "/" + name, photo)) << name;
-    for (const int quality : {56, 84, 92}) {
-      SCOPED_TRACE(std::string(name) + " at " + std::to_string(quality));
-      ASSERT_TRUE(EncodeJpegWic(photo, folder.Join("wic.jpg"), static_cast<float>(quality) / 100.0f));
-      const std::string wic = ReadTextFile(folder.Join("wic.jpg"));
-      const std::string baseline = EncodeJpegOf(photo, JpegRecipe{JpegLayout::Rgb, quality});
-      ASSERT_EQ(Segments(wic, 0xC2).size() + Segments(baseline, 0xC0).size(), 2u);
-      EXPECT_LT(wic.size(), baseline.size());
-      PixelImage fromWic, fromBaseline;
-      ASSERT_TRUE(DecodeBytes(wic, fromWic));
-      ASSERT_TRUE(DecodeBytes(baseline, fromBaseline));
-      EXPECT_TRUE(fromWic.pixels == fromBaseline.pixels);
-      if (quality != 84) continue;
-      const QualityReport report = AnalyzeQuality(photo, fromWic);
-      ASSERT_FALSE(report.windowScores.empty());
-      EXPECT_GT(report.global, 0.9);
-      EXPECT_LT(report.global, 1.0);
-      EXPECT_LE(report.worst, report.worst5);
-      EXPECT_LE(report.worst5, report.global);
-      EXPECT_GT(report.composite, 0.85);
-    }
-  }
 }
 
 TEST(WindowOrigins, ReachTheFarEdge) {
@@ -166,8 +125,7 @@ TEST(QualityAnalysis, IdenticalImagesScoreJustBelowOne) {
   const QualityReport report = AnalyzeQuality(image, image);
   EXPECT_EQ(report.windowScores, std::vector<double>(8, kBelowOne));
   EXPECT_EQ(report.color + report.edge + report.ringing + report.banding, 4.0);
-  EXPECT_EQ(report.worst, kBelowOne);
-  EXPECT_EQ(report.worst5, kBelowOne);
+  EXPECT_EQ(std::pair(report.worst, report.worst5), std::pair(kBelowOne, kBelowOne));
 }
 
 TEST(QualityAnalysis, WindowsAreVisitedRowByRow) {
@@ -189,9 +147,7 @@ TEST(QualityAnalysis, AggregatesOverTheWindows) {
   // five per cent are the two lowest scores.
   const PixelImage reference = MakeGradientImage(440, 200);
   PixelImage test = reference;
-  for (std::uint32_t y = 0; y < 60; ++y) {
-    for (std::uint32_t x = 0; x < 60; ++x) SetPixel(test, x, y, 0, 255, 0);
-  }
+  for (std::uint32_t i = 0; i < 3600; ++i) SetPixel(test, i % 60, i / 60, 0, 255, 0);
   for (std::uint32_t y = 140; y < 200; y += 5) SetPixel(test, 435, y, 255, 0, 255);
   const QualityReport report = AnalyzeQuality(reference, test);
   ASSERT_EQ(report.windowScores.size(), 21u);
@@ -212,19 +168,15 @@ TEST(QualityAnalysis, SmallImageIsOneWindow) {
   const PixelImage test = MakeNoiseImage(127, 90, 3);
   const QualityReport report = AnalyzeQuality(reference, test);
   ASSERT_EQ(report.windowScores.size(), 1u);
-  EXPECT_EQ(report.worst, report.global);
-  EXPECT_EQ(report.worst5, report.global);
+  EXPECT_EQ(std::pair(report.worst, report.worst5), std::pair(report.global, report.global));
   EXPECT_NEAR(report.composite, report.global, 1e-15);
   const WindowScore window = ScoreWindow(reference, test, 0, 0, 127, 90);
-  EXPECT_EQ(window.score, report.global);
-  EXPECT_EQ(window.edge, report.edge);
+  EXPECT_EQ(std::pair(window.score, window.edge), std::pair(report.global, report.edge));
 }
 
 TEST(QualityAnalysis, UnusableOrMismatchedImagesGiveTheInvalidReport) {
   const PixelImage image = MakeGradientImage(20, 10);
-  PixelImage noBuffer;
-  noBuffer.width = 20;
-  noBuffer.height = 10;
+  const PixelImage noBuffer{20, 10, {}};
   for (const QualityReport& report :
        {AnalyzeQuality(image, MakeGradientImage(10, 20)), AnalyzeQuality(image, PixelImage{}),
         AnalyzeQuality(PixelImage{}, image), AnalyzeQuality(image, noBuffer)}) {
@@ -250,9 +202,7 @@ TEST(ScoreWindow, FlatWindowsCombineColourAndStructure) {
   EXPECT_EQ(pixel.score, 0.18 * color + 0.5 * onePixelStructure + 0.14 + 0.09 + 0.09);
   EXPECT_EQ(grey.score, 0.18 * color + 0.5 * greyStructure + 0.14 + 0.09 + 0.09);
   for (const WindowScore& w : {pixel, grey, narrow}) {
-    EXPECT_EQ(w.edge, 1.0);
-    EXPECT_EQ(w.ringing, 1.0);
-    EXPECT_EQ(w.banding, 1.0);
+    EXPECT_EQ(std::tuple(w.edge, w.ringing, w.banding), std::tuple(1.0, 1.0, 1.0));
   }
   EXPECT_LT(narrow.color, 1.0);
 }
@@ -265,9 +215,8 @@ TEST(ScoreWindow, RingingCountsOnlyAGainAtStrongEdges) {
   PixelImage sharper = reference, softer = reference;
   SetPixel(sharper, 2, 0, 200, 200, 200);
   SetPixel(softer, 2, 0, 0, 0, 0);
-  const WindowScore gain = ScoreWindow(reference, sharper, 0, 0, 10, 10);
   const WindowScore loss = ScoreWindow(reference, softer, 0, 0, 10, 10);
-  EXPECT_EQ(gain.ringing, 0.0);  // (100 - 8) / 64 clamps to a full penalty
+  EXPECT_EQ(ScoreWindow(reference, sharper, 0, 0, 10, 10).ringing, 0.0);  // (100 - 8) / 64 clamps to a full penalty
   EXPECT_EQ(loss.ringing, 1.0);
   const double g = GreyLuma(100);
   EXPECT_NEAR(loss.edge, 1.0 - g / ((g + 18.0) + 18.0 * 3), 1e-12);

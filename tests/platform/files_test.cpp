@@ -1,7 +1,5 @@
-// Paths, folders and file writing of the Linux layer, including the
-// fault-injection seam that the pipeline's robustness tests build on, and the
-// work folders: naming, privacy, the attempt loop, removal on scope exit, and
-// the recovery of folders a killed run left behind.
+// Paths, folders and file writing with the fault-injection seam, and the work
+// folders: naming, privacy, the attempt loop, and recovering abandoned ones.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,7 +33,6 @@ TEST(Paths, PartsJoinsAndFolders) {
       {BaseNamePart("/a/archiv.2024.jpeg"), "archiv.2024"}, {ExtensionPart("/a.b/name"), ""},
       {ExtensionPart("/x/y.JPG"), ".JPG"}};
   for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
-  // TMPDIR counts only when it is absolute.
   for (const auto& [tmpdir, expected] : std::vector<std::pair<const char*, std::string>>{
            {"/var/tmp", "/var/tmp"}, {"relative/tmp", "/tmp"}, {nullptr, "/tmp"}}) {
     ScopedEnv env("TMPDIR", tmpdir);
@@ -56,12 +53,12 @@ TEST_F(FilesTest, EnsureCreatesParentsAndRemoveNeverFollowsLinks) {
   ASSERT_TRUE(WriteTextFile(kept, "precious"));
   EXPECT_FALSE(EnsureFolder(kept));
   EXPECT_FALSE(EnsureFolder(JoinPath(kept, "below")));
-
   ASSERT_TRUE(WriteTextFile(JoinPath(tree, "sub/deeper/a.jpg"), "a"));
   ASSERT_TRUE(WriteTextFile(JoinPath(tree, "readonly.txt"), "r"));
   ASSERT_EQ(::chmod(JoinPath(tree, "readonly.txt").c_str(), 0444), 0);
-  ASSERT_EQ(::symlink(outside.c_str(), JoinPath(tree, "link-to-outside").c_str()), 0);
-  ASSERT_EQ(::symlink(kept.c_str(), JoinPath(tree, "file-link").c_str()), 0);
+  for (const auto& [target, link] : {std::pair{outside, "link-to-outside"}, std::pair{kept, "file-link"}}) {
+    ASSERT_EQ(::symlink(target.c_str(), JoinPath(tree, link).c_str()), 0);
+  }
   ASSERT_EQ(::chmod(JoinPath(tree, "sub").c_str(), 0500), 0);
   ASSERT_EQ(::symlink(outside.c_str(), temp.Join("link").c_str()), 0);
   EXPECT_TRUE(RemoveFolderTree(temp.Join("missing")));
@@ -80,7 +77,6 @@ TEST_F(FilesTest, SizeCopyReadAndDelete) {
   std::uint64_t size = 1;
   EXPECT_FALSE(TryFileSize(temp.path, size));
   EXPECT_EQ(size, 0u);
-
   ASSERT_TRUE(WriteTextFile(b, "old content that is longer than nothing"));
   const mode_t previousMask = ::umask(022);
   EXPECT_TRUE(CopyFileBytes(a, b));
@@ -91,22 +87,18 @@ TEST_F(FilesTest, SizeCopyReadAndDelete) {
   EXPECT_EQ(info.st_mode & 0777, 0644u);  // ordinary permissions, not the source's
   EXPECT_FALSE(CopyFileBytes(temp.Join("missing"), temp.Join("never.jpg")));
   EXPECT_FALSE(PathExists(temp.Join("never.jpg")));
-
   std::string content;
   EXPECT_TRUE(ReadFileBytes(a, content, 3000));
   EXPECT_EQ(content.size(), 3000u);
   EXPECT_FALSE(ReadFileBytes(a, content, 2999));
   EXPECT_TRUE(content.empty());
   EXPECT_FALSE(ReadFileBytes(temp.path, content));
-
   EXPECT_TRUE(DeleteFileAt(b));
   EXPECT_FALSE(PathExists(b));
   EXPECT_TRUE(DeleteFileAt(b));  // already gone counts as deleted
   EXPECT_FALSE(RenamePath("", a) || RenamePath(a, ""));
   EXPECT_FALSE(WriteAll(UniqueFd(), "x", 1));
 }
-
-// --- Fault injection -------------------------------------------------------
 
 int writesBeforeFull = 0;
 // At most 7 bytes a call, which the caller must complete; ENOSPC once the
@@ -167,15 +159,12 @@ TEST_F(FilesTest, FullDiskOrFailedRenameNeverLeavesAPartialFileUnderTheFinalName
   EXPECT_EQ(FolderEntries(temp.path).size(), 5u) << "temporary files left behind";
 }
 
-// --- Names the program must not trust -------------------------------------
-
 TEST_F(FilesTest, PipesAndPlantedLinksAreRefusedOrReplacedNeverWrittenThrough) {
   const std::string pipe = temp.Join("pipe.jpg");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_FALSE(OpenForReading(pipe).Valid());  // at once, instead of blocking
   EXPECT_FALSE(CopyFileBytes(pipe, temp.Join("copy.jpg")));
   EXPECT_FALSE(CreateForWriting(pipe).Valid()) << "nobody reads the pipe";
-
   const std::string victim = temp.Join("victim"), source = temp.Join("source");
   ASSERT_TRUE(WriteTextFile(victim, "precious"));
   ASSERT_TRUE(WriteTextFile(source, "new data"));
@@ -193,8 +182,6 @@ TEST_F(FilesTest, PipesAndPlantedLinksAreRefusedOrReplacedNeverWrittenThrough) {
   }
 }
 
-// --- Work folders ------------------------------------------------------------
-
 TEST_F(FilesTest, WorkFolderNameModeAndShortPath) {
   WorkFolder folder;
   ASSERT_TRUE(CreateWorkFolder(folder));
@@ -208,8 +195,7 @@ TEST_F(FilesTest, WorkFolderNameModeAndShortPath) {
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-int mkdirCalls = 0;
-int existingNames = 0;  // how many attempts find their name taken
+int mkdirCalls = 0, existingNames = 0;  // existingNames: how many attempts find their name taken
 int MkdirFindingNamesTaken(const char* path, mode_t mode) {
   if (mkdirCalls++ >= existingNames) return ::mkdir(path, mode);
   errno = EEXIST;
@@ -221,28 +207,14 @@ TEST_F(FilesTest, WorkFolderTakesTheNextAttemptWhenTheNameExistsAndGivesUpAfterF
   calls.calls.mkdir = MkdirFindingNamesTaken;
   calls.Install();
   WorkFolder folder;
-  mkdirCalls = 0;
-  existingNames = 2;
+  mkdirCalls = 0, existingNames = 2;
   ASSERT_TRUE(CreateWorkFolder(folder));
   EXPECT_EQ(folder.longPath.substr(folder.longPath.size() - 2), "_2");
   RemoveFolderTree(folder.longPath);
-  mkdirCalls = 0;
-  existingNames = 1000;
+  mkdirCalls = 0, existingNames = 1000;
   EXPECT_FALSE(CreateWorkFolder(folder));
   EXPECT_EQ(mkdirCalls, 50);
   EXPECT_TRUE(folder.longPath.empty());
-}
-
-TEST_F(FilesTest, WorkFolderGuardRemovesTheFolderEvenWhenAnExceptionPasses) {
-  WorkFolder folder;
-  try {
-    ASSERT_TRUE(CreateWorkFolder(folder));
-    WorkFolderGuard guard(folder);
-    ASSERT_TRUE(WriteTextFile(JoinPath(folder.longPath, "full.ppm"), "P6"));
-    throw std::runtime_error("encoder blew up");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(PathExists(folder.longPath));
 }
 
 // The pid of a child that has ended and been reaped.
@@ -256,15 +228,13 @@ pid_t EndedProcessId() {
 
 void MakeOldFolder(const std::string& path) {
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
-  const timespec hourAgo{std::time(nullptr) - 3600, 0};
-  const timespec times[2] = {hourAgo, hourAgo};
+  const timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved) {
-  const std::string gone = "TALV_" + std::to_string(EndedProcessId());
-  const std::string alive = "TALV_" + std::to_string(::getpid());
-  const std::string target = temp.Join("target");
+  const std::string gone = "TALV_" + std::to_string(EndedProcessId()),
+                    alive = "TALV_" + std::to_string(::getpid()), target = temp.Join("target");
   ASSERT_TRUE(EnsureFolder(target));
   ASSERT_TRUE(WriteTextFile(JoinPath(target, "keep"), "keep"));
   WorkFolder live;  // this process's own, in use
@@ -281,19 +251,16 @@ TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved
   locked(alive + "_3_0", true);
   MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
   MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
-  // No lock, pid gone, just made, with files: perhaps a process whose pid we
-  // cannot see, still making its lock.
+  // No lock, pid gone, just made, with files: perhaps an unseen pid making its lock.
   ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_6_0/full.ppm"), "P6"));
   // Killed while making its lock: empty, or holding only the pending lock file.
-  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_10_0")));
-  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_11_0")));
+  for (const char* n : {"_10_0", "_11_0"}) ASSERT_TRUE(EnsureFolder(temp.Join(gone + n)));
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_11_0/.lock-pending"), ""));
   MakeOldFolder(temp.Join("TALV_x_7_0"));            // not a name of ours
   MakeOldFolder(temp.Join("TALV_2147483647_12_0"));  // nor is a pid no process can have
   ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
-
   EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 4);
   for (const std::string& removed : {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"}) {
     EXPECT_FALSE(PathExists(temp.Join(removed))) << removed;

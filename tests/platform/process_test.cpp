@@ -1,6 +1,5 @@
-// RunTool against a real child process: exit statuses, redirection, working
-// folder, argument passing without a shell, descriptor and signal hygiene,
-// the time limit and cancellation.
+// RunTool against a real child: exit statuses, redirection, working folder,
+// arguments without a shell, descriptor and signal hygiene, limit and cancel.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -18,11 +17,9 @@ const std::string kHelper = ORVEL_TOOL_HELPER;
 
 TEST(RunTool, SucceedsOnlyOnExitStatusZero) {
   EXPECT_TRUE(RunTool(kHelper, {"exit", "0"}, "", ""));
-  EXPECT_FALSE(RunTool(kHelper, {"exit", "1"}, "", ""));
-  EXPECT_FALSE(RunTool(kHelper, {"exit", "255"}, "", ""));
+  for (const char* status : {"1", "255"}) EXPECT_FALSE(RunTool(kHelper, {"exit", status}, "", ""));
   EXPECT_FALSE(RunTool(kHelper, {"signal"}, "", ""));
-  EXPECT_FALSE(RunTool("/nonexistent/tool", {}, "", ""));
-  EXPECT_FALSE(RunTool("", {}, "", ""));
+  for (const char* tool : {"/nonexistent/tool", ""}) EXPECT_FALSE(RunTool(tool, {}, "", ""));
 }
 
 TEST(RunTool, ArgumentsEnvironmentAndWorkingFolderArriveAndOutputIsRedirected) {
@@ -31,32 +28,29 @@ TEST(RunTool, ArgumentsEnvironmentAndWorkingFolderArriveAndOutputIsRedirected) {
   ASSERT_TRUE(EnsureFolder(folder));
   const std::string output = JoinPath(folder, "out put.txt");
   ASSERT_TRUE(WriteTextFile(output, "previous content that must be truncated away"));
-  ASSERT_TRUE(RunTool(kHelper, {"print", "a b", "\"quoted\"", "$HOME", "*.jpg", "ä;|&"}, output, ""));
-  EXPECT_EQ(ReadTextFile(output), "a b\n\"quoted\"\n$HOME\n*.jpg\nä;|&\n");
+  const auto run = [&](const std::vector<std::string>& arguments, const std::string& where = "") {
+    EXPECT_TRUE(RunTool(kHelper, arguments, output, where)) << arguments[0];
+    return ReadTextFile(output);
+  };
+  EXPECT_EQ(run({"print", "a b", "\"quoted\"", "$HOME", "*.jpg", "ä;|&"}), "a b\n\"quoted\"\n$HOME\n*.jpg\nä;|&\n");
   // Standard input and error are the null device.
-  ASSERT_TRUE(RunTool(kHelper, {"stdin"}, output, ""));
-  EXPECT_EQ(ReadTextFile(output), "0\n");
-  ASSERT_TRUE(RunTool(kHelper, {"stderr"}, output, ""));
-  EXPECT_EQ(ReadTextFile(output), "");
+  EXPECT_EQ(run({"stdin"}) + run({"stderr"}), "0\n");
   // An output that cannot be created starts nothing.
   const std::string marker = temp.Join("started");
   EXPECT_FALSE(RunTool(kHelper, {"touch", marker}, temp.Join("missing/folder/out.txt"), ""));
   EXPECT_FALSE(PathExists(marker));
   EXPECT_TRUE(RunTool(kHelper, {"touch", marker}, "", ""));
   EXPECT_TRUE(PathExists(marker));
-  ASSERT_TRUE(RunTool(kHelper, {"pwd"}, output, folder));
   char resolved[4096];
   ASSERT_NE(::realpath(folder.c_str(), resolved), nullptr);
-  EXPECT_EQ(ReadTextFile(output), std::string(resolved) + "\n");
+  EXPECT_EQ(run({"pwd"}, folder), std::string(resolved) + "\n");
   EXPECT_FALSE(RunTool(kHelper, {"pwd"}, output, temp.Join("missing")));
   // The environment passes on, with huge-page advice unless tunables are set.
   ScopedEnv own("ORVEL_PROCESS_TEST", "kept");
-  ASSERT_TRUE(RunTool(kHelper, {"env", "ORVEL_PROCESS_TEST"}, output, ""));
-  EXPECT_EQ(ReadTextFile(output), "kept\n");
+  EXPECT_EQ(run({"env", "ORVEL_PROCESS_TEST"}), "kept\n");
   for (const char* tunables : {static_cast<const char*>(nullptr), "glibc.malloc.check=0"}) {
     ScopedEnv env("GLIBC_TUNABLES", tunables);
-    ASSERT_TRUE(RunTool(kHelper, {"env", "GLIBC_TUNABLES"}, output, ""));
-    EXPECT_EQ(ReadTextFile(output), std::string(tunables ? tunables : "glibc.malloc.hugetlb=1") + "\n");
+    EXPECT_EQ(run({"env", "GLIBC_TUNABLES"}), std::string(tunables ? tunables : "glibc.malloc.hugetlb=1") + "\n");
   }
 }
 
@@ -71,9 +65,7 @@ TEST(RunTool, ChildInheritsNoDescriptorsEvenUnderConcurrentSpawns) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
     threads.emplace_back([&, i] {
-      for (int round = 0; round < 10; ++round) {
-        RunTool(kHelper, {"fds"}, temp.Join("fds" + std::to_string(i)), "");
-      }
+      for (int round = 0; round < 10; ++round) RunTool(kHelper, {"fds"}, temp.Join("fds" + std::to_string(i)), "");
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -101,8 +93,7 @@ TEST(RunToolLimits, ChildStartsWithNoBlockedOrIgnoredSignal) {
                         &ignoredSet), 2);
   // Bit n-1 stands for signal n; the C library's own real-time signals
   // (32 and up) are not the program's business.
-  EXPECT_EQ(blockedSet & 0x7FFFFFFFull, 0u);
-  EXPECT_EQ(ignoredSet & 0x7FFFFFFFull, 0u);
+  EXPECT_EQ(std::pair(blockedSet & 0x7FFFFFFFull, ignoredSet & 0x7FFFFFFFull), std::pair(0ull, 0ull));
 }
 
 TEST(RunToolLimits, HungChildIsKilledAtTheTimeLimitOrOnCancel) {
@@ -112,9 +103,7 @@ TEST(RunToolLimits, HungChildIsKilledAtTheTimeLimitOrOnCancel) {
   // Cancelling ends running children and refuses new runs until the reset.
   bool hungResult = true;
   std::thread runner([&] { hungResult = RunTool(kHelper, {"hang", temp.Join("b")}, "", ""); });
-  for (int i = 0; i < 5000 && !PathExists(temp.Join("b")); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  for (int i = 0; i < 5000 && !PathExists(temp.Join("b")); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_TRUE(PathExists(temp.Join("b")));
   CancelToolRuns();
   runner.join();

@@ -1,6 +1,5 @@
-// UTF conversion, ordinal UTF-16 order and locale-free number formatting;
-// the /proc parsers for the live status, fed with fixed samples, and the live
-// readers on this machine; the huge-page advice for large buffers.
+// UTF conversion and order, locale-free numbers, the /proc parsers on fixed
+// samples and live, and the huge-page advice for large buffers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,9 +43,9 @@ TEST(Text, OrdinalOrderFollowsUtf16CodeUnits) {
 
 TEST(Text, NumbersIgnoreTheLocale) {
   std::setlocale(LC_ALL, "de_DE.UTF-8");  // a decimal comma, if the locale exists
-  EXPECT_EQ(FormatFixed(2.5, 2) + " " + FormatFixed(0.75, 2) + " " + FormatFixed(62.5, 1), "2.50 0.75 62.5");
-  EXPECT_EQ(FormatFixed(1048575.0 / 1024.0, 2), "1024.00");
-  EXPECT_EQ(FormatFixed(87.4, 0), "87");
+  EXPECT_EQ(FormatFixed(2.5, 2) + " " + FormatFixed(0.75, 2) + " " + FormatFixed(62.5, 1) + " " +
+                FormatFixed(1048575.0 / 1024.0, 2) + " " + FormatFixed(87.4, 0),
+            "2.50 0.75 62.5 1024.00 87");
   EXPECT_EQ(FormatInteger(-42) + " " + FormatInteger(4294967295LL), "-42 4294967295");
   std::setlocale(LC_ALL, "C");
 }
@@ -54,9 +53,8 @@ TEST(Text, NumbersIgnoreTheLocale) {
 TEST(SystemFigures, CpuTimesCountIdleInsideKernelTimeAndGiveTheLoad) {
   SystemTimes times;
   ASSERT_TRUE(ParseSystemTimes("cpu  100 5 40 800 20 3 2 1 0 0\ncpu0 50 2 20 400 10 1 1 0 0 0\n", times));
-  EXPECT_EQ(times.idle, 820u);
-  EXPECT_EQ(times.kernel, 40u + 3 + 2 + 800 + 20);
-  EXPECT_EQ(times.user, 100u + 5 + 1);
+  EXPECT_EQ(std::tuple(times.idle, times.kernel, times.user),
+            std::tuple(820ull, 40ull + 3 + 2 + 800 + 20, 100ull + 5 + 1));
   EXPECT_FALSE(ParseSystemTimes("cpu0 1 2 3 4\n", times));
   EXPECT_FALSE(ParseSystemTimes("garbage", times));
   const SystemTimes before{1000, 1500, 500};
@@ -70,9 +68,8 @@ TEST(SystemFigures, MemoryLoadAndProcessFigures) {
   MemoryFigures memory;
   ASSERT_TRUE(ParseMemoryFigures(
       "MemTotal:       16000000 kB\nMemFree:         1000000 kB\nMemAvailable:    9440000 kB\n", memory));
-  EXPECT_EQ(memory.totalBytes, 16000000ull * 1024);
-  EXPECT_EQ(memory.availableBytes, 9440000ull * 1024);
-  EXPECT_EQ(memory.loadPercent, 41u);
+  EXPECT_EQ(std::tuple(memory.totalBytes, memory.availableBytes, memory.loadPercent),
+            std::tuple(16000000ull * 1024, 9440000ull * 1024, 41u));
   EXPECT_FALSE(ParseMemoryFigures("MemFree: 5 kB\n", memory));
   std::uint64_t bytes = 0;
   EXPECT_TRUE(ParseStatusBytes("Name:\tx\nVmHWM:\t  2048 kB\nVmRSS:\t  1024 kB\n", "VmRSS", bytes));
@@ -93,10 +90,8 @@ TEST(SystemFigures, LiveReadersWorkOnThisMachine) {
   EXPECT_EQ(HardwareThreadCount(), static_cast<unsigned>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN))));
 }
 
-namespace {
-
 // The VmFlags line of the mapping in /proc/self/smaps that holds `address`.
-std::string MappingFlags(const void* address) {
+static std::string MappingFlags(const void* address) {
   std::ifstream smaps("/proc/self/smaps");
   const auto target = reinterpret_cast<std::uintptr_t>(address);
   bool inside = false;
@@ -110,8 +105,6 @@ std::string MappingFlags(const void* address) {
   }
   return "";
 }
-
-}  // namespace
 
 TEST(MemoryAdvice, LargeBuffersAreMarkedForHugePagesAndSmallOnesLeftAlone) {
   std::vector<unsigned char> large;
