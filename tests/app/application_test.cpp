@@ -3,7 +3,6 @@
 // program cleanly. Run with QT_QPA_PLATFORM=offscreen.
 #include "app/application.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -20,6 +19,7 @@
 #include "app/engine_store.h"
 #include "app/shutdown_hook.h"
 #include "platform/files.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 #include "ui/main/fonts.h"
 #include "ui/main/main_window.h"
@@ -28,17 +28,6 @@
 extern char** environ;
 
 namespace {
-
-// Names in a folder other than "." and ".."; empty when it cannot be listed.
-std::vector<std::string> FolderEntries(const std::string& path) {
-  std::vector<std::string> names;
-  DIR* listing = ::opendir(path.c_str());
-  while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
-    if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
-  }
-  if (listing != nullptr) ::closedir(listing);
-  return names;
-}
 
 class ApplicationTest : public ::testing::Test {
  protected:

@@ -3,12 +3,12 @@
 // the "Encoder-Status" text, and a real executable run from the engine folder.
 #include "app/engine_store.h"
 
-#include <dirent.h>
 #include <mntent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 #include <map>
@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 
 namespace {
@@ -53,12 +54,10 @@ std::string MakeFolderIn(const std::string& base) {
 
 // Names in `folder` that look like engine folders.
 int EngineFoldersIn(const std::string& folder) {
-  int count = 0;
-  if (DIR* listing = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(listing)) count += std::string(entry->d_name).rfind("engines_", 0) == 0;
-    ::closedir(listing);
-  }
-  return count;
+  const std::vector<std::string> names = FolderEntries(folder);
+  return static_cast<int>(std::count_if(names.begin(), names.end(), [](const std::string& name) {
+    return name.rfind("engines_", 0) == 0;
+  }));
 }
 
 class EngineStoreTest : public ::testing::Test {
@@ -115,13 +114,14 @@ TEST_F(EngineStoreTest, OnlyACompleteElfOfAtLeastTheMinimumSizeIsWritten) {
   windowsExecutable.replace(0, 4, "MZ\x90\x00", 4);
   resources = {{kEngineResourceJpegli, ElfBytes(4095)}, {kEngineResourceMozjpeg, windowsExecutable},
                {kEngineResourceJpegtran, ElfBytes(100000)}};
-  FileSystemCalls failing = ActiveFileSystemCalls();
-  failing.write = WriteFailsWithFullDisk;
   for (const int id : {kEngineResourceJpegli, kEngineResourceMozjpeg, kEngineResourceJpegtran, 304}) {
     const std::string path = temp.Join("tool" + std::to_string(id));
-    SetFileSystemCalls(id == kEngineResourceJpegtran ? &failing : nullptr);
-    EXPECT_FALSE(WriteEngineResource(id, path)) << id;
-    SetFileSystemCalls(nullptr);
+    {
+      ScopedFileSystemCalls failing;
+      failing.calls.write = WriteFailsWithFullDisk;
+      if (id == kEngineResourceJpegtran) failing.Install();
+      EXPECT_FALSE(WriteEngineResource(id, path)) << id;
+    }
     EXPECT_FALSE(PathExists(path)) << id << ": no partial tool";
   }
 }

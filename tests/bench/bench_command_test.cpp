@@ -76,13 +76,14 @@ ssize_t InterruptingWrite(int fd, const void* data, size_t size) {
 class BenchCommandTest : public ::testing::Test {
  protected:
   BenchTestFolders folders;
-  ScopedEngines engines{ORVEL_BENCH_TEST_JPEGTRAN, ""};
+  TestEngineStore engines{TestTools{false, false, true}};
 
   void MakeImages(int count) {
     for (int i = 0; i < count; ++i) {
       const std::string folder = JoinPath(folders.images, i % 2 == 0 ? "even" : "odd");
-      ASSERT_TRUE(MakeFolder(folder));
-      ASSERT_TRUE(WriteTestJpeg(JoinPath(folder, "p" + std::to_string(i) + ".jpg"), 160, 128, i));
+      ASSERT_TRUE(EnsureFolder(folder));
+      const std::string path = JoinPath(folder, "p" + std::to_string(i) + ".jpg");
+      ASSERT_TRUE(WriteTestJpeg(path, MakeTestPicture(160, 128, static_cast<std::uint32_t>(i)), 92));
     }
   }
   int Run(const std::vector<std::string>& arguments, std::string& out) {
@@ -114,7 +115,7 @@ class BenchCommandTest : public ::testing::Test {
 };
 
 TEST_F(BenchCommandTest, ACompleteRunWritesItsFilesAndPrintsTheRunFolder) {
-  if (std::string(ORVEL_BENCH_TEST_JPEGTRAN).empty()) GTEST_SKIP() << "jpegtran not installed";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
   MakeImages(3);
   const std::string runFolder = RunFolder({folders.images, "--depth", "0", "--per-folder", "1"});
   EXPECT_EQ(ParentFolder(runFolder), BenchmarkRunsFolder());
@@ -131,7 +132,7 @@ TEST_F(BenchCommandTest, ACompleteRunWritesItsFilesAndPrintsTheRunFolder) {
 }
 
 TEST_F(BenchCommandTest, InterruptKeepsTheSessionAndResumeFinishesWithoutRepeats) {
-  if (std::string(ORVEL_BENCH_TEST_JPEGTRAN).empty()) GTEST_SKIP() << "jpegtran not installed";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
   MakeImages(6);
   FileSystemCalls calls = ActiveFileSystemCalls();
   calls.write = InterruptingWrite;
@@ -162,7 +163,7 @@ TEST_F(BenchCommandTest, InterruptKeepsTheSessionAndResumeFinishesWithoutRepeats
 }
 
 TEST_F(BenchCommandTest, ARunSplitInThreePartsMergesToTheSummaryOfTheWholeRun) {
-  if (std::string(ORVEL_BENCH_TEST_JPEGTRAN).empty()) GTEST_SKIP() << "jpegtran not installed";
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
   MakeImages(7);
   ASSERT_TRUE(WriteTextFile(JoinPath(folders.images, "odd/broken.jpg"), "no image"));
   const std::vector<std::string> common = {folders.images, "--depth", "0", "--per-folder", "4"};
@@ -196,7 +197,7 @@ TEST_F(BenchCommandTest, ARunSplitInThreePartsMergesToTheSummaryOfTheWholeRun) {
   int copies = 0;
   const auto changed = [&](const std::string& from, const std::string& to, bool finished = true) {
     const std::string copy = folders.temp.Join("copy" + std::to_string(++copies));
-    EXPECT_TRUE(MakeFolder(copy));
+    EXPECT_TRUE(EnsureFolder(copy));
     for (const std::string name : {kRawFileName, kManifestFileName, kPartFileName}) {
       std::string text = ReadTextFile(JoinPath(parts[2], name));
       if (name == kPartFileName) text.replace(text.find(from), from.size(), to);
@@ -204,7 +205,7 @@ TEST_F(BenchCommandTest, ARunSplitInThreePartsMergesToTheSummaryOfTheWholeRun) {
     }
     return copy;
   };
-  const size_t runsBefore = FolderEntries(BenchmarkRunsFolder(), "Run_").size();
+  const size_t runsBefore = FolderEntries(BenchmarkRunsFolder()).size();
   for (const auto& [given, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{parts[0], whole, parts[2]}, "benchmark_part.txt fehlt"},
            {{parts[0], parts[1]}, "Es fehlen Teile: 3/3."},
@@ -218,7 +219,7 @@ TEST_F(BenchCommandTest, ARunSplitInThreePartsMergesToTheSummaryOfTheWholeRun) {
     EXPECT_FALSE(MergeBenchmarkParts(given, folder, error)) << reason;
     EXPECT_NE(error.find(reason), std::string::npos) << error;
   }
-  EXPECT_EQ(FolderEntries(BenchmarkRunsFolder(), "Run_").size(), runsBefore);
+  EXPECT_EQ(FolderEntries(BenchmarkRunsFolder()).size(), runsBefore);
 }
 
 TEST_F(BenchCommandTest, RefusesAMissingRootAnEmptyTreeAndAnUnconfirmedReplacement) {

@@ -144,7 +144,7 @@ class SamplingTreeTest : public ::testing::Test {
 
   // Creates `count` empty image files in root/name; their paths in order-key order.
   Strings MakeGroup(const std::string& name, int count) {
-    EXPECT_TRUE(MakeFolder(JoinPath(folders.images, name)));
+    EXPECT_TRUE(EnsureFolder(JoinPath(folders.images, name)));
     Strings paths;
     for (int i = 0; i < count; ++i) {
       paths.push_back(JoinPath(folders.images, name + "/img" + std::to_string(i) + ".jpg"));
@@ -179,7 +179,7 @@ TEST_F(SamplingTreeTest, CapsAFolderAtItsSmallestKeysAndOrdersFoldersByUtf16) {
 }
 
 TEST_F(SamplingTreeTest, CountsEmptyAndUnreadableFoldersButNeverFollowsLinks) {
-  ASSERT_TRUE(MakeFolder(JoinPath(folders.images, "empty1")) && MakeFolder(JoinPath(folders.images, "empty2")));
+  ASSERT_TRUE(EnsureFolder(JoinPath(folders.images, "empty1")) && EnsureFolder(JoinPath(folders.images, "empty2")));
   ImageSample sample = Sample();
   EXPECT_EQ(sample.foldersFound, 3u);
   EXPECT_EQ(sample.imagesFound, 0u);
@@ -187,7 +187,7 @@ TEST_F(SamplingTreeTest, CountsEmptyAndUnreadableFoldersButNeverFollowsLinks) {
   // A linked folder holding images is neither entered nor counted; a linked
   // file counts like the file; a pipe is left alone.
   const std::string outside = folders.temp.Join("outside");
-  ASSERT_TRUE(MakeFolder(outside) && WriteTextFile(JoinPath(outside, "o.jpg"), "x"));
+  ASSERT_TRUE(EnsureFolder(outside) && WriteTextFile(JoinPath(outside, "o.jpg"), "x"));
   ASSERT_EQ(::symlink(outside.c_str(), JoinPath(folders.images, "link").c_str()), 0);
   ASSERT_EQ(::symlink(JoinPath(outside, "o.jpg").c_str(), JoinPath(folders.images, "linked.jpg").c_str()), 0);
   ASSERT_EQ(::mkfifo(JoinPath(folders.images, "pipe.jpg").c_str(), 0600), 0);
@@ -196,7 +196,7 @@ TEST_F(SamplingTreeTest, CountsEmptyAndUnreadableFoldersButNeverFollowsLinks) {
   EXPECT_EQ(sample.images, Strings{JoinPath(folders.images, "linked.jpg")});
   if (::geteuid() == 0) return;  // root lists any folder
   const std::string locked = JoinPath(folders.images, "locked");
-  ASSERT_TRUE(MakeFolder(locked) && WriteTextFile(JoinPath(locked, "hidden.jpg"), "x"));
+  ASSERT_TRUE(EnsureFolder(locked) && WriteTextFile(JoinPath(locked, "hidden.jpg"), "x"));
   ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
   sample = Sample();
   ::chmod(locked.c_str(), 0700);
@@ -241,7 +241,7 @@ TEST_F(SessionTest, RoundTripKeepsEveryFieldWithUmlautsAndSpaces) {
   BenchmarkSession saved;
   saved.root = "/home/j\xC3\xBCrgen/Meine Bilder";
   saved.sessionDir = folders.temp.Join("Run \xC3\xA4");
-  ASSERT_TRUE(MakeFolder(saved.sessionDir));
+  ASSERT_TRUE(EnsureFolder(saved.sessionDir));
   saved.csvPath = JoinPath(saved.sessionDir, "quality_profile_raw.csv");
   saved.imageListPath = WriteImageList(saved.root + "/\xC3\x96l 1.jpg\n/b.png\n");
   saved.maxPerFolder = 7;
@@ -308,7 +308,7 @@ TEST_F(SessionTest, MissingKeysOrImagesMeanNoSession) {
   ASSERT_TRUE(Load(text + "Depth=2\n"));  // a later line replaces an earlier one
   EXPECT_EQ(session.depth, 2);
   // A folder in the file's place is no session.
-  ASSERT_TRUE(DeleteFileAt(SessionFilePath()) && MakeFolder(SessionFilePath()));
+  ASSERT_TRUE(DeleteFileAt(SessionFilePath()) && EnsureFolder(SessionFilePath()));
   EXPECT_FALSE(SessionFileExists());
 }
 
@@ -469,7 +469,7 @@ class SummaryTest : public SessionTest {
   void SetUp() override {
     session.root = "/r";
     session.sessionDir = folders.temp.Join("run");
-    ASSERT_TRUE(MakeFolder(session.sessionDir));
+    ASSERT_TRUE(EnsureFolder(session.sessionDir));
     session.csvPath = JoinPath(session.sessionDir, kRawFileName);
     session.images = {"/r/a.jpg", "/r/b.jpg", "/r/c.jpg"};
     session.imagesFound = 12;

@@ -27,8 +27,6 @@
 
 namespace {
 
-// Found by the build; empty when not installed.
-constexpr const char* kJpegtran = ORVEL_BENCH_TEST_JPEGTRAN;
 using Counts = std::map<std::string, int>;
 
 class WorkerTest : public ::testing::Test {
@@ -43,14 +41,17 @@ class WorkerTest : public ::testing::Test {
   void TearDown() override {
     StopBenchmarkWorker(session, worker);
     SetBenchmarkNotifications(worker, BenchmarkNotifications{});
-    EXPECT_TRUE(FolderEntries(folders.tmp, "TALV_").empty()) << "work folder left behind";
+    EXPECT_TRUE(WorkFoldersIn(folders.tmp).empty()) << "work folder left behind";
   }
 
+  static bool Jpeg(const std::string& path, std::uint32_t seed) {
+    return WriteTestJpeg(path, MakeTestPicture(160, 128, seed), 92);
+  }
   std::vector<std::string> MakeJpegs(int count) {
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
       paths.push_back(JoinPath(folders.images, "img" + std::to_string(i) + ".jpg"));
-      EXPECT_TRUE(WriteTestJpeg(paths.back(), 160, 128, i));
+      EXPECT_TRUE(Jpeg(paths.back(), i));
     }
     return paths;
   }
@@ -89,8 +90,8 @@ class WorkerTest : public ::testing::Test {
 // image (at the start of img3) and a cancel during img6 interrupt the run.
 // Each resume starts at the image it stopped in, from its first candidate.
 TEST_F(WorkerTest, InterruptedRunsResumeWhereTheyStoppedAndAnExceptionSkipsOnlyItsImage) {
-  ScopedEngines engines(kJpegtran, "");
-  const int rowsPerImage = std::string(kJpegtran).empty() ? 6 : 8;  // 6 WIC (+ 2 jpegtran)
+  TestEngineStore engines(TestTools{false, false, true});
+  const int rowsPerImage = JpegtranProgram().empty() ? 6 : 8;  // 6 WIC (+ 2 jpegtran)
   const std::vector<std::string> images = MakeJpegs(10);
   CreateRun(images);
   std::mutex mutex;
@@ -141,12 +142,12 @@ TEST_F(WorkerTest, InterruptedRunsResumeWhereTheyStoppedAndAnExceptionSkipsOnlyI
 // What is no image is skipped; so is a path with a line break, which would
 // break the line-based files, whether listed at the start or handed over later.
 TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImageOrHasALineBreak) {
-  ScopedEngines engines("", "");
+  TestEngineStore engines(TestTools{});
   const std::string jpeg = JoinPath(folders.images, "a.jpg"), fake = JoinPath(folders.images, "b.jpg"),
                     bmp = JoinPath(folders.images, "c.bmp"), carriage = JoinPath(folders.images, "carriage\rreturn.jpg");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160, 128, 1) && WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
+  ASSERT_TRUE(Jpeg(jpeg, 1) && WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   ASSERT_TRUE(WriteTextFile(fake, "this is not an image"));
-  ASSERT_TRUE(WriteTestJpeg(carriage, 160, 128, 9));
+  ASSERT_TRUE(Jpeg(carriage, 9));
   CreateRun({jpeg, carriage, fake, folders.images + "/new\nline.jpg", bmp});
   EXPECT_EQ(session.images, (std::vector<std::string>{jpeg, fake, bmp}));
   EXPECT_EQ(ReadTextFile(session.imageListPath), "\xEF\xBB\xBF" + jpeg + "\n" + fake + "\n" + bmp + "\n");
@@ -158,7 +159,7 @@ TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImageOrHasALineBreak
   std::atomic<int> workFoldersSeen{0}, ppmSeen{0};
   Watch([&] {
     if (session.currentCandidate.load() == 0) return;
-    for (const std::string& name : FolderEntries(folders.tmp, "TALV_")) {
+    for (const std::string& name : WorkFoldersIn(folders.tmp)) {
       ++workFoldersSeen;
       if (PathExists(JoinPath(JoinPath(folders.tmp, name), "bench.ppm"))) ++ppmSeen;
     }
@@ -194,7 +195,7 @@ TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImageOrHasALineBreak
 }
 
 TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateAndShutdownKeepsTheSession) {
-  ScopedEngines engines("", "");
+  TestEngineStore engines(TestTools{});
   CreateRun(MakeJpegs(3));
   Watch([this] {
     if (At(0, 2) || At(1, 1)) PauseBenchmarkWorker(session);
@@ -218,7 +219,7 @@ TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateAndShutdownKeepsTheSession) {
 }
 
 TEST_F(WorkerTest, StartingAtTheEndCompletesAtOnceAndASecondStartJoinsTheFirst) {
-  ScopedEngines engines("", "");
+  TestEngineStore engines(TestTools{});
   CreateRun(MakeJpegs(2));
   session.nextIndex = 2;
   session.completed = 1;
@@ -250,7 +251,7 @@ ssize_t TriggeredWrite(int fd, const void* data, size_t size) {
 }
 
 TEST_F(WorkerTest, RowsWrittenBeforeACancelCountAndAFailedWriteSkipsTheImageWithoutPartialRows) {
-  ScopedEngines engines("", "");
+  TestEngineStore engines(TestTools{});
   const std::vector<std::string> images = MakeJpegs(4);
   CreateRun(images);
   FileSystemCalls calls = ActiveFileSystemCalls();
@@ -279,7 +280,7 @@ TEST_F(WorkerWithAllToolsTest, EncodesAndMeasuresTheWholeStandardGrid) {
   if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
   TestEngineStore engines(TestTools{true, true, true});
   const std::string jpeg = JoinPath(folders.images, "a.jpg");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 3));
+  ASSERT_TRUE(Jpeg(jpeg, 3));
   CreateRun({jpeg}, 1);
   RunToEnd();
   const std::vector<EncoderCandidate> grid = BuildBenchmarkGrid(1, true);
@@ -305,7 +306,7 @@ TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   TestEngineStore engines(TestTools{true, true, true});
   ScopedEnv failMozjpeg("ORVEL_TEST_CJPEG_STATIC", "fail");
   const std::string jpeg = JoinPath(folders.images, "a.jpg"), bmp = JoinPath(folders.images, "c.bmp");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 1));
+  ASSERT_TRUE(Jpeg(jpeg, 1));
   ASSERT_TRUE(WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   CreateRun({jpeg, bmp});
   std::mutex mutex;
@@ -314,8 +315,8 @@ TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   Watch([&] {
     if (session.currentCandidate.load() != 1) return;
     std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& name : FolderEntries(folders.tmp, "TALV_")) {
-      for (const std::string& file : FolderEntries(JoinPath(folders.tmp, name), "")) {
+    for (const std::string& name : WorkFoldersIn(folders.tmp)) {
+      for (const std::string& file : FolderEntries(JoinPath(folders.tmp, name))) {
         workFiles[session.nextIndex.load()].insert(file);
       }
     }
@@ -349,7 +350,7 @@ TEST_F(WorkerWithAllToolsTest, CancelKillsAHungToolAndTheImageIsNotCounted) {
   const std::string log = folders.temp.Join("encoder.log");
   ScopedEnv logEnv("ORVEL_TEST_ENCODER_LOG", log.c_str()), hang("ORVEL_TEST_CJPEGLI", "hang");
   const std::string jpeg = JoinPath(folders.images, "a.jpg");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 4));
+  ASSERT_TRUE(Jpeg(jpeg, 4));
   CreateRun({jpeg});
   const std::string header = ReadTextFile(session.csvPath);
   ASSERT_TRUE(StartBenchmarkWorker(session, worker));

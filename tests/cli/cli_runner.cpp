@@ -1,7 +1,6 @@
 // orvel-cli as a child process; see cli_runner.h.
 #include "tests/cli/cli_runner.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "tests/support/file_system.h"
 
 extern char** environ;
 
@@ -67,16 +67,11 @@ CliRun WaitForCli(const CliChild& child, std::chrono::seconds limit) {
 
 std::vector<std::string> LeftoverWorkFolders(const std::string& folder) {
   std::vector<std::string> found;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return found;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name, path = JoinPath(folder, name);
-    if (name == "." || name == "..") continue;
+  for (const std::string& name : FolderEntries(folder)) {
+    const std::string path = JoinPath(folder, name);
     if (name.rfind("TALV_", 0) == 0 || name.rfind("engines_", 0) == 0) found.push_back(path);
-    if (IsDirectory(path) && !IsSymbolicLink(path)) {
-      for (const std::string& inner : LeftoverWorkFolders(path)) found.push_back(inner);
-    }
+    if (!IsDirectory(path) || IsSymbolicLink(path)) continue;
+    for (const std::string& inner : LeftoverWorkFolders(path)) found.push_back(inner);
   }
-  ::closedir(dir);
   return found;
 }

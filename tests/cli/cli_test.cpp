@@ -20,9 +20,9 @@
 #include "cli/cli_options.h"
 #include "cli/parallel_batch.h"
 #include "imaging/decode.h"
-#include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "tests/cli/cli_runner.h"
+#include "tests/core/core_test_support.h"
 #include "tests/support/scoped_temp.h"
 #include "tests/support/text_lines.h"
 
@@ -200,20 +200,9 @@ class CliProgramTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(LeftoverWorkFolders(tmpdir), Strings{}); }
 
   // A photo-like JPEG at quality 97 in the image folder.
-  std::string MakeImage(const std::string& name, int seed, std::uint32_t width = 200) {
-    PixelImage image{width, 150, std::vector<std::uint8_t>(static_cast<size_t>(width) * 150 * 4)};
-    for (std::uint32_t y = 0; y < 150; ++y) {
-      for (std::uint32_t x = 0; x < width; ++x) {
-        std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
-        p[0] = static_cast<std::uint8_t>((x * 3 + seed * 17) & 0xFF);
-        p[1] = static_cast<std::uint8_t>((y * 2 + x) & 0xFF);
-        p[2] = static_cast<std::uint8_t>((x ^ y) & 0xFF);
-        p[3] = 255;
-      }
-    }
-    const std::string path = JoinPath(images, name);
-    EXPECT_TRUE(EncodeJpegWic(image, path, 0.97f));
-    return path;
+  std::string MakeImage(const std::string& name, std::uint32_t seed, std::uint32_t width = 200) {
+    EXPECT_TRUE(WriteTestJpeg(JoinPath(images, name), MakeTestPicture(width, 150, seed), 97));
+    return JoinPath(images, name);
   }
   CliChild Start(const Strings& arguments, const CliLaunch& launch = {}) {
     return StartCli(arguments, tmpdir, temp.path, launch);
@@ -417,7 +406,7 @@ TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
   Strings arguments = {"optimize", "--output", output};
   std::string sourceBytes;
   for (const char* name : {"a", "b", "c"}) {
-    arguments.push_back(MakeImage(std::string(name) + ".jpg", 20 + name[0]));
+    arguments.push_back(MakeImage(std::string(name) + ".jpg", 20u + name[0]));
     sourceBytes += ReadTextFile(arguments.back());
     ASSERT_TRUE(WriteTextFile(JoinPath(output, std::string(name) + "_hoch.jpg"), "earlier result"));
   }

@@ -4,24 +4,20 @@
 // builds. Findings with a property of their own are checked explicitly below.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/resource.h>
 
 #include "fuzz/fuzz_targets.h"
 #include "imaging/decode.h"
 #include "platform/files.h"
+#include "tests/support/file_system.h"
 
 namespace {
 
 std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> paths;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return paths;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = JoinPath(folder, entry->d_name);
-    if (entry->d_name[0] != '.' && IsRegularFile(path)) paths.push_back(path);
+  for (const std::string& name : FolderEntries(folder)) {
+    if (name[0] != '.' && IsRegularFile(JoinPath(folder, name))) paths.push_back(JoinPath(folder, name));
   }
-  ::closedir(dir);
   return paths;
 }
 

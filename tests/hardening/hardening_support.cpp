@@ -1,20 +1,15 @@
 // Shared pieces of the hardening suites; see hardening_support.h.
 #include "tests/hardening/hardening_support.h"
 
-#include <dirent.h>
-
 #include "core/pipeline.h"
 #include "platform/files.h"
+#include "tests/support/file_system.h"
 
 FolderSnapshot SnapshotFolder(const std::string& folder) {
   FolderSnapshot snapshot;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return snapshot;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = JoinPath(folder, entry->d_name);
-    if (IsRegularFile(path)) ReadFileBytes(path, snapshot[entry->d_name]);
+  for (const std::string& name : FolderEntries(folder)) {
+    if (IsRegularFile(JoinPath(folder, name))) ReadFileBytes(JoinPath(folder, name), snapshot[name]);
   }
-  ::closedir(dir);
   return snapshot;
 }
 
