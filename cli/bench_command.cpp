@@ -1,6 +1,6 @@
 // The bench command of orvel-cli; see bench_command.h. Neighbours:
 // bench/ (sampling, session, run creation, worker, run parts),
-// app/engine_store (the embedded encoders).
+// engines/engine_store (the embedded encoders).
 #include "cli/bench_command.h"
 
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "bench/raw_results.h"
 #include "bench/run_parts.h"
 #include "bench/sampling.h"

@@ -1,6 +1,6 @@
 // The commands of orvel-cli; see cli_commands.h. Neighbours: cli_options.cpp
 // (the parsed record), core/pipeline (OptimizeImage), core/result_line (the
-// result text), app/engine_store (the embedded tools).
+// result text), engines/engine_store (the embedded tools).
 #include "cli/cli_commands.h"
 
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/bench_command.h"
 #include "cli/parallel_batch.h"
 #include "core/image_list.h"

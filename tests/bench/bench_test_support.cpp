@@ -3,7 +3,7 @@
 
 #include <dirent.h>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 

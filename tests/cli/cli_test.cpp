@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/parallel_batch.h"

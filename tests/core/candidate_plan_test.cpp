@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/candidate_plan.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"

@@ -18,7 +18,7 @@
 #include <QTest>
 #include <unistd.h>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/profiles.h"
 #include "platform/files.h"
 #include "tests/ui/main_window_test_support.h"

@@ -21,7 +21,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"

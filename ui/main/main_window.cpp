@@ -20,7 +20,7 @@
 #include <QTextDocument>
 #include <QUrl>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/profiles.h"
 #include "platform/files.h"
