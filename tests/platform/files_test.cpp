@@ -34,6 +34,16 @@ TEST(Paths, PartsOfAPath) {
   EXPECT_EQ(ExtensionPart("/x/y.JPG"), ".JPG");
 }
 
+TEST(Paths, NormalisedAbsolutePathCleansTheTextAlone) {
+  const struct { const char* path; ParentSteps steps; const char* expected; } cases[] = {
+      {"a/./b//c/", ParentSteps::kResolve, "/cwd/a/b/c"}, {"/x/y/../z", ParentSteps::kResolve, "/x/z"},
+      {"/x/./y/../z", ParentSteps::kKeep, "/x/y/../z"},   {"/a/b/..", ParentSteps::kResolve, "/a"},
+      {"/..", ParentSteps::kResolve, "/"},                 {"///", ParentSteps::kKeep, "/"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(NormalisedAbsolutePath(c.path, "/cwd", c.steps), c.expected) << c.path;
+  }
+}
+
 TEST(Paths, TempFolderHonoursOnlyAbsoluteTmpdir) {
   {
     ScopedEnv env("TMPDIR", "/var/tmp");
