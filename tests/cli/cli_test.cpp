@@ -228,6 +228,12 @@ TEST(CliParseTest, DefaultsAndHelp) {
   EXPECT_TRUE(o.files.empty());
   ASSERT_TRUE(ParseCliArguments({"optimize", "--help"}, o, error));
   EXPECT_EQ(o.command, CliCommand::kHelp);
+  ASSERT_TRUE(ParseCliArguments({"bench", "-h"}, o, error));
+  EXPECT_EQ(o.command, CliCommand::kHelp);
+  ASSERT_TRUE(ParseCliArguments({"bench", "--depth=0", "--", "-x"}, o, error)) << error;
+  EXPECT_EQ(o.command, CliCommand::kBench);
+  EXPECT_EQ(o.bench.depth, 0);
+  EXPECT_EQ(FileNamePart(o.bench.root), "-x");
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference, "r.png");
   EXPECT_EQ(o.test, "t.jpg");
