@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "ui/main/fonts.h"
+#include "ui/main/qt_helpers.h"
 
 namespace {
 
@@ -15,10 +16,6 @@ static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
 
 QRect ToQRect(const EdgeRect& rect) {
   return QRect(rect.left, rect.top, RectWidth(rect), RectHeight(rect));
-}
-
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 void DrawCentredLine(QPainter& painter, const EdgeRect& rect, const QColor& color,
