@@ -39,10 +39,6 @@ QPointer<ProfileDevelopmentWindow>& WindowPointer() {
 
 std::string FieldText(const QLineEdit* field) { return field->text().toStdString(); }
 
-void PlaceWidget(QWidget* widget, const PixelRect& rect) {
-  widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
-}
-
 QColor ToColor(const BenchColor& color) { return QColor(color.red, color.green, color.blue); }
 
 QLabel* MakeLine(QWidget* parent) {
@@ -161,7 +157,7 @@ void ProfileDevelopmentWindow::paintEvent(QPaintEvent*) {
   const PixelRect heading = BenchHeadingRect(width());
   painter.setPen(Qt::white);
   if (Fonts().created) painter.setFont(Fonts().emphasisFont);
-  painter.drawText(QRect(heading.x, heading.y, heading.width, heading.height),
+  painter.drawText(ToQRect(heading),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Text(kBenchHeading));
 }
 

@@ -42,10 +42,6 @@ void Place(QWidget* widget, const ControlPlace& place) {
   widget->setGeometry(place.left, place.top, place.width, place.height);
 }
 
-QRect ToQRect(const EdgeRect& rect) {
-  return QRect(rect.left, rect.top, RectWidth(rect), RectHeight(rect));
-}
-
 void ShowCompareMessage(QWidget* owner, const char* text, CompareMessageIcon icon) {
   if (const MessageSink sink = Sink()) {
     sink(kCompareMessageTitle, text, icon);

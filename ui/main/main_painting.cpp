@@ -20,8 +20,6 @@
 
 namespace {
 
-QRect ToQRect(const PixelRect& rect) { return QRect(rect.x, rect.y, rect.width, rect.height); }
-
 // Text whose top-left corner sits at `point`, as a text cell, not a baseline,
 // narrowed to end before `right`.
 void DrawTextAt(QPainter& painter, PixelPoint point, const QString& text, int right) {

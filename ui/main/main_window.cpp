@@ -67,10 +67,6 @@ QKeySequence MenuShortcut(const std::string& text) {
   return QKeySequence::fromString(label, QKeySequence::PortableText);
 }
 
-void PlaceWidget(QWidget* widget, const PixelRect& rect) {
-  widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
-}
-
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {

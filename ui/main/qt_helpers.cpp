@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QUrl>
 
+#include "ui/main/main_layout.h"
 #include "ui/main/main_window_hooks.h"
 
 QString Text(const std::string& utf8) {
@@ -17,6 +18,10 @@ QString PathText(const std::string& path) {
 }
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QRect ToQRect(const PixelRect& rect) { return QRect(rect.x, rect.y, rect.width, rect.height); }
+
+void PlaceWidget(QWidget* widget, const PixelRect& rect) { widget->setGeometry(ToQRect(rect)); }
 
 WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 

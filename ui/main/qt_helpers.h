@@ -1,14 +1,16 @@
-// Small Qt pieces that every window uses alike: text and path conversion, the
-// wait cursor, plain-text message boxes and opening a folder in the file
+// Small Qt pieces that every window uses alike: text and path conversion,
+// layout rectangles, the wait cursor, plain-text message boxes and opening a folder in the file
 // manager. Part of the main window module because every other window module
 // builds on it already (see its CMakeLists.txt).
 #pragma once
 
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 #include <string>
 
 class QWidget;
+struct PixelRect;
 
 // UTF-8 text (every text of the program) as a QString.
 QString Text(const std::string& utf8);
@@ -17,6 +19,10 @@ QString Text(const std::string& utf8);
 // and back.
 QString PathText(const std::string& path);
 std::string NativePath(const QString& path);
+
+// A layout rectangle (main_layout.h) as Qt's, and a widget placed on it.
+QRect ToQRect(const PixelRect& rect);
+void PlaceWidget(QWidget* widget, const PixelRect& rect);
 
 // The wait cursor for as long as it lives.
 struct WaitCursor {
