@@ -13,7 +13,8 @@
 # are only read; the batch writes into a temporary folder that is removed
 # afterwards. With ORVEL_RENDER_XVFB=1 the program runs on a real X server
 # (xvfb-run) instead of the offscreen platform and screen grabs are written
-# too. BUILD_DIR (default: build) is the build folder to use.
+# too. BUILD_DIR (default: build) is the build folder to use. The program is
+# tools/render_windows.cpp (target orvel_render_windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -7,23 +7,20 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QPixmap>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engines/engine_store.h"
 #include "app/shutdown_hook.h"
 #include "platform/files.h"
-#include "test_temp_folder.h"
+#include "tests/support/scoped_temp.h"
 #include "ui/main/fonts.h"
 #include "ui/main/main_window.h"
 #include "ui/main/window_names.h"
@@ -36,26 +33,24 @@ namespace {
 std::vector<std::string> FolderEntries(const std::string& path) {
   std::vector<std::string> names;
   DIR* listing = ::opendir(path.c_str());
-  if (listing == nullptr) return names;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
+    if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
   }
-  ::closedir(listing);
+  if (listing != nullptr) ::closedir(listing);
   return names;
 }
 
 class ApplicationTest : public ::testing::Test {
  protected:
-  PrivateTemporaryFolder temp;
+  ScopedTempFolder temp;  // TMPDIR while the test runs
+  ScopedEnv tmpdir{"TMPDIR", temp.path.c_str()};
+  const std::string engineParent = temp.Join("OrvelJpegOptimizer");
   int argc = 1;
   char programName[32] = "application_test";
   char* argv[2] = {programName, nullptr};
 
   void SetUp() override { ASSERT_FALSE(temp.path.empty()); }
   void TearDown() override { SetShutdownWorkerHook({}); }
-
-  std::string EngineParent() const { return JoinPath(temp.path, "OrvelJpegOptimizer"); }
 };
 
 void ExpectFont(const QFont& font, int pixelSize, int weight) {
@@ -74,28 +69,24 @@ TEST_F(ApplicationTest, StartsTheBareMainWindowAndANormalCloseLeavesNoEngineFold
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Orvel JPEG Optimizer"));
   EXPECT_EQ(window.size(), QSize(1380, 820));
   EXPECT_TRUE(window.isVisible());
-
   ASSERT_TRUE(Fonts().created);
   ExpectFont(Fonts().bodyFont, 17, 400);
   ExpectFont(Fonts().smallFont, 15, 400);
   ExpectFont(Fonts().emphasisFont, 18, 600);
   ExpectFont(Fonts().titleFont, 29, 700);
   ExpectFont(Fonts().guideFont, 23, 400);
-
   // Materialised exactly once, before the window: the folder is there now.
   const std::string engineFolder = Engines().engineFolder;
-  EXPECT_EQ(ParentFolder(engineFolder), EngineParent());
+  EXPECT_EQ(ParentFolder(engineFolder), engineParent);
   EXPECT_TRUE(IsDirectory(engineFolder));
-
   if (const char* grabFolder = std::getenv("ORVEL_TEST_GRAB_FOLDER")) {
     window.grab().save(QString::fromUtf8(JoinPath(grabFolder, "main_window.png").c_str()));
   }
-
   QTimer::singleShot(0, &window, [&window]() { window.close(); });
   EXPECT_EQ(RunEventLoop(shell), 0);
   ShutDownApplication(shell);
   EXPECT_FALSE(PathExists(engineFolder));
-  EXPECT_TRUE(FolderEntries(EngineParent()).empty());
+  EXPECT_TRUE(FolderEntries(engineParent).empty());
   EXPECT_FALSE(Fonts().created);
 }
 
@@ -104,10 +95,8 @@ TEST_F(ApplicationTest, ShutdownStopsWorkersBeforeTheirToolsAreRemoved) {
   StartApplication(shell, argc, argv);
   const std::string engineFolder = Engines().engineFolder;
   ASSERT_FALSE(engineFolder.empty());
-
   int hookRuns = 0;
-  bool folderPresentDuringHook = false;
-  bool windowPresentDuringHook = false;
+  bool folderPresentDuringHook = false, windowPresentDuringHook = false;
   SetShutdownWorkerHook([&]() {
     ++hookRuns;
     folderPresentDuringHook = IsDirectory(engineFolder);
@@ -117,10 +106,8 @@ TEST_F(ApplicationTest, ShutdownStopsWorkersBeforeTheirToolsAreRemoved) {
   EXPECT_EQ(RunEventLoop(shell), 0);
   ShutDownApplication(shell);
   ShutDownApplication(shell);
-
   EXPECT_EQ(hookRuns, 1);
-  EXPECT_TRUE(folderPresentDuringHook);
-  EXPECT_TRUE(windowPresentDuringHook);
+  EXPECT_TRUE(folderPresentDuringHook && windowPresentDuringHook);
   EXPECT_FALSE(PathExists(engineFolder));
 }
 
@@ -138,34 +125,18 @@ TEST_F(ApplicationTest, TerminationSignalClosesTheMainWindow) {
 
 // Starts the real program with a private TMPDIR and the offscreen platform.
 pid_t StartProgram(const std::string& temporaryFolder) {
-  std::vector<std::string> environment;
+  std::vector<std::string> environment = {"TMPDIR=" + temporaryFolder, "QT_QPA_PLATFORM=offscreen"};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
-    if (text.rfind("TMPDIR=", 0) == 0 || text.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
-    environment.push_back(text);
+    if (text.rfind("TMPDIR=", 0) != 0 && text.rfind("QT_QPA_PLATFORM=", 0) != 0) environment.push_back(text);
   }
-  environment.push_back("TMPDIR=" + temporaryFolder);
-  environment.push_back("QT_QPA_PLATFORM=offscreen");
   std::vector<char*> envp;
   for (std::string& text : environment) envp.push_back(text.data());
   envp.push_back(nullptr);
   char program[] = ORVEL_GUI_PROGRAM;
   char* childArgv[] = {program, nullptr};
   pid_t child = -1;
-  if (::posix_spawn(&child, program, nullptr, nullptr, childArgv, envp.data()) != 0) return -1;
-  return child;
-}
-
-// Waits up to `limit` for the child; false (and the child killed) on timeout.
-bool WaitForExit(pid_t child, std::chrono::seconds limit, int& status) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (::waitpid(child, &status, WNOHANG) == child) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, &status, 0);
-  return false;
+  return ::posix_spawn(&child, program, nullptr, nullptr, childArgv, envp.data()) == 0 ? child : -1;
 }
 
 class ProgramSignalTest : public ApplicationTest, public ::testing::WithParamInterface<int> {};
@@ -176,24 +147,32 @@ TEST_P(ProgramSignalTest, ProgramEndsWithCodeZeroAndRemovesItsEngineFolder) {
   const std::string stem = EngineFolderName(static_cast<std::uint32_t>(child)) + "_";
   std::string engineFolder;
   // The handlers are in place before the engine folder is made.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (engineFolder.empty() && std::chrono::steady_clock::now() < deadline) {
-    for (const std::string& name : FolderEntries(EngineParent())) {
-      if (name.rfind(stem, 0) == 0) engineFolder = JoinPath(EngineParent(), name);
+  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+       engineFolder.empty() && std::chrono::steady_clock::now() < deadline;) {
+    for (const std::string& name : FolderEntries(engineParent)) {
+      if (name.rfind(stem, 0) == 0) engineFolder = JoinPath(engineParent, name);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const bool started = IsDirectory(engineFolder);
-  if (started) ::kill(child, GetParam());
-  else ::kill(child, SIGKILL);
-
+  ::kill(child, started ? GetParam() : SIGKILL);
+  // Waits up to 30 s for the child; killed on timeout.
   int status = 0;
-  ASSERT_TRUE(WaitForExit(child, std::chrono::seconds(30), status));
+  bool exited = false;
+  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+       !(exited = ::waitpid(child, &status, WNOHANG) == child) && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!exited) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  ASSERT_TRUE(exited);
   ASSERT_TRUE(started) << "the program made no engine folder";
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_FALSE(PathExists(engineFolder));
-  EXPECT_TRUE(FolderEntries(EngineParent()).empty());
+  EXPECT_TRUE(FolderEntries(engineParent).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(TerminationSignals, ProgramSignalTest, ::testing::Values(SIGTERM, SIGINT),

@@ -4,9 +4,7 @@
 #include "engines/engine_store.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <mntent.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,83 +12,72 @@
 #include <cerrno>
 #include <iostream>
 #include <map>
-#include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "test_temp_folder.h"
+#include "tests/support/scoped_temp.h"
 
 namespace {
 
-// The resources the test lookup hands out; an absent id is a missing resource.
-std::map<int, std::string>& TestResources() {
-  static std::map<int, std::string> resources;
-  return resources;
-}
-
-// The version texts the test lookup hands out with the resources.
-std::map<int, std::string>& TestVersions() {
-  static std::map<int, std::string> versions;
-  return versions;
-}
+// The resources (and their version texts) the test lookup hands out; an
+// absent id is a missing resource.
+std::map<int, std::string> resources, versions;
 
 EngineResource LookUpTestResource(int resourceId) {
-  const auto found = TestResources().find(resourceId);
-  if (found == TestResources().end()) return EngineResource{};
-  return EngineResource{reinterpret_cast<const std::uint8_t*>(found->second.data()),
-                        found->second.size(), TestVersions()[resourceId].c_str()};
+  const auto found = resources.find(resourceId);
+  if (found == resources.end()) return EngineResource{};
+  return EngineResource{reinterpret_cast<const std::uint8_t*>(found->second.data()), found->second.size(),
+                        versions[resourceId].c_str()};
 }
 
 std::string ElfBytes(std::size_t size) {
   std::string bytes(size, '\0');
-  const char signature[] = {0x7F, 'E', 'L', 'F'};
-  for (std::size_t i = 0; i < 4 && i < size; ++i) bytes[i] = signature[i];
-  for (std::size_t i = 4; i < size; ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = i < 4 ? "\x7F" "ELF"[i] : static_cast<char>(i * 7 % 251);
   return bytes;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::string content;
-  ReadFileBytes(path, content);
-  return content;
+// Permission bits (07777) of a path, links not followed; -1 when absent.
+int ModeBits(const std::string& path) {
+  struct stat info{};
+  return ::lstat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  const UniqueFd file = CreateForWriting(path, 0644);
-  ASSERT_TRUE(WriteAll(file, text.data(), text.size())) << path;
+// A fresh folder below `base`; empty on failure.
+std::string MakeFolderIn(const std::string& base) {
+  std::string pattern = JoinPath(base, "orvel-app-test-XXXXXX");
+  return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
-// Restores the process umask on scope exit.
-struct ScopedUmask {
-  mode_t previous;
-  explicit ScopedUmask(mode_t mask) : previous(::umask(mask)) {}
-  ~ScopedUmask() { ::umask(previous); }
-};
+// Names in `folder` that look like engine folders.
+int EngineFoldersIn(const std::string& folder) {
+  int count = 0;
+  if (DIR* listing = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) count += std::string(entry->d_name).rfind("engines_", 0) == 0;
+    ::closedir(listing);
+  }
+  return count;
+}
 
 class EngineStoreTest : public ::testing::Test {
  protected:
-  PrivateTemporaryFolder temp;
+  ScopedTempFolder temp;
+  ScopedEnv tmpdir{"TMPDIR", temp.path.c_str()};
+  const std::string shared = temp.Join("OrvelJpegOptimizer");
+  const std::string perUser = temp.Join("OrvelJpegOptimizer-" + std::to_string(::geteuid()));
 
   void SetUp() override {
     ASSERT_FALSE(temp.path.empty());
-    TestResources().clear();
-    TestVersions().clear();
+    resources.clear();
+    versions.clear();
     SetEngineResourceLookup(LookUpTestResource);
   }
-
   void TearDown() override {
     RemoveEngineFolder();
     SetEngineResourceLookup(nullptr);
     SetFileSystemCalls(nullptr);
-    TestResources().clear();
-  }
-
-  std::string SharedParent() const { return JoinPath(temp.path, "OrvelJpegOptimizer"); }
-  std::string PerUserParent() const {
-    return JoinPath(temp.path, "OrvelJpegOptimizer-" + std::to_string(::geteuid()));
   }
   // True when `folder` is one of this process's engine folders in `parent`:
   // the pid's name and an unpredictable suffix.
@@ -99,98 +86,65 @@ class EngineStoreTest : public ::testing::Test {
     return ParentFolder(folder) == parent && FileNamePart(folder).rfind(stem, 0) == 0 &&
            FileNamePart(folder).size() == stem.size() + 12;
   }
-  // Names in `folder` that look like engine folders.
-  static int EngineFoldersIn(const std::string& folder) {
-    int count = 0;
-    if (DIR* listing = ::opendir(folder.c_str())) {
-      while (const dirent* entry = ::readdir(listing)) {
-        if (std::string(entry->d_name).rfind("engines_", 0) == 0) ++count;
-      }
-      ::closedir(listing);
-    }
-    return count;
+  static void GiveAllThreeTools() {
+    resources = {{kEngineResourceJpegli, ElfBytes(4096)}, {kEngineResourceMozjpeg, ElfBytes(5000)},
+                 {kEngineResourceJpegtran, ElfBytes(6000)}};
   }
-  void GiveAllThreeTools() {
-    TestResources()[kEngineResourceJpegli] = ElfBytes(4096);
-    TestResources()[kEngineResourceMozjpeg] = ElfBytes(5000);
-    TestResources()[kEngineResourceJpegtran] = ElfBytes(6000);
+  // A link at `link` to a new folder "planted", as another local user could make it.
+  std::string PlantLink(const std::string& link) {
+    const std::string planted = temp.Join("planted");
+    EXPECT_TRUE(EnsureFolder(planted, 0700));
+    EXPECT_EQ(::symlink(planted.c_str(), link.c_str()), 0);
+    return planted;
   }
 };
 
 // --- Writing one resource ----------------------------------------------------
 
-TEST_F(EngineStoreTest, ResourceBelowMinimumOrMissingIsRefusedAndNothingWritten) {
-  TestResources()[kEngineResourceJpegli] = ElfBytes(4095);
-  const std::string path = JoinPath(temp.path, "cjpegli");
-  EXPECT_FALSE(WriteEngineResource(kEngineResourceJpegli, path));
-  EXPECT_FALSE(PathExists(path));
-
-  const std::string missing = JoinPath(temp.path, "cjpeg-static");
-  EXPECT_FALSE(WriteEngineResource(kEngineResourceMozjpeg, missing));
-  EXPECT_FALSE(PathExists(missing));
-}
-
-TEST_F(EngineStoreTest, MinimumSizeElfIsWrittenCompletelyWithMode0700WhateverTheUmask) {
-  TestResources()[kEngineResourceJpegli] = ElfBytes(4096);
-  const std::string path = JoinPath(temp.path, "cjpegli");
-  {
-    // A umask that strips the owner's execute bit must not leave the tool
-    // unrunnable.
-    const ScopedUmask mask(0177);
-    ASSERT_TRUE(WriteEngineResource(kEngineResourceJpegli, path));
-  }
-  EXPECT_EQ(ReadAll(path), TestResources()[kEngineResourceJpegli]);
-  EXPECT_EQ(ModeBits(path), 0700);
-}
-
-TEST_F(EngineStoreTest, NonElfFileIsDeleted) {
-  std::string windowsExecutable = ElfBytes(8192);
-  windowsExecutable.replace(0, 4, "MZ\x90\x00", 4);
-  TestResources()[kEngineResourceMozjpeg] = windowsExecutable;
-  const std::string path = JoinPath(temp.path, "cjpeg-static");
-  EXPECT_FALSE(WriteEngineResource(kEngineResourceMozjpeg, path));
-  EXPECT_FALSE(PathExists(path));
-}
-
-TEST_F(EngineStoreTest, ExistingFileOrLinkAtTheNameIsReplacedNotWrittenThrough) {
-  TestResources()[kEngineResourceJpegtran] = ElfBytes(4096);
-  const std::string outside = JoinPath(temp.path, "someone-elses-file");
-  WriteText(outside, "precious");
-  const std::string path = JoinPath(temp.path, "jpegtran-static");
-  ASSERT_EQ(::symlink(outside.c_str(), path.c_str()), 0);
-
-  ASSERT_TRUE(WriteEngineResource(kEngineResourceJpegtran, path));
-  EXPECT_FALSE(IsSymbolicLink(path));
-  EXPECT_EQ(ReadAll(path), TestResources()[kEngineResourceJpegtran]);
-  EXPECT_EQ(ReadAll(outside), "precious");
-
-  // A stale file with other bits is replaced too and ends up 0700.
-  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
-  ASSERT_TRUE(WriteEngineResource(kEngineResourceJpegtran, path));
-  EXPECT_EQ(ModeBits(path), 0700);
-}
-
 ssize_t WriteFailsWithFullDisk(int fd, const void* data, size_t size) {
   // Half of the first chunk arrives, then the disk is full.
   static thread_local bool first = true;
-  if (first) {
-    first = false;
-    return ::write(fd, data, size / 2);
-  }
-  first = true;
+  first = !first;
+  if (!first) return ::write(fd, data, size / 2);
   errno = ENOSPC;
   return -1;
 }
 
-TEST_F(EngineStoreTest, FailedWriteLeavesNoPartialTool) {
-  TestResources()[kEngineResourceJpegli] = ElfBytes(100000);
+TEST_F(EngineStoreTest, OnlyACompleteElfOfAtLeastTheMinimumSizeIsWritten) {
+  std::string windowsExecutable = ElfBytes(8192);
+  windowsExecutable.replace(0, 4, "MZ\x90\x00", 4);
+  resources = {{kEngineResourceJpegli, ElfBytes(4095)}, {kEngineResourceMozjpeg, windowsExecutable},
+               {kEngineResourceJpegtran, ElfBytes(100000)}};
   FileSystemCalls failing = ActiveFileSystemCalls();
   failing.write = WriteFailsWithFullDisk;
-  SetFileSystemCalls(&failing);
-  const std::string path = JoinPath(temp.path, "cjpegli");
-  EXPECT_FALSE(WriteEngineResource(kEngineResourceJpegli, path));
-  SetFileSystemCalls(nullptr);
-  EXPECT_FALSE(PathExists(path));
+  for (const int id : {kEngineResourceJpegli, kEngineResourceMozjpeg, kEngineResourceJpegtran, 304}) {
+    const std::string path = temp.Join("tool" + std::to_string(id));
+    SetFileSystemCalls(id == kEngineResourceJpegtran ? &failing : nullptr);
+    EXPECT_FALSE(WriteEngineResource(id, path)) << id;
+    SetFileSystemCalls(nullptr);
+    EXPECT_FALSE(PathExists(path)) << id << ": no partial tool";
+  }
+}
+
+TEST_F(EngineStoreTest, ResourceIsWrittenCompletelyWithMode0700ReplacingWhateverHeldTheName) {
+  resources = {{kEngineResourceJpegli, ElfBytes(4096)}};
+  const std::string path = temp.Join("cjpegli"), outside = temp.Join("someone-elses-file");
+  ASSERT_TRUE(WriteTextFile(outside, "precious"));
+  ASSERT_EQ(::symlink(outside.c_str(), path.c_str()), 0);
+  {
+    // A umask that strips the owner's execute bit must not leave the tool unrunnable.
+    const mode_t previous = ::umask(0177);
+    EXPECT_TRUE(WriteEngineResource(kEngineResourceJpegli, path));
+    ::umask(previous);
+  }
+  EXPECT_FALSE(IsSymbolicLink(path));
+  EXPECT_EQ(ReadTextFile(path), resources[kEngineResourceJpegli]);
+  EXPECT_EQ(ModeBits(path), 0700);
+  EXPECT_EQ(ReadTextFile(outside), "precious");
+  // A stale file with other bits is replaced too and ends up 0700.
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_TRUE(WriteEngineResource(kEngineResourceJpegli, path));
+  EXPECT_EQ(ModeBits(path), 0700);
 }
 
 // --- Materialising the three tools -------------------------------------------
@@ -198,73 +152,53 @@ TEST_F(EngineStoreTest, FailedWriteLeavesNoPartialTool) {
 TEST_F(EngineStoreTest, AllThreeToolsAreWrittenIntoAPrivatePerProcessFolder) {
   GiveAllThreeTools();
   EXPECT_TRUE(MaterializeEngines());
-
   const EngineStore& store = Engines();
   const std::string folder = store.engineFolder;
-  EXPECT_TRUE(IsOwnEngineFolderIn(SharedParent(), folder)) << folder;
+  EXPECT_TRUE(IsOwnEngineFolderIn(shared, folder)) << folder;
   EXPECT_EQ(FileNamePart(folder).rfind("engines_1.3.3_" + std::to_string(::getpid()) + "_", 0), 0u);
-  EXPECT_EQ(store.jpegliPath, JoinPath(folder, "cjpegli"));
-  EXPECT_EQ(store.mozjpegPath, JoinPath(folder, "cjpeg-static"));
-  EXPECT_EQ(store.jpegtranPath, JoinPath(folder, "jpegtran-static"));
-  EXPECT_TRUE(store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable);
-  EXPECT_TRUE(store.allAvailable);
-
-  EXPECT_EQ(ModeBits(SharedParent()), 0700);
+  EXPECT_EQ(store.jpegliPath + "|" + store.mozjpegPath + "|" + store.jpegtranPath,
+            folder + "/cjpegli|" + folder + "/cjpeg-static|" + folder + "/jpegtran-static");
+  EXPECT_TRUE(store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable && store.allAvailable);
+  EXPECT_EQ(ModeBits(shared), 0700);
   EXPECT_EQ(ModeBits(folder), 0700);
   EXPECT_EQ(ModeBits(store.mozjpegPath), 0700);
-  EXPECT_EQ(ReadAll(store.mozjpegPath), TestResources()[kEngineResourceMozjpeg]);
+  EXPECT_EQ(ReadTextFile(store.mozjpegPath), resources[kEngineResourceMozjpeg]);
 }
 
 TEST_F(EngineStoreTest, ToolsThatCannotBeWrittenAreUnavailableAndTheOthersStayUsable) {
-  TestResources()[kEngineResourceJpegli] = ElfBytes(4096);
   std::string notElf = ElfBytes(4096);
   notElf[1] = 'X';
-  TestResources()[kEngineResourceMozjpeg] = notElf;
-  // jpegtran is not embedded at all.
+  resources = {{kEngineResourceJpegli, ElfBytes(4096)}, {kEngineResourceMozjpeg, notElf}};  // jpegtran not embedded
   EXPECT_FALSE(MaterializeEngines());
-
   const EngineStore& store = Engines();
   EXPECT_TRUE(store.jpegliAvailable);
-  EXPECT_FALSE(store.mozjpegAvailable);
-  EXPECT_FALSE(store.jpegtranAvailable);
-  EXPECT_FALSE(store.allAvailable);
+  EXPECT_FALSE(store.mozjpegAvailable || store.jpegtranAvailable || store.allAvailable);
   // The paths are set even for the missing tools; the flags alone decide.
-  EXPECT_FALSE(store.mozjpegPath.empty());
-  EXPECT_FALSE(store.jpegtranPath.empty());
-  EXPECT_FALSE(PathExists(store.mozjpegPath));
-  EXPECT_FALSE(PathExists(store.jpegtranPath));
+  EXPECT_FALSE(store.mozjpegPath.empty() || store.jpegtranPath.empty());
+  EXPECT_FALSE(PathExists(store.mozjpegPath) || PathExists(store.jpegtranPath));
 }
 
 TEST_F(EngineStoreTest, RealExecutableIsMaterialisedAndRunsFromTheEngineFolder) {
-  std::string helper;
-  ASSERT_TRUE(ReadFileBytes(ORVEL_TEST_TOOL_HELPER, helper));
-  TestResources()[kEngineResourceJpegtran] = helper;
+  ASSERT_TRUE(ReadFileBytes(ORVEL_TEST_TOOL_HELPER, resources[kEngineResourceJpegtran]));
   MaterializeEngines();
   const EngineStore& store = Engines();
   ASSERT_TRUE(store.jpegtranAvailable);
-
-  const std::string output = JoinPath(temp.path, "helper-output.txt");
-  ASSERT_TRUE(RunTool(store.jpegtranPath, {"-copy", "none", "a path with spaces.jpg"}, output,
-                      store.engineFolder));
-  EXPECT_EQ(ReadAll(output), "-copy\nnone\na path with spaces.jpg\n");
+  const std::string output = temp.Join("helper-output.txt");
+  ASSERT_TRUE(RunTool(store.jpegtranPath, {"-copy", "none", "a path with spaces.jpg"}, output, store.engineFolder));
+  EXPECT_EQ(ReadTextFile(output), "-copy\nnone\na path with spaces.jpg\n");
 }
 
 TEST_F(EngineStoreTest, RefreshFollowsTheToolFilesOnDisk) {
   GiveAllThreeTools();
   ASSERT_TRUE(MaterializeEngines());
   EngineStore& store = Engines();
-
-  ASSERT_TRUE(DeleteFileAt(store.jpegliPath));
+  ASSERT_TRUE(DeleteFileAt(store.jpegliPath) && DeleteFileAt(store.jpegtranPath));
   ASSERT_EQ(::mkdir(store.jpegliPath.c_str(), 0700), 0);  // a folder is not a tool
-  ASSERT_TRUE(DeleteFileAt(store.jpegtranPath));
   RefreshEngineAvailability();
-  EXPECT_FALSE(store.jpegliAvailable);
   EXPECT_TRUE(store.mozjpegAvailable);
-  EXPECT_FALSE(store.jpegtranAvailable);
-  EXPECT_FALSE(store.allAvailable);
-
+  EXPECT_FALSE(store.jpegliAvailable || store.jpegtranAvailable || store.allAvailable);
   // Existence is the only test: any regular file counts again.
-  WriteText(store.jpegtranPath, "x");
+  ASSERT_TRUE(WriteTextFile(store.jpegtranPath, "x"));
   RefreshEngineAvailability();
   EXPECT_TRUE(store.jpegtranAvailable);
 }
@@ -274,15 +208,13 @@ TEST_F(EngineStoreTest, RemoveEngineFolderRemovesOnlyThisProcessFolder) {
   ASSERT_TRUE(MaterializeEngines());
   const std::string ours = Engines().engineFolder;
   // Another process's folder beside ours, as a second instance would make it.
-  const std::string theirs = JoinPath(SharedParent(), EngineFolderName(CurrentProcessId() + 1));
+  const std::string theirs = JoinPath(shared, EngineFolderName(CurrentProcessId() + 1));
   ASSERT_NE(ours, theirs);
-  ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
-  WriteText(JoinPath(theirs, "cjpegli"), "theirs");
-
+  ASSERT_TRUE(EnsureFolder(theirs, 0700) && WriteTextFile(JoinPath(theirs, "cjpegli"), "theirs"));
   RemoveEngineFolder();
   EXPECT_FALSE(PathExists(ours));
-  EXPECT_TRUE(IsDirectory(SharedParent()));
-  EXPECT_EQ(ReadAll(JoinPath(theirs, "cjpegli")), "theirs");
+  EXPECT_TRUE(IsDirectory(shared));
+  EXPECT_EQ(ReadTextFile(JoinPath(theirs, "cjpegli")), "theirs");
   EXPECT_FALSE(Engines().allAvailable);
   RemoveEngineFolder();  // shutdown may run it again
   EXPECT_TRUE(IsDirectory(theirs));
@@ -292,213 +224,162 @@ TEST_F(EngineStoreTest, EmbeddedResourcesAreMaterialisedByteForByte) {
   SetEngineResourceLookup(nullptr);
   MaterializeEngines();
   const EngineStore& store = Engines();
-  const struct {
-    int id;
-    const std::string& path;
-    bool available;
-  } tools[] = {{kEngineResourceJpegli, store.jpegliPath, store.jpegliAvailable},
-               {kEngineResourceMozjpeg, store.mozjpegPath, store.mozjpegAvailable},
-               {kEngineResourceJpegtran, store.jpegtranPath, store.jpegtranAvailable}};
-  for (const auto& tool : tools) {
-    const EngineResource embedded = FindEmbeddedEngineResource(tool.id);
-    SCOPED_TRACE(tool.id);
+  const std::tuple<int, const std::string&, bool> tools[] = {
+      {kEngineResourceJpegli, store.jpegliPath, store.jpegliAvailable},
+      {kEngineResourceMozjpeg, store.mozjpegPath, store.mozjpegAvailable},
+      {kEngineResourceJpegtran, store.jpegtranPath, store.jpegtranAvailable}};
+  for (const auto& [id, path, available] : tools) {
     // Whatever this build embedded is a complete executable and is available.
-    EXPECT_EQ(tool.available, embedded.size > 0);
-    if (embedded.size > 0) {
-      const std::string expected(reinterpret_cast<const char*>(embedded.data), embedded.size);
-      EXPECT_EQ(ReadAll(tool.path), expected);
-    }
+    const EngineResource embedded = FindEmbeddedEngineResource(id);
+    EXPECT_EQ(available, embedded.size > 0) << id;
+    EXPECT_TRUE(embedded.size == 0 ||
+                ReadTextFile(path) == std::string(reinterpret_cast<const char*>(embedded.data), embedded.size)) << id;
   }
   EXPECT_EQ(FindEmbeddedEngineResource(304).size, 0u);
-  // The build's configuration, for the log.
-  std::cout << BuildEncoderStatusReport() << "\n";
+  std::cout << BuildEncoderStatusReport() << "\n";  // the build's configuration, for the log
 }
-
-// --- The "Encoder-Status" text ------------------------------------------------
-
-constexpr const char* kReportHead =
-    "Encoder-Status\r\n\r\n"
-    "WIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
-constexpr const char* kReportTail =
-    "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\n"
-    "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
-    "Verzeichnis im temporären Ordner entpackt und beim Beenden wieder entfernt.\r\n";
-constexpr const char* kDeveloperNote =
-    "\r\nHinweis für Entwickler: Der Build muss den CMake-Schritt cmake/BuildEncoders.cmake "
-    "erfolgreich ausführen, damit alle drei Binärressourcen in das Programm aufgenommen "
-    "werden.";
-constexpr const char* kLoaded = "im Programm eingebettet und geladen (";
-constexpr const char* kMissing = "eingebettete Ressource nicht verfügbar\r\n";
 
 TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
   GiveAllThreeTools();
-  TestVersions()[kEngineResourceJpegli] = "jpegli 031a0077f579";
-  TestVersions()[kEngineResourceMozjpeg] = "MozJPEG 4.0.3";
+  versions = {{kEngineResourceJpegli, "jpegli 031a0077f579"}, {kEngineResourceMozjpeg, "MozJPEG 4.0.3"}};
   ASSERT_TRUE(MaterializeEngines());
+  const std::string head = "Encoder-Status\r\n\r\nWIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
+  const std::string loaded = "im Programm eingebettet und geladen (", missing = "eingebettete Ressource nicht verfügbar\r\n";
+  const std::string tail =
+      "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\nDie eingebetteten "
+      "statischen Werkzeuge werden beim Start in ein prozessbezogenes Verzeichnis im temporären Ordner entpackt und "
+      "beim Beenden wieder entfernt.\r\n";
+  const std::string note = "\r\nHinweis für Entwickler: Der Build muss den CMake-Schritt cmake/BuildEncoders.cmake "
+                           "erfolgreich ausführen, damit alle drei Binärressourcen in das Programm aufgenommen werden.";
   const std::string folderLine = "Encoder-Ordner: " + Engines().engineFolder + "\r\n";
-  EXPECT_EQ(BuildEncoderStatusReport(),
-            std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
-                "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
-                kLoaded + "Version unbekannt)\r\n" + folderLine + kReportTail);
-
+  const std::string twoLoaded = head + "Jpegli: " + loaded + "jpegli 031a0077f579)\r\nMozJPEG cjpeg: " + loaded +
+                                "MozJPEG 4.0.3)\r\nMozJPEG jpegtran: ";
+  EXPECT_EQ(BuildEncoderStatusReport(), twoLoaded + loaded + "Version unbekannt)\r\n" + folderLine + tail);
   ASSERT_TRUE(DeleteFileAt(Engines().jpegtranPath));
   RefreshEngineAvailability();
-  EXPECT_EQ(BuildEncoderStatusReport(),
-            std::string(kReportHead) + "Jpegli: " + kLoaded + "jpegli 031a0077f579)\r\n" +
-                "MozJPEG cjpeg: " + kLoaded + "MozJPEG 4.0.3)\r\n" + "MozJPEG jpegtran: " +
-                kMissing + folderLine + kReportTail + kDeveloperNote);
-
-  TestResources().clear();
+  EXPECT_EQ(BuildEncoderStatusReport(), twoLoaded + missing + folderLine + tail + note);
+  resources.clear();
   RemoveEngineFolder();
   EXPECT_FALSE(MaterializeEngines());
-  EXPECT_EQ(BuildEncoderStatusReport(),
-            std::string(kReportHead) + "Jpegli: " + kMissing + "MozJPEG cjpeg: " + kMissing +
-                "MozJPEG jpegtran: " + kMissing + "Encoder-Ordner: " + Engines().engineFolder +
-                "\r\n" + kReportTail + kDeveloperNote);
+  EXPECT_EQ(BuildEncoderStatusReport(), head + "Jpegli: " + missing + "MozJPEG cjpeg: " + missing + "MozJPEG jpegtran: " +
+                                            missing + "Encoder-Ordner: " + Engines().engineFolder + "\r\n" + tail + note);
 }
 
 // --- The parent folder in a temporary folder shared by all users --------------
 
-TEST_F(EngineStoreTest, FreshSharedParentIsCreatedPrivateWhateverTheUmask) {
-  const ScopedUmask mask(0);
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), SharedParent());
-  EXPECT_EQ(ModeBits(SharedParent()), 0700);
+TEST_F(EngineStoreTest, SharedParentIsCreatedPrivateOrUsedAsItIsWhenOurs) {
+  const mode_t previous = ::umask(0);
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), shared);
+  ::umask(previous);
+  EXPECT_EQ(ModeBits(shared), 0700);
+  ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), shared);
+  EXPECT_EQ(ModeBits(shared), 0755);
 }
 
-TEST_F(EngineStoreTest, ExistingPrivateParentOfOursIsUsedAsItIs) {
-  ASSERT_EQ(::mkdir(SharedParent().c_str(), 0755), 0);
-  ASSERT_EQ(::chmod(SharedParent().c_str(), 0755), 0);
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), SharedParent());
-  EXPECT_EQ(ModeBits(SharedParent()), 0755);
-}
-
-TEST_F(EngineStoreTest, SymbolicLinkAsParentIsNotUsed) {
+TEST_F(EngineStoreTest, ALinkAFileOrAParentOpenToOthersIsNotUsed) {
   // Someone planted a link to a folder they control.
-  const std::string planted = JoinPath(temp.path, "planted");
-  ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
-  ASSERT_EQ(::symlink(planted.c_str(), SharedParent().c_str()), 0);
+  const std::string planted = PlantLink(shared);
   GiveAllThreeTools();
-
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
   ASSERT_TRUE(MaterializeEngines());
-  EXPECT_TRUE(IsOwnEngineFolderIn(PerUserParent(), Engines().engineFolder));
+  EXPECT_TRUE(IsOwnEngineFolderIn(perUser, Engines().engineFolder));
   EXPECT_EQ(EngineFoldersIn(planted), 0);
-}
-
-TEST_F(EngineStoreTest, ParentWritableByOthersIsNotUsed) {
-  ASSERT_EQ(::mkdir(SharedParent().c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(SharedParent().c_str(), 0777), 0);
-  GiveAllThreeTools();
+  RemoveEngineFolder();
+  ASSERT_TRUE(DeleteFileAt(shared) && RemoveFolderTree(perUser));
+  // A file leads to the per-user name and stays as it was.
+  ASSERT_TRUE(WriteTextFile(shared, "not a folder"));
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
+  EXPECT_EQ(ReadTextFile(shared), "not a folder");
+  ASSERT_TRUE(DeleteFileAt(shared) && RemoveFolderTree(perUser));
+  // So does a folder writable by others, or by the group.
+  ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
   ASSERT_TRUE(MaterializeEngines());
-  EXPECT_TRUE(IsOwnEngineFolderIn(PerUserParent(), Engines().engineFolder));
-  EXPECT_EQ(ModeBits(PerUserParent()), 0700);
-  EXPECT_EQ(EngineFoldersIn(SharedParent()), 0);
-
-  ASSERT_EQ(::chmod(SharedParent().c_str(), 0720), 0);  // group-writable is as bad
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
-}
-
-TEST_F(EngineStoreTest, FileAsParentLeadsToThePerUserName) {
-  WriteText(SharedParent(), "not a folder");
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
-  EXPECT_EQ(ReadAll(SharedParent()), "not a folder");
-}
-
-TEST_F(EngineStoreTest, ParentOwnedByAnotherUserIsNotUsed) {
-  ASSERT_EQ(::mkdir(SharedParent().c_str(), 0700), 0);
-  if (::chown(SharedParent().c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0) {
-    GTEST_SKIP() << "giving a folder away needs privileges";
-  }
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), PerUserParent());
+  EXPECT_TRUE(IsOwnEngineFolderIn(perUser, Engines().engineFolder));
+  EXPECT_EQ(ModeBits(perUser), 0700);
+  EXPECT_EQ(EngineFoldersIn(shared), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0720), 0);
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
+  // And one owned by another user, where the test may give one away.
+  ASSERT_EQ(::chmod(shared.c_str(), 0700), 0);
+  if (::chown(shared.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0) return;
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
 }
 
 TEST_F(EngineStoreTest, WhenBothParentNamesAreTakenTheToolsStillRunFromAnUnguessableFolder) {
   // Another local user made both names first.
-  const std::string planted = JoinPath(temp.path, "planted");
-  ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
-  ASSERT_EQ(::symlink(planted.c_str(), SharedParent().c_str()), 0);
-  ASSERT_EQ(::mkdir(PerUserParent().c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(PerUserParent().c_str(), 0777), 0);
-  const std::string runtime = MakeTemporaryFolderIn(temp.path);
+  const std::string planted = PlantLink(shared);
+  ASSERT_EQ(::mkdir(perUser.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(perUser.c_str(), 0777), 0);
+  const std::string runtime = MakeFolderIn(temp.path);
   GiveAllThreeTools();
   {
-    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", std::nullopt);
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", nullptr);
     EXPECT_EQ(PrivateEngineParentFolder(temp.path), temp.path);
     ASSERT_TRUE(MaterializeEngines());
     const EngineStore& store = Engines();
     EXPECT_TRUE(IsOwnEngineFolderIn(temp.path, store.engineFolder)) << store.engineFolder;
     EXPECT_EQ(ModeBits(store.engineFolder), 0700);
-    EXPECT_NE(BuildEncoderStatusReport().find("Encoder-Ordner: " + store.engineFolder + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(BuildEncoderStatusReport().find("Encoder-Ordner: " + store.engineFolder + "\r\n"), std::string::npos);
     RemoveEngineFolder();
   }
   {
-    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", runtime);
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.c_str());
     EXPECT_EQ(PrivateEngineParentFolder(temp.path), JoinPath(runtime, "OrvelJpegOptimizer"));
   }
-  EXPECT_EQ(EngineFoldersIn(planted) + EngineFoldersIn(PerUserParent()), 0);
+  EXPECT_EQ(EngineFoldersIn(planted) + EngineFoldersIn(perUser), 0);
 }
 
 TEST_F(EngineStoreTest, NamesPreparedAtThePidsEngineFolderAreNeitherUsedNorRemoved) {
-  ASSERT_EQ(::mkdir(SharedParent().c_str(), 0700), 0);
-  const std::string planted = JoinPath(temp.path, "planted");
-  ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
-  WriteText(JoinPath(planted, "keep"), "keep");
+  ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
   // A link and a folder open to others, at names derived from our pid.
-  const std::string stem = JoinPath(SharedParent(), EngineFolderName(CurrentProcessId()));
-  ASSERT_EQ(::symlink(planted.c_str(), stem.c_str()), 0);
+  const std::string stem = JoinPath(shared, EngineFolderName(CurrentProcessId()));
+  const std::string planted = PlantLink(stem);
+  ASSERT_TRUE(WriteTextFile(JoinPath(planted, "keep"), "keep"));
   ASSERT_EQ(::mkdir((stem + "_open").c_str(), 0777), 0);
   ASSERT_EQ(::chmod((stem + "_open").c_str(), 0777), 0);
   GiveAllThreeTools();
-
   ASSERT_TRUE(MaterializeEngines());
-  EXPECT_TRUE(IsOwnEngineFolderIn(SharedParent(), Engines().engineFolder));
+  EXPECT_TRUE(IsOwnEngineFolderIn(shared, Engines().engineFolder));
   RemoveEngineFolder();
   EXPECT_TRUE(IsSymbolicLink(stem));
   EXPECT_TRUE(IsDirectory(stem + "_open"));
-  EXPECT_EQ(ReadAll(JoinPath(planted, "keep")), "keep");
+  EXPECT_EQ(ReadTextFile(JoinPath(planted, "keep")), "keep");
   EXPECT_FALSE(PathExists(JoinPath(planted, "cjpegli")));
 }
 
 // A writable folder on a noexec mount of this machine, when there is one.
 std::string FindWritableNoExecFolder() {
-  FILE* mounts = ::setmntent("/proc/self/mounts", "r");
-  if (mounts == nullptr) return std::string();
   std::string found;
-  while (const mntent* entry = ::getmntent(mounts)) {
-    if (::hasmntopt(entry, "noexec") == nullptr || ::hasmntopt(entry, "ro") != nullptr) continue;
-    const std::string folder = MakeTemporaryFolderIn(entry->mnt_dir);
-    if (!folder.empty()) {
-      found = folder;
-      break;
-    }
+  FILE* mounts = ::setmntent("/proc/self/mounts", "r");
+  for (const mntent* entry; mounts != nullptr && found.empty() && (entry = ::getmntent(mounts)) != nullptr;) {
+    if (::hasmntopt(entry, "noexec") != nullptr && ::hasmntopt(entry, "ro") == nullptr) found = MakeFolderIn(entry->mnt_dir);
   }
-  ::endmntent(mounts);
+  if (mounts != nullptr) ::endmntent(mounts);
   return found;
 }
 
 TEST_F(EngineStoreTest, NoExecTemporaryFolderGivesWayToTheRuntimeFolder) {
-  const std::string noexecTemp = FindWritableNoExecFolder();
+  const std::string noexecTemp = FindWritableNoExecFolder(), runtime = MakeFolderIn(temp.path);
   if (noexecTemp.empty()) GTEST_SKIP() << "no writable noexec file system here";
-  const std::string runtime = MakeTemporaryFolderIn(temp.path);
   struct statvfs info{};
   ASSERT_EQ(::statvfs(runtime.c_str(), &info), 0);
   if ((info.f_flag & ST_NOEXEC) != 0) {
     RemoveFolderTree(noexecTemp);
     GTEST_SKIP() << "the test's own temporary folder is noexec too";
   }
-
   {
-    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", runtime);
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.c_str());
     EXPECT_EQ(PrivateEngineParentFolder(noexecTemp), JoinPath(runtime, "OrvelJpegOptimizer"));
   }
   {
-    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", std::nullopt);
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", nullptr);
     EXPECT_EQ(PrivateEngineParentFolder(noexecTemp), "");
   }
+  ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);  // not private: not used
   {
-    ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);  // not private: not used
-    const ScopedEnvironment xdg("XDG_RUNTIME_DIR", runtime);
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.c_str());
     EXPECT_EQ(PrivateEngineParentFolder(noexecTemp), "");
   }
   EXPECT_FALSE(PathExists(JoinPath(noexecTemp, "OrvelJpegOptimizer")));

@@ -4,6 +4,7 @@
 #include <dirent.h>
 
 #include "engines/engine_store.h"
+#include "bench/summary.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 
@@ -36,11 +37,10 @@ ScopedEngines::~ScopedEngines() {
   store.mozjpegPath.clear();
 }
 
+namespace {
+
 PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, int seed) {
-  PixelImage image;
-  image.width = width;
-  image.height = height;
-  image.pixels.resize(static_cast<size_t>(width) * height * 4);
+  PixelImage image{width, height, std::vector<std::uint8_t>(static_cast<size_t>(width) * height * 4)};
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
       std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
@@ -54,43 +54,10 @@ PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, int seed) 
   return image;
 }
 
-bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
-  return EncodeJpegWic(MakeTestPicture(width, height, seed), path, 0.92f);
-}
-
-namespace {
-
-void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 }  // namespace
 
-bool WriteTestBmp(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
-  const PixelImage image = MakeTestPicture(width, height, seed);
-  const std::uint32_t rowBytes = (width * 3 + 3) & ~3u;
-  const std::uint32_t pixelBytes = rowBytes * height;
-  std::string file = "BM";
-  PutLittleEndian(file, 54 + pixelBytes, 4);
-  PutLittleEndian(file, 0, 4);
-  PutLittleEndian(file, 54, 4);
-  PutLittleEndian(file, 40, 4);
-  PutLittleEndian(file, width, 4);
-  PutLittleEndian(file, height, 4);
-  PutLittleEndian(file, 1, 2);
-  PutLittleEndian(file, 24, 2);
-  for (int i = 0; i < 6; ++i) PutLittleEndian(file, 0, 4);
-  for (std::uint32_t row = 0; row < height; ++row) {
-    const std::uint32_t y = height - 1 - row;  // bottom-up
-    std::string line;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
-      line.append({static_cast<char>(p[0]), static_cast<char>(p[1]), static_cast<char>(p[2])});
-    }
-    line.resize(rowBytes, '\0');
-    file += line;
-  }
-  return WriteTextFile(path, file);
+bool WriteTestJpeg(const std::string& path, std::uint32_t width, std::uint32_t height, int seed) {
+  return EncodeJpegWic(MakeTestPicture(width, height, seed), path, 0.92f);
 }
 
 bool MakeFolder(const std::string& path) { return EnsureFolder(path); }
@@ -105,4 +72,17 @@ std::vector<std::string> FolderEntries(const std::string& folder, const std::str
   }
   ::closedir(listing);
   return names;
+}
+
+std::vector<std::vector<std::string>> RawRows(const std::string& csvPath) {
+  std::vector<std::vector<std::string>> rows;
+  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
+  for (size_t i = 1; i < lines.size(); ++i) rows.push_back(SplitCsvLine(lines[i]));
+  return rows;
+}
+
+std::map<std::string, int> RowsPerImage(const std::string& csvPath, size_t field) {
+  std::map<std::string, int> rows;
+  for (const auto& fields : RawRows(csvPath)) ++rows[fields[field]];
+  return rows;
 }

@@ -1,7 +1,7 @@
-// Tests of the benchmark worker over tiny generated images with the real
-// in-process encoder and the real jpegtran: cancel and resume, pause, skipped
-// images, work files and the end of a run. (worker_tools_test.cpp adds the
-// command-line encoders.)
+// Tests of the benchmark worker over tiny generated images: with the
+// in-process encoder and the real jpegtran (cancel and resume, pause,
+// skipped images, work files, the end of a run), and with every engine, the
+// core tests' encoder standing in for cjpegli and MozJPEG cjpeg.
 #include <unistd.h>
 
 #include <atomic>
@@ -10,35 +10,26 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "bench/benchmark_grid.h"
 #include "bench/raw_results.h"
 #include "bench/summary.h"
 #include "bench/worker.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/bench/bench_test_support.h"
+#include "tests/core/core_test_support.h"
+#include "tests/hardening/sample_files.h"
 
 namespace {
 
 // Found by the build; empty when not installed.
 constexpr const char* kJpegtran = ORVEL_BENCH_TEST_JPEGTRAN;
-
-// Image file name -> number of raw rows, read from the CSV file.
-std::map<std::string, int> RowsPerImage(const std::string& csvPath) {
-  std::map<std::string, int> rows;
-  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
-  for (size_t i = 1; i < lines.size(); ++i) ++rows[SplitCsvLine(lines[i])[0]];
-  return rows;
-}
-
-std::vector<std::vector<std::string>> RowFields(const std::string& csvPath) {
-  std::vector<std::vector<std::string>> rows;
-  const std::vector<std::string> lines = SplitLines(ReadTextFile(csvPath));
-  for (size_t i = 1; i < lines.size(); ++i) rows.push_back(SplitCsvLine(lines[i]));
-  return rows;
-}
+using Counts = std::map<std::string, int>;
 
 class WorkerTest : public ::testing::Test {
  protected:
@@ -49,7 +40,6 @@ class WorkerTest : public ::testing::Test {
   std::atomic<bool> lastComplete{false};
 
   void SetUp() override { Watch(nullptr); }
-
   void TearDown() override {
     StopBenchmarkWorker(session, worker);
     SetBenchmarkNotifications(worker, BenchmarkNotifications{});
@@ -59,102 +49,113 @@ class WorkerTest : public ::testing::Test {
   std::vector<std::string> MakeJpegs(int count) {
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
-      const std::string path = JoinPath(folders.images, "img" + std::to_string(i) + ".jpg");
-      EXPECT_TRUE(WriteTestJpeg(path, 160, 128, i));
-      paths.push_back(path);
+      paths.push_back(JoinPath(folders.images, "img" + std::to_string(i) + ".jpg"));
+      EXPECT_TRUE(WriteTestJpeg(paths.back(), 160, 128, i));
     }
     return paths;
   }
-
-  void CreateRun(const std::vector<std::string>& images, std::int32_t depth) {
+  void CreateRun(const std::vector<std::string>& images, std::int32_t depth = 0) {
     session.root = folders.images;
     session.images = images;
     session.depth = depth;
-    session.maxPerFolder = 5;
-    session.maxTotal = 5000;
-    session.nextIndex = 0;
-    session.completed = 0;
     ASSERT_TRUE(CreateBenchmarkRun(session));
   }
-
   // Installs hooks: `progress` runs on the worker thread at every report.
   void Watch(std::function<void()> progress) {
-    const auto finished = [this](bool complete) {
-      lastComplete = complete;
-      ++finishedCount;
-    };
-    SetBenchmarkNotifications(worker, BenchmarkNotifications{std::move(progress), finished});
+    SetBenchmarkNotifications(worker, BenchmarkNotifications{std::move(progress), [this](bool complete) {
+                                                               lastComplete = complete;
+                                                               ++finishedCount;
+                                                             }});
   }
-
-  // Starts the worker and waits for its thread to end.
   void RunToEnd() {
     ASSERT_TRUE(StartBenchmarkWorker(session, worker));
     JoinBenchmarkWorker(worker);
     EXPECT_FALSE(session.running.load());
   }
-
-  std::string SkippedPath() const { return JoinPath(session.sessionDir, kSkippedImagesFileName); }
+  // Loads the session file as a resume does; its next image.
+  std::uint64_t SavedNextIndex() {
+    BenchmarkSession saved;
+    EXPECT_TRUE(LoadSession(saved));
+    return saved.nextIndex.load();
+  }
+  std::string RunFile(const char* name) const { return ReadTextFile(JoinPath(session.sessionDir, name)); }
+  // When the worker reports image `index` at candidate `candidate`.
+  bool At(std::uint64_t index, std::int32_t candidate) const {
+    return session.nextIndex.load() == index && session.currentCandidate.load() == candidate;
+  }
 };
 
-TEST_F(WorkerTest, CancelDuringImageSevenResumesThereFromItsFirstCandidate) {
-  if (std::string(kJpegtran).empty()) GTEST_SKIP() << "jpegtran not installed";
+// Out of memory while img1 is measured skips it; out of memory outside any
+// image (at the start of img3) and a cancel during img6 interrupt the run.
+// Each resume starts at the image it stopped in, from its first candidate.
+TEST_F(WorkerTest, InterruptedRunsResumeWhereTheyStoppedAndAnExceptionSkipsOnlyItsImage) {
   ScopedEngines engines(kJpegtran, "");
-  CreateRun(MakeJpegs(10), 0);
-  Watch([this] {
-    if (session.nextIndex.load() == 6 && session.currentCandidate.load() == 2) {
-      CancelBenchmarkWorker(session, worker);
-    }
+  const int rowsPerImage = std::string(kJpegtran).empty() ? 6 : 8;  // 6 WIC (+ 2 jpegtran)
+  const std::vector<std::string> images = MakeJpegs(10);
+  CreateRun(images);
+  std::mutex mutex;
+  std::vector<std::pair<std::uint64_t, std::int32_t>> seen;
+  std::atomic<bool> thrown{false}, cancelled{false};
+  Watch([&] {
+    if (At(1, 2) || (At(3, 0) && !thrown.exchange(true))) throw std::bad_alloc();
+    if (At(6, 2) && !cancelled.exchange(true)) CancelBenchmarkWorker(session, worker);
+    std::lock_guard<std::mutex> lock(mutex);
+    seen.emplace_back(session.nextIndex.load(), session.currentCandidate.load());
   });
   RunToEnd();
   EXPECT_EQ(finishedCount.load(), 1);
   EXPECT_FALSE(lastComplete.load());
-
-  BenchmarkSession saved;
-  ASSERT_TRUE(LoadSession(saved));
-  EXPECT_EQ(saved.nextIndex.load(), 6u);
-  EXPECT_EQ(saved.completed.load(), 6u);
-  std::map<std::string, int> rows = RowsPerImage(session.csvPath);
-  EXPECT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows.count("img6.jpg"), 0u);
-  for (const auto& [image, count] : rows) EXPECT_EQ(count, 8) << image;  // 6 WIC + 2 jpegtran
-  EXPECT_FALSE(PathExists(SkippedPath()));
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), images[1] + "\r\n");
+  EXPECT_EQ(RowsPerImage(session.csvPath), (Counts{{"img0.jpg", rowsPerImage}, {"img2.jpg", rowsPerImage}}));
+  EXPECT_EQ(SavedNextIndex(), 3u);
+  ASSERT_TRUE(LoadSession(session));  // through the session file, as the window does
+  seen.clear();
+  RunToEnd();
+  EXPECT_FALSE(lastComplete.load());
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen[0], (std::pair<std::uint64_t, std::int32_t>{3, 0}));
+  EXPECT_EQ(seen[1], (std::pair<std::uint64_t, std::int32_t>{3, 1}));
+  EXPECT_EQ(SavedNextIndex(), 6u);
+  EXPECT_EQ(session.completed.load(), 6u);
+  EXPECT_EQ(RowsPerImage(session.csvPath).count("img6.jpg"), 0u);
   EXPECT_FALSE(PathExists(JoinPath(session.sessionDir, kSummaryFileName)));
-
-  // Resume through the session file, as the window does.
-  std::mutex mutex;
-  std::vector<std::pair<std::uint64_t, std::int32_t>> seen;
-  Watch([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    seen.emplace_back(session.nextIndex.load(), session.currentCandidate.load());
-  });
   ASSERT_TRUE(LoadSession(session));
+  seen.clear();
   RunToEnd();
   EXPECT_TRUE(lastComplete.load());
+  EXPECT_EQ(finishedCount.load(), 3);
   ASSERT_GE(seen.size(), 2u);
   EXPECT_EQ(seen[0], (std::pair<std::uint64_t, std::int32_t>{6, 0}));
   EXPECT_EQ(seen[1], (std::pair<std::uint64_t, std::int32_t>{6, 1}));
-  rows = RowsPerImage(session.csvPath);
-  EXPECT_EQ(rows.size(), 10u);
-  for (const auto& [image, count] : rows) EXPECT_EQ(count, 8) << image;
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), images[1] + "\r\n");  // a cancelled image is no skipped one
+  const Counts rows = RowsPerImage(session.csvPath);
+  EXPECT_EQ(rows.size(), 9u);
+  for (const auto& [image, count] : rows) EXPECT_EQ(count, rowsPerImage) << image;
   EXPECT_EQ(session.completed.load(), 10u);
   EXPECT_FALSE(SessionFileExists());
-  EXPECT_EQ(SplitLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName))).size(), 9u);
-  const std::string manifest = ReadTextFile(JoinPath(session.sessionDir, kManifestFileName));
-  EXPECT_NE(manifest.find("SelectedImages=10\nProcessedImages=10\nSkippedOrUnreadable=0\n"),
+  EXPECT_EQ(SplitLines(RunFile(kSummaryFileName)).size(), 1u + rowsPerImage);
+  EXPECT_NE(RunFile(kManifestFileName).find("SelectedImages=10\nProcessedImages=9\nSkippedOrUnreadable=1\n"),
             std::string::npos);
 }
 
-TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImage) {
+// What is no image is skipped; so is a path with a line break, which would
+// break the line-based files, whether listed at the start or handed over later.
+TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImageOrHasALineBreak) {
   ScopedEngines engines("", "");
-  const std::string jpeg = JoinPath(folders.images, "a.jpg");
-  const std::string fake = JoinPath(folders.images, "b.jpg");
-  const std::string bmp = JoinPath(folders.images, "c.bmp");
-  ASSERT_TRUE(WriteTestJpeg(jpeg, 160, 128, 1));
+  const std::string jpeg = JoinPath(folders.images, "a.jpg"), fake = JoinPath(folders.images, "b.jpg"),
+                    bmp = JoinPath(folders.images, "c.bmp"), carriage = JoinPath(folders.images, "carriage\rreturn.jpg");
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160, 128, 1) && WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   ASSERT_TRUE(WriteTextFile(fake, "this is not an image"));
-  ASSERT_TRUE(WriteTestBmp(bmp, 150, 130, 2));
-  CreateRun({jpeg, fake, bmp}, 0);
-  std::atomic<int> workFoldersSeen{0};
-  std::atomic<int> ppmSeen{0};
+  ASSERT_TRUE(WriteTestJpeg(carriage, 160, 128, 9));
+  CreateRun({jpeg, carriage, fake, folders.images + "/new\nline.jpg", bmp});
+  EXPECT_EQ(session.images, (std::vector<std::string>{jpeg, fake, bmp}));
+  EXPECT_EQ(ReadTextFile(session.imageListPath), "\xEF\xBB\xBF" + jpeg + "\n" + fake + "\n" + bmp + "\n");
+  const std::string reason = "\tZeilenumbruch im Dateinamen \u2013 nicht gemessen\r\n";
+  const std::string carriageLine = folders.images + "/carriage\\rreturn.jpg" + reason;
+  const std::string listed = carriageLine + folders.images + "/new\\nline.jpg" + reason;
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), listed);
+  session.images.push_back(carriage);
+  std::atomic<int> workFoldersSeen{0}, ppmSeen{0};
   Watch([&] {
     if (session.currentCandidate.load() == 0) return;
     for (const std::string& name : FolderEntries(folders.tmp, "TALV_")) {
@@ -165,96 +166,38 @@ TEST_F(WorkerTest, WicOnlyMeasuresEveryImageAndSkipsWhatIsNoImage) {
   RunToEnd();
   EXPECT_TRUE(lastComplete.load());
   EXPECT_GT(workFoldersSeen.load(), 0);
-  EXPECT_EQ(ppmSeen.load(), 0);
-  EXPECT_EQ(ReadTextFile(SkippedPath()), fake + "\r\n");
-  EXPECT_EQ(session.completed.load(), 3u);
-  const auto rows = RowFields(session.csvPath);
+  EXPECT_EQ(ppmSeen.load(), 0);  // no tool, no PPM
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), listed + fake + "\r\n" + carriageLine);
+  EXPECT_EQ(session.completed.load(), 4u);
+  const auto rows = RawRows(session.csvPath);
   ASSERT_EQ(rows.size(), 12u);
   for (const auto& fields : rows) {
     ASSERT_EQ(fields.size(), 23u);
     EXPECT_EQ(fields[6], "WIC");
-    EXPECT_NE(fields[0], "b.jpg");
-    EXPECT_NE(fields[12], "0") << fields[5];                // encoded
-    EXPECT_GT(std::stod(fields[21]), 0.5) << fields[5];      // composite measured
+    EXPECT_NE(fields[12], "0") << fields[5];             // encoded
+    EXPECT_GT(std::stod(fields[21]), 0.5) << fields[5];  // composite measured
   }
-  EXPECT_EQ(rows[0][2], "160");
-  EXPECT_EQ(rows[6][0], "c.bmp");
-  EXPECT_EQ(rows[6][3], "130");
-  const std::string manifest = ReadTextFile(JoinPath(session.sessionDir, kManifestFileName));
-  EXPECT_NE(manifest.find("ProcessedImages=2\nSkippedOrUnreadable=1\n"), std::string::npos);
-}
-
-TEST_F(WorkerTest, AnExceptionSkipsItsImageOrInterruptsTheRunButNeverEndsTheProgram) {
-  ScopedEngines engines("", "");
-  const std::vector<std::string> images = MakeJpegs(4);
-  CreateRun(images, 0);
-  // Out of memory while img1 is measured, then outside any image (at the
-  // start of img3).
-  Watch([this] {
-    if (session.nextIndex.load() == 1 && session.currentCandidate.load() == 2) throw std::bad_alloc();
-    if (session.nextIndex.load() == 3 && session.currentCandidate.load() == 0) throw std::bad_alloc();
-  });
-  RunToEnd();
-  EXPECT_EQ(finishedCount.load(), 1);
-  EXPECT_FALSE(lastComplete.load());
-  EXPECT_EQ(ReadTextFile(SkippedPath()), images[1] + "\r\n");
-  EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img2.jpg", 6}}));
-  BenchmarkSession saved;
-  ASSERT_TRUE(LoadSession(saved));
-  EXPECT_EQ(saved.nextIndex.load(), 3u);
-
-  // The resume finishes the run.
-  Watch(nullptr);
-  ASSERT_TRUE(LoadSession(session));
-  RunToEnd();
-  EXPECT_TRUE(lastComplete.load());
-  EXPECT_EQ(RowsPerImage(session.csvPath).size(), 3u);
-}
-
-TEST_F(WorkerTest, PathsWithLineBreaksAreListedAsSkippedAndNeverWrittenIntoLines) {
-  ScopedEngines engines("", "");
-  std::vector<std::string> images = MakeJpegs(2);
-  for (const char* name : {"new\nline.jpg", "carriage\rreturn.jpg"}) {
-    images.insert(images.begin() + 1, JoinPath(folders.images, name));
-    ASSERT_TRUE(WriteTestJpeg(images[1], 160, 128, 9));
+  EXPECT_EQ(rows[0][0] + rows[0][2] + rows[6][0] + rows[6][3], "a.jpg160c.bmp130");
+  for (const std::string& line : SplitLines(RunFile(kSummaryFileName))) {
+    EXPECT_TRUE(line.rfind("\"WIC", 0) != 0 || SplitCsvLine(line)[1] == "2") << line;
   }
-  CreateRun(images, 0);
-  EXPECT_EQ(session.images, (std::vector<std::string>{images[0], images[3]}));
-  EXPECT_EQ(ReadTextFile(session.imageListPath),
-            "\xEF\xBB\xBF" + images[0] + "\n" + images[3] + "\n");
-  const std::string reason = "\tZeilenumbruch im Dateinamen \u2013 nicht gemessen\r\n";
-  const std::string skipped = folders.images + "/carriage\\rreturn.jpg" + reason +
-                              folders.images + "/new\\nline.jpg" + reason;
-  EXPECT_EQ(ReadTextFile(SkippedPath()), skipped);
-  // A list handed to the worker directly is guarded too.
-  session.images.push_back(images[1]);
-  RunToEnd();
-  EXPECT_TRUE(lastComplete.load());
-  EXPECT_EQ(ReadTextFile(SkippedPath()), skipped + folders.images + "/carriage\\rreturn.jpg" + reason);
-  EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img1.jpg", 6}}));
-  for (const std::string& line : SplitLines(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName)))) {
-    if (line.rfind("\"WIC", 0) == 0) {
-      EXPECT_EQ(SplitCsvLine(line)[1], "2") << line;
-    }
-  }
-
+  EXPECT_NE(RunFile(kManifestFileName).find("SelectedImages=4\nProcessedImages=2\nSkippedOrUnreadable=2\n"),
+            std::string::npos);
   // A root with a line break cannot be saved; nothing listable, no run.
   BenchmarkSession other;
   other.root = folders.images + "\n";
-  other.images = {images[0]};
+  other.images = {jpeg};
   EXPECT_FALSE(CreateBenchmarkRun(other));
   other.root = folders.images;
-  other.images = {images[1]};
+  other.images = {carriage};
   EXPECT_FALSE(CreateBenchmarkRun(other));
 }
 
-TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateUntilContinued) {
+TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateAndShutdownKeepsTheSession) {
   ScopedEngines engines("", "");
-  CreateRun(MakeJpegs(2), 0);
+  CreateRun(MakeJpegs(3));
   Watch([this] {
-    if (session.nextIndex.load() == 0 && session.currentCandidate.load() == 2) {
-      PauseBenchmarkWorker(session);
-    }
+    if (At(0, 2) || At(1, 1)) PauseBenchmarkWorker(session);
   });
   ASSERT_TRUE(StartBenchmarkWorker(session, worker));
   while (!session.paused.load() && session.running.load()) std::this_thread::yield();
@@ -264,116 +207,162 @@ TEST_F(WorkerTest, PauseHoldsBeforeTheNextCandidateUntilContinued) {
   EXPECT_EQ(RowsPerImage(session.csvPath).size(), 0u);
   EXPECT_FALSE(StartBenchmarkWorker(session, worker));  // one run at a time
   ContinueBenchmarkWorker(session, worker);
-  JoinBenchmarkWorker(worker);
-  EXPECT_TRUE(lastComplete.load());
-  EXPECT_EQ(RowsPerImage(session.csvPath), (std::map<std::string, int>{{"img0.jpg", 6}, {"img1.jpg", 6}}));
-}
-
-TEST_F(WorkerTest, ShutdownStopsAPausedWorkerAndKeepsTheSession) {
-  ScopedEngines engines("", "");
-  CreateRun(MakeJpegs(3), 0);
-  Watch([this] {
-    if (session.nextIndex.load() == 1 && session.currentCandidate.load() == 1) {
-      PauseBenchmarkWorker(session);
-    }
-  });
-  ASSERT_TRUE(StartBenchmarkWorker(session, worker));
   while (!session.paused.load() && session.running.load()) std::this_thread::yield();
-  StopBenchmarkWorker(session, worker);
+  StopBenchmarkWorker(session, worker);  // a shutdown while paused in img1
   EXPECT_FALSE(session.running.load());
   EXPECT_FALSE(worker.thread.joinable());
+  EXPECT_EQ(finishedCount.load(), 1);
   EXPECT_FALSE(lastComplete.load());
-  BenchmarkSession saved;
-  ASSERT_TRUE(LoadSession(saved));
-  EXPECT_EQ(saved.nextIndex.load(), 1u);
-  EXPECT_EQ(RowsPerImage(session.csvPath).size(), 1u);
+  EXPECT_EQ(SavedNextIndex(), 1u);
+  EXPECT_EQ(RowsPerImage(session.csvPath), (Counts{{"img0.jpg", 6}}));
 }
 
 TEST_F(WorkerTest, StartingAtTheEndCompletesAtOnceAndASecondStartJoinsTheFirst) {
   ScopedEngines engines("", "");
-  CreateRun(MakeJpegs(2), 0);
+  CreateRun(MakeJpegs(2));
   session.nextIndex = 2;
   session.completed = 1;
-  Watch(nullptr);
   ASSERT_TRUE(StartBenchmarkWorker(session, worker));
   while (finishedCount.load() == 0 || session.running.load()) std::this_thread::yield();
   EXPECT_TRUE(worker.thread.joinable());
-  // The second start joins the ended thread of the first.
-  ASSERT_TRUE(StartBenchmarkWorker(session, worker));
+  ASSERT_TRUE(StartBenchmarkWorker(session, worker));  // joins the ended thread of the first
   JoinBenchmarkWorker(worker);
   EXPECT_EQ(finishedCount.load(), 2);
   EXPECT_TRUE(lastComplete.load());
   EXPECT_FALSE(SessionFileExists());
-  EXPECT_EQ(ReadTextFile(JoinPath(session.sessionDir, kSummaryFileName)).size(), 3u + 238u);
+  EXPECT_EQ(RunFile(kSummaryFileName).size(), 3u + 238u);  // the header alone
 }
 
 // A write seam that reacts to the rows of one image: it either requests a
-// cancel while they are being written or fails the write.
-BenchmarkSession* seamSession = nullptr;
+// cancel while they are being written or fails the write halfway.
 std::string seamTrigger;
-bool seamFails = false;
+BenchmarkSession* seamCancels = nullptr;
 ssize_t TriggeredWrite(int fd, const void* data, size_t size) {
-  const std::string_view bytes(static_cast<const char*>(data), size);
-  if (seamSession != nullptr && bytes.find(seamTrigger) != std::string_view::npos) {
-    if (seamFails) {
-      const ssize_t partial = ::write(fd, data, size / 2);
-      (void)partial;
+  if (std::string_view(static_cast<const char*>(data), size).find(seamTrigger) != std::string_view::npos) {
+    if (seamCancels == nullptr) {
+      [[maybe_unused]] const ssize_t partial = ::write(fd, data, size / 2);
       errno = ENOSPC;
       return -1;
     }
-    seamSession->cancelRequested.store(true);
+    seamCancels->cancelRequested.store(true);
   }
   return ::write(fd, data, size);
 }
 
-struct ScopedWriteSeam {
-  FileSystemCalls calls;
-  ScopedWriteSeam(BenchmarkSession& session, std::string trigger, bool fails) {
-    seamSession = &session;
-    seamTrigger = std::move(trigger);
-    seamFails = fails;
-    calls = ActiveFileSystemCalls();
-    calls.write = TriggeredWrite;
+TEST_F(WorkerTest, RowsWrittenBeforeACancelCountAndAFailedWriteSkipsTheImageWithoutPartialRows) {
+  ScopedEngines engines("", "");
+  const std::vector<std::string> images = MakeJpegs(4);
+  CreateRun(images);
+  FileSystemCalls calls = ActiveFileSystemCalls();
+  calls.write = TriggeredWrite;
+  for (const bool cancels : {true, false}) {
+    seamTrigger = cancels ? "\"img1.jpg\";\"img1.jpg\"" : "\"img2.jpg\";\"img2.jpg\"";
+    seamCancels = cancels ? &session : nullptr;
     SetFileSystemCalls(&calls);
-  }
-  ~ScopedWriteSeam() {
+    RunToEnd();
     SetFileSystemCalls(nullptr);
-    seamSession = nullptr;
+    EXPECT_EQ(lastComplete.load(), !cancels);
+    if (!cancels) continue;
+    EXPECT_EQ(SavedNextIndex(), 2u);
+    ASSERT_TRUE(LoadSession(session));
   }
-};
-
-TEST_F(WorkerTest, RowsWrittenBeforeACancelCountAndAreNeverRepeated) {
-  ScopedEngines engines("", "");
-  CreateRun(MakeJpegs(4), 0);
-  {
-    ScopedWriteSeam seam(session, "\"img1.jpg\";\"img1.jpg\"", false);
-    RunToEnd();
-  }
-  EXPECT_FALSE(lastComplete.load());
-  BenchmarkSession saved;
-  ASSERT_TRUE(LoadSession(saved));
-  EXPECT_EQ(saved.nextIndex.load(), 2u);
-  ASSERT_TRUE(LoadSession(session));
-  RunToEnd();
-  EXPECT_TRUE(lastComplete.load());
-  EXPECT_EQ(RowsPerImage(session.csvPath),
-            (std::map<std::string, int>{{"img0.jpg", 6}, {"img1.jpg", 6}, {"img2.jpg", 6}, {"img3.jpg", 6}}));
-}
-
-TEST_F(WorkerTest, AFailedCsvWriteListsTheImageAsSkippedWithoutPartialRows) {
-  ScopedEngines engines("", "");
-  const std::vector<std::string> images = MakeJpegs(3);
-  CreateRun(images, 0);
-  {
-    ScopedWriteSeam seam(session, "\"img1.jpg\";\"img1.jpg\"", true);
-    RunToEnd();
-  }
-  EXPECT_TRUE(lastComplete.load());
-  EXPECT_EQ(ReadTextFile(SkippedPath()), images[1] + "\r\n");
-  EXPECT_EQ(RowsPerImage(session.csvPath),
-            (std::map<std::string, int>{{"img0.jpg", 6}, {"img2.jpg", 6}}));
+  EXPECT_EQ(RunFile(kSkippedImagesFileName), images[2] + "\r\n");
+  EXPECT_EQ(RowsPerImage(session.csvPath), (Counts{{"img0.jpg", 6}, {"img1.jpg", 6}, {"img3.jpg", 6}}));
   const std::string raw = ReadTextFile(session.csvPath);
   EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+}
+
+// The core tests' encoder refuses any argument list other than the documented one.
+class WorkerWithAllToolsTest : public WorkerTest {};
+
+TEST_F(WorkerWithAllToolsTest, EncodesAndMeasuresTheWholeStandardGrid) {
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
+  TestEngineStore engines(TestTools{true, true, true});
+  const std::string jpeg = JoinPath(folders.images, "a.jpg");
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 3));
+  CreateRun({jpeg}, 1);
+  RunToEnd();
+  const std::vector<EncoderCandidate> grid = BuildBenchmarkGrid(1, true);
+  ASSERT_EQ(grid.size(), 55u);
+  const auto rows = RawRows(session.csvPath);
+  ASSERT_EQ(rows.size(), 55u);
+  for (size_t i = 0; i < grid.size(); ++i) {
+    SCOPED_TRACE(grid[i].label);
+    ASSERT_EQ(rows[i].size(), 23u);
+    EXPECT_EQ(rows[i][5], grid[i].label);
+    EXPECT_NE(rows[i][12], "0");
+    EXPECT_NE(rows[i][21], "0.000000");
+    EXPECT_EQ(rows[i][8].empty(), !grid[i].useDistance);
+  }
+  EXPECT_FALSE(SessionFileExists());
+  EXPECT_EQ(SplitLines(RunFile(kSummaryFileName)).size(), 56u);
+}
+
+// The tools get "bench.ppm", only a JPEG source gets "original.jpg" and the
+// jpegtran rows, and a tool that fails leaves rows of zeros.
+TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
+  if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
+  TestEngineStore engines(TestTools{true, true, true});
+  ScopedEnv failMozjpeg("ORVEL_TEST_CJPEG_STATIC", "fail");
+  const std::string jpeg = JoinPath(folders.images, "a.jpg"), bmp = JoinPath(folders.images, "c.bmp");
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 1));
+  ASSERT_TRUE(WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
+  CreateRun({jpeg, bmp});
+  std::mutex mutex;
+  std::map<std::uint64_t, std::set<std::string>> workFiles;
+  // At the first candidate of each image, note the files in its work folder.
+  Watch([&] {
+    if (session.currentCandidate.load() != 1) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string& name : FolderEntries(folders.tmp, "TALV_")) {
+      for (const std::string& file : FolderEntries(JoinPath(folders.tmp, name), "")) {
+        workFiles[session.nextIndex.load()].insert(file);
+      }
+    }
+  });
+  RunToEnd();
+  // Besides the folder's lock file.
+  EXPECT_EQ(workFiles[0], (std::set<std::string>{".lock", "bench.ppm", "original.jpg"}));
+  EXPECT_EQ(workFiles[1], (std::set<std::string>{".lock", "bench.ppm"}));
+  const auto rows = RawRows(session.csvPath);
+  ASSERT_EQ(rows.size(), 24u + 22u);
+  int jpegtranRows = 0;
+  for (const auto& fields : rows) {
+    if (fields[6] == "jpegtran") {
+      ++jpegtranRows;
+      EXPECT_EQ(fields[0], "a.jpg");
+      EXPECT_EQ(fields[21], "1.000000");  // lossless
+    }
+    if (fields[6] == "MozJPEG") {
+      EXPECT_EQ(std::vector<std::string>(fields.begin() + 12, fields.begin() + 15),
+                (std::vector<std::string>{"0", "0.000000", "0.000000"}));
+    } else {
+      EXPECT_NE(fields[12], "0") << fields[5];
+    }
+  }
+  EXPECT_EQ(jpegtranRows, 2);
+}
+
+// A cancel ends a hung tool at once; its image is not counted and stays next.
+TEST_F(WorkerWithAllToolsTest, CancelKillsAHungToolAndTheImageIsNotCounted) {
+  TestEngineStore engines(TestTools{true, false, false});
+  const std::string log = folders.temp.Join("encoder.log");
+  ScopedEnv logEnv("ORVEL_TEST_ENCODER_LOG", log.c_str()), hang("ORVEL_TEST_CJPEGLI", "hang");
+  const std::string jpeg = JoinPath(folders.images, "a.jpg");
+  ASSERT_TRUE(WriteTestJpeg(jpeg, 160u, 128u, 4));
+  CreateRun({jpeg});
+  const std::string header = ReadTextFile(session.csvPath);
+  ASSERT_TRUE(StartBenchmarkWorker(session, worker));
+  for (int i = 0; i < 30000 && ReadTextFile(log).find("cjpegli hang") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_NE(ReadTextFile(log).find("cjpegli hang"), std::string::npos);
+  CancelBenchmarkWorker(session, worker);
+  JoinBenchmarkWorker(worker);
+  EXPECT_EQ(session.completed.load(), 0u);
+  EXPECT_EQ(session.nextIndex.load(), 0u);
+  EXPECT_EQ(ReadTextFile(session.csvPath), header);
+  ResetToolRunCancellation();
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Shared pieces of the core tests; see core_test_support.h.
 #include "tests/core/core_test_support.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,21 +11,7 @@
 #include "core/profiles.h"
 #include "platform/files.h"
 #include "tests/imaging/fixtures.h"
-
-namespace {
-
-void ClearEngineStore() {
-  EngineStore& store = Engines();
-  store.jpegliAvailable = false;
-  store.mozjpegAvailable = false;
-  store.jpegtranAvailable = false;
-  store.allAvailable = false;
-  store.jpegliPath.clear();
-  store.mozjpegPath.clear();
-  store.jpegtranPath.clear();
-}
-
-}  // namespace
+#include "tests/support/file_system.h"
 
 std::string JpegtranProgram() { return ORVEL_TEST_JPEGTRAN; }
 
@@ -43,28 +28,31 @@ TestEngineStore::TestEngineStore(const TestTools& tools) {
   store.allAvailable = store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable;
 }
 
-TestEngineStore::~TestEngineStore() { ClearEngineStore(); }
+TestEngineStore::~TestEngineStore() {
+  EngineStore& store = Engines();
+  store.jpegliAvailable = store.mozjpegAvailable = store.jpegtranAvailable = store.allAvailable = false;
+  store.jpegliPath.clear();
+  store.mozjpegPath.clear();
+  store.jpegtranPath.clear();
+}
 
 PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
   PixelImage image;
   image.width = width;
   image.height = height;
-  image.pixels.resize(static_cast<size_t>(width) * height * 4);
   std::uint32_t state = seed * 2654435761u + 1;
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
       state = state * 1664525u + 1013904223u;
       const int noise = static_cast<int>((state >> 24) % 9) - 4;
-      const bool disc = (x - width / 2.0) * (x - width / 2.0) + (y - height / 3.0) * (y - height / 3.0) <
-                        (height / 5.0) * (height / 5.0);
-      int r = static_cast<int>(40 + 160 * x / width) + noise;
-      int g = static_cast<int>(60 + 120 * y / height) + noise;
-      int b = disc ? 200 + noise : static_cast<int>(90 + 60 * (x + y) / (width + height)) + noise;
-      uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
-      p[0] = static_cast<std::uint8_t>(std::clamp(b, 0, 255));
-      p[1] = static_cast<std::uint8_t>(std::clamp(g, 0, 255));
-      p[2] = static_cast<std::uint8_t>(std::clamp(r, 0, 255));
-      p[3] = 255;
+      const double dx = x - width / 2.0, dy = y - height / 3.0;
+      const bool disc = dx * dx + dy * dy < (height / 5.0) * (height / 5.0);
+      const int r = static_cast<int>(40 + 160 * x / width) + noise;
+      const int g = static_cast<int>(60 + 120 * y / height) + noise;
+      const int b = disc ? 200 + noise : static_cast<int>(90 + 60 * (x + y) / (width + height)) + noise;
+      for (int channel : {b, g, r, 255}) {
+        image.pixels.push_back(static_cast<std::uint8_t>(std::clamp(channel, 0, 255)));
+      }
     }
   }
   return image;
@@ -78,43 +66,25 @@ bool WriteTestJpeg(const std::string& path, const PixelImage& image, int quality
 }
 
 std::vector<std::string> WorkFoldersIn(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (std::string(entry->d_name).rfind("TALV_", 0) == 0) names.push_back(entry->d_name);
-  }
-  ::closedir(dir);
+  std::vector<std::string> names = FolderEntries(folder);
+  std::erase_if(names, [](const std::string& name) { return name.rfind("TALV_", 0) != 0; });
   return names;
 }
 
 std::string MakeSegment(std::uint8_t marker, const std::string& payload) {
   const size_t length = payload.size() + 2;
-  std::string segment;
-  segment += '\xFF';
-  segment += static_cast<char>(marker);
-  segment += static_cast<char>(length >> 8);
-  segment += static_cast<char>(length & 0xFF);
-  return segment + payload;
+  return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
+                     static_cast<char>(length & 0xFF)} + payload;
 }
 
 std::string MakeExifOrientationSegment(std::uint16_t orientation) {
-  // "Exif\0\0", a big-endian TIFF header, one IFD with the Orientation tag.
-  std::string payload("Exif\0\0", 6);
-  payload += std::string("MM\0\x2A\0\0\0\x08", 8);
-  payload += std::string("\0\x01", 2);                       // one entry
-  payload += std::string("\x01\x12\0\x03\0\0\0\x01", 8);     // tag 0x0112, SHORT, count 1
-  payload += static_cast<char>(orientation >> 8);
-  payload += static_cast<char>(orientation & 0xFF);
-  payload += std::string("\0\0", 2);
-  payload += std::string("\0\0\0\0", 4);                     // no next IFD
-  return MakeSegment(0xE1, payload);
+  return MakeSegment(0xE1, ExifWithOrientation(orientation));
 }
 
 bool InsertSegmentsIntoJpeg(const std::string& path, const std::string& segments) {
   std::string bytes;
-  if (!ReadFileBytes(path, bytes) || bytes.size() < 20) return false;
-  if (bytes.compare(0, 4, "\xFF\xD8\xFF\xE0", 4) != 0 || bytes[4] != 0 || bytes[5] != 16) {
+  if (!ReadFileBytes(path, bytes) || bytes.size() < 20 ||
+      bytes.compare(0, 6, std::string("\xFF\xD8\xFF\xE0\0\x10", 6)) != 0) {
     return false;
   }
   bytes.insert(20, segments);

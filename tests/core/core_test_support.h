@@ -1,7 +1,7 @@
-// Shared pieces of the core tests: a private temporary folder that TMPDIR
-// points at (so every TALV_ work folder a test leaves behind is seen), an
-// engine store aimed at the test encoder and the real jpegtran, and small
-// synthetic photos.
+// Shared pieces of the core tests (also used by the hardening, bench and UI
+// suites): a private temporary folder that TMPDIR points at (so every TALV_
+// work folder a test leaves behind is seen), an engine store aimed at the test
+// encoder and the real jpegtran, and small synthetic photos.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,9 +16,7 @@
 
 // Which tools the engine store offers in a test.
 struct TestTools {
-  bool jpegli = false;
-  bool mozjpeg = false;
-  bool jpegtran = false;
+  bool jpegli = false, mozjpeg = false, jpegtran = false;
 };
 
 // Points Engines() at "cjpegli" and "cjpeg-static" links to the test encoder
@@ -34,25 +32,19 @@ struct TestEngineStore {
 
 // The jpegtran program the tests use; empty when the build found none.
 std::string JpegtranProgram();
-
 // A smooth synthetic photo with a little texture: good candidates pass the
 // quality gate of the default profile.
 PixelImage MakeTestPicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
-
 // Writes `image` as a baseline 4:2:0 JPEG with libjpeg's standard Huffman
 // tables at `quality` (1..100).
 bool WriteTestJpeg(const std::string& path, const PixelImage& image, int quality);
-
 // Names in `folder` that begin with "TALV_".
 std::vector<std::string> WorkFoldersIn(const std::string& folder);
-
 // Inserts raw segment bytes right after the JFIF APP0 segment of a JPEG file
 // written by WriteTestJpeg (which always begins SOI, APP0 of 16 bytes).
 bool InsertSegmentsIntoJpeg(const std::string& path, const std::string& segments);
-
 // One marker segment: 0xFF, marker, big-endian length, payload.
 std::string MakeSegment(std::uint8_t marker, const std::string& payload);
-
 // An APP1 Exif segment with one IFD entry: Orientation = `orientation`.
 std::string MakeExifOrientationSegment(std::uint16_t orientation);
 

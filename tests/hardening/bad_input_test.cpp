@@ -10,11 +10,6 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -27,113 +22,134 @@
 namespace {
 
 const char* const kEarlierOutput = "Ergebnis eines früheren Laufs";
+using Names = std::vector<std::string>;
 
-class BadInputTest : public CoreTest {
+class BadInputTest : public CoreTest, public ::testing::WithParamInterface<int> {
  protected:
   std::string sources;  // every source lies in a folder with spaces, quotes and umlauts
   std::string output;
   std::vector<BadInput> inputs;
-  std::vector<std::string> list;  // the sources as the batch lists them
+  Names list;  // the sources as the batch lists them
 
   void SetUp() override {
     CoreTest::SetUp();
     sources = Path("Quellen mit Leerzeichen, \"Zitat\" und Ümläuten");
     output = Path("Ausgabe 'Ä ö'");
-    ASSERT_TRUE(EnsureFolder(sources));
-    ASSERT_TRUE(EnsureFolder(output));
+    ASSERT_TRUE(EnsureFolder(sources) && EnsureFolder(output));
     inputs = MakeBadInputs(temp.path);
     for (const BadInput& input : inputs) {
-      const std::string path = JoinPath(sources, input.name);
-      ASSERT_TRUE(WriteTextFile(path, input.bytes)) << input.name;
-      list.push_back(path);
+      list.push_back(JoinPath(sources, input.name));
+      ASSERT_TRUE(WriteTextFile(list.back(), input.bytes)) << input.name;
     }
     ASSERT_TRUE(WriteTextFile(JoinPath(output, "fremd.txt"), "gehört niemandem von uns"));
   }
-};
 
-// What one OptimizeImage call may have changed, given what it returned.
-void ExpectOnlyItsOwnOutputChanged(const FolderSnapshot& before, const FolderSnapshot& after,
-                                   const std::string& outputName, bool reached,
-                                   const ImageResult& result) {
-  FolderSnapshot expected = before;
-  if (!reached) {
-    // Failures before the output step leave an earlier output alone.
-  } else if (result.optimized) {
-    const auto written = after.find(outputName);
-    ASSERT_NE(written, after.end());
-    expected[outputName] = written->second;
-  } else {
-    expected.erase(outputName);  // a keeping verdict deletes the earlier output
+  // Optimises input `i` over an earlier output and checks that nothing but
+  // its own output changed.
+  void Optimise(size_t i, const QualityProfile& profile) {
+    SCOPED_TRACE(inputs[i].name + " / " + profile.key);
+    const std::string outputPath = OutputPathFor(list[i], output, profile);
+    ASSERT_TRUE(WriteTextFile(outputPath, kEarlierOutput));
+    const FolderSnapshot sourcesBefore = SnapshotFolder(sources);
+    FolderSnapshot expected = SnapshotFolder(output);
+    ImageResult result;
+    const bool reached = OptimizeImage(list[i], output, profile, result, list);
+    EXPECT_EQ(reached, inputs[i].expected == ExpectedEnd::kVerdict) << result.message;
+    EXPECT_EQ(result.sourcePath, list[i]);
+    EXPECT_EQ(result.originalBytes, inputs[i].bytes.size());
+    if (reached) ExpectConsistentResult(result, outputPath);
+    // Failures before the output step leave an earlier output alone; a
+    // keeping verdict deletes it.
+    if (reached && result.optimized) expected[FileNamePart(outputPath)] = ReadTextFile(outputPath);
+    if (reached && !result.optimized) expected.erase(FileNamePart(outputPath));
+    EXPECT_EQ(ChangedNames(sourcesBefore, SnapshotFolder(sources)), Names{});
+    EXPECT_EQ(ChangedNames(expected, SnapshotFolder(output)), Names{});
+    EXPECT_TRUE(WorkFoldersIn(tmpdir).empty());
   }
-  EXPECT_EQ(ChangedNames(expected, after), std::vector<std::string>{});
-}
 
-void ExpectConsistentResult(const ImageResult& result, bool reached, const std::string& outputPath) {
-  if (!reached) return;
-  if (result.optimized) {
-    EXPECT_EQ(result.message, kVerdictOptimized);
-    EXPECT_EQ(result.outputPath, outputPath);
-    EXPECT_EQ(result.resultBytes, FileSize(outputPath));
-    EXPECT_LT(result.resultBytes, result.originalBytes);
+  static void ExpectConsistentResult(const ImageResult& result, const std::string& outputPath) {
     PixelImage decoded;
-    EXPECT_TRUE(DecodeImageFile(outputPath, decoded));
-  } else {
-    EXPECT_TRUE(IsKeepingVerdict(result.message)) << result.message;
-    EXPECT_TRUE(result.outputPath.empty());
-    EXPECT_EQ(result.resultBytes, result.originalBytes);
-  }
-}
-
-class BadInputPipelineTest : public BadInputTest, public ::testing::WithParamInterface<int> {};
-
-}  // namespace
-
-TEST_P(BadInputPipelineTest, EveryInputEndsInAVerdictOrAnErrorAndChangesOnlyItsOutput) {
-  currentMode = GetParam();
-  TestEngineStore engines(TestTools{true, true, true});
-  for (const int profileIndex : {0, 2, 5}) {
-    const QualityProfile& profile = ProfileAt(profileIndex);
-    for (size_t i = 0; i < inputs.size(); ++i) {
-      SCOPED_TRACE(inputs[i].name + " / " + profile.key);
-      const std::string outputPath = OutputPathFor(list[i], output, profile);
-      ASSERT_TRUE(WriteTextFile(outputPath, kEarlierOutput));
-      const FolderSnapshot sourcesBefore = SnapshotFolder(sources);
-      const FolderSnapshot outputBefore = SnapshotFolder(output);
-
-      ImageResult result;
-      const bool reached = OptimizeImage(list[i], output, profile, result, list);
-
-      EXPECT_EQ(reached, inputs[i].expected == ExpectedEnd::kVerdict) << result.message;
-      ExpectConsistentResult(result, reached, outputPath);
-      EXPECT_EQ(result.sourcePath, list[i]);
-      EXPECT_EQ(result.originalBytes, inputs[i].bytes.size());
-      EXPECT_EQ(ChangedNames(sourcesBefore, SnapshotFolder(sources)), std::vector<std::string>{});
-      ExpectOnlyItsOwnOutputChanged(outputBefore, SnapshotFolder(output),
-                                    FileNamePart(outputPath), reached, result);
-      EXPECT_TRUE(WorkFoldersIn(tmpdir).empty());
+    if (result.optimized) {
+      EXPECT_EQ(result.message, kVerdictOptimized);
+      EXPECT_EQ(result.outputPath, outputPath);
+      EXPECT_EQ(result.resultBytes, FileSize(outputPath));
+      EXPECT_LT(result.resultBytes, result.originalBytes);
+      EXPECT_TRUE(DecodeImageFile(outputPath, decoded));
+    } else {
+      EXPECT_TRUE(IsKeepingVerdict(result.message)) << result.message;
+      EXPECT_TRUE(result.outputPath.empty());
+      EXPECT_EQ(result.resultBytes, result.originalBytes);
     }
   }
+};
+
+TEST_P(BadInputTest, EveryInputEndsInAVerdictOrAnErrorAndChangesOnlyItsOutput) {
+  currentMode = GetParam();
+  {
+    TestEngineStore engines(TestTools{true, true, true});
+    for (const int profileIndex : {0, 2, 5}) {
+      for (size_t i = 0; i < inputs.size(); ++i) Optimise(i, ProfileAt(profileIndex));
+    }
+  }
+  if (GetParam() != 1) return;
+  // The in-process encoder alone gives the same ends.
+  TestEngineStore wicOnly(TestTools{});
+  for (size_t i = 0; i < inputs.size(); ++i) Optimise(i, ProfileAt(2));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, BadInputPipelineTest, ::testing::Values(0, 1, 2));
+// The result line of the image named `name`, or empty.
+std::string LineFor(const Names& lines, const std::string& name) {
+  for (const std::string& line : lines) {
+    if (line.rfind(name + "   |   ", 0) == 0) return line;
+  }
+  return "";
+}
 
-TEST_F(BadInputTest, WicAloneGivesTheSameEndsWithoutAnyTool) {
-  TestEngineStore engines(TestTools{});
+TEST_P(BadInputTest, EveryInputGetsACliLineAndOnlyOptimisedImagesGetAnOutput) {
+  std::vector<std::string> arguments = {"optimize", "--mode", std::to_string(GetParam()), "--output", output};
+  arguments.insert(arguments.end(), list.begin(), list.end());
+  arguments.push_back(JoinPath(sources, "verschwunden.jpg"));
+  const FolderSnapshot sourcesBefore = SnapshotFolder(sources);
+  FolderSnapshot expectedOutput = SnapshotFolder(output);
+  const CliRun run = WaitForCli(StartCli(arguments, tmpdir, temp.path), std::chrono::seconds(240));
+  ASSERT_FALSE(run.timedOut) << "orvel-cli hung";
+  EXPECT_EQ(run.status, 1) << run.err;  // some images fail
+  const Names lines = SplitLines(run.out);
+  ASSERT_EQ(lines.size(), inputs.size() + 2) << run.out;
+  EXPECT_EQ(lines.back().rfind("Zusammenfassung: " + std::to_string(inputs.size() + 1) + " Bilder", 0), 0u);
+  EXPECT_NE(LineFor(lines, "verschwunden.jpg").find("Original behalten   |   Fehler beim Verarbeiten"), std::string::npos);
   for (size_t i = 0; i < inputs.size(); ++i) {
     SCOPED_TRACE(inputs[i].name);
-    ImageResult result;
-    const bool reached = OptimizeImage(list[i], output, ProfileAt(2), result, list);
-    EXPECT_EQ(reached, inputs[i].expected == ExpectedEnd::kVerdict) << result.message;
-    ExpectConsistentResult(result, reached, OutputPathFor(list[i], output, ProfileAt(2)));
+    const std::string line = LineFor(lines, inputs[i].name);
+    ASSERT_FALSE(line.empty());
+    // A failure names its reason after the verdict.
+    const bool failed = line.find("   |   Fehler beim Verarbeiten \u2013 ") != std::string::npos;
+    EXPECT_EQ(failed, inputs[i].expected == ExpectedEnd::kError) << line;
+    const std::string outputPath = OutputPathFor(list[i], output, ProfileAt(2));
+    PixelImage decoded;
+    if (line.find(" % kleiner") != std::string::npos) {
+      ASSERT_TRUE(ReadFileBytes(outputPath, expectedOutput[FileNamePart(outputPath)])) << line;
+      EXPECT_TRUE(DecodeImageFile(outputPath, decoded));
+    } else if (!failed) {
+      EXPECT_TRUE(line.find(kVerdictNoSmallerCandidate) != std::string::npos ||
+                  line.find(kVerdictWinnerUndecodable) != std::string::npos ||
+                  line.find(kVerdictGateFailed) != std::string::npos) << line;
+    }
   }
+  EXPECT_EQ(ChangedNames(expectedOutput, SnapshotFolder(output)), Names{});
+  EXPECT_EQ(ChangedNames(sourcesBefore, SnapshotFolder(sources)), Names{});
+  EXPECT_EQ(LeftoverWorkFolders(tmpdir), Names{});
 }
 
-TEST_F(BadInputTest, FileThatVanishesBetweenListingAndProcessingIsAnError) {
+INSTANTIATE_TEST_SUITE_P(EveryMode, BadInputTest, ::testing::Values(0, 1, 2));
+
+class VanishingSourceTest : public BadInputTest {};
+
+TEST_F(VanishingSourceTest, FileThatVanishesBetweenListingAndProcessingIsAnError) {
   TestEngineStore engines(TestTools{true, false, true});
-  const std::string first = list.back();  // the photo with quotes and umlauts
-  const std::string vanishing = JoinPath(sources, "verschwindet.jpg");
+  const std::string first = list.back(), vanishing = JoinPath(sources, "verschwindet.jpg");  // quotes and umlauts
   ASSERT_TRUE(WriteTextFile(vanishing, SampleJpeg(128, 96)));
-  const std::vector<std::string> batch = {first, vanishing};
+  const Names batch = {first, vanishing};
   static std::string toDelete;
   toDelete = vanishing;
   // Deleted by someone else while the first image is being encoded.
@@ -142,16 +158,17 @@ TEST_F(BadInputTest, FileThatVanishesBetweenListingAndProcessingIsAnError) {
   EXPECT_TRUE(OptimizeImage(first, output, ProfileAt(2), result, batch)) << result.message;
   SetFrontEndHooks(FrontEndHooks{});
   ASSERT_FALSE(PathExists(vanishing));
-
-  const std::string outputPath = OutputPathFor(vanishing, output, ProfileAt(2));
-  ASSERT_TRUE(WriteTextFile(outputPath, kEarlierOutput));
+  ASSERT_TRUE(WriteTextFile(OutputPathFor(vanishing, output, ProfileAt(2)), kEarlierOutput));
   const FolderSnapshot before = SnapshotFolder(output);
   EXPECT_FALSE(OptimizeImage(vanishing, output, ProfileAt(2), result, batch));
   EXPECT_EQ(result.originalBytes, 0u);
-  EXPECT_EQ(ChangedNames(before, SnapshotFolder(output)), std::vector<std::string>{});
+  EXPECT_EQ(ChangedNames(before, SnapshotFolder(output)), Names{});
+  // A source path that names a folder is an error too.
+  const std::string folder = JoinPath(sources, "ordner.jpg");
+  ASSERT_TRUE(EnsureFolder(folder));
+  EXPECT_FALSE(OptimizeImage(folder, output, ProfileAt(2), result, {folder}));
+  EXPECT_TRUE(IsDirectory(folder));
 }
-
-namespace {
 
 std::string vanishingSource;  // deleted when full.ppm is created, after the decode
 int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
@@ -159,9 +176,7 @@ int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
   return ::open(path, flags, mode);
 }
 
-}  // namespace
-
-TEST_F(BadInputTest, FileThatVanishesAfterDecodingStillEndsInAVerdict) {
+TEST_F(VanishingSourceTest, FileThatVanishesAfterDecodingStillEndsInAVerdict) {
   TestEngineStore engines(TestTools{true, true, true});
   vanishingSource = JoinPath(sources, "gleich weg.jpg");
   ASSERT_TRUE(WriteTextFile(vanishingSource, SampleJpeg(256, 192, JpegRecipe{JpegLayout::Rgb, 97})));
@@ -176,80 +191,7 @@ TEST_F(BadInputTest, FileThatVanishesAfterDecodingStillEndsInAVerdict) {
   EXPECT_TRUE(reached);
   EXPECT_FALSE(PathExists(vanishingSource));
   EXPECT_EQ(result.candidatesPlanned, 1);
-  ExpectConsistentResult(result, reached, OutputPathFor(vanishingSource, output, ProfileAt(0)));
-}
-
-TEST_F(BadInputTest, SourcePathThatNamesAFolderIsAnError) {
-  TestEngineStore engines(TestTools{true, true, true});
-  const std::string folder = JoinPath(sources, "ordner.jpg");
-  ASSERT_TRUE(EnsureFolder(folder));
-  ImageResult result;
-  EXPECT_FALSE(OptimizeImage(folder, output, ProfileAt(2), result, {folder}));
-  EXPECT_TRUE(IsDirectory(folder));
-}
-
-// --- orvel-cli -------------------------------------------------------------------------
-
-namespace {
-
-class BadInputCliTest : public BadInputTest, public ::testing::WithParamInterface<int> {};
-
-// The result line of the image named `name`, or empty.
-std::string LineFor(const std::vector<std::string>& lines, const std::string& name) {
-  for (const std::string& line : lines) {
-    if (line.rfind(name + "   |   ", 0) == 0) return line;
-  }
-  return "";
+  ExpectConsistentResult(result, OutputPathFor(vanishingSource, output, ProfileAt(0)));
 }
 
 }  // namespace
-
-TEST_P(BadInputCliTest, EveryInputGetsALineAndOnlyOptimisedImagesGetAnOutput) {
-  const std::string vanished = JoinPath(sources, "verschwunden.jpg");
-  std::vector<std::string> arguments = {"optimize", "--mode", std::to_string(GetParam()),
-                                        "--output", output};
-  arguments.insert(arguments.end(), list.begin(), list.end());
-  arguments.push_back(vanished);
-  const FolderSnapshot sourcesBefore = SnapshotFolder(sources);
-  const FolderSnapshot outputBefore = SnapshotFolder(output);
-
-  const CliRun run = RunCliWithin(arguments, tmpdir, temp.path, 240);
-
-  ASSERT_FALSE(run.timedOut) << "orvel-cli hung";
-  EXPECT_EQ(run.status, 1) << run.err;  // some images fail
-  const std::vector<std::string> lines = SplitLines(run.out);
-  ASSERT_EQ(lines.size(), inputs.size() + 2) << run.out;
-  EXPECT_EQ(lines.back().rfind("Zusammenfassung: " + std::to_string(inputs.size() + 1) + " Bilder", 0), 0u)
-      << lines.back();
-  EXPECT_NE(LineFor(lines, "verschwunden.jpg").find("Original behalten   |   Fehler beim Verarbeiten"),
-            std::string::npos);
-
-  FolderSnapshot expectedOutput = outputBefore;
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    SCOPED_TRACE(inputs[i].name);
-    const std::string line = LineFor(lines, inputs[i].name);
-    ASSERT_FALSE(line.empty());
-    // A failure names its reason after the verdict.
-    const bool failed = line.find("   |   Fehler beim Verarbeiten \u2013 ") != std::string::npos;
-    EXPECT_EQ(failed, inputs[i].expected == ExpectedEnd::kError) << line;
-    const std::string outputName = FileNamePart(OutputPathFor(list[i], output, ProfileAt(2)));
-    if (line.find(" % kleiner") != std::string::npos) {
-      std::string written;
-      ASSERT_TRUE(ReadFileBytes(JoinPath(output, outputName), written)) << line;
-      expectedOutput[outputName] = written;
-      PixelImage decoded;
-      EXPECT_TRUE(DecodeImageFile(JoinPath(output, outputName), decoded));
-    } else if (!failed) {
-      bool named = false;
-      for (const char* verdict : {kVerdictNoSmallerCandidate, kVerdictWinnerUndecodable, kVerdictGateFailed}) {
-        named = named || line.find(verdict) != std::string::npos;
-      }
-      EXPECT_TRUE(named) << line;
-    }
-  }
-  EXPECT_EQ(ChangedNames(expectedOutput, SnapshotFolder(output)), std::vector<std::string>{});
-  EXPECT_EQ(ChangedNames(sourcesBefore, SnapshotFolder(sources)), std::vector<std::string>{});
-  EXPECT_EQ(LeftoverWorkFolders(tmpdir), std::vector<std::string>{});
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryMode, BadInputCliTest, ::testing::Values(0, 1, 2));

@@ -13,12 +13,9 @@
 // A smooth photo-like picture with some texture, so encoders have work to do.
 PixelImage SamplePicture(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
 
-// --- JPEG -------------------------------------------------------------------
-
 std::string SampleJpeg(std::uint32_t width, std::uint32_t height, const JpegRecipe& recipe = {});
 // Grey, CMYK (Adobe) and YCCK files; the samples are generated.
-std::string SampleLayoutJpeg(std::uint32_t width, std::uint32_t height, JpegLayout layout,
-                             bool progressive = false);
+std::string SampleLayoutJpeg(std::uint32_t width, std::uint32_t height, JpegLayout layout, bool progressive = false);
 // A grey progressive file with exactly `scans` scans (64 to 694).
 std::string SampleManyScanJpeg(std::uint32_t width, std::uint32_t height, int scans);
 // The same file with the frame header's size replaced.
@@ -28,32 +25,21 @@ std::string WithSegmentsAfterSoi(const std::string& jpeg, const std::string& seg
 // 0xFF, marker, big-endian length, payload.
 std::string JpegSegmentBytes(std::uint8_t marker, const std::string& payload);
 
-// --- PNG --------------------------------------------------------------------
-
-enum class PngKind { Rgb8, Rgb16, Palette, PaletteWithAlpha, Rgba8, Gray16, GrayAlpha8, Gray1,
-                     Interlaced };
+enum class PngKind { Rgb8, Rgb16, Palette, PaletteWithAlpha, Rgba8, Gray16, GrayAlpha8, Gray1, Interlaced };
 std::string SamplePng(std::uint32_t width, std::uint32_t height, PngKind kind);
 
-// --- TIFF, BMP, GIF ---------------------------------------------------------
-
-// An uncompressed RGB TIFF with one page per size. Written through a
+// An uncompressed RGB TIFF with one page per size, written through a
 // temporary file in `scratchFolder` (libtiff writes to descriptors only).
 std::string SampleTiff(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pageSizes,
                        const std::string& scratchFolder);
-
 // An uncompressed BMP: 24 or 32 bits per pixel, or 8 with a grey palette.
 std::string SampleBmp(std::uint32_t width, std::uint32_t height, int bitsPerPixel, bool topDown);
-
 // A GIF with a four-colour palette and `frames` frames of the same size.
 std::string SampleGif(std::uint32_t width, std::uint32_t height, int frames);
 
-// --- the bad inputs of the pipeline suite --------------------------------------
-
-// How the pipeline must end for an input.
-enum class ExpectedEnd {
-  kError,    // OptimizeImage false: "Fehler beim Verarbeiten"
-  kVerdict,  // one of the verdicts of a reached result
-};
+// How the pipeline must end for a bad input: OptimizeImage false ("Fehler
+// beim Verarbeiten"), or one of the verdicts of a reached result.
+enum class ExpectedEnd { kError, kVerdict };
 
 struct BadInput {
   std::string name;      // file name of the source (may hold spaces, quotes, umlauts)

@@ -1,6 +1,6 @@
-// Test inputs for the imaging tests: small images in memory, and JPEG, PNG and
-// TIFF files written with the codec libraries, so each test states exactly the
-// variant it needs (colour space, bit depth, scan script, pages).
+// Test inputs for the imaging tests (and the core, hardening and fuzzing
+// ones): small images in memory, and JPEG, PNG and TIFF files written with the
+// codec libraries, so each test states exactly the variant it needs.
 #pragma once
 
 #include <cstdint>
@@ -9,29 +9,19 @@
 
 #include "imaging/pixel_image.h"
 
-// --- Pixel images ---------------------------------------------------------
-
 // Every pixel the same colour.
 PixelImage MakeSolidImage(std::uint32_t width, std::uint32_t height, std::uint8_t blue,
                           std::uint8_t green, std::uint8_t red, std::uint8_t alpha = 255);
-
 // Smooth diagonal gradients in all three channels.
 PixelImage MakeGradientImage(std::uint32_t width, std::uint32_t height);
-
 // Pseudo-random pixels from a fixed seed.
 PixelImage MakeNoiseImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed);
-
-// Sets one pixel.
 void SetPixel(PixelImage& image, std::uint32_t x, std::uint32_t y, std::uint8_t blue,
               std::uint8_t green, std::uint8_t red);
-
 // The blue, green, red, alpha bytes at (x, y) as one number 0xBBGGRRAA.
 std::uint32_t PixelAt(const PixelImage& image, std::uint32_t x, std::uint32_t y);
-
 // True when each channel of every pixel differs by at most `tolerance`.
 bool NearlyEqual(const PixelImage& a, const PixelImage& b, int tolerance);
-
-// --- JPEG -------------------------------------------------------------------
 
 enum class JpegLayout { Gray, Rgb, CmykAdobe, YcckAdobe, CmykPlain };
 
@@ -41,35 +31,35 @@ struct JpegRecipe {
   bool progressive = false;             // libjpeg's standard progression
   int scanCount = 0;                    // > 0: a grey progressive file with exactly this many scans
   std::string app1;                     // payload of one APP1 marker, none when empty
+  bool chroma444 = false;               // no chroma subsampling (default 4:2:0)
+  bool optimize = false;                // Huffman tables optimised for the image
+  std::string comment;                  // text of one COM marker, none when empty
 };
 
 // Encodes `samples` (1, 3 or 4 bytes per pixel matching the layout: grey, RGB,
-// or CMYK as stored in the file) with libjpeg.
+// or CMYK as stored in the file) with libjpeg; empty on failure.
 std::string EncodeJpegBytes(std::uint32_t width, std::uint32_t height,
                             const std::vector<std::uint8_t>& samples, const JpegRecipe& recipe);
-
 // RGB JPEG of a PixelImage.
 std::string EncodeJpegOf(const PixelImage& image, const JpegRecipe& recipe = {});
 
-// Offsets of every marker segment before the first scan, and of every SOS.
 struct JpegMarker {
-  size_t offset = 0;     // of the 0xFF byte
-  std::uint8_t code = 0; // the marker byte after 0xFF
+  size_t offset = 0;      // of the 0xFF byte
+  std::uint8_t code = 0;  // the marker byte after 0xFF
 };
+// Every marker segment before the first scan, and every SOS.
 std::vector<JpegMarker> ListJpegMarkers(const std::string& jpeg);
 
 // An Exif APP1 payload holding only an orientation tag.
 std::string ExifWithOrientation(int orientation);
 
-// --- PNG --------------------------------------------------------------------
-
 struct PngRecipe {
-  int colorType = 2;                    // PNG_COLOR_TYPE_*
-  int bitDepth = 8;                     // 1..16
-  bool interlaced = false;              // Adam7
-  std::vector<std::uint8_t> palette;    // RGB triples for colour type 3
-  std::vector<std::uint8_t> alphas;     // tRNS entries for colour type 3
-  double gamma = 0;                     // gAMA chunk when > 0
+  int colorType = 2;                  // PNG_COLOR_TYPE_*
+  int bitDepth = 8;                   // 1..16
+  bool interlaced = false;            // Adam7
+  std::vector<std::uint8_t> palette;  // RGB triples for colour type 3
+  std::vector<std::uint8_t> alphas;   // tRNS entries for colour type 3
+  double gamma = 0;                   // gAMA chunk when > 0
 };
 
 // `rows` holds the packed samples of each row as PNG stores them (16-bit
@@ -77,24 +67,17 @@ struct PngRecipe {
 std::string EncodePngBytes(std::uint32_t width, std::uint32_t height,
                            const std::vector<std::vector<std::uint8_t>>& rows,
                            const PngRecipe& recipe);
-
 // Recomputes the CRC of the chunk starting at `offset` (its length field).
 void FixPngChunkCrc(std::string& png, size_t offset);
-
-// --- TIFF -------------------------------------------------------------------
 
 struct TiffPage {
   std::uint32_t width = 0, height = 0;  // pixels
   std::vector<std::uint8_t> rgb;        // width * height * 3 bytes
   std::uint32_t rowsPerStrip = 0;       // 0: libtiff's default
 };
-
 // Writes the pages as one uncompressed RGB TIFF.
 bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages);
 
-// --- Decoding helpers -------------------------------------------------------
-
 bool DecodeBytes(const std::string& bytes, PixelImage& image);
-
 // Minor page faults of this process so far: memory first touched.
 long MinorPageFaults();

@@ -1,37 +1,48 @@
 // Paths, folders and file writing of the Linux layer, including the
-// fault-injection seam that the pipeline's robustness tests build on.
+// fault-injection seam that the pipeline's robustness tests build on, and the
+// work folders: naming, privacy, the attempt loop, removal on scope exit, and
+// the recovery of folders a killed run left behind.
 #include <gtest/gtest.h>
-#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/work_folder.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 
-namespace {
+class FilesTest : public ::testing::Test {
+ protected:
+  ScopedTempFolder temp;
+  ScopedEnv tmpdir{"TMPDIR", temp.path.c_str()};
+};
 
-TEST(Paths, JoinPathInsertsOneSeparator) {
-  EXPECT_EQ(JoinPath("", "a.jpg"), "a.jpg");
-  EXPECT_EQ(JoinPath("/tmp", "a.jpg"), "/tmp/a.jpg");
-  EXPECT_EQ(JoinPath("/tmp/", "a.jpg"), "/tmp/a.jpg");
-  EXPECT_EQ(JoinPath("C:\\Temp\\", "x"), "C:\\Temp\\x");
-}
-
-TEST(Paths, PartsOfAPath) {
-  EXPECT_EQ(ParentFolder("/a/b/c.jpg"), "/a/b");
-  EXPECT_EQ(ParentFolder("/a"), "/");
-  EXPECT_EQ(ParentFolder("c.jpg"), "");
-  EXPECT_EQ(FileNamePart("/a/b/IMG_0815.JPG"), "IMG_0815.JPG");
-  EXPECT_EQ(FileNamePart("plain"), "plain");
-  EXPECT_EQ(BaseNamePart("/a/b/IMG_0815.JPG"), "IMG_0815");
-  EXPECT_EQ(BaseNamePart("/a/archiv.2024.jpeg"), "archiv.2024");
-  EXPECT_EQ(BaseNamePart("/a/.hidden"), ".hidden");
-  EXPECT_EQ(ExtensionPart("/a.b/name"), "");
-  EXPECT_EQ(ExtensionPart("/x/y.JPG"), ".JPG");
+TEST(Paths, PartsJoinsAndFolders) {
+  const std::pair<std::string, std::string> cases[] = {
+      {JoinPath("", "a.jpg"), "a.jpg"}, {JoinPath("/tmp", "a.jpg"), "/tmp/a.jpg"},
+      {JoinPath("/tmp/", "a.jpg"), "/tmp/a.jpg"}, {JoinPath("C:\\Temp\\", "x"), "C:\\Temp\\x"},
+      {ParentFolder("/a/b/c.jpg"), "/a/b"}, {ParentFolder("/a"), "/"}, {ParentFolder("c.jpg"), ""},
+      {FileNamePart("/a/b/IMG_0815.JPG"), "IMG_0815.JPG"}, {FileNamePart("plain"), "plain"},
+      {BaseNamePart("/a/b/IMG_0815.JPG"), "IMG_0815"}, {BaseNamePart("/a/.hidden"), ".hidden"},
+      {BaseNamePart("/a/archiv.2024.jpeg"), "archiv.2024"}, {ExtensionPart("/a.b/name"), ""},
+      {ExtensionPart("/x/y.JPG"), ".JPG"}};
+  for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
+  // TMPDIR counts only when it is absolute.
+  for (const auto& [tmpdir, expected] : std::vector<std::pair<const char*, std::string>>{
+           {"/var/tmp", "/var/tmp"}, {"relative/tmp", "/tmp"}, {nullptr, "/tmp"}}) {
+    ScopedEnv env("TMPDIR", tmpdir);
+    EXPECT_EQ(TempFolder(), expected);
+  }
+  ASSERT_TRUE(IsDirectory(ProgramFolder()));
+  EXPECT_TRUE(IsRegularFile(JoinPath(ProgramFolder(), "platform_tests")));
 }
 
 TEST(Paths, NormalisedAbsolutePathCleansTheTextAlone) {
@@ -39,218 +50,142 @@ TEST(Paths, NormalisedAbsolutePathCleansTheTextAlone) {
       {"a/./b//c/", ParentSteps::kResolve, "/cwd/a/b/c"}, {"/x/y/../z", ParentSteps::kResolve, "/x/z"},
       {"/x/./y/../z", ParentSteps::kKeep, "/x/y/../z"},   {"/a/b/..", ParentSteps::kResolve, "/a"},
       {"/..", ParentSteps::kResolve, "/"},                 {"///", ParentSteps::kKeep, "/"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(NormalisedAbsolutePath(c.path, "/cwd", c.steps), c.expected) << c.path;
-  }
+  for (const auto& c : cases) EXPECT_EQ(NormalisedAbsolutePath(c.path, "/cwd", c.steps), c.expected) << c.path;
 }
 
-TEST(Paths, TempFolderHonoursOnlyAbsoluteTmpdir) {
-  {
-    ScopedEnv env("TMPDIR", "/var/tmp");
-    EXPECT_EQ(TempFolder(), "/var/tmp");
-  }
-  {
-    ScopedEnv env("TMPDIR", "relative/tmp");
-    EXPECT_EQ(TempFolder(), "/tmp");
-  }
-  {
-    ScopedEnv env("TMPDIR", nullptr);
-    EXPECT_EQ(TempFolder(), "/tmp");
-  }
-}
-
-TEST(Paths, ProgramFolderIsTheTestBinarysFolder) {
-  const std::string folder = ProgramFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_TRUE(IsDirectory(folder));
-  EXPECT_TRUE(IsRegularFile(JoinPath(folder, "platform_tests")));
-}
-
-TEST(Folders, EnsureFolderCreatesParents) {
-  ScopedTempFolder temp;
+TEST_F(FilesTest, EnsureCreatesParentsAndRemoveNeverFollowsLinks) {
+  const std::string tree = temp.Join("tree"), outside = temp.Join("outside");
+  const std::string kept = JoinPath(outside, "keep.txt");
   EXPECT_FALSE(EnsureFolder(""));
-  const std::string deep = temp.Join("a/b/c");
-  EXPECT_TRUE(EnsureFolder(deep));
-  EXPECT_TRUE(IsDirectory(deep));
-  EXPECT_TRUE(EnsureFolder(deep));
-  ASSERT_TRUE(WriteTextFile(temp.Join("file"), "x"));
-  EXPECT_FALSE(EnsureFolder(temp.Join("file")));
-  EXPECT_FALSE(EnsureFolder(temp.Join("file/below")));
-}
-
-TEST(Folders, RemoveFolderTreeRemovesContentsButNeverFollowsLinks) {
-  ScopedTempFolder temp;
-  const std::string outside = temp.Join("outside");
+  EXPECT_TRUE(EnsureFolder(JoinPath(tree, "sub/deeper")));
+  EXPECT_TRUE(IsDirectory(JoinPath(tree, "sub/deeper")));
+  EXPECT_TRUE(EnsureFolder(JoinPath(tree, "sub/deeper")));
   ASSERT_TRUE(EnsureFolder(outside));
-  ASSERT_TRUE(WriteTextFile(JoinPath(outside, "keep.txt"), "precious"));
+  ASSERT_TRUE(WriteTextFile(kept, "precious"));
+  EXPECT_FALSE(EnsureFolder(kept));
+  EXPECT_FALSE(EnsureFolder(JoinPath(kept, "below")));
 
-  const std::string tree = temp.Join("tree");
-  ASSERT_TRUE(EnsureFolder(JoinPath(tree, "sub/deeper")));
   ASSERT_TRUE(WriteTextFile(JoinPath(tree, "sub/deeper/a.jpg"), "a"));
   ASSERT_TRUE(WriteTextFile(JoinPath(tree, "readonly.txt"), "r"));
   ASSERT_EQ(::chmod(JoinPath(tree, "readonly.txt").c_str(), 0444), 0);
   ASSERT_EQ(::symlink(outside.c_str(), JoinPath(tree, "link-to-outside").c_str()), 0);
-  ASSERT_EQ(::symlink(JoinPath(outside, "keep.txt").c_str(), JoinPath(tree, "file-link").c_str()), 0);
+  ASSERT_EQ(::symlink(kept.c_str(), JoinPath(tree, "file-link").c_str()), 0);
   ASSERT_EQ(::chmod(JoinPath(tree, "sub").c_str(), 0500), 0);
-
+  ASSERT_EQ(::symlink(outside.c_str(), temp.Join("link").c_str()), 0);
+  EXPECT_TRUE(RemoveFolderTree(temp.Join("missing")));
+  EXPECT_TRUE(RemoveFolderTree(temp.Join("link")));  // a link to a folder is not descended
   EXPECT_TRUE(RemoveFolderTree(tree));
   EXPECT_FALSE(PathExists(tree));
-  EXPECT_EQ(ReadTextFile(JoinPath(outside, "keep.txt")), "precious");
+  EXPECT_EQ(ReadTextFile(kept), "precious");
 }
 
-TEST(Folders, RemoveFolderTreeOnALinkOrNothing) {
-  ScopedTempFolder temp;
-  EXPECT_TRUE(RemoveFolderTree(temp.Join("missing")));
-  const std::string target = temp.Join("target");
-  ASSERT_TRUE(EnsureFolder(target));
-  ASSERT_TRUE(WriteTextFile(JoinPath(target, "keep.txt"), "k"));
-  const std::string link = temp.Join("link");
-  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_TRUE(RemoveFolderTree(link));
-  EXPECT_EQ(ReadTextFile(JoinPath(target, "keep.txt")), "k");
-}
-
-TEST(Files, SizeCopyDeleteAndExistence) {
-  ScopedTempFolder temp;
-  const std::string a = temp.Join("a file.jpg");
+TEST_F(FilesTest, SizeCopyReadAndDelete) {
+  const std::string a = temp.Join("a file.jpg"), b = temp.Join("copy.jpg");
   ASSERT_TRUE(WriteTextFile(a, std::string(3000, 'x')));
+  ASSERT_EQ(::chmod(a.c_str(), 0600), 0);
   EXPECT_EQ(FileSize(a), 3000u);
   EXPECT_EQ(FileSize(temp.Join("missing")), 0u);
   std::uint64_t size = 1;
   EXPECT_FALSE(TryFileSize(temp.path, size));
   EXPECT_EQ(size, 0u);
 
-  const std::string b = temp.Join("copy.jpg");
   ASSERT_TRUE(WriteTextFile(b, "old content that is longer than nothing"));
+  const mode_t previousMask = ::umask(022);
   EXPECT_TRUE(CopyFileBytes(a, b));
+  ::umask(previousMask);
   EXPECT_EQ(ReadTextFile(b), std::string(3000, 'x'));
+  struct stat info{};
+  ASSERT_EQ(::stat(b.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);  // ordinary permissions, not the source's
   EXPECT_FALSE(CopyFileBytes(temp.Join("missing"), temp.Join("never.jpg")));
   EXPECT_FALSE(PathExists(temp.Join("never.jpg")));
+
+  std::string content;
+  EXPECT_TRUE(ReadFileBytes(a, content, 3000));
+  EXPECT_EQ(content.size(), 3000u);
+  EXPECT_FALSE(ReadFileBytes(a, content, 2999));
+  EXPECT_TRUE(content.empty());
+  EXPECT_FALSE(ReadFileBytes(temp.path, content));
 
   EXPECT_TRUE(DeleteFileAt(b));
   EXPECT_FALSE(PathExists(b));
   EXPECT_TRUE(DeleteFileAt(b));  // already gone counts as deleted
-}
-
-TEST(Files, CopiesGetOrdinaryPermissions) {
-  ScopedTempFolder temp;
-  const mode_t previous = ::umask(022);
-  const std::string a = temp.Join("a");
-  ASSERT_TRUE(WriteTextFile(a, "data"));
-  ASSERT_EQ(::chmod(a.c_str(), 0600), 0);
-  ASSERT_TRUE(CopyFileBytes(a, temp.Join("b")));
-  struct stat info{};
-  ASSERT_EQ(::stat(temp.Join("b").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
-  ::umask(previous);
-}
-
-TEST(Files, ReadFileBytesRespectsItsLimit) {
-  ScopedTempFolder temp;
-  ASSERT_TRUE(WriteTextFile(temp.Join("f"), "0123456789"));
-  std::string content;
-  EXPECT_TRUE(ReadFileBytes(temp.Join("f"), content));
-  EXPECT_EQ(content, "0123456789");
-  EXPECT_FALSE(ReadFileBytes(temp.Join("f"), content, 9));
-  EXPECT_TRUE(content.empty());
-  EXPECT_FALSE(ReadFileBytes(temp.path, content));
+  EXPECT_FALSE(RenamePath("", a) || RenamePath(a, ""));
+  EXPECT_FALSE(WriteAll(UniqueFd(), "x", 1));
 }
 
 // --- Fault injection -------------------------------------------------------
 
-int failingWritesAfter = 0;
-ssize_t WriteFailingWithNoSpace(int fd, const void* data, size_t size) {
-  if (failingWritesAfter-- <= 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  // Short writes must be retried by the caller.
-  return ::write(fd, data, size > 7 ? 7 : size);
-}
-int RenameFailing(const char*, const char*) {
-  errno = EIO;
+int writesBeforeFull = 0;
+// At most 7 bytes a call, which the caller must complete; ENOSPC once the
+// writes are used up.
+ssize_t ShortWritesThenFull(int fd, const void* data, size_t size) {
+  if (writesBeforeFull-- > 0) return ::write(fd, data, size > 7 ? 7 : size);
+  errno = ENOSPC;
   return -1;
 }
-
-struct FaultInjection {
-  FileSystemCalls calls = ActiveFileSystemCalls();
-  FaultInjection() = default;
-  void Install() { SetFileSystemCalls(&calls); }
-  ~FaultInjection() { SetFileSystemCalls(nullptr); }
-};
-
-size_t CountEntries(const std::string& folder) {
-  size_t count = 0;
-  if (DIR* listing = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(listing)) {
-      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") ++count;
-    }
-    ::closedir(listing);
-  }
-  return count;
+int FailingRename(const char*, const char*) { errno = EIO; return -1; }
+std::vector<std::string> events;
+int RecordingFsync(int fd) {
+  struct stat info{};
+  ::fstat(fd, &info);
+  events.push_back(S_ISDIR(info.st_mode) ? "sync folder" : "sync file");
+  return ::fsync(fd);
+}
+int RecordingRename(const char* from, const char* to) {
+  events.push_back("rename");
+  return ::rename(from, to);
 }
 
-TEST(FaultInjection, FullDiskNeverLeavesAPartialFileUnderTheFinalName) {
-  ScopedTempFolder temp;
-  const std::string source = temp.Join("source.jpg");
-  const std::string target = temp.Join("target.jpg");
+// A finished file is synced before the rename, its folder after it; a failed
+// write or rename leaves no file behind and the earlier one in place.
+TEST_F(FilesTest, FullDiskOrFailedRenameNeverLeavesAPartialFileUnderTheFinalName) {
+  const std::string source = temp.Join("source.jpg"), target = temp.Join("target.jpg");
   ASSERT_TRUE(WriteTextFile(source, std::string(100, 's')));
   ASSERT_TRUE(WriteTextFile(target, "earlier result"));
-
-  FaultInjection fault;
-  fault.calls.write = WriteFailingWithNoSpace;
-  fault.Install();
-  failingWritesAfter = 3;
-  EXPECT_FALSE(CopyFileBytes(source, target));
-  failingWritesAfter = 0;
-  EXPECT_FALSE(WriteFileAtomically(temp.Join("new.txt"), "abc", 3));
-  SetFileSystemCalls(nullptr);
-
+  {
+    ScopedFileSystemCalls fault;
+    fault.calls.write = ShortWritesThenFull;
+    fault.calls.fsync = RecordingFsync;
+    fault.calls.rename = RecordingRename;
+    fault.Install();
+    events.clear();
+    writesBeforeFull = 3;
+    EXPECT_FALSE(CopyFileBytes(source, target));
+    writesBeforeFull = 0;
+    EXPECT_FALSE(WriteFileAtomically(temp.Join("new.txt"), "abc", 3));
+    writesBeforeFull = 1000;
+    EXPECT_TRUE(WriteFileAtomically(temp.Join("ok.txt"), "0123456789abcdefghij", 20));
+    EXPECT_EQ(events, (std::vector<std::string>{"sync file", "rename", "sync folder"}));
+  }
+  EXPECT_EQ(ReadTextFile(temp.Join("ok.txt")), "0123456789abcdefghij");
+  {
+    ScopedFileSystemCalls fault;
+    fault.calls.rename = FailingRename;
+    fault.Install();
+    EXPECT_FALSE(WriteFileAtomically(target, "newer", 5));
+  }
   EXPECT_EQ(ReadTextFile(target), "earlier result");
   EXPECT_FALSE(PathExists(temp.Join("new.txt")));
-  EXPECT_EQ(CountEntries(temp.path), 2u) << "temporary files left behind";
-}
-
-TEST(FaultInjection, ShortWritesAreCompleted) {
-  ScopedTempFolder temp;
-  FaultInjection fault;
-  fault.calls.write = WriteFailingWithNoSpace;
-  fault.Install();
-  failingWritesAfter = 1000;
-  EXPECT_TRUE(WriteFileAtomically(temp.Join("ok.txt"), "0123456789abcdefghij", 20));
-  SetFileSystemCalls(nullptr);
-  EXPECT_EQ(ReadTextFile(temp.Join("ok.txt")), "0123456789abcdefghij");
-}
-
-TEST(FaultInjection, FailingRenameKeepsTheOldFile) {
-  ScopedTempFolder temp;
-  const std::string target = temp.Join("target.jpg");
-  ASSERT_TRUE(WriteTextFile(target, "earlier"));
-  FaultInjection fault;
-  fault.calls.rename = RenameFailing;
-  fault.Install();
-  EXPECT_FALSE(WriteFileAtomically(target, "newer", 5));
-  SetFileSystemCalls(nullptr);
-  EXPECT_EQ(ReadTextFile(target), "earlier");
-  EXPECT_EQ(CountEntries(temp.path), 1u);
+  // Names at the file-system limit still get their temporary sibling.
+  const std::string longest = temp.Join(std::string(251, 'n') + ".jpg");
+  EXPECT_TRUE(CopyFileBytes(source, longest));
+  EXPECT_TRUE(WriteFileAtomically(temp.Join(std::string(255, 'w')), "x", 1));
+  EXPECT_EQ(ReadTextFile(longest), std::string(100, 's'));
+  EXPECT_EQ(FolderEntries(temp.path).size(), 5u) << "temporary files left behind";
 }
 
 // --- Names the program must not trust -------------------------------------
 
-TEST(UnsafeNames, NamedPipeIsRefusedAtOnceInsteadOfBlocking) {
-  ScopedTempFolder temp;
+TEST_F(FilesTest, PipesAndPlantedLinksAreRefusedOrReplacedNeverWrittenThrough) {
   const std::string pipe = temp.Join("pipe.jpg");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  EXPECT_FALSE(OpenForReading(pipe).Valid());
+  EXPECT_FALSE(OpenForReading(pipe).Valid());  // at once, instead of blocking
   EXPECT_FALSE(CopyFileBytes(pipe, temp.Join("copy.jpg")));
   EXPECT_FALSE(CreateForWriting(pipe).Valid()) << "nobody reads the pipe";
-}
 
-TEST(UnsafeNames, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {
-  ScopedTempFolder temp;
-  const std::string victim = temp.Join("victim");
+  const std::string victim = temp.Join("victim"), source = temp.Join("source");
   ASSERT_TRUE(WriteTextFile(victim, "precious"));
-  const std::string source = temp.Join("source");
   ASSERT_TRUE(WriteTextFile(source, "new data"));
   for (const char* name : {"copied", "written", "created"}) {
     ASSERT_EQ(::symlink(victim.c_str(), temp.Join(name).c_str()), 0);
@@ -266,44 +201,115 @@ TEST(UnsafeNames, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {
   }
 }
 
-TEST(UnsafeNames, NamesAtTheFileSystemLimitCanBeWritten) {
-  ScopedTempFolder temp;
-  const std::string source = temp.Join("s");
-  ASSERT_TRUE(WriteTextFile(source, "bytes"));
-  const std::string longest = temp.Join(std::string(251, 'n') + ".jpg");
-  EXPECT_TRUE(CopyFileBytes(source, longest));
-  EXPECT_TRUE(WriteFileAtomically(temp.Join(std::string(255, 'w')), "x", 1));
-  EXPECT_EQ(ReadTextFile(longest), "bytes");
-  EXPECT_EQ(CountEntries(temp.path), 3u) << "temporary files left behind";
-}
+// --- Work folders ------------------------------------------------------------
 
-std::vector<std::string> events;
-int RecordingFsync(int fd) {
+TEST_F(FilesTest, WorkFolderNameModeAndShortPath) {
+  WorkFolder folder;
+  ASSERT_TRUE(CreateWorkFolder(folder));
+  // <temp>/TALV_<pid>_<tick>_0 with the tick in decimal, no leading zero.
+  const std::string prefix = temp.path + "/TALV_" + std::to_string(::getpid()) + "_";
+  ASSERT_EQ(folder.longPath.rfind(prefix, 0), 0u) << folder.longPath;
+  EXPECT_TRUE(std::regex_match(folder.longPath.substr(prefix.size()), std::regex("[1-9][0-9]*_0")));
+  EXPECT_EQ(folder.shortPath, folder.longPath);
   struct stat info{};
-  ::fstat(fd, &info);
-  events.push_back(S_ISDIR(info.st_mode) ? "sync folder" : "sync file");
-  return ::fsync(fd);
-}
-int RecordingRename(const char* from, const char* to) {
-  events.push_back("rename");
-  return ::rename(from, to);
+  ASSERT_EQ(::stat(folder.longPath.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST(FaultInjection, OutputsAreSyncedBeforeAndTheirFolderAfterTheRename) {
-  ScopedTempFolder temp;
-  ASSERT_TRUE(WriteTextFile(temp.Join("s"), "data"));
-  FaultInjection fault;
-  fault.calls.fsync = RecordingFsync;
-  fault.calls.rename = RecordingRename;
-  fault.Install();
-  events.clear();
-  EXPECT_TRUE(CopyFileBytes(temp.Join("s"), temp.Join("copy")));
-  EXPECT_TRUE(WriteFileAtomically(temp.Join("whole"), "data", 4));
-  SetFileSystemCalls(nullptr);
-  const std::vector<std::string> once = {"sync file", "rename", "sync folder"};
-  std::vector<std::string> twice = once;
-  twice.insert(twice.end(), once.begin(), once.end());
-  EXPECT_EQ(events, twice);
+int mkdirCalls = 0;
+int existingNames = 0;  // how many attempts find their name taken
+int MkdirFindingNamesTaken(const char* path, mode_t mode) {
+  if (mkdirCalls++ >= existingNames) return ::mkdir(path, mode);
+  errno = EEXIST;
+  return -1;
 }
 
-}  // namespace
+TEST_F(FilesTest, WorkFolderTakesTheNextAttemptWhenTheNameExistsAndGivesUpAfterFifty) {
+  ScopedFileSystemCalls calls;
+  calls.calls.mkdir = MkdirFindingNamesTaken;
+  calls.Install();
+  WorkFolder folder;
+  mkdirCalls = 0;
+  existingNames = 2;
+  ASSERT_TRUE(CreateWorkFolder(folder));
+  EXPECT_EQ(folder.longPath.substr(folder.longPath.size() - 2), "_2");
+  RemoveFolderTree(folder.longPath);
+  mkdirCalls = 0;
+  existingNames = 1000;
+  EXPECT_FALSE(CreateWorkFolder(folder));
+  EXPECT_EQ(mkdirCalls, 50);
+  EXPECT_TRUE(folder.longPath.empty());
+}
+
+TEST_F(FilesTest, WorkFolderGuardRemovesTheFolderEvenWhenAnExceptionPasses) {
+  WorkFolder folder;
+  try {
+    ASSERT_TRUE(CreateWorkFolder(folder));
+    WorkFolderGuard guard(folder);
+    ASSERT_TRUE(WriteTextFile(JoinPath(folder.longPath, "full.ppm"), "P6"));
+    throw std::runtime_error("encoder blew up");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(PathExists(folder.longPath));
+}
+
+// The pid of a child that has ended and been reaped.
+pid_t EndedProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+void MakeOldFolder(const std::string& path) {
+  ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+  const timespec hourAgo{std::time(nullptr) - 3600, 0};
+  const timespec times[2] = {hourAgo, hourAgo};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved) {
+  const std::string gone = "TALV_" + std::to_string(EndedProcessId());
+  const std::string alive = "TALV_" + std::to_string(::getpid());
+  const std::string target = temp.Join("target");
+  ASSERT_TRUE(EnsureFolder(target));
+  ASSERT_TRUE(WriteTextFile(JoinPath(target, "keep"), "keep"));
+  WorkFolder live;  // this process's own, in use
+  ASSERT_TRUE(CreateWorkFolder(live));
+  std::vector<UniqueFd> held;
+  const auto locked = [&](const std::string& name, bool keepLock) {
+    ASSERT_TRUE(EnsureFolder(temp.Join(name)));
+    UniqueFd lock = LockFolderForLifetime(temp.Join(name));
+    ASSERT_TRUE(lock.Valid());
+    if (keepLock) held.push_back(std::move(lock));
+  };
+  locked(gone + "_1_0", false);     // its owner died: the lock is free
+  locked(gone + "_2_0", true);      // pid unknown here, lock held: another namespace
+  locked(alive + "_3_0", true);
+  MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
+  MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
+  // No lock, pid gone, just made, with files: perhaps a process whose pid we
+  // cannot see, still making its lock.
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_6_0/full.ppm"), "P6"));
+  // Killed while making its lock: empty, or holding only the pending lock file.
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_10_0")));
+  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_11_0")));
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_11_0/.lock-pending"), ""));
+  MakeOldFolder(temp.Join("TALV_x_7_0"));            // not a name of ours
+  MakeOldFolder(temp.Join("TALV_2147483647_12_0"));  // nor is a pid no process can have
+  ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
+  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
+
+  EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 4);
+  for (const std::string& removed : {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"}) {
+    EXPECT_FALSE(PathExists(temp.Join(removed))) << removed;
+  }
+  const std::vector<std::string> kept = {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
+                                         gone + "_8_0", gone + "_9_0", "TALV_x_7_0", "TALV_2147483647_12_0"};
+  for (const std::string& name : kept) EXPECT_TRUE(PathExists(temp.Join(name))) << name;
+  EXPECT_TRUE(IsDirectory(live.longPath));
+  EXPECT_EQ(ReadTextFile(JoinPath(target, "keep")), "keep");
+  RemoveFolderTree(live.longPath);
+}

@@ -5,41 +5,25 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 
 namespace {
 
-// The second of four images during encoding, with figures that print as
-// the sample values.
-LiveStatusSnapshot EncodingSnapshot() {
-  LiveStatusSnapshot s;
-  s.fileName = "urlaub.jpg";
-  s.phase = "Encodierung";
-  s.stepText = "Jpegli Q88 420 Progressive";
-  s.imageIndex = 2;
-  s.imageCount = 4;
-  s.candidatesDone = 1;
-  s.candidatesTotal = 2;
-  s.inputBytes = 3365929;          // 3.21 MB
-  s.lastCandidateBytes = 1069548;  // 1.02 MB
-  return s;
-}
-
-LiveStatusFigures SampleFigures() {
-  LiveStatusFigures f;
-  f.cpuPercent = 87;
-  f.memoryLoadPercent = 41;
-  f.memoryUsedBytes = 7000796447ull;    // 6.52 GB
-  f.memoryTotalBytes = 17029422940ull;  // 15.86 GB
-  f.ownBytes = 432330547;               // 412.30 MB
-  f.elapsedMs = 67000;
-  return f;
-}
-
 TEST(LiveStatusTextTest, ExampleTextLineByLine) {
-  const std::string text = BuildLiveStatusText(EncodingSnapshot(), "Hohe Qualit\u00e4t (empfohlen)",
-                                               "Optimal (empfohlen)", SampleFigures(), "\r\n");
+  // The second of four images during encoding; the figures print as 3.21 MB,
+  // 1.02 MB, 6.52 GB, 15.86 GB and 412.30 MB.
+  const LiveStatusSnapshot encoding{.fileName = "urlaub.jpg", .phase = "Encodierung",
+                                    .stepText = "Jpegli Q88 420 Progressive", .imageIndex = 2,
+                                    .imageCount = 4, .candidatesDone = 1, .candidatesTotal = 2,
+                                    .inputBytes = 3365929, .lastCandidateBytes = 1069548};
+  const LiveStatusFigures figures{.cpuPercent = 87, .memoryLoadPercent = 41,
+                                  .memoryUsedBytes = 7000796447ull, .memoryTotalBytes = 17029422940ull,
+                                  .ownBytes = 432330547, .elapsedMs = 67000};
+  const std::string text = BuildLiveStatusText(encoding, "Hohe Qualit\u00e4t (empfohlen)",
+                                               "Optimal (empfohlen)", figures, "\r\n");
   EXPECT_EQ(text,
             "Bild 2 / 4: urlaub.jpg\r\n"
             "Phase: Encodierung   |   Kandidaten 1 / 2\r\n"
@@ -48,14 +32,11 @@ TEST(LiveStatusTextTest, ExampleTextLineByLine) {
             "Eingabe: 3.21 MB   |   letzter Kandidat: 1.02 MB\r\n"
             "CPU gesamt: 87 %   |   RAM gesamt: 41 % (6.52 GB / 15.86 GB)   |   TALV: 412.30 MB\r\n"
             "Laufzeit: 01:07");
-  EXPECT_EQ(LiveStatusProgress(EncodingSnapshot()), 375);
+  EXPECT_EQ(LiveStatusProgress(encoding), 375);
 }
 
 TEST(LiveStatusTextTest, OptionalPartsAreLeftOutAndTheFirstCpuSampleIsMeasuring) {
-  LiveStatusSnapshot s;
-  s.fileName = "a.jpg";
-  s.imageIndex = 1;
-  s.imageCount = 1;
+  const LiveStatusSnapshot s{.fileName = "a.jpg", .imageIndex = 1, .imageCount = 1};
   LiveStatusFigures f;  // CPU not measured yet
   const std::string text = BuildLiveStatusText(s, "Ausgewogen", "Schnell", f, "\n");
   EXPECT_EQ(text,
@@ -87,45 +68,32 @@ TEST(LiveStatusTextTest, WrapsOnlyAtSeparators) {
             "RAM gesamt: 41\u00a0% (6.52\u00a0GB / 15.86\u00a0GB)   |   TALV: 0\u00a0B, 3 Bilder");
 }
 
-TEST(LiveStatusTextTest, RunTimeFormat) {
-  EXPECT_EQ(FormatRunTime(3725000), "62:05");
-  EXPECT_EQ(FormatRunTime(65000), "01:05");
-  EXPECT_EQ(FormatRunTime(59999), "00:59");
-  EXPECT_EQ(FormatRunTime(6000000), "100:00");
+TEST(LiveStatusProgressTest, RunTimeAndThousandthsOfTheBatch) {
+  EXPECT_EQ((std::vector<std::string>{FormatRunTime(3725000), FormatRunTime(65000), FormatRunTime(59999),
+                                      FormatRunTime(6000000)}),
+            (std::vector<std::string>{"62:05", "01:05", "00:59", "100:00"}));
+  struct Case { std::uint64_t imageIndex, imageCount; std::int32_t done, total; int progress; };
+  for (const Case c : {Case{0, 0, 0, 0, 0},  // no images
+                       Case{3, 3, 2, 2, 1000},
+                       Case{3, 3, 5, 2, 1000},  // a newer counter than the text: clamped
+                       Case{2, 3, 5, 0, 333},   // no candidates: the image counts as not started
+                       Case{2, 3, 5, -1, 333}, Case{0, 3, 5, -1, 0}}) {
+    const LiveStatusSnapshot s{.imageIndex = c.imageIndex, .imageCount = c.imageCount,
+                               .candidatesDone = c.done, .candidatesTotal = c.total};
+    EXPECT_EQ(LiveStatusProgress(s), c.progress) << c.imageIndex << "/" << c.imageCount << " " << c.done
+                                                 << "/" << c.total;
+  }
 }
 
-TEST(LiveStatusProgressTest, ThousandthsOfTheBatch) {
-  LiveStatusSnapshot s;
-  EXPECT_EQ(LiveStatusProgress(s), 0);  // no images
-  s.imageCount = 3;
-  s.imageIndex = 3;
-  s.candidatesDone = 2;
-  s.candidatesTotal = 2;
-  EXPECT_EQ(LiveStatusProgress(s), 1000);
-  s.candidatesDone = 5;  // a newer counter than the text: clamped
-  EXPECT_EQ(LiveStatusProgress(s), 1000);
-  s.imageIndex = 2;
-  s.candidatesTotal = 0;  // the image counts as not started
-  EXPECT_EQ(LiveStatusProgress(s), 333);
-  s.candidatesTotal = -1;
-  EXPECT_EQ(LiveStatusProgress(s), 333);
-  s.imageIndex = 0;
-  EXPECT_EQ(LiveStatusProgress(s), 0);
-}
-
-TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForced) {
-  LiveStatusSampling sampling;
-  sampling.lastRefreshTick = 1000;
+TEST(LiveStatusSamplingTest, RefreshesAreThrottledUnlessForcedAndTheFirstCpuSampleIsTheBaseline) {
+  LiveStatusSampling sampling{.lastRefreshTick = 1000};
   EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1249, false));
   EXPECT_EQ(sampling.lastRefreshTick, 1000u);
   EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1249, true));
   EXPECT_EQ(sampling.lastRefreshTick, 1249u);
   EXPECT_FALSE(ClaimLiveStatusRefresh(sampling, 1498, false));
   EXPECT_TRUE(ClaimLiveStatusRefresh(sampling, 1499, false));
-}
 
-TEST(LiveStatusSamplingTest, FirstCpuSampleOnlySetsTheBaseline) {
-  LiveStatusSampling sampling;
   const SystemTimes first{100, 200, 100};
   const SystemTimes second{150, 300, 200};  // 200 ticks, 50 of them idle
   EXPECT_LT(SampleCpuPercent(sampling, &first), 0);
@@ -141,19 +109,15 @@ TEST(LiveStatusSamplingTest, FiguresOfThisMachine) {
   LiveStatusSampling sampling;
   const std::uint64_t start = TickCountMs();
   const LiveStatusFigures first = GatherLiveStatusFigures(sampling, start + 1500, start);
-  EXPECT_LT(first.cpuPercent, 0);
-  EXPECT_GT(first.memoryTotalBytes, 0u);
-  EXPECT_LE(first.memoryUsedBytes, first.memoryTotalBytes);
-  EXPECT_LE(first.memoryLoadPercent, 100u);
-  EXPECT_GT(first.ownBytes, 0u);
+  EXPECT_TRUE(first.cpuPercent < 0 && first.memoryTotalBytes > 0 && first.memoryUsedBytes <= first.memoryTotalBytes &&
+              first.memoryLoadPercent <= 100 && first.ownBytes > 0);
   EXPECT_EQ(first.elapsedMs, 1500u);
   // Burn a little CPU so the counters move.
   volatile std::uint64_t sink = 0;
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
   while (std::chrono::steady_clock::now() < until) sink = sink + 1;
   const LiveStatusFigures second = GatherLiveStatusFigures(sampling, start, 0);
-  EXPECT_GE(second.cpuPercent, 0);
-  EXPECT_LE(second.cpuPercent, 100);
+  EXPECT_TRUE(second.cpuPercent >= 0 && second.cpuPercent <= 100) << second.cpuPercent;
   EXPECT_EQ(second.elapsedMs, 0u);  // no batch start recorded
 }
 

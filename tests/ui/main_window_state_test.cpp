@@ -1,14 +1,13 @@
-// Tests of the Qt-free rules of the main window: the image list (ordinal
-// UTF-16 sorting, de-duplication, output folder, lines), the results list,
-// the status and message texts and the menu table.
+// The Qt-free rules of the main window: the image list (ordinal UTF-16
+// sorting, de-duplication, output folder, lines), results and status texts.
 #include "ui/main/main_window_state.h"
 
 #include <gtest/gtest.h>
 
-#include "core/profiles.h"
+#include <array>
+
 #include "core/result_line.h"
 #include "tests/support/scoped_temp.h"
-#include "ui/main/main_commands.h"
 #include "ui/main/main_texts.h"
 
 namespace {
@@ -23,79 +22,51 @@ TEST(ImageListTest, SortsByUtf16CodeUnitsAndDropsDuplicates) {
   MergeImagePaths(list, {"/f/Z.jpg", "/f/A.jpg"});
   // Ordinal and case-sensitive: capitals first, and A/a are two entries.
   EXPECT_EQ(list, (Paths{"/f/A.jpg", "/f/Z.jpg", "/f/a.jpg", "/f/b.jpg"}));
-  // A string sorts before a longer one that begins with it.
-  Paths prefix;
-  MergeImagePaths(prefix, {"/f/a.jpg.jpg", "/f/a.jpg"});
-  EXPECT_EQ(prefix, (Paths{"/f/a.jpg", "/f/a.jpg.jpg"}));
-}
-
-TEST(ImageListTest, CharactersBeyondTheBasicPlaneSortAsSurrogates) {
-  // U+1F600 is D83D DE00 in UTF-16 and so comes before U+FF5E, although its
-  // UTF-8 bytes (F0 ...) are larger than those of U+FF5E (EF ...).
-  Paths list;
-  MergeImagePaths(list, {"/f/\uFF5E.jpg", "/f/\U0001F600.jpg", "/f/\u00e4.jpg"});
-  EXPECT_EQ(list, (Paths{"/f/\u00e4.jpg", "/f/\U0001F600.jpg", "/f/\uFF5E.jpg"}));
+  // A string sorts before a longer one that begins with it. U+1F600 is D83D
+  // DE00 in UTF-16 and so comes before U+FF5E, although its UTF-8 bytes
+  // (F0 ...) are larger than those of U+FF5E (EF ...).
+  Paths other;
+  MergeImagePaths(other, {"/f/a.jpg.jpg", "/f/a.jpg", "/f/\uFF5E.jpg", "/f/\U0001F600.jpg",
+                          "/f/\u00e4.jpg"});
+  EXPECT_EQ(other, (Paths{"/f/a.jpg", "/f/a.jpg.jpg", "/f/\u00e4.jpg", "/f/\U0001F600.jpg",
+                          "/f/\uFF5E.jpg"}));
 }
 
 TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   MainWindowState state;
-  EXPECT_FALSE(AddImagePaths(state, {}));
-  EXPECT_TRUE(state.outputFolder.empty());
+  EXPECT_TRUE(!AddImagePaths(state, {}) && state.outputFolder.empty());
   EXPECT_TRUE(AddImagePaths(state, {"/photos/2024/b.jpg", "/photos/2023/x.jpg"}));
-  EXPECT_EQ(state.outputFolder, "/photos/2023");
   EXPECT_FALSE(AddImagePaths(state, {"/else/a.jpg"}));
-  EXPECT_EQ(state.outputFolder, "/photos/2023");
-  EXPECT_EQ(state.imageList.front(), "/else/a.jpg");
+  EXPECT_EQ((Paths{state.outputFolder, state.imageList.front()}), (Paths{"/photos/2023", "/else/a.jpg"}));
   // A folder chosen before the first addition stays.
-  MainWindowState chosen;
-  chosen.outputFolder = "/out";
-  EXPECT_FALSE(AddImagePaths(chosen, {"/photos/a.jpg"}));
-  EXPECT_EQ(chosen.outputFolder, "/out");
+  MainWindowState chosen{.outputFolder = "/out"};
+  EXPECT_TRUE(!AddImagePaths(chosen, {"/photos/a.jpg"}) && chosen.outputFolder == "/out");
 }
 
-TEST(ImageListTest, LineShowsNameAndCurrentSize) {
+TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("urlaub.jpg");
   ASSERT_TRUE(WriteTextFile(path, std::string(1536, 'x')));
-  EXPECT_EQ(ImageListLine(path), "urlaub.jpg   |   1.50 KB");
-  EXPECT_EQ(ImageListLine(temp.Join("weg.jpg")), "weg.jpg   |   0 B");
-  EXPECT_EQ(ImageListLine("ohne-ordner.jpg"), "ohne-ordner.jpg   |   0 B");
-}
-
-TEST(ImageListTest, PreviewIndexFallsBackToTheFirstLine) {
-  EXPECT_EQ(PreviewIndexFor(-1, 3), 0u);
-  EXPECT_EQ(PreviewIndexFor(2, 3), 2u);
-  EXPECT_EQ(PreviewIndexFor(3, 3), 0u);
+  EXPECT_EQ((Paths{ImageListLine(path), ImageListLine(temp.Join("weg.jpg")), ImageListLine("ohne-ordner.jpg")}),
+            (Paths{"urlaub.jpg   |   1.50 KB", "weg.jpg   |   0 B", "ohne-ordner.jpg   |   0 B"}));
+  // The preview falls back to the first line.
+  EXPECT_EQ((std::array{PreviewIndexFor(-1, 3), PreviewIndexFor(2, 3), PreviewIndexFor(3, 3)}),
+            (std::array<std::size_t, 3>{0, 2, 0}));
 }
 
 TEST(ResultListTest, OptimisedKeptAndFailedLines) {
-  ImageResult accepted;
-  accepted.sourcePath = "/p/a.jpg";
-  accepted.profileLabel = "Hohe Qualit\u00e4t (empfohlen)";
-  accepted.winnerLabel = "Jpegli Q88 420 Progressive";
-  accepted.originalBytes = 4194304;
-  accepted.resultBytes = 1572864;
-  accepted.score = 0.973;
-  accepted.worst5 = 0.941;
-  accepted.candidatesEncoded = 2;
-  accepted.candidatesPlanned = 2;
-  accepted.optimized = true;
-
-  ImageResult kept;
-  kept.sourcePath = "/p/b.jpg";
-  kept.profileLabel = "Ausgewogen";
-  kept.message = kVerdictNoSmallerCandidate;
-  kept.candidatesEncoded = 1;
-  kept.candidatesPlanned = 1;
-
-  const std::vector<std::string> lines = ResultListLines({accepted, kept});
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0],
-            "a.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Jpegli Q88 420 Progressive   |   "
-            "4.00 MB \u2192 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
-            "Kandidaten 2/2");
-  EXPECT_EQ(lines[1], "b.jpg   |   Ausgewogen   |   Original behalten   |   " +
-                          std::string(kVerdictNoSmallerCandidate) + "   |   Kandidaten 1/1");
+  ImageResult accepted{.sourcePath = "/p/a.jpg", .profileLabel = "Hohe Qualit\u00e4t (empfohlen)",
+                       .winnerLabel = "Jpegli Q88 420 Progressive", .score = 0.973, .worst5 = 0.941,
+                       .candidatesPlanned = 2, .candidatesEncoded = 2, .originalBytes = 4194304,
+                       .resultBytes = 1572864, .optimized = true};
+  const ImageResult kept{.sourcePath = "/p/b.jpg", .profileLabel = "Ausgewogen", .candidatesPlanned = 1,
+                         .candidatesEncoded = 1, .message = kVerdictNoSmallerCandidate};
+  EXPECT_EQ(ResultListLines({accepted, kept}),
+            (Paths{"a.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Jpegli Q88 420 Progressive   |   "
+                   "4.00 MB \u2192 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
+                   "Kandidaten 2/2",
+                   "b.jpg   |   Ausgewogen   |   Original behalten   |   " +
+                       std::string(kVerdictNoSmallerCandidate) + "   |   Kandidaten 1/1"}));
 
   accepted.originalBytes = 0;
   EXPECT_NE(ResultListLines({accepted})[0].find("   |   0.0 % kleiner   |   "), std::string::npos);
@@ -105,26 +76,19 @@ TEST(ResultListTest, ProcessingErrorKeepsWhatThePipelineLeft) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("kaputt.jpg");
   ASSERT_TRUE(WriteTextFile(path, std::string(300, 'x')));
-  ImageResult partial;
-  partial.candidatesPlanned = 2;
-  partial.message = "anything";
-  const ImageResult failed = ProcessingErrorResult(partial, path, "Ausgewogen");
-  EXPECT_EQ(failed.sourcePath, path);
-  EXPECT_EQ(failed.profileLabel, "Ausgewogen");
-  EXPECT_EQ(failed.message, "Fehler beim Verarbeiten");
-  EXPECT_EQ(failed.originalBytes, 300u);
-  EXPECT_EQ(failed.resultBytes, 300u);
-  EXPECT_EQ(failed.candidatesPlanned, 2);
-  EXPECT_FALSE(failed.optimized);
+  const ImageResult failed =
+      ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, path, "Ausgewogen");
+  EXPECT_EQ(std::tuple(failed.sourcePath, failed.originalBytes, failed.resultBytes, failed.optimized),
+            std::tuple(path, 300ul, 300ul, false));
   EXPECT_EQ(ResultListLines({failed})[0],
             "kaputt.jpg   |   Ausgewogen   |   Original behalten   |   Fehler beim Verarbeiten   |   "
             "Kandidaten 0/2");
 }
 
 TEST(ResultListTest, ExtentCountsUtf16UnitsAndNeverDropsBelow800) {
-  EXPECT_EQ(ResultListExtent({}), 800);
-  EXPECT_EQ(ResultListExtent({std::string(100, 'a')}), 800);
-  EXPECT_EQ(ResultListExtent({std::string(101, 'a'), "b"}), 808);
+  EXPECT_EQ((std::array{ResultListExtent({}), ResultListExtent({std::string(100, 'a')}),
+                        ResultListExtent({std::string(101, 'a'), "b"})}),
+            (std::array{800, 800, 808}));
   // "\u2192" is three bytes but one UTF-16 unit; the emoji is two units.
   std::string line(120, 'a');
   line += "\u2192\U0001F600";
@@ -133,71 +97,24 @@ TEST(ResultListTest, ExtentCountsUtf16UnitsAndNeverDropsBelow800) {
 
 TEST(MainTextsTest, StatusAndMessageTexts) {
   EXPECT_EQ(ImagesSelectedStatus(3), "3 Bild(er) ausgew\u00e4hlt");
-  EXPECT_EQ(EngineSummaryText(true, true, true), "WIC + Jpegli + MozJPEG + jpegtran");
-  EXPECT_EQ(EngineSummaryText(false, false, false), "WIC");
-  EXPECT_EQ(EngineSummaryText(false, false, true), "WIC + jpegtran");
-  EXPECT_EQ(BatchImageStatus(2, 3, "urlaub.jpg", ComputeModeName(1),
-                             EngineSummaryText(true, true, true)),
-            "Optimiere 2 von 3: urlaub.jpg   |   Optimal (empfohlen)   |   "
-            "WIC + Jpegli + MozJPEG + jpegtran");
+  EXPECT_EQ((Paths{EngineSummaryText(true, true, true), EngineSummaryText(false, false, false),
+                   EngineSummaryText(false, false, true)}),
+            (Paths{"WIC + Jpegli + MozJPEG + jpegtran", "WIC", "WIC + jpegtran"}));
   EXPECT_EQ(AboutText(), "Orvel JPEG Optimizer\nVersion 1.3.3\nProfilkalibrierung: 5k-2026-08");
   EXPECT_EQ(ToDisplayLineEnds("a\r\n\r\nb\rc\n"), "a\n\nb\rc\n");
 }
 
 TEST(MainTextsTest, BatchTotalsCountKeptAndFailedImagesWithTheirOwnSize) {
-  std::vector<ImageResult> results(3);
-  results[0].optimized = true;
-  results[0].originalBytes = 4 * 1048576;
-  results[0].resultBytes = 1048576;
-  results[1].originalBytes = 1048576;  // kept: resultBytes equal
-  results[1].resultBytes = 1048576;
-  results[2].failed = true;             // failed before its size was known
+  const std::vector<ImageResult> results = {
+      {.originalBytes = 4 * 1048576, .resultBytes = 1048576, .optimized = true},
+      {.originalBytes = 1048576, .resultBytes = 1048576},  // kept: resultBytes equal
+      {.failed = true}};                                   // failed before its size was known
   EXPECT_EQ(BatchSummaryStatus(results),
             "Stapelbearbeitung abgeschlossen   |   1 von 3 Bildern optimiert   |   "
             "5.00 MB \u2192 2.00 MB   |   60.0 % kleiner");
   EXPECT_EQ(BatchFinishedStatus(0, 1, 0, 0),
             "Stapelbearbeitung abgeschlossen   |   0 von 1 Bild optimiert   |   0 B \u2192 0 B   |   "
             "0.0 % kleiner");
-}
-
-TEST(MenuTableTest, ItemsIdsAndSeparatorsInOrder) {
-  const std::vector<MenuEntry> menus = BuildMenuBarTable();
-  ASSERT_EQ(menus.size(), 5u);
-  std::vector<std::string> titles;
-  for (const MenuEntry& menu : menus) titles.push_back(menu.title);
-  EXPECT_EQ(titles, (std::vector<std::string>{"Datei", "Funktionen", "Qualit\u00e4tsprofil",
-                                              "Rechenmodus", "Hilfe"}));
-  const auto items = [&](int menu) {
-    std::vector<std::pair<int, std::string>> result;
-    for (const MenuItemEntry& item : menus[menu].items) result.emplace_back(item.id, item.text);
-    return result;
-  };
-  using Items = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(items(0), (Items{{2001, "Bilder hinzuf\u00fcgen\u2026\tStrg+O"},
-                            {2003, "Ausgabepfad ausw\u00e4hlen\u2026"},
-                            {2002, "Liste leeren"},
-                            {0, ""},
-                            {2004, "Beenden"}}));
-  EXPECT_EQ(items(1), (Items{{2101, "Stapelbearbeitung starten\tF5"},
-                            {2102, "Bildvergleich \u00f6ffnen\tF6"},
-                            {2103, "Ausgabeordner \u00f6ffnen"}}));
-  EXPECT_EQ(items(2), (Items{{2300, "Maximale Qualit\u00e4t"},
-                            {2301, "Sehr hohe Qualit\u00e4t"},
-                            {2302, "Hohe Qualit\u00e4t (empfohlen)"},
-                            {2303, "Ausgewogen"},
-                            {2304, "Stark komprimiert"},
-                            {2305, "Maximale Kompression"}}));
-  EXPECT_EQ(items(3), (Items{{2400, "Schnell"}, {2401, "Optimal (empfohlen)"}, {2402, "Maximum"}}));
-  EXPECT_EQ(items(4), (Items{{2201, "Anleitung & Erkl\u00e4rung"},
-                            {2203, "Encoder-Status"},
-                            {2104, "Tempor\u00e4ren Encoder-Arbeitsordner \u00f6ffnen"},
-                            {0, ""},
-                            {2202, "\u00dcber Orvel JPEG Optimizer"}}));
-  for (int menu = 0; menu < 5; ++menu) {
-    for (const MenuItemEntry& item : menus[menu].items) {
-      EXPECT_EQ(item.checkable, menu == 2 || menu == 3) << item.text;
-    }
-  }
 }
 
 }  // namespace

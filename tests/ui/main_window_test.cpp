@@ -1,254 +1,83 @@
-// The main window driven through its command dispatch, offscreen: menus and
-// check marks, the controls and their layout, painting, the image list and
-// output folder, drops of files and folders, refused starts, the other
-// windows' hooks, keys and closing.
+// The main window driven through its commands, keys and drops, offscreen, and
+// the batch over real photos (test encoder for cjpegli and cjpeg, the real
+// jpegtran): result lines, the busy window, totals, and protected sources.
 #include <QAction>
-#include <QApplication>
-#include <QLineEdit>
 #include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <functional>
 #include <unistd.h>
 
 #include "engines/engine_store.h"
 #include "core/profiles.h"
+#include "core/result_line.h"
 #include "platform/files.h"
 #include "tests/ui/main_window_test_support.h"
 #include "ui/main/fonts.h"
 #include "ui/main/live_status_text.h"
-#include "ui/main/qt_translations.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/main_painting.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window_state.h"
-#include "ui/main/window_names.h"
+#include "ui/main/qt_translations.h"
 
 namespace {
 
-std::vector<int> CheckedItems(const MainWindow& window) {
-  std::vector<int> checked;
-  for (int id = 2300; id <= 2402; ++id) {
-    if (QAction* action = window.MenuAction(id); action && action->isChecked()) checked.push_back(id);
-  }
-  return checked;
-}
+using Paths = std::vector<std::string>;
 
-TEST_F(MainWindowTest, FreshStartChecksDefaultProfileAndModeAndSaysReady) {
-  EXPECT_EQ(CheckedItems(*window), (std::vector<int>{2302, 2401}));
-  EXPECT_EQ(window->StatusText().toStdString(), "Bereit");
-  EXPECT_EQ(window->objectName(), QString::fromUtf8(kMainWindowName));
-  EXPECT_EQ(window->size(), QSize(1380, 820));
-  EXPECT_EQ(window->minimumSize(), QSize(1120, 720));
-  EXPECT_TRUE(LiveStatusText().empty());
-  EXPECT_EQ(window->ProgressBar()->minimum(), 0);
-  EXPECT_EQ(window->ProgressBar()->maximum(), 1000);
-  EXPECT_EQ(window->ProgressBar()->value(), 0);
-  EXPECT_EQ(window->Preview()->objectName(), QString::fromUtf8(kPreviewPaneName));
-  EXPECT_EQ(window->ControlById(1001)->font().pixelSize(), 17);
-  EXPECT_EQ(window->ControlById(1009)->font().pixelSize(), 15);
-  EXPECT_EQ(window->ControlById(1006)->font().pixelSize(), 15);
-  EXPECT_EQ(window->ControlById(1007)->property("controlId").toInt(), 1007);
-}
+QColor ColourAt(QWidget* widget, int x, int y) { return widget->grab().toImage().pixelColor(x, y); }
 
-TEST_F(MainWindowTest, MenuBarShowsTheExactTexts) {
-  QStringList titles;
-  for (QAction* menu : window->menuBar()->actions()) titles << menu->text();
-  EXPECT_EQ(titles, (QStringList{"Datei", "Funktionen", QString::fromUtf8("Qualitätsprofil"),
-                                 "Rechenmodus", "Hilfe"}));
-  EXPECT_EQ(window->MenuAction(2001)->text(), QString::fromUtf8("Bilder hinzufügen…\tStrg+O"));
-  EXPECT_EQ(window->MenuAction(2101)->text(), QStringLiteral("Stapelbearbeitung starten\tF5"));
+TEST_F(MainWindowTest, CheckMarksFollowProfileAndModeCommands) {
+  const auto checked = [this]() {
+    std::vector<int> ids;
+    for (int id = 2300; id <= 2402; ++id) {
+      if (QAction* action = window->MenuAction(id); action && action->isChecked()) ids.push_back(id);
+    }
+    return ids;
+  };
+  EXPECT_EQ(checked(), (std::vector<int>{2302, 2401}));
   // "&" is doubled so that Qt shows it instead of taking it for a mnemonic.
   EXPECT_EQ(window->MenuAction(2201)->text(), QString::fromUtf8("Anleitung && Erklärung"));
-  QMenu* file = window->menuBar()->actions().at(0)->menu();
-  ASSERT_NE(file, nullptr);
-  ASSERT_EQ(file->actions().size(), 5);
-  EXPECT_TRUE(file->actions().at(3)->isSeparator());
+  EXPECT_TRUE(window->menuBar()->actions().at(0)->menu()->actions().at(3)->isSeparator());
+  window->DispatchCommand(2402);
+  window->MenuAction(2305)->trigger();  // as a click would
+  EXPECT_EQ(currentMode.load(), 2);
+  EXPECT_EQ(currentProfile.load(), 5);
+  EXPECT_EQ(checked(), (std::vector<int>{2305, 2402}));
+  currentProfile.store(9);  // out of range: back to the recommended profile
+  window->UpdateSelectionMarks();
+  EXPECT_EQ(currentProfile.load(), 2);
+  EXPECT_EQ(checked(), (std::vector<int>{2302, 2402}));
 }
 
-TEST_F(MainWindowTest, ControlsFollowTheLayoutOfTheClientArea) {
-  const QSize client = window->ClientArea()->size();
-  const MainWindowLayout layout = LayoutMainWindow(client.width(), client.height());
-  const auto geometry = [](const PixelRect& r) { return QRect(r.x, r.y, r.width, r.height); };
-  EXPECT_EQ(window->ControlById(1007)->geometry(), geometry(layout.startButton));
-  EXPECT_EQ(window->ControlById(1001)->geometry(), geometry(layout.imageList));
-  EXPECT_EQ(window->Preview()->geometry(), geometry(layout.previewPane));
-  EXPECT_EQ(window->ControlById(1006)->geometry(), geometry(layout.statusBar));
+TEST_F(MainWindowTest, ControlsFollowTheLayoutAndTheLongestLiveStatusFitsItsBox) {
   window->resize(1500, 900);
   QCoreApplication::processEvents();
-  const QSize larger = window->ClientArea()->size();
+  const auto rect = [](const PixelRect& r) { return QRect(r.x, r.y, r.width, r.height); };
+  const QSize client = window->ClientArea()->size();
+  const MainWindowLayout layout = LayoutMainWindow(client.width(), client.height());
+  EXPECT_EQ(window->ControlById(1007)->geometry(), rect(layout.startButton));
+  EXPECT_EQ(window->ControlById(1001)->geometry(), rect(layout.imageList));
+  EXPECT_EQ(window->Preview()->geometry(), rect(layout.previewPane));
   // The live-status box may have grown into the results list; the list
   // still ends where the layout ends it.
   const QRect results = window->ControlById(1002)->geometry();
-  const QRect designed = geometry(LayoutMainWindow(larger.width(), larger.height()).resultsList);
-  EXPECT_EQ(results.x(), designed.x());
-  EXPECT_EQ(results.width(), designed.width());
-  EXPECT_EQ(results.bottom(), designed.bottom());
+  EXPECT_EQ((std::array{results.x(), results.width(), results.bottom()}),
+            (std::array{layout.resultsList.x, layout.resultsList.width, rect(layout.resultsList).bottom()}));
   EXPECT_EQ(window->ControlById(1009)->geometry().bottom() + 59, results.top());
-}
-
-TEST_F(MainWindowTest, PaintsTheDecorationInItsColours) {
-  const QImage image = window->ClientArea()->grab().toImage();
-  const auto at = [&](int x, int y) { return image.pixelColor(x, y); };
-  EXPECT_EQ(at(5, 40), ToQColor(kHeaderColor));
-  EXPECT_EQ(at(5, 86), ToQColor(kAccentColor));
-  EXPECT_EQ(at(5, 100), ToQColor(kBackgroundColor));
-  EXPECT_EQ(at(26, 300), ToQColor(kWhite));                   // card 1 beside the list
-  EXPECT_EQ(at(33, 150), ToQColor(kCaptionStripColors[0]));  // left end of strip 1
-  EXPECT_EQ(window->ControlById(1007)->grab().toImage().pixelColor(3, 3),
-            ToQColor(kStartNormalColor));
-  EXPECT_EQ(window->ControlById(1008)->grab().toImage().pixelColor(3, 3),
-            ToQColor(kChooseNormalColor));
-}
-
-TEST_F(MainWindowTest, ProfileAndModeCommandsMoveTheCheckMark) {
-  window->DispatchCommand(2402);
-  EXPECT_EQ(currentMode.load(), 2);
-  EXPECT_EQ(CheckedItems(*window), (std::vector<int>{2302, 2402}));
-  // Through the menu item itself, as a click would.
-  window->MenuAction(2305)->trigger();
-  EXPECT_EQ(currentProfile.load(), 5);
-  EXPECT_EQ(CheckedItems(*window), (std::vector<int>{2305, 2402}));
-  // A selection out of range falls back to the recommended profile.
-  currentProfile.store(9);
-  window->UpdateSelectionMarks();
-  EXPECT_EQ(currentProfile.load(), 2);
-  EXPECT_EQ(CheckedItems(*window), (std::vector<int>{2302, 2402}));
-}
-
-TEST_F(MainWindowTest, AddingImagesSortsDeduplicatesAndSetsTheOutputFolder) {
-  const std::string folder = Path("bilder");
-  ASSERT_TRUE(EnsureFolder(folder));
-  for (const char* name : {"b.jpg", "a.jpg", "Z.jpg"}) {
-    ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", JoinPath(folder, name)).empty());
-  }
-  AddFiles({JoinPath(folder, "b.jpg")});
-  EXPECT_EQ(MainState().outputFolder, folder);
-  EXPECT_EQ(OutputEditText(), folder);
-  EXPECT_EQ(window->StatusText().toStdString(), "1 Bild(er) ausgew\u00e4hlt");
-
-  AddFiles({JoinPath(folder, "a.jpg"), JoinPath(folder, "b.jpg"), JoinPath(folder, "Z.jpg")});
-  EXPECT_EQ(MainState().imageList,
-            (std::vector<std::string>{JoinPath(folder, "Z.jpg"), JoinPath(folder, "a.jpg"),
-                                      JoinPath(folder, "b.jpg")}));
-  EXPECT_EQ(ListLines(1001), (std::vector<std::string>{"Z.jpg   |   48.99 KB", "a.jpg   |   48.99 KB",
-                                                       "b.jpg   |   48.99 KB"}));
-  EXPECT_EQ(window->StatusText().toStdString(), "3 Bild(er) ausgew\u00e4hlt");
-  // Line 0 is selected and previewed, not the newly added file.
-  EXPECT_EQ(MainState().selectedImageRow, 0);
-  EXPECT_EQ(MainState().previewPath, JoinPath(folder, "Z.jpg"));
-  EXPECT_EQ(MainState().previewImage.width, 451u);
-
-  // Another folder does not replace the output folder; a cancelled chooser changes nothing.
-  const std::string other = Path("anderswo");
-  ASSERT_TRUE(EnsureFolder(other));
-  ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", JoinPath(other, "c.jpg")).empty());
-  AddFiles({JoinPath(other, "c.jpg")});
-  EXPECT_EQ(MainState().outputFolder, folder);
-  EXPECT_EQ(MainState().imageList.size(), 4u);
-  window->DispatchCommand(2001);
-  EXPECT_EQ(recorder->fileChooserCalls, 4);
-  EXPECT_EQ(MainState().imageList.size(), 4u);
-  EXPECT_EQ(window->StatusText().toStdString(), "4 Bild(er) ausgew\u00e4hlt");
-}
-
-TEST_F(MainWindowTest, DroppedFoldersAndFilesJoinTheListAsChosenOnesDo) {
-  const std::string folder = Path("bilder");
-  const std::string foreign = Path("fremd");
-  for (const std::string& made : {JoinPath(folder, "unter"), foreign, Path("lose")}) {
-    ASSERT_TRUE(EnsureFolder(made));
-  }
-  for (const std::string& file :
-       {JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"), JoinPath(folder, "notiz.txt"),
-        JoinPath(foreign, "c.jpg"), Path("lose/d.png")}) {
-    ASSERT_TRUE(WriteTextFile(file, file));
-  }
-  // A linked folder inside the tree is not entered.
-  ASSERT_EQ(::symlink(foreign.c_str(), JoinPath(folder, "verweis").c_str()), 0);
-  // A file dropped by itself is taken whatever its type, as "Alle Dateien" would.
-  ASSERT_TRUE(DropPaths({folder, Path("lose/d.png"), JoinPath(folder, "unter/../b.jpg")}));
-  EXPECT_EQ(MainState().imageList,
-            (std::vector<std::string>{JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"),
-                                      Path("lose/d.png")}));
-  EXPECT_EQ(MainState().outputFolder, folder);
-  EXPECT_EQ(OutputEditText(), folder);
-  EXPECT_EQ(ListLines(1001).size(), 3u);
-  EXPECT_EQ(window->StatusText().toStdString(), "3 Bild(er) ausgew\u00e4hlt");
-}
-
-TEST_F(MainWindowTest, SelectingALinePreviewsItAndUndecodableFilesShowNoImage) {
-  ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", Path("a.jpg")).empty());
-  ASSERT_TRUE(WriteTextFile(Path("b.jpg"), "kein JPEG"));
-  AddFiles({Path("a.jpg"), Path("b.jpg")});
-  ASSERT_TRUE(IsUsableImage(MainState().previewImage));
-  const QImage withImage = window->Preview()->grab().toImage();
-
-  auto* list = qobject_cast<QListWidget*>(window->ControlById(1001));
-  list->setCurrentRow(1);
-  EXPECT_EQ(MainState().selectedImageRow, 1);
-  EXPECT_TRUE(MainState().previewPath.empty());
-  EXPECT_FALSE(IsUsableImage(MainState().previewImage));
-  const QImage hint = window->Preview()->grab().toImage();
-  // The image sits in the middle of the pane; without one the pane is plain there.
-  const QPoint middle(withImage.width() / 2, withImage.height() / 2);
-  EXPECT_NE(withImage.pixelColor(middle), ToQColor(kPreviewBackgroundColor));
-  EXPECT_EQ(hint.pixelColor(middle), ToQColor(kPreviewBackgroundColor));
-
-  list->setCurrentRow(0);
-  EXPECT_EQ(MainState().previewPath, Path("a.jpg"));
-}
-
-TEST_F(MainWindowTest, ImageListLinesFitTheListAndUnreadableFilesSayWhy) {
-  const std::string longName = Path(std::string(120, 'n') + ".jpg");
-  ASSERT_TRUE(WriteTextFile(longName, "kein JPEG"));
-  ASSERT_TRUE(WriteTextFile(Path("z.jpg"), ""));
-  AddFiles({longName, Path("z.jpg")});
-
-  auto* list = qobject_cast<QListWidget*>(window->ControlById(1001));
-  const QString whole = QString::fromStdString(std::string(120, 'n') + ".jpg   |   9 B");
-  EXPECT_EQ(list->item(0)->toolTip(), whole);
-  // The name loses its middle; its extension and the size stay visible, and
-  // no line needs a horizontal scroll bar.
-  const QString shown = list->item(0)->text();
-  EXPECT_TRUE(shown.contains(QChar(0x2026)));
-  EXPECT_TRUE(shown.endsWith(QStringLiteral(".jpg   |   9 B")));
-  EXPECT_LE(list->fontMetrics().horizontalAdvance(shown), list->viewport()->width());
-  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
-
-  // The preview says which file cannot be shown and why, not the empty-list hint.
-  EXPECT_EQ(MainState().previewFailure,
-            "Vorschau nicht m\u00f6glich.\n\n" + std::string(120, 'n') +
-                ".jpg kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
-  list->setCurrentRow(1);
-  EXPECT_EQ(MainState().previewFailure,
-            "Vorschau nicht m\u00f6glich.\n\nz.jpg kann nicht angezeigt werden: Datei ist leer.");
-  window->DispatchCommand(2002);
-  EXPECT_TRUE(MainState().previewFailure.empty());
-}
-
-TEST_F(MainWindowTest, QtDialogsSpeakGerman) {
-  ASSERT_TRUE(InstallQtGermanTranslations());
-  QMessageBox box;
-  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
-  QFileDialog dialog;
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
-  ASSERT_NE(lookIn, nullptr);
-  EXPECT_EQ(lookIn->text(), QStringLiteral("Suchen in:"));
-  RemoveQtGermanTranslations();
-}
-
-TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
-  // The chosen face: every line of a batch's longest text is as wide as the
-  // box at most, and the box at the default size is tall enough for all.
+  EXPECT_EQ(ColourAt(window->ClientArea(), 5, 40), ToQColor(kHeaderColor));
+  // In the chosen face every line of a batch's longest live status is as wide
+  // as the box at most, and the box is tall enough for all.
   auto* box = qobject_cast<QPlainTextEdit*>(window->ControlById(1009));
   const QFontMetrics metrics(Fonts().smallFont);
   const int inner = box->width() - 2 * box->frameWidth() - 2 * static_cast<int>(box->document()->documentMargin());
@@ -258,170 +87,338 @@ TEST_F(MainWindowTest, LiveStatusOfALongBatchFitsItsBoxWhole) {
   for (const std::string& line : lines) {
     EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(KeepFiguresTogether(line))), inner) << line;
   }
-  EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(),
-            box->height() - 2 * box->frameWidth());
+  EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(), box->height() - 2 * box->frameWidth());
 }
 
-TEST_F(MainWindowTest, ClearingTheListKeepsTheOutputFolder) {
-  ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", Path("a.jpg")).empty());
-  AddFiles({Path("a.jpg")});
+TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsTheOutputFolder) {
+  const std::string folder = Path("bilder");
+  for (const std::string& made : {JoinPath(folder, "unter"), Path("fremd"), Path("lose")}) {
+    ASSERT_TRUE(EnsureFolder(made));
+  }
+  for (const char* name : {"b.jpg", "a.jpg", "Z.jpg"}) ASSERT_TRUE(CopyTestPhoto(JoinPath(folder, name)));
+  for (const std::string& file : {JoinPath(folder, "unter/A.JPEG"), JoinPath(folder, "notiz.txt"),
+                                  Path("fremd/c.jpg"), Path("lose/d.png")}) {
+    ASSERT_TRUE(WriteTextFile(file, file));
+  }
+  AddFiles({JoinPath(folder, "b.jpg")});
+  EXPECT_EQ(Text(1005), folder);
+  AddFiles({JoinPath(folder, "a.jpg"), JoinPath(folder, "b.jpg"), JoinPath(folder, "Z.jpg")});
+  window->DispatchCommand(2001);  // cancelled: nothing changes
+  EXPECT_EQ(fileChooserCalls, 3);
+  EXPECT_EQ(ListLines(1001), (Paths{"Z.jpg   |   48.99 KB", "a.jpg   |   48.99 KB", "b.jpg   |   48.99 KB"}));
+  // Line 0 is selected and previewed, not the newly added file.
+  EXPECT_EQ(std::tuple(MainState().selectedImageRow, MainState().previewPath, MainState().previewImage.width),
+            std::tuple(0, JoinPath(folder, "Z.jpg"), 451u));
+
+  // Dropped folders are searched without entering linked folders; a file
+  // dropped by itself is taken whatever its type, as "Alle Dateien" would.
+  ASSERT_EQ(::symlink(Path("fremd").c_str(), JoinPath(folder, "verweis").c_str()), 0);
+  ASSERT_TRUE(DropPaths({folder, Path("lose/d.png"), JoinPath(folder, "unter/../b.jpg")}));
+  EXPECT_EQ(MainState().imageList, (Paths{JoinPath(folder, "Z.jpg"), JoinPath(folder, "a.jpg"),
+                                          JoinPath(folder, "b.jpg"), JoinPath(folder, "unter/A.JPEG"),
+                                          Path("lose/d.png")}));
+  EXPECT_EQ(Text(1005), folder);  // another folder does not replace the output folder
+  EXPECT_EQ(window->StatusText().toStdString(), ImagesSelectedStatus(5));
+}
+
+TEST_F(MainWindowTest, PreviewShowsTheSelectedLineOrSaysWhyNotAndClearingEmptiesIt) {
+  const std::string longName = std::string(120, 'n') + ".jpg";
+  ASSERT_TRUE(CopyTestPhoto(Path("a.jpg")));
+  ASSERT_TRUE(WriteTextFile(Path(longName), "kein JPEG"));
+  ASSERT_TRUE(WriteTextFile(Path("z.jpg"), ""));
+  AddFiles({Path("a.jpg"), Path(longName), Path("z.jpg")});
+  ASSERT_TRUE(IsUsableImage(MainState().previewImage));
+  const QImage withImage = window->Preview()->grab().toImage();
+  // A long line loses the middle of its name, keeping extension and size;
+  // no line needs a horizontal scroll bar.
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(1001));
+  const QString shown = list->item(1)->text();
+  EXPECT_EQ(list->item(1)->toolTip(), QString::fromStdString(longName + "   |   9 B"));
+  EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.endsWith(QStringLiteral(".jpg   |   9 B")));
+  EXPECT_LE(list->fontMetrics().horizontalAdvance(shown), list->viewport()->width());
+  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+  list->setCurrentRow(1);
+  EXPECT_EQ(MainState().selectedImageRow, 1);
+  EXPECT_TRUE(MainState().previewPath.empty() && !IsUsableImage(MainState().previewImage));
+  EXPECT_EQ(MainState().previewFailure, "Vorschau nicht m\u00f6glich.\n\n" + longName +
+                                            " kann nicht angezeigt werden: kein Bild oder unbekanntes Format.");
+  // The image sits in the middle of the pane; without one the pane is plain there.
+  const QPoint middle(withImage.width() / 2, withImage.height() / 2);
+  EXPECT_NE(withImage.pixelColor(middle), ToQColor(kPreviewBackgroundColor));
+  EXPECT_EQ(ColourAt(window->Preview(), middle.x(), middle.y()), ToQColor(kPreviewBackgroundColor));
+  list->setCurrentRow(2);
+  EXPECT_EQ(MainState().previewFailure,
+            "Vorschau nicht m\u00f6glich.\n\nz.jpg kann nicht angezeigt werden: Datei ist leer.");
+  list->setCurrentRow(0);
+  EXPECT_EQ(MainState().previewPath, Path("a.jpg"));
+
+  // "Liste leeren" keeps the output folder.
+  list->setCurrentRow(2);
   MainState().results.push_back(ImageResult{});
   window->DispatchCommand(2002);
-  EXPECT_TRUE(MainState().imageList.empty());
-  EXPECT_TRUE(MainState().results.empty());
-  EXPECT_TRUE(ListLines(1001).empty());
-  EXPECT_TRUE(ListLines(1002).empty());
-  EXPECT_TRUE(MainState().previewPath.empty());
-  EXPECT_FALSE(IsUsableImage(MainState().previewImage));
-  EXPECT_EQ(window->StatusText().toStdString(), "Liste geleert");
-  EXPECT_EQ(MainState().outputFolder, temp.path);
-  EXPECT_EQ(OutputEditText(), temp.path);
+  EXPECT_TRUE(MainState().imageList.empty() && MainState().results.empty() && ListLines(1001).empty() &&
+              ListLines(1002).empty() && MainState().previewPath.empty() && MainState().previewFailure.empty() &&
+              !IsUsableImage(MainState().previewImage));
+  EXPECT_EQ(window->StatusText().toStdString(), kStatusListCleared);
+  EXPECT_EQ(Text(1005), temp.path);
 }
 
-TEST_F(MainWindowTest, OutputFolderChooserFromButtonAndMenu) {
-  recorder->folderAnswers = {Path("eins"), Path("zwei"), ""};
-  window->DispatchCommand(1008);
-  EXPECT_EQ(MainState().outputFolder, Path("eins"));
-  EXPECT_EQ(OutputEditText(), Path("eins"));
-  window->DispatchCommand(2003);
-  EXPECT_EQ(OutputEditText(), Path("zwei"));
-  window->DispatchCommand(2003);  // cancelled
-  EXPECT_EQ(MainState().outputFolder, Path("zwei"));
-  EXPECT_EQ(recorder->folderChooserCalls, 3);
+TEST_F(MainWindowTest, QtDialogsSpeakGerman) {
+  ASSERT_TRUE(InstallQtGermanTranslations());
+  QMessageBox box;
+  EXPECT_EQ(box.addButton(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+  EXPECT_EQ(lookIn ? lookIn->text() : QString(), QStringLiteral("Suchen in:"));
+  RemoveQtGermanTranslations();
 }
 
-TEST_F(MainWindowTest, RefusedStartsSayWhy) {
+TEST_F(MainWindowTest, RefusedStartsAndClosesSayWhy) {
+  QSignalSpy closed(window.get(), &MainWindow::closed);
   MainState().results.push_back(ImageResult{});
-  window->DispatchCommand(1007);
-  ASSERT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->messages[0].title, "Stapelbearbeitung");
-  EXPECT_EQ(recorder->messages[0].text, "Bitte zuerst mindestens ein JPEG-Bild hinzuf\u00fcgen.");
-  EXPECT_EQ(recorder->messages[0].icon, MessageIcon::Information);
-  EXPECT_EQ(MainState().results.size(), 1u);  // the previous results stay
-
-  ASSERT_FALSE(CopyTestPhoto("skimage_chelsea_q95.jpg", Path("a.jpg")).empty());
+  window->DispatchCommand(1007);  // no images
+  ASSERT_TRUE(CopyTestPhoto(Path("a.jpg")));
   AddFiles({Path("a.jpg")});
   for (const std::string& typed : {Path("gibt-es-nicht"), Path("a.jpg"), std::string()}) {
     SetOutputEditText(typed);
     window->DispatchCommand(2101);
-    ASSERT_FALSE(recorder->messages.empty());
-    EXPECT_EQ(recorder->messages.back().text, "Bitte einen g\u00fcltigen Ausgabepfad ausw\u00e4hlen.");
-    EXPECT_EQ(recorder->messages.back().title, "Stapelbearbeitung");
     EXPECT_EQ(MainState().outputFolder, typed);  // taken from the edit
   }
   EXPECT_FALSE(PathExists(Path("gibt-es-nicht")));  // never created
-
   SetOutputEditText(temp.path);
-  recorder->benchmarkRunActive = true;
+  benchmarkRunActive = true;
   window->DispatchCommand(2101);
-  EXPECT_EQ(recorder->messages.back().title, "Orvel JPEG Optimizer");
-  EXPECT_EQ(recorder->messages.back().text,
-            "W\u00e4hrend der Profilentwicklung wird keine normale Stapelkompression gestartet. "
-            "Bitte den Profiltest zuerst pausieren oder abbrechen.");
-  EXPECT_EQ(MainState().results.size(), 1u);
-  EXPECT_EQ(recorder->messages.size(), 5u);
+  window->DispatchCommand(2004);
+  QCoreApplication::processEvents();
+  // A paused run asks to be continued or cancelled, batch and close alike.
+  benchmarkRunPaused = true;
+  window->DispatchCommand(2004);
+  QCoreApplication::processEvents();
+  window->DispatchCommand(2101);
+  EXPECT_EQ(MessageTexts(), (Paths{kMessageNoImages, kMessageInvalidOutputFolder, kMessageInvalidOutputFolder,
+                          kMessageInvalidOutputFolder, kMessageBenchmarkBlocksBatch, kMessageBenchmarkBlocksClose,
+                          kMessagePausedBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksBatch}));
+  EXPECT_EQ((Paths{messages[0].title, messages[5].title}), (Paths{kTitleBatch, kProductName}));
+  EXPECT_EQ(MainState().results.size(), 1u);  // the previous results stay
+  EXPECT_TRUE(closed.count() == 0 && window->isVisible());
+  benchmarkRunActive = false;
+  window->DispatchCommand(2004);
+  EXPECT_EQ(closed.count(), 0);  // posted, as from a menu
+  QCoreApplication::processEvents();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(MainWindowTest, AboutEncoderStatusAndFolders) {
-  window->DispatchCommand(2202);
-  ASSERT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->messages[0].title, "\u00dcber");
-  EXPECT_EQ(recorder->messages[0].text,
-            "Orvel JPEG Optimizer\nVersion 1.3.3\nProfilkalibrierung: 5k-2026-08");
-
-  window->DispatchCommand(2203);
-  ASSERT_EQ(recorder->messages.size(), 2u);
-  EXPECT_EQ(recorder->messages[1].title, "Encoder-Status");
-  EXPECT_EQ(recorder->messages[1].text, BuildEncoderStatusReport());
-  EXPECT_EQ(recorder->messages[1].icon, MessageIcon::Information);
-
-  // No engine folder in this test.
-  window->DispatchCommand(2104);
-  ASSERT_EQ(recorder->messages.size(), 3u);
-  EXPECT_EQ(recorder->messages[2].title, "Encoder");
-  EXPECT_EQ(recorder->messages[2].text,
-            "Die eingebetteten Encoder konnten nicht materialisiert werden.");
-  EXPECT_EQ(recorder->messages[2].icon, MessageIcon::Warning);
-  Engines().engineFolder = temp.path;
-  window->DispatchCommand(2104);
-  Engines().engineFolder.clear();
-  EXPECT_EQ(recorder->openedFolders, (std::vector<std::string>{temp.path}));
-
+TEST_F(MainWindowTest, CommandsReachTheirDialogsAndTheOtherWindowsHooks) {
+  folderAnswers = {Path("eins"), ""};
+  window->DispatchCommand(1008);
+  window->DispatchCommand(2003);  // cancelled
+  EXPECT_EQ(Text(1005), Path("eins"));
+  EXPECT_EQ(folderChooserCalls, 2);
+  SetOutputEditText("");
   window->DispatchCommand(2103);  // empty edit: nothing
   SetOutputEditText(Path("irgendwo"));
   window->DispatchCommand(2103);
-  EXPECT_EQ(recorder->openedFolders, (std::vector<std::string>{temp.path, Path("irgendwo")}));
-  EXPECT_EQ(recorder->messages.size(), 3u);
-}
-
-TEST_F(MainWindowTest, CommandsOfOtherWindowsReachTheirHooks) {
-  window->DispatchCommand(2102);
-  window->DispatchCommand(2201);
-  window->DispatchCommand(2250);
-  window->DispatchCommand(2251);
-  window->DispatchCommand(2252);
-  window->DispatchCommand(2999);  // unknown: ignored
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1}));
-  EXPECT_EQ(recorder->guideOpens, 1);
-  EXPECT_EQ(recorder->profileDevelopmentOpens, (std::vector<bool>{false, true}));
-  EXPECT_EQ(recorder->benchmarkRunsOpens, 1);
-  EXPECT_TRUE(recorder->messages.empty());
+  window->DispatchCommand(2104);  // no engine folder in this test: a warning
+  Engines().engineFolder = temp.path;
+  window->DispatchCommand(2104);
+  Engines().engineFolder.clear();
+  EXPECT_EQ(openedFolders, (Paths{Path("irgendwo"), temp.path}));
+  for (int command : {2202, 2203, 2102, 2201, 2250, 2251, 2252, 2999}) window->DispatchCommand(command);
+  EXPECT_EQ(MessageTexts(), (Paths{kMessageEnginesMissing, AboutText(), BuildEncoderStatusReport()}));
+  EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(compareOpens, (std::vector<int>{-1}));
+  EXPECT_EQ(guideOpens, 1);
+  EXPECT_EQ(profileDevelopmentOpens, (std::vector<bool>{false, true}));
+  EXPECT_EQ(benchmarkRunsOpens, 1);
 }
 
 TEST_F(MainWindowTest, MenuShortcutsWorkWhereverTheFocusIs) {
-  recorder->fileAnswers.push_back({});  // the chooser is cancelled
+  fileAnswers.push_back({});  // the chooser is cancelled
   for (int control : {1001, 1002, 1005}) {
     FocusWidget(window->ControlById(control));
     PressKey(Qt::Key_F6);
     PressKey(Qt::Key_F5);  // the empty list is refused: the batch was asked
     PressKey(Qt::Key_O, Qt::ControlModifier);
   }
-  EXPECT_EQ(recorder->compareOpens, (std::vector<int>{-1, -1, -1}));
-  EXPECT_EQ(recorder->messages.size(), 3u);
-  EXPECT_EQ(recorder->fileChooserCalls, 3);
-
   // While a batch runs the keys are refused like the menu items.
   MainState().batchRunning = true;
   PressKey(Qt::Key_F6);
   PressKey(Qt::Key_O, Qt::ControlModifier);
   MainState().batchRunning = false;
-  EXPECT_EQ(recorder->compareOpens.size(), 3u);
-  EXPECT_EQ(recorder->fileChooserCalls, 3);
+  EXPECT_EQ(compareOpens, (std::vector<int>{-1, -1, -1}));
+  EXPECT_EQ(std::pair(messages.size(), fileChooserCalls), std::pair(std::size_t{3}, 3));
 }
 
-TEST_F(MainWindowTest, ExitClosesUnlessAProfileRunIsActive) {
-  QSignalSpy closed(window.get(), &MainWindow::closed);
-  recorder->benchmarkRunActive = true;
-  window->DispatchCommand(2004);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(closed.count(), 0);
-  EXPECT_TRUE(window->isVisible());
-  ASSERT_EQ(recorder->messages.size(), 1u);
-  EXPECT_EQ(recorder->messages[0].title, "Orvel JPEG Optimizer");
-  EXPECT_EQ(recorder->messages[0].text,
-            "Der Profiltest l\u00e4uft noch. Bitte im Fenster 'Profilentwicklung' zuerst pausieren "
-            "oder abbrechen.");
+// --- The batch ---------------------------------------------------------------------
 
-  // A paused run asks to be continued or cancelled, batch and close alike.
-  recorder->benchmarkRunPaused = true;
-  window->DispatchCommand(2004);
-  QCoreApplication::processEvents();
-  window->DispatchCommand(2101);
-  ASSERT_EQ(recorder->messages.size(), 3u);
-  EXPECT_EQ(recorder->messages[1].text,
-            "Der Profiltest ist pausiert. Bitte im Fenster 'Profilentwicklung' zuerst fortfahren "
-            "oder abbrechen.");
-  EXPECT_EQ(recorder->messages[2].text,
-            "W\u00e4hrend der Profilentwicklung wird keine normale Stapelkompression gestartet. "
-            "Bitte den pausierten Profiltest zuerst fortsetzen oder abbrechen.");
-  EXPECT_EQ(closed.count(), 0);
+class MainBatchTest : public MainWindowTest {
+ protected:
+  std::optional<TestEngineStore> engines;
+  std::string sources;
 
-  recorder->benchmarkRunActive = false;
-  window->DispatchCommand(2004);
-  EXPECT_EQ(closed.count(), 0);  // posted, as from a menu
-  QCoreApplication::processEvents();
-  EXPECT_EQ(closed.count(), 1);
-  EXPECT_FALSE(window->isVisible());
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    if (JpegtranProgram().empty()) GTEST_SKIP() << "no jpegtran";
+    engines.emplace(TestTools{true, true, true});
+    sources = Path("quelle");
+    ASSERT_TRUE(EnsureFolder(sources) && EnsureFolder(Path("ausgabe")));
+  }
+
+  // Copies photos of the test set into the source folder, in this order.
+  Paths CopyPhotos(const Paths& names) {
+    Paths paths;
+    for (const std::string& name : names) {
+      paths.push_back(JoinPath(sources, name));
+      EXPECT_TRUE(CopyTestPhoto(paths.back(), name));
+    }
+    return paths;
+  }
+
+  // Starts the batch with F5 and runs `during` at its first event pump.
+  void RunBatchWith(std::function<void()> during) {
+    FocusWidget(window->ClientArea());
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&]() {
+      if (!MainState().batchRunning) return;
+      probe.stop();
+      during();
+    });
+    probe.start();
+    PressKey(Qt::Key_F5);
+  }
+};
+
+TEST_F(MainBatchTest, BatchOverPhotosRecordsOneLinePerImageAndEndsIdle) {
+  const Paths photos = CopyPhotos({"skimage_chelsea_q95.jpg", "mate_GreenMeadow.jpg", "mate_FreshFlower.jpg"});
+  Paths sourceBytes;
+  for (const std::string& path : photos) sourceBytes.push_back(ReadTextFile(path));
+  AddFiles(photos);
+  SetOutputEditText(Path("ausgabe"));
+  bool busy = false, dropTaken = true;
+  std::string status, liveStatus, statusAfterClose, statusAfterDrop;
+  QColor startColour;
+  RunBatchWith([&]() {
+    busy = MainState().batchRunning && !window->ControlById(1007)->isEnabled() && MainState().results.empty();
+    status = window->StatusText().toStdString();
+    liveStatus = Text(1009);
+    startColour = ColourAt(window->ControlById(1007), 3, 3);
+    // Refused or ignored while the batch runs.
+    window->close();
+    statusAfterClose = window->StatusText().toStdString();
+    window->SetStatusText("");
+    dropTaken = DropPaths({sources});
+    statusAfterDrop = window->StatusText().toStdString();
+    for (int command : {2101, 1007, 2002, 2305}) window->DispatchCommand(command);
+    window->RunBatch();
+    PressKey(Qt::Key_F6);
+  });
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(startColour, ToQColor(kStartDisabledColor));
+  EXPECT_EQ(status, "Optimiere 1 von 3: mate_FreshFlower.jpg   |   Optimal (empfohlen)   |   "
+                    "WIC + Jpegli + MozJPEG + jpegtran");
+  EXPECT_EQ(liveStatus.rfind("Bild 1 / 3: mate_FreshFlower.jpg\nPhase: Vorbereitung\n", 0), 0u) << liveStatus;
+  EXPECT_NE(liveStatus.find("CPU gesamt: wird gemessen\u2026"), std::string::npos);
+  EXPECT_EQ(beeps, 2);  // the close and the drop
+  EXPECT_EQ((Paths{statusAfterClose, statusAfterDrop}), (Paths{kStatusWaitForBatch, kStatusWaitForBatch}));
+  EXPECT_TRUE(!dropTaken && window->isVisible());
+
+  // One batch, one result per image in list order, and the lines show them.
+  const MainWindowState& state = MainState();
+  ASSERT_EQ(state.results.size(), 3u);
+  Paths expectedLines;
+  for (std::size_t i = 0; i < state.results.size(); ++i) {
+    const ImageResult& result = state.results[i];
+    EXPECT_EQ(std::tuple(result.sourcePath, result.profileLabel, result.candidatesPlanned),
+              std::tuple(state.imageList[i], std::string("Hohe Qualit\u00e4t (empfohlen)"), 2));  // Jpegli and jpegtran
+    EXPECT_FALSE(result.message.empty() || result.message == "Fehler beim Verarbeiten");
+    EXPECT_EQ(result.optimized, IsRegularFile(result.outputPath)) << result.message;
+    EXPECT_TRUE(!result.optimized || ParentFolder(result.outputPath) == Path("ausgabe"));
+    EXPECT_EQ(ReadTextFile(photos[i]), sourceBytes[i]);
+    expectedLines.push_back(FormatResultLine(result));
+  }
+  EXPECT_EQ(ListLines(1002), expectedLines);
+  EXPECT_EQ(state.selectedResultRow, 0);
+  EXPECT_EQ(currentProfile.load(), 2);    // the profile command was ignored
+  EXPECT_EQ(state.imageList.size(), 3u);  // and so were "Liste leeren" and the drop
+  // Idle again.
+  EXPECT_TRUE(!state.batchRunning && window->ControlById(1007)->isEnabled() && Text(1009).empty());
+  EXPECT_EQ(ColourAt(window->ControlById(1007), 3, 3), ToQColor(kStartNormalColor));
+  EXPECT_EQ(window->ProgressBar()->value(), 0);
+  EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(state.results));
+  EXPECT_EQ(compareOpens, (std::vector<int>{0}));  // the F6 during the batch did nothing
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
+  AddFiles(CopyPhotos({"skimage_chelsea_q95.jpg"}));
+  SetOutputEditText(Path("ausgabe"));
+  // The compare window opens at the end; the loop must still run after that.
+  bool loopRanAfterBatch = false;
+  SetCompareWindowOpener([&](int) {
+    QTimer::singleShot(100, [&]() {
+      loopRanAfterBatch = true;
+      QCoreApplication::exit(0);  // ends the loop without asking the windows
+    });
+  });
+  QWidget otherWindow;  // as the compare window would be
+  otherWindow.show();
+  QTimer::singleShot(0, window.get(), [&]() {
+    QTimer::singleShot(0, []() { QCoreApplication::quit(); });  // arrives during the batch
+    window->DispatchCommand(2101);
+  });
+  QApplication::exec();
+  EXPECT_TRUE(loopRanAfterBatch);
+  EXPECT_EQ(MainState().results.size(), 1u);
+  // Dropped before it reached any window: none was asked to close.
+  EXPECT_EQ(beeps, 0);
+  EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
+}
+
+TEST_F(MainBatchTest, ProtectedSourcesOutputsOfTheRunAndUnreadableImagesAreReported) {
+  // "x_hoch.jpg" is both a source and the output name of "x.jpg"; d1/p.jpg
+  // and d2/p.jpg share the output name p_hoch.jpg; kaputt.jpg is no image.
+  const std::string x = JoinPath(sources, "x.jpg"), xHoch = JoinPath(sources, "x_hoch.jpg");
+  ASSERT_TRUE(CopyTestPhoto(x) && CopyTestPhoto(xHoch));
+  const std::string before = ReadTextFile(xHoch);
+  ASSERT_TRUE(WriteTextFile(JoinPath(sources, "kaputt.jpg"), std::string(700, 'x')));
+  Paths paths = {x, xHoch, JoinPath(sources, "kaputt.jpg")};
+  for (const std::string folder : {"d1", "d2"}) {
+    paths.push_back(JoinPath(sources, folder + "/p.jpg"));
+    ASSERT_TRUE(EnsureFolder(JoinPath(sources, folder)) &&
+                WriteTestJpeg(paths.back(), MakeTestPicture(320, 240, folder == "d1" ? 3 : 4), 97));
+  }
+  AddFiles(paths);
+  ASSERT_EQ(MainState().outputFolder, JoinPath(sources, "d1"));
+  SetOutputEditText(sources);
+  RunBatchWith([]() {});
+  const std::vector<ImageResult>& results = MainState().results;
+  ASSERT_EQ(results.size(), 5u);
+  ASSERT_EQ(results[0].sourcePath, paths[3]);
+  ASSERT_TRUE(results[0].optimized) << results[0].message;
+  EXPECT_EQ(FileSize(JoinPath(sources, "p_hoch.jpg")), results[0].resultBytes);
+  EXPECT_EQ(std::tuple(results[1].message, results[1].optimized),
+            std::tuple(std::string(kVerdictOutputWrittenThisRun), false));
+  EXPECT_EQ(std::tuple(results[3].sourcePath, results[3].message, results[3].optimized),
+            std::tuple(x, std::string(kVerdictProtectedSource), false));
+  EXPECT_EQ(ReadTextFile(xHoch), before);
+  // The unreadable image ends as a processing error that keeps its own size.
+  const ImageResult& failed = results[2];
+  const std::string reason = "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format";
+  EXPECT_EQ(std::tuple(failed.failed, failed.message, failed.originalBytes, failed.resultBytes),
+            std::tuple(true, reason, std::uint64_t{700}, std::uint64_t{700}));
+  const QString line = QString::fromStdString("kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Original "
+                                              "behalten   |   " + reason + "   |   Kandidaten 0/0");
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(1002));
+  EXPECT_EQ((QStringList{list->item(2)->text(), list->item(2)->toolTip()}), (QStringList{line, line}));
+  EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(results));
+  // A double-click compares that line's image.
+  const QPoint inRow(10, list->visualItemRect(list->item(2)).center().y());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
+  EXPECT_EQ(compareOpens, (std::vector<int>{0, 2}));
 }
 
 }  // namespace

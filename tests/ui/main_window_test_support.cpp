@@ -1,21 +1,18 @@
-// Shared pieces of the main window's widget tests; see main_window_test_support.h.
+// Shared pieces of the window tests; see main_window_test_support.h.
 #include "tests/ui/main_window_test_support.h"
 
-#include <QApplication>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QTest>
 #include <QUrl>
 
-#include "platform/files.h"
 #include "ui/main/fonts.h"
 
 namespace {
 
-// One QApplication for the whole test program, with the shared fonts.
 class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -30,7 +27,7 @@ class QtEnvironment : public ::testing::Environment {
 
  private:
   int argc_ = 1;
-  char name_[24] = "main_window_test";
+  char name_[16] = "ui_window_test";
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
 };
@@ -38,26 +35,30 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
+// Takes the next queued answer of a chooser; false when none is left or it is empty (cancel).
+template <typename Answer>
+bool TakeAnswer(std::deque<Answer>& answers, Answer& answer) {
+  if (answers.empty()) return false;
+  answer = answers.front();
+  answers.pop_front();
+  return !answer.empty();
+}
+
 }  // namespace
 
-DialogRecorder::DialogRecorder() {
+void MainWindowTest::SetUp() {
+  CoreTest::SetUp();
   MainWindowDialogs dialogs;
   dialogs.showMessage = [this](const std::string& title, const std::string& text, MessageIcon icon) {
     messages.push_back({title, text, icon});
   };
   dialogs.chooseImageFiles = [this](std::vector<std::string>& paths) {
     ++fileChooserCalls;
-    if (fileAnswers.empty()) return false;
-    paths = fileAnswers.front();
-    fileAnswers.pop_front();
-    return !paths.empty();
+    return TakeAnswer(fileAnswers, paths);
   };
   dialogs.chooseFolder = [this](std::string& folder) {
     ++folderChooserCalls;
-    if (folderAnswers.empty()) return false;
-    folder = folderAnswers.front();
-    folderAnswers.pop_front();
-    return !folder.empty();
+    return TakeAnswer(folderAnswers, folder);
   };
   dialogs.openFolder = [this](const std::string& folder) { openedFolders.push_back(folder); };
   dialogs.beep = [this]() { ++beeps; };
@@ -68,21 +69,6 @@ DialogRecorder::DialogRecorder() {
   SetBenchmarkRunsOpener([this]() { ++benchmarkRunsOpens; });
   SetBenchmarkRunActiveQuery([this]() { return benchmarkRunActive; });
   SetBenchmarkRunPausedQuery([this]() { return benchmarkRunPaused; });
-}
-
-DialogRecorder::~DialogRecorder() {
-  SetMainWindowDialogs({});
-  SetCompareWindowOpener({});
-  SetGuideWindowOpener({});
-  SetProfileDevelopmentOpener({});
-  SetBenchmarkRunsOpener({});
-  SetBenchmarkRunActiveQuery({});
-  SetBenchmarkRunPausedQuery({});
-}
-
-void MainWindowTest::SetUp() {
-  CoreTest::SetUp();
-  recorder = std::make_unique<DialogRecorder>();
   window = std::make_unique<MainWindow>();
   window->show();
   window->activateWindow();
@@ -91,13 +77,9 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
   window.reset();
-  recorder.reset();
+  SetMainWindowDialogs({}), SetCompareWindowOpener({}), SetGuideWindowOpener({}), SetProfileDevelopmentOpener({});
+  SetBenchmarkRunsOpener({}), SetBenchmarkRunActiveQuery({}), SetBenchmarkRunPausedQuery({});
   CoreTest::TearDown();
-}
-
-void MainWindowTest::AddFiles(const std::vector<std::string>& paths) {
-  recorder->fileAnswers.push_back(paths);
-  window->DispatchCommand(2001);
 }
 
 bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
@@ -119,37 +101,17 @@ bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
 std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
   auto* list = qobject_cast<QListWidget*>(window->ControlById(controlId));
   std::vector<std::string> lines;
-  for (int row = 0; list && row < list->count(); ++row) {
-    lines.push_back(list->item(row)->text().toStdString());
-  }
+  for (int row = 0; list && row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
   return lines;
-}
-
-std::string MainWindowTest::OutputEditText() const {
-  return qobject_cast<QLineEdit*>(window->ControlById(1005))->text().toStdString();
 }
 
 void MainWindowTest::SetOutputEditText(const std::string& text) {
   qobject_cast<QLineEdit*>(window->ControlById(1005))->setText(QString::fromStdString(text));
 }
 
-std::string MainWindowTest::LiveStatusText() const {
-  return qobject_cast<QPlainTextEdit*>(window->ControlById(1009))->toPlainText().toStdString();
-}
-
-void MainWindowTest::FocusWidget(QWidget* widget) {
-  widget->setFocus(Qt::OtherFocusReason);
-  QCoreApplication::processEvents();
-  ASSERT_EQ(QApplication::focusWidget(), widget);
-}
-
-void MainWindowTest::PressKey(int key, Qt::KeyboardModifiers modifiers) {
-  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
-  QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
-}
-
-std::string MainWindowTest::CopyTestPhoto(const std::string& name, const std::string& targetPath) {
-  const std::string source = JoinPath(ORVEL_TEST_IMAGES, name);
-  if (!IsRegularFile(source) || !CopyFileBytes(source, targetPath)) return "";
-  return targetPath;
+std::string ControlText(const QWidget* control) {
+  if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text().toStdString();
+  if (const auto* edit = qobject_cast<const QLineEdit*>(control)) return edit->text().toStdString();
+  if (const auto* box = qobject_cast<const QPlainTextEdit*>(control)) return box->toPlainText().toStdString();
+  return "";
 }

@@ -1,16 +1,18 @@
-// Shared pieces of the main window's widget tests: the QApplication and the
-// shared fonts for the whole test program, a recorder that stands in for
-// message boxes, choosers, the file manager and the beep, and the hooks of
-// the other windows.
+// Shared pieces of the window tests: one QApplication with the shared fonts,
+// and the fixture with a shown main window whose dialogs and hooks into the
+// other windows are recorded here and answered from queues.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTest>
 #include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tests/core/core_test_support.h"
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_hooks.h"
@@ -21,9 +23,14 @@ struct RecordedMessage {
   MessageIcon icon = MessageIcon::Information;
 };
 
-// Installs itself as the dialogs and the other windows' hooks; restores the
-// defaults when it goes.
-struct DialogRecorder {
+// The text of a label, line edit or plain-text box; "" for other widgets.
+std::string ControlText(const QWidget* control);
+
+// A private TMPDIR (no work folder may be left behind), the default profile
+// and mode, and a shown, active main window.
+class MainWindowTest : public CoreTest {
+ protected:
+  std::unique_ptr<MainWindow> window;
   std::vector<RecordedMessage> messages;
   std::deque<std::vector<std::string>> fileAnswers;  // one per chooser call; empty = cancel
   std::deque<std::string> folderAnswers;             // one per call; empty = cancel
@@ -31,43 +38,41 @@ struct DialogRecorder {
   int folderChooserCalls = 0;
   std::vector<std::string> openedFolders;
   int beeps = 0;
-  std::vector<int> compareOpens;       // indexes handed to the compare window
+  std::vector<int> compareOpens;              // indexes handed to the compare window
   int guideOpens = 0;
   std::vector<bool> profileDevelopmentOpens;  // the resume flags
   int benchmarkRunsOpens = 0;
   bool benchmarkRunActive = false;
   bool benchmarkRunPaused = false;
 
-  DialogRecorder();
-  ~DialogRecorder();
-  DialogRecorder(const DialogRecorder&) = delete;
-  DialogRecorder& operator=(const DialogRecorder&) = delete;
-};
-
-// A private TMPDIR (no work folder may be left behind), the recorder and a
-// shown main window; the default profile and mode.
-class MainWindowTest : public CoreTest {
- protected:
-  std::unique_ptr<DialogRecorder> recorder;
-  std::unique_ptr<MainWindow> window;
-
   void SetUp() override;
   void TearDown() override;
 
-  // Adds files through the image chooser (command 2001).
-  void AddFiles(const std::vector<std::string>& paths);
-  // Drags the paths (as file URLs, as a file manager does) onto the window
-  // and drops them; true when the window took the drop.
+  void AddFiles(const std::vector<std::string>& paths) {
+    fileAnswers.push_back(paths);
+    window->DispatchCommand(2001);
+  }
+  // Drops the paths as file URLs onto the window; true when it took them.
   bool DropPaths(const std::vector<std::string>& paths);
-  // Lines of a list widget (1001 or 1002).
-  std::vector<std::string> ListLines(int controlId) const;
-  std::string OutputEditText() const;
+  std::vector<std::string> ListLines(int controlId) const;  // 1001 or 1002
+  std::string Text(int controlId) const { return ControlText(window->ControlById(controlId)); }
   void SetOutputEditText(const std::string& text);
-  std::string LiveStatusText() const;
-  // Focuses the given widget inside the active window and waits for it.
-  void FocusWidget(QWidget* widget);
+  void FocusWidget(QWidget* widget) {
+    widget->setFocus(Qt::OtherFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), widget);
+  }
   // A key press and release through Qt's own routing (focus, shortcuts).
-  void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-  // Copies a photo of the test set; empty when the set is missing.
-  std::string CopyTestPhoto(const std::string& name, const std::string& targetPath);
+  void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : window.get(), static_cast<Qt::Key>(key), modifiers);
+  }
+  bool CopyTestPhoto(const std::string& targetPath, const std::string& name = "skimage_chelsea_q95.jpg") {
+    return CopyFileBytes(JoinPath(ORVEL_TEST_IMAGES, name), targetPath);
+  }
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const RecordedMessage& message : messages) texts.push_back(message.text);
+    return texts;
+  }
 };

@@ -2,7 +2,7 @@
 // render_compare_scenes.h. The windows are driven through the same paths a
 // user takes: the slider's value, mouse and wheel events sent to the window,
 // its button command, an arrow key, and the main window's command.
-#include "tests/ui/render_compare_scenes.h"
+#include "tools/render_compare_scenes.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 // The profile-development window's scenes of the render program; see
 // render_bench_scenes.h.
-#include "tests/ui/render_bench_scenes.h"
+#include "tools/render_bench_scenes.h"
 
 #include <stdlib.h>
 
@@ -15,7 +15,6 @@
 #include "bench/session.h"
 #include "bench/worker.h"
 #include "platform/files.h"
-#include "tests/support/scoped_temp.h"
 #include "ui/bench/bench_window.h"
 #include "ui/main/main_window.h"
 
@@ -49,12 +48,16 @@ bool Save(ProfileDevelopmentWindow& window, const std::string& folder, const std
   return saved;
 }
 
-// Restores the dialogs and the local data folder, and stops a run that is
-// still going, however the scenes end.
+// Points LOCALAPPDATA at a fresh temporary folder; restores it, the dialogs
+// and the folder, and stops a run that is still going, however the scenes end.
 struct SceneGuard {
-  ScopedTempFolder data;
-  std::optional<ScopedEnv> localAppData;
-  SceneGuard() { localAppData.emplace("LOCALAPPDATA", data.path.c_str()); }
+  std::string data = JoinPath(TempFolder(), "orvel-render-data-XXXXXX");
+  std::optional<std::string> previousData;
+  SceneGuard() {
+    if (!::mkdtemp(data.data())) data.clear();
+    if (const char* old = ::getenv("LOCALAPPDATA")) previousData = old;
+    if (!data.empty()) ::setenv("LOCALAPPDATA", data.c_str(), 1);
+  }
   ~SceneGuard() {
     BenchmarkSession& session = CurrentBenchmarkSession();
     if (session.running.load()) CancelBenchmarkWorker(session, CurrentBenchmarkWorker());
@@ -63,6 +66,9 @@ struct SceneGuard {
     JoinBenchmarkWorker(CurrentBenchmarkWorker());
     if (ProfileDevelopmentWindow* window = CurrentBenchWindow()) delete window;
     SetBenchWindowDialogs({});
+    if (previousData) ::setenv("LOCALAPPDATA", previousData->c_str(), 1);
+    else ::unsetenv("LOCALAPPDATA");
+    if (!data.empty()) RemoveFolderTree(data);
   }
   SceneGuard(const SceneGuard&) = delete;
   SceneGuard& operator=(const SceneGuard&) = delete;
@@ -73,7 +79,7 @@ struct SceneGuard {
 bool RenderBenchWindowScenes(MainWindow& mainWindow, const std::string& outputFolder,
                              const std::string& imageFolder, bool screen) {
   SceneGuard guard;
-  if (guard.data.path.empty()) return false;
+  if (guard.data.empty()) return false;
   BenchWindowDialogs dialogs;
   dialogs.chooseFolder = [&imageFolder](const std::string&, std::string& folder) {
     folder = imageFolder;

@@ -1,0 +1,298 @@
+// The profile rows and compute modes as the rest of the program reads them,
+// the candidate plan for every profile, mode and tool availability, the
+// live-status setters, the byte formatter, the result line, and the batch
+// image list: paths made absolute without changing which file they name,
+// folders searched for JPEG files without following linked folders, and
+// duplicates dropped by text and by file identity.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "core/candidate_plan.h"
+#include "core/image_list.h"
+#include "core/live_status.h"
+#include "core/profiles.h"
+#include "core/result_line.h"
+#include "tests/support/scoped_temp.h"
+
+namespace {
+
+using Labels = std::vector<std::string>;
+using Paths = std::vector<std::string>;
+const ToolAvailability kAllTools{true, true, true};
+const std::string kJpegtran = "jpegtran verlustfrei / Huffman-optimiert";
+
+Labels PlanLabels(int profile, int mode, bool copy, ToolAvailability tools) {
+  Labels labels;
+  for (const EncoderCandidate& c : BuildCandidatePlan(ProfileAt(profile), mode, copy, tools)) {
+    labels.push_back(c.label);
+  }
+  return labels;
+}
+
+}  // namespace
+
+TEST(ProfilesTest, RowsModesAndOutOfRangeSelections) {
+  EXPECT_EQ(currentProfile.load(), 2);
+  EXPECT_EQ(currentMode.load(), 1);
+  // A selection out of range falls back to the recommended row and mode.
+  for (int profile : {-1, 2, kProfileCount}) EXPECT_STREQ(ProfileAt(profile).key, "hoch") << profile;
+  EXPECT_STREQ(ProfileAt(kProfileCount - 1).key, "max_kompression");
+  const char* modes[] = {"Optimal (empfohlen)", "Schnell", "Optimal (empfohlen)", "Maximum",
+                         "Optimal (empfohlen)"};
+  const int caps[] = {4, 2, 4, 6, 4};
+  for (int mode = -1; mode <= kComputeModeCount; ++mode) {
+    EXPECT_STREQ(ComputeModeName(mode), modes[mode + 1]) << mode;
+    EXPECT_EQ(ComputeModeWorkerCap(mode), caps[mode + 1]) << mode;
+  }
+  EXPECT_STREQ(EngineName(kEngineJpegtran), "jpegtran");
+  EXPECT_STREQ(EngineName(7), "");
+}
+
+TEST(CandidatePlanTest, TableWithAllToolsAndAJpegCopy) {
+  const Labels expected[6][3] = {
+      {{kJpegtran}, {kJpegtran}, {kJpegtran}},
+      {{"WIC Q88 (Schnellprofil)"}, {"Jpegli Q92 420 Progressive", kJpegtran},
+       {"Jpegli Q92 420 Progressive", kJpegtran}},
+      {{"WIC Q84 (Schnellprofil)"}, {"Jpegli Q88 420 Progressive", kJpegtran},
+       {"Jpegli Q88 420 Progressive", kJpegtran}},
+      {{"WIC Q80 (Schnellprofil)"}, {"Jpegli Q84 420 Progressive", kJpegtran},
+       {"Jpegli Q84 420 Progressive", kJpegtran}},
+      {{"WIC Q72 (Schnellprofil)"}, {"Jpegli Distanz 2.50", kJpegtran}, {"Jpegli Distanz 2.50", kJpegtran}},
+      {{"WIC Q56 (Schnellprofil)"}, {"MozJPEG Q56 420 Progressive + Trellis", kJpegtran},
+       {"MozJPEG Q56 420 Progressive + Trellis", kJpegtran,
+        "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)"}},
+  };
+  for (int p = 0; p < 6; ++p) {
+    for (int m = 0; m < 3; ++m) {
+      EXPECT_EQ(PlanLabels(p, m, true, kAllTools), expected[p][m]) << "profile " << p << " mode " << m;
+    }
+  }
+}
+
+TEST(CandidatePlanTest, WithoutJpegCopyOrWithoutTheMainEngine) {
+  const struct {
+    int profile, mode;
+    bool copy;
+    ToolAvailability tools;
+    Labels expected;
+  } cases[] = {
+      {0, 0, false, kAllTools, {"WIC Q92 (Schnellprofil)"}},
+      {0, 1, false, kAllTools, {"Jpegli Distanz 0.50"}},
+      {0, 2, false, kAllTools, {"Jpegli Distanz 0.50"}},
+      {2, 1, false, kAllTools, {"Jpegli Q88 420 Progressive"}},
+      {0, 1, true, {true, true, false}, {"Jpegli Distanz 0.50"}},  // no jpegtran for profile 0
+      {2, 1, true, {false, true, true}, {"MozJPEG Q88 420 Progressive + Trellis (Fallback)", kJpegtran}},
+      {4, 1, false, {false, true, false}, {"MozJPEG Q76 420 Progressive + Trellis (Fallback)"}},
+      {5, 1, false, {true, false, false}, {"Jpegli Q56 420 Progressive (Fallback)"}},
+      // Without Jpegli there is no second competitor.
+      {5, 2, true, {false, true, true}, {"MozJPEG Q56 420 Progressive + Trellis", kJpegtran}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PlanLabels(c.profile, c.mode, c.copy, c.tools), c.expected) << c.profile << " " << c.mode;
+  }
+  for (int p = 1; p < 6; ++p) {  // no tool at all: WIC at the profile's WIC quality
+    const auto plan = BuildCandidatePlan(ProfileAt(p), 1, true, {false, false, false});
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].engine, kEngineWic);
+    EXPECT_EQ(plan[0].quality, ProfileAt(p).wicQuality);
+    EXPECT_EQ(plan[0].label, "WIC Q" + std::to_string(ProfileAt(p).wicQuality) + " (Schnellprofil)");
+  }
+}
+
+TEST(CandidatePlanTest, CandidateFieldsFollowTheirBuilder) {
+  using Fields = std::tuple<int, int, bool, bool, double, bool, bool>;
+  const auto fields = [](const EncoderCandidate& c) {
+    return Fields{c.engine, c.quality, c.progressive, c.useDistance, c.distance, c.trellis, c.chroma444};
+  };
+  // Profile 5 in mode "Maximum" without MozJPEG: two equal Jpegli candidates.
+  const auto twin = BuildCandidatePlan(ProfileAt(5), 2, true, {true, false, true});
+  ASSERT_EQ(PlanLabels(5, 2, true, {true, false, true}),
+            (Labels{"Jpegli Q56 420 Progressive (Fallback)", kJpegtran,
+                    "Jpegli Q56 420 Progressive (zweiter Benchmark-Kandidat)"}));
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(twin[i].id, i + 1);
+  EXPECT_EQ(fields(twin[0]), Fields(kEngineJpegli, 56, true, false, 3.0, false, false));
+  EXPECT_EQ(fields(twin[2]), Fields(kEngineJpegli, 56, true, false, 0.0, false, false));
+  const auto jpegli = BuildCandidatePlan(ProfileAt(4), 1, true, kAllTools);
+  ASSERT_EQ(jpegli.size(), 2u);
+  EXPECT_EQ(fields(jpegli[0]), Fields(kEngineJpegli, 76, true, true, 2.5, false, false));
+  EXPECT_EQ(fields(jpegli[1]), Fields(kEngineJpegtran, 90, false, false, 1.0, false, false));
+  EXPECT_EQ(fields(BuildCandidatePlan(ProfileAt(5), 1, false, kAllTools).at(0)),
+            Fields(kEngineMozjpeg, 56, true, false, 1.0, true, false));
+  EXPECT_EQ(fields(BuildCandidatePlan(ProfileAt(3), 0, true, kAllTools).at(0)),
+            Fields(kEngineWic, 80, false, false, 1.0, false, false));
+}
+
+// Every combination: one to three candidates, identifiers 1..n without gaps,
+// no unavailable engine, and mode "Schnell" never starts a lossy tool.
+TEST(CandidatePlanTest, InvariantsOverEveryCombination) {
+  for (int p = 0; p < 6; ++p) {
+    for (int m = 0; m < 3; ++m) {
+      for (int copy = 0; copy < 2; ++copy) {
+        for (int mask = 0; mask < 8; ++mask) {
+          const ToolAvailability tools{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0};
+          const auto plan = BuildCandidatePlan(ProfileAt(p), m, copy != 0, tools);
+          SCOPED_TRACE("profile " + std::to_string(p) + " mode " + std::to_string(m) + " copy " +
+                       std::to_string(copy) + " tools " + std::to_string(mask));
+          ASSERT_GE(plan.size(), 1u);
+          ASSERT_LE(plan.size(), 3u);
+          bool hasJpegtran = false;
+          for (size_t i = 0; i < plan.size(); ++i) {
+            const int engine = plan[i].engine;
+            EXPECT_EQ(plan[i].id, i + 1);
+            EXPECT_TRUE(engine != kEngineJpegli || tools.jpegli);
+            EXPECT_TRUE(engine != kEngineMozjpeg || tools.mozjpeg);
+            EXPECT_TRUE(engine != kEngineJpegtran || (tools.jpegtran && copy));
+            EXPECT_TRUE(m != 0 || engine == kEngineWic || engine == kEngineJpegtran);
+            hasJpegtran = hasJpegtran || engine == kEngineJpegtran;
+          }
+          // jpegtran joins every plan that can have it, except mode "Schnell".
+          const bool jpegtranPossible = tools.jpegtran && copy;
+          EXPECT_EQ(hasJpegtran, jpegtranPossible && (m != 0 || p == 0));
+        }
+      }
+    }
+  }
+}
+
+TEST(FormatBytesTest, UnitsAndRounding) {
+  const std::pair<std::uint64_t, std::string> cases[] = {
+      {0, "0 B"}, {1023, "1023 B"}, {1024, "1.00 KB"}, {1536, "1.50 KB"}, {1048576, "1.00 MB"},
+      {1048575, "1024.00 KB"}, {5ull << 40, "5120.00 GB"}, {UINT64_MAX, "17179869184.00 GB"}};
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatBytes(bytes), text);
+}
+
+TEST(LiveStatusTest, StepKeepsTheLastCandidateSizeWhenNoneIsGiven) {
+  SetLiveStatusStep("Jpegli Q88 420 Progressive", 0, 2, 12345);
+  SetLiveStatusStep("jpegtran verlustfrei / Huffman-optimiert", 1, 2, 0);
+  SetLiveStatusPhase("Größenvergleich");
+  const LiveStatusSnapshot s = TakeLiveStatusSnapshot();
+  EXPECT_EQ(s.stepText, "jpegtran verlustfrei / Huffman-optimiert");
+  EXPECT_EQ(s.candidatesDone, 1);
+  EXPECT_EQ(s.candidatesTotal, 2);
+  EXPECT_EQ(s.lastCandidateBytes, 12345u);
+  EXPECT_EQ(s.phase, "Größenvergleich");
+}
+
+TEST(LiveStatusTest, ConcurrentWritersAndReadersSeeWholeTexts) {
+  const std::string a(200, 'a'), b(300, 'b');
+  SetLiveStatusStep(a, 0, 1, 0);
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) SetLiveStatusStep((i + t) % 2 ? a : b, i, 2000, i + 1);
+    });
+  }
+  for (int i = 0; i < 2000; ++i) {
+    const std::string text = TakeLiveStatusSnapshot().stepText;
+    ASSERT_TRUE(text == a || text == b) << text.size();
+  }
+  for (std::thread& w : writers) w.join();
+}
+
+TEST(LiveStatusTest, HooksAreCalledWhenInstalledAndAreOptional) {
+  SetFrontEndHooks(FrontEndHooks{});
+  RefreshLiveStatus(true);  // nothing installed: no effect
+  PumpFrontEndEvents();
+  int refreshed = 0, pumped = 0;
+  SetFrontEndHooks(FrontEndHooks{[&](bool force) { refreshed += force ? 10 : 1; }, [&] { ++pumped; }});
+  RefreshLiveStatus(true);
+  RefreshLiveStatus(false);
+  PumpFrontEndEvents();
+  SetFrontEndHooks(FrontEndHooks{});
+  EXPECT_EQ(refreshed, 11);
+  EXPECT_EQ(pumped, 1);
+}
+
+TEST(ResultLineTest, OptimisedAndKeptLines) {
+  ImageResult r;
+  r.sourcePath = "/bilder/a.jpg";
+  r.profileLabel = "Hohe Qualität (empfohlen)";
+  r.optimized = true;
+  r.winnerLabel = "Jpegli Q88 420 Progressive";
+  r.originalBytes = 4u << 20;
+  r.resultBytes = 1572864;
+  r.score = 0.973;
+  r.worst5 = 0.941;
+  r.candidatesEncoded = r.candidatesPlanned = 2;
+  EXPECT_EQ(FormatResultLine(r),
+            "a.jpg   |   Hohe Qualität (empfohlen)   |   Jpegli Q88 420 Progressive   |   4.00 MB "
+            "\xE2\x86\x92 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
+            "Kandidaten 2/2");
+  r.optimized = false;
+  r.message = "Kein fester Encoder-Kandidat ist kleiner als das Original \xE2\x80\x93 Original behalten";
+  r.candidatesEncoded = r.candidatesPlanned = 1;
+  EXPECT_EQ(FormatResultLine(r),
+            "a.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Kein fester "
+            "Encoder-Kandidat ist kleiner als das Original \xE2\x80\x93 Original behalten   |   "
+            "Kandidaten 1/1");
+  EXPECT_EQ(SavingPercent(0, 10), 0.0);
+}
+
+
+TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {
+  // None of these exist, so only their texts can tell them apart; the order
+  // rules themselves are tested with the main window's list.
+  Paths list;
+  AddToImageList(list, {"b.jpg", "a.jpg", "./a.jpg", "/x//y/./c.jpg", "/x/y/c.jpg", ""}, "/cwd");
+  EXPECT_EQ(list, (Paths{"/cwd/a.jpg", "/cwd/b.jpg", "/x/y/c.jpg"}));
+}
+
+class ImageListFilesTest : public ::testing::Test {
+ protected:
+  ScopedTempFolder temp;
+  std::string Make(const std::string& name) {
+    EXPECT_TRUE(EnsureFolder(ParentFolder(temp.Join(name))));
+    EXPECT_TRUE(WriteTextFile(temp.Join(name), name));
+    return temp.Join(name);
+  }
+  void Link(const std::string& target, const std::string& name) {
+    ASSERT_EQ(::symlink(target.c_str(), temp.Join(name).c_str()), 0);
+  }
+};
+
+TEST_F(ImageListFilesTest, ParentStepsAreResolvedOnlyWhereTheyNameTheSameFileWhichCountsOnce) {
+  const std::string a = Make("a.jpg"), other = Make("b.jpg");
+  Make("fern/tief/x.jpg");
+  Make("fern/x.jpg");
+  ASSERT_TRUE(EnsureFolder(temp.Join("sub")));
+  Link(temp.Join("fern/tief"), "link");
+  EXPECT_EQ(AbsoluteImagePath("sub/../a.jpg", temp.path), a);
+  EXPECT_EQ(AbsoluteImagePath("./sub//", temp.path), temp.Join("sub"));
+  // link/.. is fern, not the folder that holds the link: the text keeps it,
+  // and the file it names is fern/x.jpg.
+  EXPECT_EQ(AbsoluteImagePath("link/./../x.jpg", temp.path), temp.Join("link/../x.jpg"));
+  EXPECT_EQ(ReadTextFile(AbsoluteImagePath("link/../x.jpg", temp.path)), "fern/x.jpg");
+  // Nothing to compare with: the text stays as given.
+  EXPECT_EQ(AbsoluteImagePath("fehlt/../a.jpg", temp.path), temp.Join("fehlt/../a.jpg"));
+  // One file named several ways counts once: the first in list order stays;
+  // a missing file has no identity to share.
+  ASSERT_EQ(::link(a.c_str(), temp.Join("hart.jpg").c_str()), 0);
+  Link(a, "verweis.jpg");
+  Paths list{a};
+  AddToImageList(list, {"verweis.jpg", "hart.jpg", "sub/../a.jpg", "b.jpg", "fehlt.jpg"}, temp.path);
+  EXPECT_EQ(list, (Paths{a, other, temp.Join("fehlt.jpg")}));
+}
+
+TEST_F(ImageListFilesTest, FoldersAreSearchedForJpegFilesWithoutFollowingLinkedFolders) {
+  const Paths expected = {Make("bilder/A.JPEG"), Make("bilder/b.jpg"), Make("bilder/unter/tiefer/d.jpe"),
+                          temp.Join("bilder/verweis.jpg"), temp.Join("leer-gibt-es-nicht")};
+  for (const char* name :
+       {"bilder/notiz.txt", "bilder/c.png", "bilder/x.jpg.bak", "fremd/f.jpg", "fremd/g.jpg"}) {
+    Make(name);
+  }
+  Link(temp.Join("fremd"), "bilder/fremd-ordner");
+  Link(temp.Join("fremd/f.jpg"), "bilder/verweis.jpg");
+  Link(temp.Join("bilder"), "bilder/unter/schleife");
+  Paths list;
+  AddToImageList(list, {temp.Join("bilder"), "bilder/unter", temp.Join("leer-gibt-es-nicht")}, temp.path);
+  EXPECT_EQ(list, expected);
+  // A linked folder named by the user is searched; its linked files count once.
+  list.clear();
+  AddToImageList(list, {"bilder/fremd-ordner", "fremd"}, temp.path);
+  EXPECT_EQ(list, (Paths{temp.Join("bilder/fremd-ordner/f.jpg"), temp.Join("bilder/fremd-ordner/g.jpg")}));
+}

@@ -1,0 +1,365 @@
+// Decoding: JPEG colour spaces and the as-stored rule, PNG, TIFF, BMP and GIF,
+// and the refusals that keep a damaged or hostile file from turning into a
+// wrong image, a crash, a hang, a huge allocation or minutes of work.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <jpeglib.h>  // after <cstdio>: it uses FILE without including it
+#include <png.h>
+
+#include "imaging/decode.h"
+#include "tests/imaging/fixtures.h"
+#include "tests/support/scoped_temp.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+// libjpeg alone, as BGRA rows. Its default error handler would end the test
+// program, which only a broken fixture could make it do.
+std::vector<std::uint8_t> ReferenceDecode(const std::string& jpeg) {
+  jpeg_decompress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&info);
+  std::vector<std::uint8_t> bgra, row(info.output_width * 3);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW rows[] = {row.data()};
+    jpeg_read_scanlines(&info, rows, 1);
+    for (size_t i = 0; i < row.size(); i += 3) bgra.insert(bgra.end(), {row[i + 2], row[i + 1], row[i], 255});
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return bgra;
+}
+
+const std::uint8_t* Data(const std::string& bytes) {
+  return reinterpret_cast<const std::uint8_t*>(bytes.data());
+}
+
+size_t OffsetOf(const std::string& jpeg, std::uint8_t code, bool last = false) {
+  size_t found = std::string::npos;
+  for (const JpegMarker& m : ListJpegMarkers(jpeg)) {
+    if (m.code == code && (last || found == std::string::npos)) found = m.offset;
+  }
+  return found;
+}
+
+// A copy whose frame header claims another size.
+std::string WithFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
+  const size_t sof = std::min(OffsetOf(jpeg, 0xC0), OffsetOf(jpeg, 0xC2));
+  jpeg.replace(sof + 5, 4, {static_cast<char>(height >> 8), static_cast<char>(height & 0xFF),
+                            static_cast<char>(width >> 8), static_cast<char>(width & 0xFF)});
+  return jpeg;
+}
+
+std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::uint32_t ReadLe(const std::string& bytes, size_t at, int count) {
+  std::uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+  return value;
+}
+
+// A 24-bit BMP of `rows` given top to bottom as BGR bytes; bottom-up storage
+// unless `topDown`.
+std::string MakeBmp(std::uint32_t width, const std::vector<std::string>& rows, bool topDown) {
+  const std::uint32_t rowBytes = (width * 3 + 3) / 4 * 4, height = static_cast<std::uint32_t>(rows.size());
+  std::string bmp = "BM" + Le32(54 + rowBytes * height) + Le32(0) + Le32(54) + Le32(40) + Le32(width) +
+                    Le32(topDown ? 0u - height : height) + Le16(1) + Le16(24) + Le32(0) +
+                    Le32(rowBytes * height) + Le32(2835) + Le32(2835) + Le32(0) + Le32(0);
+  for (std::uint32_t i = 0; i < height; ++i) {
+    bmp += rows[topDown ? i : height - 1 - i] + std::string(rowBytes - width * 3, '\0');
+  }
+  return bmp;
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) { return {values.begin(), values.end()}; }
+
+// Decodes `bytes` and expects the pixels 0xBBGGRRAA row by row.
+void ExpectPixels(const std::string& bytes, std::uint32_t width, const std::vector<std::uint32_t>& expected) {
+  PixelImage image;
+  ASSERT_TRUE(DecodeBytes(bytes, image));
+  ASSERT_EQ(image.width, width);
+  ASSERT_EQ(image.height * width, expected.size());
+  ASSERT_EQ(image.pixels.size(), expected.size() * 4);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(PixelAt(image, i % width, i / width), expected[i]) << i;
+  }
+}
+
+void ExpectRefused(const std::string& bytes) {
+  PixelImage image = MakeSolidImage(4, 4, 1, 2, 3);
+  EXPECT_FALSE(DecodeBytes(bytes, image));
+  EXPECT_TRUE(image.pixels.empty());
+}
+
+}  // namespace
+
+TEST(JpegDecode, MatchesLibjpegPixelForPixelInBgraOrder) {
+  const std::string jpeg = EncodeJpegOf(MakeNoiseImage(37, 23, 1));
+  PixelImage image;
+  ASSERT_TRUE(DecodeBytes(jpeg, image));
+  ASSERT_EQ(image.width, 37u);
+  ASSERT_EQ(image.height, 23u);
+  EXPECT_TRUE(image.pixels == ReferenceDecode(jpeg));
+}
+
+TEST(JpegDecode, ColourSpacesBecomeBgraAndProgressiveDecodesLikeBaseline) {
+  const struct {
+    JpegLayout layout;
+    std::vector<std::uint8_t> sample;
+  } red[] = {{JpegLayout::Rgb, {255, 0, 0}},
+             // Adobe CMYK stores 255 for "no ink": this is red (no cyan, full
+             // magenta and yellow, no black), both as plain CMYK and as YCCK.
+             {JpegLayout::CmykAdobe, {255, 0, 0, 255}},
+             {JpegLayout::YcckAdobe, {255, 0, 0, 255}},
+             // Without the Adobe marker the samples are ink amounts.
+             {JpegLayout::CmykPlain, {0, 255, 255, 0}}};
+  PixelImage image;
+  for (const auto& c : red) {
+    std::vector<std::uint8_t> samples;
+    for (int i = 0; i < 256; ++i) samples.insert(samples.end(), c.sample.begin(), c.sample.end());
+    ASSERT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, {c.layout}), image));
+    EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 0, 0, 255), 3)) << static_cast<int>(c.layout);
+  }
+  // Grey is replicated into all three channels.
+  ASSERT_TRUE(
+      DecodeBytes(EncodeJpegBytes(16, 16, std::vector<std::uint8_t>(256, 200), {JpegLayout::Gray}), image));
+  EXPECT_TRUE(NearlyEqual(image, MakeSolidImage(16, 16, 200, 200, 200), 3));
+  const PixelImage source = MakeGradientImage(40, 24);
+  PixelImage baseline, progressive;
+  ASSERT_TRUE(DecodeBytes(EncodeJpegOf(source, {JpegLayout::Rgb, 95}), baseline));
+  ASSERT_TRUE(DecodeBytes(EncodeJpegOf(source, {JpegLayout::Rgb, 95, true}), progressive));
+  EXPECT_TRUE(NearlyEqual(baseline, progressive, 2));
+}
+
+TEST(JpegDecode, OrientationTagAndExtraneousBytesChangeNothing) {
+  const PixelImage source = MakeGradientImage(24, 8);
+  PixelImage plain, other;
+  const std::string jpeg = EncodeJpegOf(source);
+  ASSERT_TRUE(DecodeBytes(jpeg, plain));
+  JpegRecipe recipe;
+  recipe.app1 = ExifWithOrientation(6);  // "rotate 90 degrees clockwise"
+  const std::string tagged = EncodeJpegOf(source, recipe);
+  ASSERT_NE(OffsetOf(tagged, 0xE1), std::string::npos);
+  ASSERT_TRUE(DecodeBytes(tagged, other));
+  EXPECT_EQ(other.width, 24u);
+  EXPECT_EQ(other.pixels, plain.pixels);
+  std::string padded = jpeg;
+  padded.insert(OffsetOf(jpeg, 0xDB), std::string("\x00\x12\x34", 3));
+  ASSERT_TRUE(DecodeBytes(padded, other));
+  EXPECT_EQ(other.pixels, plain.pixels);
+}
+
+TEST(JpegDecode, ScanLimitIsFiveHundred) {
+  const PixelImage noise = MakeNoiseImage(16, 16, 3);
+  std::vector<std::uint8_t> samples;
+  for (size_t i = 0; i < noise.pixels.size(); i += 4) samples.push_back(noise.pixels[i]);
+  JpegRecipe recipe{JpegLayout::Gray};
+  PixelImage image;
+  recipe.scanCount = 500;
+  EXPECT_TRUE(DecodeBytes(EncodeJpegBytes(16, 16, samples, recipe), image));
+  recipe.scanCount = 501;
+  const std::string beyond = EncodeJpegBytes(16, 16, samples, recipe);
+  ASSERT_FALSE(beyond.empty());
+  EXPECT_FALSE(DecodeBytes(beyond, image));
+  EXPECT_TRUE(image.pixels.empty());
+}
+
+TEST(JpegDecode, TruncatedDataFailsButAMissingEndMarkerAloneDecodes) {
+  const std::string jpeg = EncodeJpegOf(MakeNoiseImage(64, 64, 4));
+  const std::string progressive = EncodeJpegOf(MakeNoiseImage(64, 64, 5), {JpegLayout::Rgb, 90, true});
+  PixelImage image, complete;
+  for (const std::string& cut : {jpeg.substr(0, jpeg.size() / 2), jpeg.substr(0, jpeg.size() - 40),
+                                 jpeg.substr(0, 200), jpeg.substr(0, 20), jpeg.substr(0, 3),
+                                 progressive.substr(0, OffsetOf(progressive, 0xDA, true))}) {
+    EXPECT_FALSE(DecodeBytes(cut, image)) << "kept " << cut.size();
+    EXPECT_TRUE(image.pixels.empty());
+    EXPECT_EQ(image.width, 0u);
+  }
+  for (const std::string& whole : {jpeg, progressive}) {
+    ASSERT_TRUE(DecodeBytes(whole, complete));
+    ASSERT_TRUE(DecodeBytes(whole.substr(0, whole.size() - 2), image));
+    EXPECT_EQ(image.pixels, complete.pixels);
+  }
+}
+
+TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
+  const std::string small = EncodeJpegOf(MakeGradientImage(16, 16));
+  PixelImage image;
+  // 60000 x 60000 x 4 bytes is beyond the 32-bit buffer limit: too large,
+  // not corrupt, and the size can be read from the header alone.
+  const std::string huge = WithFrameSize(small, 60000, 60000);
+  const std::uint8_t* bytes = Data(huge);
+  DecodeFailure failure = DecodeFailure::None;
+  EXPECT_FALSE(DecodeImageMemory(bytes, huge.size(), image, &failure));
+  EXPECT_EQ(failure, DecodeFailure::TooLarge);
+  EXPECT_TRUE(image.pixels.empty());
+  std::uint32_t width = 0, height = 0;
+  ASSERT_TRUE(ReadJpegFrameSize(bytes, huge.size(), width, height));
+  EXPECT_EQ(width, 60000u);
+  EXPECT_EQ(height, 60000u);
+  EXPECT_FALSE(ReadJpegFrameSize(bytes, OffsetOf(huge, 0xC0) + 6, width, height));
+  // Fill bytes and markers without a length are skipped; a scan before any
+  // frame ends the search.
+  const std::string skipped = small.substr(0, 2) + "\xFF\xFF\xD0\xFF\xD7\xFF\x01\xFF\xD8" + small.substr(2);
+  ASSERT_TRUE(ReadJpegFrameSize(Data(skipped), skipped.size(), width, height));
+  EXPECT_EQ(width + height, 32u);
+  const std::string scanFirst = small.substr(0, 2) + std::string("\xFF\xDA\x00\x02", 4) + small.substr(2);
+  EXPECT_FALSE(ReadJpegFrameSize(Data(scanFirst), scanFirst.size(), width, height));
+  // 30000 x 30000 is allowed in size, but the data for it is missing: the
+  // decode must fail without first filling a 3.6 GB buffer. AddressSanitizer
+  // writes shadow memory for every large allocation, so there page faults say
+  // nothing and a smaller claim keeps the test quick.
+  const std::uint16_t side = kUnderAddressSanitizer ? 4000 : 30000;
+  for (bool progressive : {false, true}) {
+    const std::string jpeg = WithFrameSize(
+        EncodeJpegOf(MakeGradientImage(16, 16), {JpegLayout::Rgb, 90, progressive}), side, side);
+    const long faultsBefore = MinorPageFaults();
+    failure = DecodeFailure::None;
+    EXPECT_FALSE(DecodeImageMemory(Data(jpeg), jpeg.size(), image, &failure));
+    EXPECT_EQ(failure, DecodeFailure::Corrupt) << progressive;
+    if (!kUnderAddressSanitizer) {
+      EXPECT_LT(MinorPageFaults() - faultsBefore, 20000) << progressive;
+    }
+    EXPECT_TRUE(image.pixels.empty());
+  }
+  // The JPEG entry refuses other formats.
+  const std::string notJpeg = "\x89PNG\r\n\x1A\n0000000000000";
+  EXPECT_FALSE(DecodeJpegMemory(Data(notJpeg), notJpeg.size(), image));
+  EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, image));
+}
+
+TEST(PngDecode, VariantsExpandToEightBitBgra) {
+  ExpectPixels(
+      EncodePngBytes(3, 2, {Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9}), Bytes({10, 11, 12, 13, 14, 15, 16, 17, 18})},
+                     {}),
+      3, {0x030201FF, 0x060504FF, 0x090807FF, 0x0C0B0AFF, 0x0F0E0DFF, 0x121110FF});
+  PngRecipe deep;  // 16-bit samples are scaled to 8 bits (n * 257 becomes n)
+  deep.bitDepth = 16;
+  ExpectPixels(EncodePngBytes(1, 1, {Bytes({200, 200, 0x80, 0x80, 0, 0})}, deep), 1, {0x0080C8FF});
+  PngRecipe palette;  // with transparency
+  palette.colorType = PNG_COLOR_TYPE_PALETTE;
+  palette.palette = {10, 20, 30, 40, 50, 60};
+  palette.alphas = {128};
+  ExpectPixels(EncodePngBytes(2, 1, {Bytes({0, 1})}, palette), 2, {0x1E140A80, 0x3C3228FF});
+  PngRecipe bits;  // grey, one bit per pixel: 1 is white
+  bits.colorType = PNG_COLOR_TYPE_GRAY;
+  bits.bitDepth = 1;
+  ExpectPixels(EncodePngBytes(3, 1, {Bytes({0b01000000})}, bits), 3, {0x000000FF, 0xFFFFFFFF, 0x000000FF});
+  PngRecipe greyAlpha;
+  greyAlpha.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
+  ExpectPixels(EncodePngBytes(1, 1, {Bytes({77, 9})}, greyAlpha), 1, {0x4D4D4D09});
+  PngRecipe rgba;
+  rgba.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  ExpectPixels(EncodePngBytes(1, 1, {Bytes({1, 2, 3, 4})}, rgba), 1, {0x03020104});
+}
+
+TEST(PngDecode, GammaChunkAndInterlacingLeaveSamplesAsStored) {
+  const PixelImage source = MakeNoiseImage(13, 11, 7);
+  std::vector<std::vector<std::uint8_t>> rows(11);
+  for (size_t i = 0; i < source.pixels.size(); i += 4) {
+    rows[i / 4 / 13].insert(rows[i / 4 / 13].end(),
+                            {source.pixels[i + 2], source.pixels[i + 1], source.pixels[i]});
+  }
+  PngRecipe recipe;
+  recipe.gamma = 1.0 / 2.2;
+  recipe.interlaced = true;
+  PixelImage image;
+  ASSERT_TRUE(DecodeBytes(EncodePngBytes(13, 11, rows, recipe), image));
+  EXPECT_EQ(image.pixels, source.pixels);
+}
+
+TEST(PngDecode, DamagedFilesFail) {
+  std::vector<std::vector<std::uint8_t>> rows(32, std::vector<std::uint8_t>(96, 0));
+  for (size_t y = 0; y < rows.size(); ++y) rows[y][y] = static_cast<std::uint8_t>(y * 7);
+  const std::string png = EncodePngBytes(32, 32, rows, {});
+  PixelImage image;
+  ASSERT_TRUE(DecodeBytes(png, image));
+  const size_t idat = png.find("IDAT") - 4;
+  std::string broken = png;  // a flipped byte inside the compressed data breaks the CRC
+  broken[idat + 10] = static_cast<char>(broken[idat + 10] ^ 0x55);
+  ExpectRefused(broken);
+  ExpectRefused(png.substr(0, idat + 12));        // truncated inside IDAT
+  ExpectRefused(png.substr(0, png.size() - 12));  // just before IEND
+  std::string huge = png;  // a header claiming 60000 x 60000 pixels, with a valid CRC
+  huge.replace(16, 8, std::string("\0\0\xEA\x60\0\0\xEA\x60", 8));
+  FixPngChunkCrc(huge, 8);
+  ExpectRefused(huge);
+}
+
+TEST(TiffDecode, FirstPageOfMultiPageFileAndStripsBeyondTheFile) {
+  ScopedTempFolder folder;
+  const TiffPage first{3, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}, 1};
+  ASSERT_TRUE(
+      WriteTiffFile(folder.Join("pages.tif"), {first, TiffPage{5, 5, std::vector<std::uint8_t>(75, 200)}}));
+  ExpectPixels(ReadTextFile(folder.Join("pages.tif")), 3,
+               {0x030201FF, 0x060504FF, 0x090807FF, 0x0C0B0AFF, 0x0F0E0DFF, 0x121110FF});
+
+  ASSERT_TRUE(
+      WriteTiffFile(folder.Join("strips.tif"), {TiffPage{40, 30, std::vector<std::uint8_t>(3600, 99), 10}}));
+  std::string bytes = ReadTextFile(folder.Join("strips.tif"));
+  PixelImage image;
+  ASSERT_TRUE(DecodeBytes(bytes, image));
+  // Point the last of the three StripOffsets (tag 273, stored out of line)
+  // past the end of the file.
+  const std::uint32_t ifd = ReadLe(bytes, 4, 4);
+  bool patched = false;
+  for (std::uint32_t i = 0, n = ReadLe(bytes, ifd, 2); i < n; ++i) {
+    const size_t entry = ifd + 2 + i * 12;
+    if (ReadLe(bytes, entry, 2) != 273) continue;
+    bytes.replace(ReadLe(bytes, entry + 8, 4) + 8, 4, Le32(static_cast<std::uint32_t>(bytes.size() + 1000)));
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  ExpectRefused(bytes);
+  const std::string garbage = std::string("II*\0", 4) + std::string(60, '\x7F');
+  EXPECT_FALSE(DecodeTiffMemory(Data(garbage), garbage.size(), image));
+}
+
+TEST(BmpAndGifDecode, RowsComeOutTopDownAndTruncationFails) {
+  // Top row: blue, green; bottom row: red, white (BGR bytes).
+  const std::vector<std::string> rows = {std::string("\xFF\x00\x00\x00\xFF\x00", 6),
+                                         std::string("\x00\x00\xFF\xFF\xFF\xFF", 6)};
+  for (bool topDown : {false, true}) {
+    SCOPED_TRACE(topDown);
+    ExpectPixels(MakeBmp(2, rows, topDown), 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
+  }
+  const std::string bmp = MakeBmp(2, rows, false);
+  ExpectRefused(bmp.substr(0, bmp.size() - 3));
+  // A 2 x 1 GIF: red, blue (LZW codes clear, 0, 1, end at 3 bits).
+  const std::string gif = "GIF89a" + Le16(2) + Le16(1) + std::string("\x80\x00\x00", 3) +
+                          std::string("\xFF\x00\x00\x00\x00\xFF", 6) + "\x2C" + Le16(0) + Le16(0) + Le16(2) +
+                          Le16(1) + std::string(1, '\0') + std::string("\x02\x02\x44\x0A\x00", 5) + "\x3B";
+  ExpectPixels(gif, 2, {0x0000FFFF, 0xFF0000FF});
+  // Cut inside the first image's data block: stb_image alone would fill in zeros.
+  ExpectRefused(gif.substr(0, gif.size() - 3));
+}
+
+TEST(DecodeFile, BadInputsGiveFalseAndEmptyImageAndContentDecidesNotTheExtension) {
+  ScopedTempFolder folder;
+  ASSERT_TRUE(WriteTextFile(folder.Join("empty.jpg"), ""));
+  ASSERT_TRUE(WriteTextFile(folder.Join("text.jpg"), "Dies ist kein Bild.\n"));
+  const std::string jpeg = EncodeJpegOf(MakeNoiseImage(32, 32, 9));
+  ASSERT_TRUE(WriteTextFile(folder.Join("cut.jpg"), jpeg.substr(0, jpeg.size() / 2)));
+  ASSERT_TRUE(WriteTextFile(folder.Join("png.jpg"), EncodePngBytes(1, 1, {Bytes({9, 8, 7})}, {})));
+  for (const std::string name : {"missing.jpg", "empty.jpg", "text.jpg", "cut.jpg", ""}) {
+    PixelImage image = MakeSolidImage(4, 4, 1, 2, 3);
+    EXPECT_FALSE(DecodeImageFile(folder.Join(name), image)) << name;  // "" is the folder
+    EXPECT_TRUE(image.pixels.empty()) << name;
+    EXPECT_FALSE(IsUsableImage(image)) << name;
+  }
+  PixelImage image;
+  ASSERT_TRUE(DecodeImageFile(folder.Join("png.jpg"), image));
+  EXPECT_EQ(PixelAt(image, 0, 0), 0x070809FFu);
+}
