@@ -1,6 +1,6 @@
 // Start-up, event loop and shutdown of the desktop program; see application.h.
 //
-// Neighbours: engine_store.cpp (MaterializeEngines, RemoveEngineFolder),
+// Neighbours: engines/engine_store.cpp (MaterializeEngines, RemoveEngineFolder),
 // shutdown_hook.cpp (the profile-development worker's stop), and the window
 // modules under ui/ (fonts, main window).
 #include "app/application.h"
@@ -14,7 +14,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "app/shutdown_hook.h"
 #include "bench/worker.h"
 #include "platform/files.h"

@@ -1,6 +1,6 @@
 // The bench command of orvel-cli; see bench_command.h. Neighbours:
-// bench/ (sampling, session, run creation, worker, run parts),
-// app/engine_store (the embedded encoders).
+// bench/ (sampling, session, run creation, worker, run parts), cli_options.cpp
+// (the parsed arguments), cli_commands.cpp (the embedded encoders around it).
 #include "cli/bench_command.h"
 
 #include <signal.h>
@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/engine_store.h"
 #include "bench/raw_results.h"
 #include "bench/run_parts.h"
 #include "bench/sampling.h"
@@ -22,9 +21,6 @@
 
 namespace {
 
-constexpr int kBenchExitOk = 0;
-constexpr int kBenchExitFailure = 1;
-constexpr int kBenchExitUsage = 2;
 constexpr long kPollNanoseconds = 250000000;
 const char* const kSeparator = "   |   ";
 
@@ -56,14 +52,6 @@ struct InterruptBlock {
   }
 };
 
-// Removes the engine folder on every way out of the command.
-struct EngineFolderGuard {
-  EngineFolderGuard() = default;
-  ~EngineFolderGuard() { RemoveEngineFolder(); }
-  EngineFolderGuard(const EngineFolderGuard&) = delete;
-  EngineFolderGuard& operator=(const EngineFolderGuard&) = delete;
-};
-
 // Drops the worker's hooks when the command ends, however it ends.
 struct NotificationsGuard {
   BenchmarkWorker& worker;
@@ -72,23 +60,6 @@ struct NotificationsGuard {
   NotificationsGuard(const NotificationsGuard&) = delete;
   NotificationsGuard& operator=(const NotificationsGuard&) = delete;
 };
-
-bool ReadOptionValue(const std::vector<std::string>& arguments, size_t& i, std::string& value,
-                     std::string& error) {
-  if (i + 1 >= arguments.size()) {
-    error = "Fehlender Wert für " + arguments[i] + ".";
-    return false;
-  }
-  value = arguments[++i];
-  return true;
-}
-
-std::string AbsolutePath(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  char cwd[4096];
-  if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
-  return JoinPath(cwd, path);
-}
 
 // "Bilder: 3 / 10   |   aktuell: a.jpg   |   Kandidat 5 / 22   |   Laufzeit: 0 min 12 s"
 std::string FormatProgress(const BenchmarkSession& session) {
@@ -178,9 +149,9 @@ bool TakePartOfSample(const BenchCommandOptions& options, std::vector<std::strin
 int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session) {
   if (options.root.empty() || !IsDirectory(options.root)) {
     WriteText(stderr, "Bitte zuerst ein gültiges Verzeichnis auswählen.\n");
-    return kBenchExitUsage;
+    return kExitUsage;
   }
-  if (SessionFileExists() && !ConfirmReplacingSession()) return kBenchExitFailure;
+  if (SessionFileExists() && !ConfirmReplacingSession()) return kExitFailure;
   session.root = options.root;
   session.maxPerFolder = options.perFolder;
   session.maxTotal = options.total;
@@ -191,10 +162,10 @@ int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session)
   session.imagesFound = sample.imagesFound;
   if (sample.images.empty()) {
     WriteText(stderr, "Es wurden keine unterstützten Bilder gefunden.\n");
-    return kBenchExitFailure;
+    return kExitFailure;
   }
   BenchmarkPart part;
-  if (!TakePartOfSample(options, sample.images, session, part)) return kBenchExitFailure;
+  if (!TakePartOfSample(options, sample.images, session, part)) return kExitFailure;
   session.nextIndex.store(0);
   session.completed.store(0);
   session.cancelRequested.store(false);
@@ -204,7 +175,7 @@ int PrepareNewRun(const BenchCommandOptions& options, BenchmarkSession& session)
       (options.partCount > 0 &&
        !WriteWholeFile(JoinPath(session.sessionDir, kPartFileName), ComposePartFile(part), false))) {
     WriteText(stderr, "Die Benchmark-Sitzung konnte nicht angelegt werden.\n");
-    return kBenchExitFailure;
+    return kExitFailure;
   }
   if (session.images.size() < chosen) {
     WriteText(stderr, std::to_string(chosen - session.images.size()) +
@@ -257,103 +228,25 @@ int RunBenchMerge(const BenchCommandOptions& options) {
   std::string error;
   if (!MergeBenchmarkParts(options.mergeFolders, folder, error)) {
     WriteText(stderr, error + "\n");
-    return kBenchExitFailure;
+    return kExitFailure;
   }
   WriteText(stderr, "Teile zusammengeführt.\n");
   WriteText(stdout, folder + "\n");
-  return kBenchExitOk;
+  return kExitOk;
 }
 
 }  // namespace
-
-bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
-                         std::string& error) {
-  options = BenchCommandOptions{};
-  std::vector<std::string> roots;
-  bool limitsGiven = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    std::string value;
-    if (argument == "--resume") {
-      options.resume = true;
-    } else if (argument == "--merge") {
-      options.merge = true;
-    } else if (argument == "--shard") {
-      if (!ReadOptionValue(arguments, i, value, error)) return false;
-      limitsGiven = true;
-      if (!ParsePartSpec(value, options.partIndex, options.partCount)) {
-        error = "Ungültige Angabe für --shard: " + value + " (erwartet K/N mit 1 \u2264 K \u2264 N).";
-        return false;
-      }
-    } else if (argument == "--per-folder" || argument == "--total" || argument == "--depth") {
-      if (!ReadOptionValue(arguments, i, value, error)) return false;
-      limitsGiven = true;
-      if (argument == "--per-folder") {
-        options.perFolder = ReadClampedInteger(value, kPerFolderDefault, kPerFolderMinimum, kPerFolderMaximum);
-      } else if (argument == "--total") {
-        options.total = ReadClampedInteger(value, kTotalDefault, kTotalMinimum, kTotalMaximum);
-      } else if (value == "0" || value == "1" || value == "2") {
-        options.depth = value[0] - '0';
-      } else {
-        error = "Ungültige Testtiefe: " + value + " (erlaubt: 0, 1, 2).";
-        return false;
-      }
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      error = "Unbekannte Option: " + argument;
-      return false;
-    } else {
-      roots.push_back(argument);
-    }
-  }
-  if (options.resume && (!roots.empty() || limitsGiven || options.merge)) {
-    error = "--resume setzt die gespeicherte Sitzung fort und nimmt keine weiteren Angaben.";
-    return false;
-  }
-  if (options.merge) {
-    if (roots.empty() || limitsGiven) {
-      error = "--merge nimmt nur die Laufordner der Teile.";
-      return false;
-    }
-    for (const std::string& folder : roots) options.mergeFolders.push_back(AbsolutePath(folder));
-    return true;
-  }
-  if (!options.resume && roots.size() != 1) {
-    error = "Bitte genau ein Verzeichnis angeben.";
-    return false;
-  }
-  if (!options.resume) options.root = AbsolutePath(roots.front());
-  return true;
-}
-
-std::string BenchUsageText() {
-  return "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2] [--shard K/N]\n"
-         "  orvel-cli bench --resume\n"
-         "  orvel-cli bench --merge LAUFORDNER...\n"
-         "            Profilentwicklung: ausgewogene Stichprobe (je Unterverzeichnis\n"
-         "            höchstens N, Voreinstellung 5; insgesamt höchstens N, Voreinstellung\n"
-         "            5000), jedes Bild mit dem Kandidatenraster der Testtiefe\n"
-         "            (0 Kompakt, 1 Standard, 2 Tiefenanalyse) gemessen. Strg+C bricht vor\n"
-         "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort. Am Ende\n"
-         "            steht der Pfad des Laufordners auf der Standardausgabe.\n"
-         "            --shard K/N misst nur Teil K von N der Stichprobe (jedes N-te Bild),\n"
-         "            etwa auf N Rechnern, die den Bildbestand unter demselben Pfad sehen;\n"
-         "            jeder Teil bekommt einen eigenen Laufordner. --merge fasst die\n"
-         "            abgeschlossenen Laufordner aller N Teile in einem neuen Laufordner zu\n"
-         "            einer Zusammenfassung und einem Manifest zusammen; die Teile bleiben\n"
-         "            unverändert. Teile verschiedener Stichproben, Testtiefen oder\n"
-         "            Kandidatenraster werden abgelehnt.\n";
-}
 
 int RunBenchWithPreparedEngines(const BenchCommandOptions& options) {
   if (options.merge) return RunBenchMerge(options);
   BenchmarkSession& session = CurrentBenchmarkSession();
   BenchmarkWorker& worker = CurrentBenchmarkWorker();
-  if (session.running.load()) return kBenchExitFailure;
+  if (session.running.load()) return kExitFailure;
   JoinBenchmarkWorker(worker);
   if (options.resume) {
     if (!LoadSession(session)) {
       WriteText(stderr, "Keine fortsetzbare Profiltest-Sitzung gefunden.\n");
-      return kBenchExitFailure;
+      return kExitFailure;
     }
   } else {
     const int status = PrepareNewRun(options, session);
@@ -363,7 +256,7 @@ int RunBenchWithPreparedEngines(const BenchCommandOptions& options) {
   const int received = RunWorkerToEnd(session, worker, complete);
   if (received < 0) {
     WriteText(stderr, "Der Profiltest konnte nicht gestartet werden.\n");
-    return kBenchExitFailure;
+    return kExitFailure;
   }
   if (complete) {
     WriteText(stderr, "Profiltest abgeschlossen.\n");
@@ -373,19 +266,5 @@ int RunBenchWithPreparedEngines(const BenchCommandOptions& options) {
   }
   WriteText(stdout, session.sessionDir + "\n");
   if (received != 0) return 128 + received;
-  return complete ? kBenchExitOk : kBenchExitFailure;
-}
-
-int RunBenchCommand(const std::vector<std::string>& arguments) {
-  BenchCommandOptions options;
-  std::string error;
-  if (!ParseBenchArguments(arguments, options, error)) {
-    WriteText(stderr, error + "\n\nAufruf:\n" + BenchUsageText());
-    return kBenchExitUsage;
-  }
-  if (options.merge) return RunBenchMerge(options);
-  EngineFolderGuard engineFolder;
-  MaterializeEngines();
-  RefreshEngineAvailability();
-  return RunBenchWithPreparedEngines(options);
+  return complete ? kExitOk : kExitFailure;
 }

@@ -1,6 +1,6 @@
 // The commands of orvel-cli; see cli_commands.h. Neighbours: cli_options.cpp
 // (the parsed record), core/pipeline (OptimizeImage), core/result_line (the
-// result text), app/engine_store (the embedded tools).
+// result text), engines/engine_store (the embedded tools).
 #include "cli/cli_commands.h"
 
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/bench_command.h"
 #include "cli/parallel_batch.h"
 #include "core/image_list.h"
@@ -56,12 +56,16 @@ bool CollectInterrupt() {
   return interrupt.received.load() != 0;
 }
 
-// Removes the engine folder on every way out of the optimize command.
-struct EngineFolderGuard {
-  EngineFolderGuard() = default;
-  ~EngineFolderGuard() { RemoveEngineFolder(); }
-  EngineFolderGuard(const EngineFolderGuard&) = delete;
-  EngineFolderGuard& operator=(const EngineFolderGuard&) = delete;
+// The embedded encoders written out for one command, and their folder
+// removed again on every way out of it.
+struct PreparedEngines {
+  PreparedEngines() {
+    MaterializeEngines();
+    RefreshEngineAvailability();
+  }
+  ~PreparedEngines() { RemoveEngineFolder(); }
+  PreparedEngines(const PreparedEngines&) = delete;
+  PreparedEngines& operator=(const PreparedEngines&) = delete;
 };
 
 void WriteText(FILE* stream, const std::string& text) {
@@ -206,9 +210,7 @@ int RunOptimizeCommand(const CliOptions& options) {
   }
 
   BlockInterruptSignals();
-  EngineFolderGuard engineFolder;
-  MaterializeEngines();
-  RefreshEngineAvailability();
+  const PreparedEngines engines;
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
@@ -234,9 +236,7 @@ int RunOptimizeCommand(const CliOptions& options) {
 }
 
 int RunStatusCommand() {
-  EngineFolderGuard engineFolder;
-  MaterializeEngines();
-  RefreshEngineAvailability();
+  const PreparedEngines engines;
   std::string report = BuildEncoderStatusReport();
   std::string text;
   text.reserve(report.size());
@@ -282,13 +282,11 @@ int RunAnalyzeCommand(const CliOptions& options) {
 int RunCliProgram(const std::vector<std::string>& arguments) {
   RestoreDefaultChildSignal();
   RemoveAbandonedFoldersOfEarlierRuns();
-  if (!arguments.empty() && arguments[0] == "bench") {
-    return RunBenchCommand({arguments.begin() + 1, arguments.end()});
-  }
   CliOptions options;
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {
-    std::fprintf(stderr, "%s\n\n%s", error.c_str(), CliUsageText().c_str());
+    const bool bench = options.command == CliCommand::kBench;
+    WriteText(stderr, error + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
     return kExitUsage;
   }
   return RunCliCommand(options);
@@ -302,6 +300,11 @@ int RunCliCommand(const CliOptions& options) {
     case CliCommand::kOptimize: return RunOptimizeCommand(options);
     case CliCommand::kStatus: return RunStatusCommand();
     case CliCommand::kAnalyze: return RunAnalyzeCommand(options);
+    case CliCommand::kBench: {
+      if (options.bench.merge) return RunBenchWithPreparedEngines(options.bench);
+      const PreparedEngines engines;
+      return RunBenchWithPreparedEngines(options.bench);
+    }
   }
   return kExitUsage;
 }

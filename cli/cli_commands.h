@@ -1,4 +1,5 @@
-// The three commands of orvel-cli, run from a parsed CliOptions record.
+// The commands of orvel-cli, run from a parsed CliOptions record (the bench
+// command itself is in bench_command.h).
 //
 // optimize follows the batch rules of the desktop program without windows:
 // the list built by AddToImageList (folders searched for JPEG files, sorted,

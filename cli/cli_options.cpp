@@ -1,13 +1,46 @@
-// Argument parsing and the image list of orvel-cli; see cli_options.h.
-// Neighbours: cli_commands.cpp runs the parsed record; main.cpp glues both.
+// Argument parsing of orvel-cli and its bench command; see cli_options.h.
+// Neighbours: cli_commands.cpp runs the parsed record, bench_command.cpp the
+// bench command; main.cpp glues them.
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "bench/run_parts.h"
+#include "bench/sampling.h"
 #include "core/profiles.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
+
+// Always false, so a refusal is one statement.
+bool Refuse(std::string& error, std::string text) {
+  error = std::move(text);
+  return false;
+}
+
+// An option rather than a file: "-" alone names a file.
+bool IsOption(const std::string& argument) { return argument.size() > 1 && argument[0] == '-'; }
+
+// "--name" of "--name=value" or "--name".
+std::string OptionName(const std::string& argument) {
+  return argument.substr(0, argument.find('='));
+}
+
+// The value of the option at arguments[i]: attached after "=", else the next
+// argument, which is then consumed. False when there is none.
+bool TakeOptionValue(const std::vector<std::string>& arguments, size_t& i, std::string& value) {
+  const std::string& argument = arguments[i];
+  const size_t equals = argument.find('=');
+  if (equals != std::string::npos) {
+    value = argument.substr(equals + 1);
+    return true;
+  }
+  if (i + 1 >= arguments.size()) return false;
+  value = arguments[++i];
+  return true;
+}
 
 bool ParseMode(const std::string& text, int& mode) {
   if (text.size() != 1 || text[0] < '0' || text[0] >= '0' + kComputeModeCount) return false;
@@ -28,23 +61,36 @@ bool ParseJobs(const std::string& text, int& jobs) {
   return true;
 }
 
-// Reads the value of an option given as "--name value" or "--name=value".
-bool TakeOptionValue(const std::vector<std::string>& arguments, size_t& i,
-                     const std::string& name, std::string& value, bool& matched) {
-  const std::string& argument = arguments[i];
-  matched = false;
-  if (argument == name) {
-    matched = true;
-    if (i + 1 >= arguments.size()) return false;
-    value = arguments[++i];
+// One option of optimize; the value taken from `arguments` as it needs.
+bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, CliOptions& options,
+                         std::string& error) {
+  const std::string name = OptionName(arguments[i]);
+  std::string value;
+  if (name == "--profile") {
+    if (!TakeOptionValue(arguments, i, value)) {
+      return Refuse(error, "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.");
+    }
+    options.profile = ParseProfileArgument(value);
+    return options.profile >= 0 || Refuse(error, "Unbekanntes Profil: " + value);
+  }
+  if (name == "--mode") {
+    if (!TakeOptionValue(arguments, i, value)) {
+      return Refuse(error, "Option --mode erwartet 0, 1 oder 2.");
+    }
+    return ParseMode(value, options.mode) || Refuse(error, "Unbekannter Rechenmodus: " + value);
+  }
+  if (name == "--jobs") {
+    const std::string range = "1 bis " + FormatInteger(kMaxJobs);
+    return (TakeOptionValue(arguments, i, value) && ParseJobs(value, options.jobs)) ||
+           Refuse(error, "Option --jobs erwartet eine Zahl von " + range + ".");
+  }
+  if (name == "--output") {
+    if (!TakeOptionValue(arguments, i, options.outputFolder)) {
+      return Refuse(error, "Option --output erwartet einen Ordner.");
+    }
     return true;
   }
-  if (argument.rfind(name + "=", 0) == 0) {
-    matched = true;
-    value = argument.substr(name.size() + 1);
-    return true;
-  }
-  return true;
+  return Refuse(error, "Unbekannte Option: " + arguments[i]);
 }
 
 bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& options,
@@ -52,48 +98,62 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
   bool onlyFiles = false;
   for (size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
+    if (onlyFiles || !IsOption(argument)) {
       options.files.push_back(argument);
-      continue;
-    }
-    if (argument == "--") { onlyFiles = true; continue; }
-    std::string value;
-    bool matched = false;
-    if (!TakeOptionValue(arguments, i, "--profile", value, matched)) {
-      error = "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.";
+    } else if (argument == "--") {
+      onlyFiles = true;
+    } else if (!ParseOptimizeOption(arguments, i, options, error)) {
       return false;
     }
-    if (matched) {
-      options.profile = ParseProfileArgument(value);
-      if (options.profile < 0) { error = "Unbekanntes Profil: " + value; return false; }
-      continue;
-    }
-    if (!TakeOptionValue(arguments, i, "--mode", value, matched)) {
-      error = "Option --mode erwartet 0, 1 oder 2.";
-      return false;
-    }
-    if (matched) {
-      if (!ParseMode(value, options.mode)) { error = "Unbekannter Rechenmodus: " + value; return false; }
-      continue;
-    }
-    if (!TakeOptionValue(arguments, i, "--jobs", value, matched) ||
-        (matched && !ParseJobs(value, options.jobs))) {
-      error = "Option --jobs erwartet eine Zahl von 1 bis " + FormatInteger(kMaxJobs) + ".";
-      return false;
-    }
-    if (matched) continue;
-    if (!TakeOptionValue(arguments, i, "--output", value, matched)) {
-      error = "Option --output erwartet einen Ordner.";
-      return false;
-    }
-    if (matched) { options.outputFolder = value; continue; }
-    error = "Unbekannte Option: " + argument;
-    return false;
   }
-  if (options.outputFolder.empty()) {
-    error = "Bitte mit --output einen Ausgabeordner angeben.";
-    return false;
+  return !options.outputFolder.empty() ||
+         Refuse(error, "Bitte mit --output einen Ausgabeordner angeben.");
+}
+
+// One of bench's options that take a value.
+bool ParseBenchLimit(const std::string& name, const std::string& value,
+                     BenchCommandOptions& options, std::string& error) {
+  if (name == "--shard") {
+    return ParsePartSpec(value, options.partIndex, options.partCount) ||
+           Refuse(error, "Ungültige Angabe für --shard: " + value +
+                             " (erwartet K/N mit 1 \u2264 K \u2264 N).");
   }
+  if (name == "--per-folder") {
+    options.perFolder =
+        ReadClampedInteger(value, kPerFolderDefault, kPerFolderMinimum, kPerFolderMaximum);
+  } else if (name == "--total") {
+    options.total = ReadClampedInteger(value, kTotalDefault, kTotalMinimum, kTotalMaximum);
+  } else if (value == "0" || value == "1" || value == "2") {
+    options.depth = value[0] - '0';
+  } else {
+    return Refuse(error, "Ungültige Testtiefe: " + value + " (erlaubt: 0, 1, 2).");
+  }
+  return true;
+}
+
+bool IsBenchLimit(const std::string& name) {
+  return name == "--shard" || name == "--per-folder" || name == "--total" || name == "--depth";
+}
+
+// What the bench arguments may not combine; `folders` are the plain arguments.
+bool CheckBenchCombination(const std::vector<std::string>& folders, bool limitsGiven,
+                           BenchCommandOptions& options, std::string& error) {
+  if (options.resume && (!folders.empty() || limitsGiven || options.merge)) {
+    return Refuse(error,
+                  "--resume setzt die gespeicherte Sitzung fort und nimmt keine weiteren Angaben.");
+  }
+  if (options.merge) {
+    if (folders.empty() || limitsGiven) {
+      return Refuse(error, "--merge nimmt nur die Laufordner der Teile.");
+    }
+    for (const std::string& folder : folders) {
+      options.mergeFolders.push_back(NormalisedAbsolutePath(folder, {}, ParentSteps::kKeep));
+    }
+    return true;
+  }
+  if (options.resume) return true;
+  if (folders.size() != 1) return Refuse(error, "Bitte genau ein Verzeichnis angeben.");
+  options.root = NormalisedAbsolutePath(folders.front(), {}, ParentSteps::kKeep);
   return true;
 }
 
@@ -107,20 +167,43 @@ int ParseProfileArgument(const std::string& text) {
   return -1;
 }
 
+bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
+                         std::string& error) {
+  options = BenchCommandOptions{};
+  std::vector<std::string> folders;
+  bool onlyFolders = false;
+  bool limitsGiven = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const std::string name = OptionName(argument);
+    std::string value;
+    if (onlyFolders || !IsOption(argument)) {
+      folders.push_back(argument);
+    } else if (argument == "--") {
+      onlyFolders = true;
+    } else if (argument == "--resume" || argument == "--merge") {
+      (argument == "--resume" ? options.resume : options.merge) = true;
+    } else if (!IsBenchLimit(name)) {
+      return Refuse(error, "Unbekannte Option: " + argument);
+    } else if (!TakeOptionValue(arguments, i, value)) {
+      return Refuse(error, "Fehlender Wert für " + name + ".");
+    } else if (!ParseBenchLimit(name, value, options, error)) {
+      return false;
+    } else {
+      limitsGiven = true;
+    }
+  }
+  return CheckBenchCombination(folders, limitsGiven, options, error);
+}
+
 bool ParseCliArguments(const std::vector<std::string>& arguments, CliOptions& options,
                        std::string& error) {
   options = CliOptions{};
   error.clear();
-  if (arguments.empty()) {
-    error = "Kein Befehl angegeben.";
-    return false;
-  }
+  if (arguments.empty()) return Refuse(error, "Kein Befehl angegeben.");
   for (const std::string& argument : arguments) {
     if (argument == "--") break;
-    if (argument == "--help" || argument == "-h") {
-      options.command = CliCommand::kHelp;
-      return true;
-    }
+    if (argument == "--help" || argument == "-h") return true;  // options.command is kHelp
   }
   const std::string& command = arguments[0];
   if (command == "optimize") {
@@ -129,22 +212,22 @@ bool ParseCliArguments(const std::vector<std::string>& arguments, CliOptions& op
   }
   if (command == "status") {
     options.command = CliCommand::kStatus;
-    if (arguments.size() == 1) return true;
-    error = "Der Befehl status nimmt keine Argumente.";
-    return false;
+    return arguments.size() == 1 || Refuse(error, "Der Befehl status nimmt keine Argumente.");
   }
   if (command == "analyze") {
     options.command = CliCommand::kAnalyze;
-    if (arguments.size() == 3) {
-      options.reference = arguments[1];
-      options.test = arguments[2];
-      return true;
+    if (arguments.size() != 3) {
+      return Refuse(error, "Der Befehl analyze erwartet genau zwei Bilder: REFERENZ TEST.");
     }
-    error = "Der Befehl analyze erwartet genau zwei Bilder: REFERENZ TEST.";
-    return false;
+    options.reference = arguments[1];
+    options.test = arguments[2];
+    return true;
   }
-  error = "Unbekannter Befehl: " + command;
-  return false;
+  if (command == "bench") {
+    options.command = CliCommand::kBench;
+    return ParseBenchArguments({arguments.begin() + 1, arguments.end()}, options.bench, error);
+  }
+  return Refuse(error, "Unbekannter Befehl: " + command);
 }
 
 std::string CliUsageText() {
@@ -206,4 +289,23 @@ std::string CliUsageText() {
       "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
       "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
   return text;
+}
+
+std::string BenchUsageText() {
+  return "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2] [--shard K/N]\n"
+         "  orvel-cli bench --resume\n"
+         "  orvel-cli bench --merge LAUFORDNER...\n"
+         "            Profilentwicklung: ausgewogene Stichprobe (je Unterverzeichnis\n"
+         "            höchstens N, Voreinstellung 5; insgesamt höchstens N, Voreinstellung\n"
+         "            5000), jedes Bild mit dem Kandidatenraster der Testtiefe\n"
+         "            (0 Kompakt, 1 Standard, 2 Tiefenanalyse) gemessen. Strg+C bricht vor\n"
+         "            dem nächsten Kandidaten ab; --resume setzt die Sitzung fort. Am Ende\n"
+         "            steht der Pfad des Laufordners auf der Standardausgabe.\n"
+         "            --shard K/N misst nur Teil K von N der Stichprobe (jedes N-te Bild),\n"
+         "            etwa auf N Rechnern, die den Bildbestand unter demselben Pfad sehen;\n"
+         "            jeder Teil bekommt einen eigenen Laufordner. --merge fasst die\n"
+         "            abgeschlossenen Laufordner aller N Teile in einem neuen Laufordner zu\n"
+         "            einer Zusammenfassung und einem Manifest zusammen; die Teile bleiben\n"
+         "            unverändert. Teile verschiedener Stichproben, Testtiefen oder\n"
+         "            Kandidatenraster werden abgelehnt.\n";
 }

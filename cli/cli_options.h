@@ -4,13 +4,34 @@
 //   orvel-cli optimize [--profile KEY|0-5] [--mode 0-2] [--jobs N] --output DIR FILE|FOLDER...
 //   orvel-cli status
 //   orvel-cli analyze REFERENCE TEST
+//   orvel-cli bench ROOT [--per-folder N] [--total N] [--depth 0-2] [--shard K/N]
+//   orvel-cli bench --resume
+//   orvel-cli bench --merge RUN_FOLDER...
 //   orvel-cli --help
+//
+// An option's value follows it ("--mode 2") or is attached ("--mode=2"); after
+// "--" every argument is a file. --help or -h anywhere before "--" asks for
+// the usage text, whatever else is given.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-enum class CliCommand { kHelp, kOptimize, kStatus, kAnalyze };
+enum class CliCommand { kHelp, kOptimize, kStatus, kAnalyze, kBench };
+
+// The bench command's arguments (see bench_command.h).
+struct BenchCommandOptions {
+  bool resume = false;         // continue the saved session instead of starting a run
+  std::string root;            // new run: the image collection (made absolute)
+  int perFolder = 5;           // --per-folder, clamped to 1..50
+  int total = 5000;            // --total, clamped to 10..50000
+  int depth = 1;               // --depth 0, 1 or 2 ("Standard" by default)
+  std::int32_t partIndex = 0;  // --shard K/N: K, from 1; 0 measures the whole sample
+  std::int32_t partCount = 0;  // --shard K/N: N; 0 measures the whole sample
+  bool merge = false;          // --merge: merge finished parts instead of measuring
+  std::vector<std::string> mergeFolders;  // --merge: the parts' run folders (made absolute)
+};
 
 struct CliOptions {
   CliCommand command = CliCommand::kHelp;
@@ -21,6 +42,7 @@ struct CliOptions {
   std::vector<std::string> files;  // optimize: the images and folders as given
   std::string reference;           // analyze: the reference image
   std::string test;                // analyze: the image compared with it
+  BenchCommandOptions bench;       // bench: its arguments
 };
 
 // Upper limit of --jobs: far beyond any useful value, low enough that a typo
@@ -37,8 +59,16 @@ constexpr int kExitInterrupted = 130;  // SIGINT (SIGTERM gives 143)
 bool ParseCliArguments(const std::vector<std::string>& arguments, CliOptions& options,
                        std::string& error);
 
+// Parses the arguments after the word "bench". False with a German message in
+// `error` on a usage error.
+bool ParseBenchArguments(const std::vector<std::string>& arguments, BenchCommandOptions& options,
+                         std::string& error);
+
 // A profile given as its key ("hoch") or its index ("2"); -1 when unknown.
 int ParseProfileArgument(const std::string& text);
 
 // The German usage text.
 std::string CliUsageText();
+
+// The usage lines of the bench command alone (German, newline-terminated).
+std::string BenchUsageText();

@@ -1,9 +1,9 @@
 // The candidate builders and the plan rule; see candidate_plan.h.
-// Neighbours: profiles.cpp (the rows), app/engine_store (tool availability),
+// Neighbours: profiles.cpp (the rows), engines/engine_store (tool availability),
 // encoder_invocation.cpp (what each field means on a command line).
 #include "core/candidate_plan.h"
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "platform/text.h"
 
 namespace {

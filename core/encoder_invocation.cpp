@@ -1,10 +1,10 @@
 // Turning one candidate into one encoded JPEG file; see encoder_invocation.h.
 // Neighbours: platform/process (RunTool), imaging/wic_encoder (the in-process
-// encoder), app/engine_store (tool paths and flags), parallel_encoding.cpp
+// encoder), engines/engine_store (tool paths and flags), parallel_encoding.cpp
 // (calls EncodeCandidate from worker threads: everything here stays in locals).
 #include "core/encoder_invocation.h"
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "imaging/wic_encoder.h"
 #include "platform/files.h"
 #include "platform/process.h"

@@ -1,5 +1,6 @@
 // Building the image list of a batch; see image_list.h. Neighbours:
-// platform/text (ordinal UTF-16 order), platform/files (folder test).
+// platform/text (ordinal UTF-16 order), platform/files (folder test, the
+// path normaliser).
 #include "core/image_list.h"
 
 #include <sys/stat.h>
@@ -90,23 +91,9 @@ void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found
 }
 
 std::string AbsoluteImagePath(const std::string& path, const std::string& currentFolder) {
-  fs::path absolute(path);
-  if (absolute.is_relative()) {
-    std::error_code error;
-    const fs::path base = currentFolder.empty() ? fs::current_path(error) : fs::path(currentFolder);
-    absolute = base / absolute;
-  }
-  fs::path cleaned;
-  bool parentStep = false;
-  for (const fs::path& part : absolute) {
-    if (part.empty() || part == ".") continue;
-    parentStep = parentStep || part == "..";
-    cleaned /= part;
-  }
-  if (!parentStep) return cleaned.string();
-  fs::path normal = cleaned.lexically_normal();
-  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
-  return NameSameFile(cleaned.string(), normal.string()) ? normal.string() : cleaned.string();
+  const std::string kept = NormalisedAbsolutePath(path, currentFolder, ParentSteps::kKeep);
+  const std::string resolved = NormalisedAbsolutePath(path, currentFolder);
+  return resolved == kept || NameSameFile(kept, resolved) ? resolved : kept;
 }
 
 void AddToImageList(std::vector<std::string>& list, const std::vector<std::string>& added,

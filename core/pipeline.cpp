@@ -14,7 +14,7 @@
 #include <exception>
 #include <new>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/candidate_plan.h"
 #include "core/encoder_invocation.h"
 #include "core/jpeg_metadata.h"
@@ -80,38 +80,12 @@ void SetPhase(const char* text) {
   RefreshLiveStatus(true);
 }
 
-// The absolute path with "." and ".." resolved on the text alone and repeated
-// separators collapsed.
-std::string NormalisedPathText(const std::string& path) {
-  std::string absolute = path;
-  if (absolute.empty() || absolute[0] != '/') {
-    char buffer[4096];
-    if (::getcwd(buffer, sizeof buffer) != nullptr) absolute = JoinPath(buffer, path);
-  }
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= absolute.size()) {
-    size_t end = absolute.find('/', start);
-    if (end == std::string::npos) end = absolute.size();
-    const std::string part = absolute.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::string normalised;
-  for (const std::string& part : parts) normalised += "/" + part;
-  return normalised.empty() ? "/" : normalised;
-}
-
 // The text by which outputs of one run are compared: the folder part
 // resolved (links, "..", another spelling of the same folder) when it
 // exists, the file name as written. The file itself is not resolved: it may
 // be replaced later in the run, and a link of that name is a different file.
 std::string OutputIdentityText(const std::string& path) {
-  const std::string text = NormalisedPathText(path);
+  const std::string text = NormalisedAbsolutePath(path);
   char* resolved = ::realpath(ParentFolder(text).c_str(), nullptr);
   if (resolved == nullptr) return text;
   const std::string folder = resolved;
@@ -414,11 +388,11 @@ std::string OutputPathFor(const std::string& sourcePath, const std::string& outp
 
 bool IsProtectedOutputPath(const std::string& outputPath, const std::string& sourcePath,
                            const std::vector<std::string>& protectedSources) {
-  const std::string outputText = NormalisedPathText(outputPath);
+  const std::string outputText = NormalisedAbsolutePath(outputPath);
   struct stat outputInfo{};
   const bool outputExists = ::stat(outputPath.c_str(), &outputInfo) == 0;
   auto matches = [&](const std::string& source) {
-    if (NormalisedPathText(source) == outputText) return true;
+    if (NormalisedAbsolutePath(source) == outputText) return true;
     struct stat sourceInfo{};
     return outputExists && ::stat(source.c_str(), &sourceInfo) == 0 &&
            SameFile(outputInfo, sourceInfo);

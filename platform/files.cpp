@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -296,6 +297,26 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   if (result.back() != '/' && result.back() != '\\') result.push_back('/');
   result.append(name);
   return result;
+}
+
+std::string NormalisedAbsolutePath(const std::string& path, const std::string& currentFolder,
+                                   ParentSteps parentSteps) {
+  namespace fs = std::filesystem;
+  fs::path absolute(path);
+  if (absolute.is_relative()) {
+    std::error_code error;
+    const fs::path base = currentFolder.empty() ? fs::current_path(error) : fs::path(currentFolder);
+    absolute = base / absolute;
+  }
+  // Component by component, as lexically_normal leaves a root of several
+  // separators ("///") as it is.
+  fs::path cleaned = absolute.has_root_directory() ? "/" : "";
+  for (const fs::path& part : absolute.relative_path()) {
+    if (!part.empty() && part != ".") cleaned /= part;
+  }
+  if (parentSteps == ParentSteps::kResolve) cleaned = cleaned.lexically_normal();
+  if (!cleaned.has_filename() && cleaned.has_relative_path()) cleaned = cleaned.parent_path();
+  return cleaned.string();
 }
 
 std::string ParentFolder(std::string_view path) {

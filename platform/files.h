@@ -120,6 +120,20 @@ bool RenamePath(const std::string& from, const std::string& to);
 // in "/" or "\"; otherwise folder + "/" + name.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// What NormalisedAbsolutePath does with "..".
+enum class ParentSteps {
+  kResolve,  // "a/../b" becomes "b", on the text alone
+  kKeep,     // kept: behind a symbolic link to a folder, "link/.." is not the
+             // folder that holds the link, so only this names the same file
+};
+
+// `path` made absolute against `currentFolder` (the process's current folder
+// when empty) and cleaned on its text: "." components and repeated or trailing
+// separators dropped, ".." as `parentSteps` says ("/.." is "/"). Nothing is
+// looked up on disk.
+std::string NormalisedAbsolutePath(const std::string& path, const std::string& currentFolder = {},
+                                   ParentSteps parentSteps = ParentSteps::kResolve);
+
 // The path with its last component removed: "/a/b/c.jpg" gives "/a/b", "/a"
 // gives "/", "name" gives "".
 std::string ParentFolder(std::string_view path);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "bench/raw_results.h"
 #include "bench/sampling.h"
 #include "bench/session.h"

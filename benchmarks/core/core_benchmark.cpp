@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/cli_options.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "app/shutdown_hook.h"
 #include "platform/files.h"
 #include "tests/support/file_system.h"

@@ -1,7 +1,7 @@
 // Tests of the engine store: writing and verifying tool resources, the engine
 // folder and its private parent in a shared temporary folder, availability,
 // the "Encoder-Status" text, and a real executable run from the engine folder.
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 
 #include <mntent.h>
 #include <sys/stat.h>

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/parallel_batch.h"
@@ -53,6 +53,12 @@ TEST(CliParseTest, OptimizeAnalyzeAndHelp) {
   EXPECT_TRUE(o.files.empty());
   ASSERT_TRUE(ParseCliArguments({"optimize", "--help"}, o, error));
   EXPECT_EQ(o.command, CliCommand::kHelp);
+  ASSERT_TRUE(ParseCliArguments({"bench", "-h"}, o, error));
+  EXPECT_EQ(o.command, CliCommand::kHelp);
+  ASSERT_TRUE(ParseCliArguments({"bench", "--depth=0", "--", "-x"}, o, error)) << error;
+  EXPECT_EQ(o.command, CliCommand::kBench);
+  EXPECT_EQ(o.bench.depth, 0);
+  EXPECT_EQ(FileNamePart(o.bench.root), "-x");
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference + " " + o.test, "r.png t.jpg");
 }

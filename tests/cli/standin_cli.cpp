@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "cli/cli_commands.h"
 #include "platform/files.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/parallel_encoding.h"
 #include "core/profiles.h"

@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/candidate_plan.h"
 #include "core/encoder_invocation.h"
 #include "core/jpeg_metadata.h"

@@ -42,6 +42,14 @@ TEST(Paths, PartsJoinsAndFolders) {
   EXPECT_TRUE(IsRegularFile(JoinPath(ProgramFolder(), "platform_tests")));
 }
 
+TEST(Paths, NormalisedAbsolutePathCleansTheTextAlone) {
+  const struct { const char* path; ParentSteps steps; const char* expected; } cases[] = {
+      {"a/./b//c/", ParentSteps::kResolve, "/cwd/a/b/c"}, {"/x/y/../z", ParentSteps::kResolve, "/x/z"},
+      {"/x/./y/../z", ParentSteps::kKeep, "/x/y/../z"},   {"/a/b/..", ParentSteps::kResolve, "/a"},
+      {"/..", ParentSteps::kResolve, "/"},                 {"///", ParentSteps::kKeep, "/"}};
+  for (const auto& c : cases) EXPECT_EQ(NormalisedAbsolutePath(c.path, "/cwd", c.steps), c.expected) << c.path;
+}
+
 TEST_F(FilesTest, EnsureCreatesParentsAndRemoveNeverFollowsLinks) {
   const std::string tree = temp.Join("tree"), outside = temp.Join("outside");
   const std::string kept = JoinPath(outside, "keep.txt");

@@ -18,7 +18,7 @@
 #include <map>
 #include <unistd.h>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
 #include "platform/files.h"

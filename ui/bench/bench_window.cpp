@@ -4,14 +4,11 @@
 // window in bench_window_install.cpp.
 #include "ui/bench/bench_window.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
@@ -27,6 +24,7 @@
 #include "platform/text.h"
 #include "ui/main/fonts.h"
 #include "ui/main/main_texts.h"
+#include "ui/main/qt_helpers.h"
 #include "ui/main/window_names.h"
 
 namespace {
@@ -39,29 +37,9 @@ QPointer<ProfileDevelopmentWindow>& WindowPointer() {
   return window;
 }
 
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-QString PathText(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 std::string FieldText(const QLineEdit* field) { return field->text().toStdString(); }
 
-void PlaceWidget(QWidget* widget, const PixelRect& rect) {
-  widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
-}
-
 QColor ToColor(const BenchColor& color) { return QColor(color.red, color.green, color.blue); }
-
-// The wait cursor for as long as it lives.
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 QLabel* MakeLine(QWidget* parent) {
   auto* line = new QLabel(parent);
@@ -179,7 +157,7 @@ void ProfileDevelopmentWindow::paintEvent(QPaintEvent*) {
   const PixelRect heading = BenchHeadingRect(width());
   painter.setPen(Qt::white);
   if (Fonts().created) painter.setFont(Fonts().emphasisFont);
-  painter.drawText(QRect(heading.x, heading.y, heading.width, heading.height),
+  painter.drawText(ToQRect(heading),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Text(kBenchHeading));
 }
 
@@ -232,7 +210,7 @@ void ProfileDevelopmentWindow::ChooseRootFolder() {
     chosen = choose(kBenchFolderDialogTitle, folder);
   } else {
     const QString picked = QFileDialog::getExistingDirectory(this, Text(kBenchFolderDialogTitle));
-    folder = QFile::encodeName(picked).toStdString();
+    folder = NativePath(picked);
     chosen = !picked.isEmpty();
   }
   if (chosen && !folder.empty()) rootField_->setText(PathText(folder));
@@ -243,7 +221,7 @@ void ProfileDevelopmentWindow::StartProfileTest() {
   // The start button is disabled then; the session's list must not change
   // under a running worker.
   if (session.running.load()) return;
-  const std::string root = QFile::encodeName(rootField_->text().left(kRootFieldLimit)).toStdString();
+  const std::string root = NativePath(rootField_->text().left(kRootFieldLimit));
   if (root.empty() || !IsDirectory(root)) {
     ShowMessage(kBenchMessageNoFolder, BenchMessageIcon::Information);
     return;
@@ -339,18 +317,15 @@ void ProfileDevelopmentWindow::ShowMessage(const std::string& text, BenchMessage
     show(kBenchMessageTitle, text, icon);
     return;
   }
-  QMessageBox box(icon == BenchMessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                  Text(kBenchMessageTitle), Text(ToDisplayLineEnds(text)), QMessageBox::Ok, this);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  const bool error = icon == BenchMessageIcon::Error;
+  ExecPlainMessageBox(error ? QMessageBox::Critical : QMessageBox::Information,
+                      Text(kBenchMessageTitle), Text(ToDisplayLineEnds(text)), QMessageBox::Ok, this);
 }
 
 bool ProfileDevelopmentWindow::AskYesNo(const std::string& text) {
   if (const auto& ask = ActiveBenchWindowDialogs().askYesNo) return ask(kBenchMessageTitle, text);
-  QMessageBox box(QMessageBox::Question, Text(kBenchMessageTitle), Text(text),
-                  QMessageBox::Yes | QMessageBox::No, this);
-  box.setTextFormat(Qt::PlainText);
-  return box.exec() == QMessageBox::Yes;
+  return ExecPlainMessageBox(QMessageBox::Question, Text(kBenchMessageTitle), Text(text),
+                             QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes;
 }
 
 ProfileDevelopmentWindow* CurrentBenchWindow() { return WindowPointer().data(); }

@@ -3,13 +3,10 @@
 // the end of a run, and the main window's hooks and shortcuts; see
 // bench_window.h. The widgets themselves are in bench_window.cpp.
 #include <QApplication>
-#include <QDesktopServices>
 #include <QEvent>
-#include <QFile>
 #include <QKeySequence>
 #include <QPointer>
 #include <QShortcut>
-#include <QUrl>
 #include <atomic>
 #include <utility>
 
@@ -20,6 +17,7 @@
 #include "ui/main/main_commands.h"
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_hooks.h"
+#include "ui/main/qt_helpers.h"
 
 namespace {
 
@@ -173,15 +171,7 @@ void OpenProfileDevelopmentWindow(bool resume) {
   if (loaded) window->ShowLoadedSession(session);
 }
 
-void OpenBenchmarkRunsFolder() {
-  const std::string folder = BenchmarkRunsFolder();
-  if (const auto& open = ActiveMainWindowDialogs().openFolder) {
-    open(folder);
-    return;
-  }
-  // What the file manager makes of it is not reported.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(folder))));
-}
+void OpenBenchmarkRunsFolder() { OpenFolderInFileManager(BenchmarkRunsFolder()); }
 
 void RefreshResumeCommand() {
   if (QShortcut* resume = Installed().resume.data()) resume->setEnabled(SessionFileExists());

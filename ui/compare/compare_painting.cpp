@@ -7,19 +7,12 @@
 
 #include "platform/files.h"
 #include "ui/main/fonts.h"
+#include "ui/main/qt_helpers.h"
 
 namespace {
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "the pane wraps BGRA bytes as 32-bit RGB words, which needs a little-endian machine");
-
-QRect ToQRect(const EdgeRect& rect) {
-  return QRect(rect.left, rect.top, RectWidth(rect), RectHeight(rect));
-}
-
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 void DrawCentredLine(QPainter& painter, const EdgeRect& rect, const QColor& color,
                      const QString& text) {
@@ -36,6 +29,10 @@ void DrawFrame(QPainter& painter, const EdgeRect& rect) {
 }
 
 }  // namespace
+
+QRect ToQRect(const EdgeRect& rect) {
+  return QRect(rect.left, rect.top, RectWidth(rect), RectHeight(rect));
+}
 
 QImage WrapPixelImage(const PixelImage& image) {
   if (!IsUsableImage(image) || image.width > 0x7fffffffu / 4 || image.height > 0x7fffffffu) {

@@ -10,6 +10,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRect>
 
 #include "ui/compare/compare_view.h"
 
@@ -22,6 +23,9 @@ inline QColor CompareOptimizedColor() { return QColor(222, 104, 10); }
 inline QColor ComparePaneColor() { return QColor(25, 31, 42); }
 inline QColor CompareFrameColor() { return QColor(180, 194, 213); }
 inline QColor CompareCaptionColor() { return QColor(65, 75, 90); }
+
+// An edge rectangle (compare_view.h) as Qt's.
+QRect ToQRect(const EdgeRect& rect);
 
 // A QImage over the pixels of `image`, without copying (BGRA bytes are
 // 0xAARRGGBB words on a little-endian machine; the alpha byte is ignored).

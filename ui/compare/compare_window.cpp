@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -20,6 +19,7 @@
 #include "ui/main/fonts.h"
 #include "ui/main/main_painting.h"
 #include "ui/main/main_window_state.h"
+#include "ui/main/qt_helpers.h"
 #include "ui/main/window_names.h"
 
 namespace {
@@ -38,16 +38,8 @@ QPointer<CompareWindow>& Current() {
   return window;
 }
 
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 void Place(QWidget* widget, const ControlPlace& place) {
   widget->setGeometry(place.left, place.top, place.width, place.height);
-}
-
-QRect ToQRect(const EdgeRect& rect) {
-  return QRect(rect.left, rect.top, RectWidth(rect), RectHeight(rect));
 }
 
 void ShowCompareMessage(QWidget* owner, const char* text, CompareMessageIcon icon) {
@@ -55,11 +47,10 @@ void ShowCompareMessage(QWidget* owner, const char* text, CompareMessageIcon ico
     sink(kCompareMessageTitle, text, icon);
     return;
   }
-  QMessageBox box(icon == CompareMessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                  QString::fromUtf8(kCompareMessageTitle), QString::fromUtf8(text), QMessageBox::Ok,
-                  owner);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  const bool error = icon == CompareMessageIcon::Error;
+  ExecPlainMessageBox(error ? QMessageBox::Critical : QMessageBox::Information,
+                      QString::fromUtf8(kCompareMessageTitle), QString::fromUtf8(text), QMessageBox::Ok,
+                      owner);
 }
 
 // The zoom slider hands the wheel to the window, which steps by 25 %

@@ -13,7 +13,6 @@
 // image touch an output an earlier one wrote (two sources of one name from
 // different folders): it keeps its original instead.
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -21,7 +20,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -31,6 +30,7 @@
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_state.h"
+#include "ui/main/qt_helpers.h"
 
 namespace {
 
@@ -44,14 +44,6 @@ class QuitRequestFilter : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     return watched == QCoreApplication::instance() && event->type() == QEvent::Quit;
   }
-};
-
-// The wait cursor for as long as it lives.
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 // Handles every pending event without waiting.
@@ -68,7 +60,7 @@ bool MainWindow::ValidateBatchStart() {
   }
   MainWindowState& state = MainState();
   // A path typed into the edit counts from here on.
-  state.outputFolder = QFile::encodeName(outputFolderEdit_->text()).toStdString();
+  state.outputFolder = NativePath(outputFolderEdit_->text());
   if (state.imageList.empty()) {
     ShowMessage(kTitleBatch, kMessageNoImages, MessageIcon::Information);
     return false;

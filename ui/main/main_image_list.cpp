@@ -3,7 +3,6 @@
 // line texts, extents) are Qt-free in main_window_state.h; this file applies
 // them to the list widgets and runs the two choosers.
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QMimeData>
 #include <QUrl>
@@ -19,13 +18,12 @@
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_state.h"
+#include "ui/main/qt_helpers.h"
 
 namespace {
 
 // Camera files are often named in capitals; the filter offers every spelling.
 const char* const kImagePatterns = "*.jpg *.jpeg *.jpe *.JPG *.JPEG *.JPE *.Jpg *.Jpeg *.Jpe";
-
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // Rebuilds the results list with the given lines. Every line is as wide as
 // the list's horizontal extent, so the horizontal scroll bar covers exactly
@@ -121,7 +119,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::AddImagePathsToList(const std::vector<std::string>& paths) {
   MainWindowState& state = MainState();
   if (AddImagePaths(state, paths)) {
-    outputFolderEdit_->setText(QFile::decodeName(QByteArray::fromStdString(state.outputFolder)));
+    outputFolderEdit_->setText(PathText(state.outputFolder));
   }
   RefreshImageList();
   SetStatusText(ImagesSelectedStatus(state.imageList.size()));

@@ -15,14 +15,10 @@
 #include "ui/main/main_layout.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window_state.h"
+#include "ui/main/qt_helpers.h"
 #include "ui/main/window_names.h"
 
 namespace {
-
-QRect ToQRect(const PixelRect& rect) { return QRect(rect.x, rect.y, rect.width, rect.height); }
-
-QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 // Text whose top-left corner sits at `point`, as a text cell, not a baseline,
 // narrowed to end before `right`.

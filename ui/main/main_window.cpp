@@ -7,20 +7,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTextDocument>
-#include <QUrl>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 #include "core/live_status.h"
 #include "core/profiles.h"
 #include "platform/files.h"
@@ -32,6 +28,7 @@
 #include "ui/main/main_painting.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window_state.h"
+#include "ui/main/qt_helpers.h"
 #include "ui/main/window_names.h"
 
 // The client area: paints the decoration and lays out the controls whenever
@@ -58,10 +55,6 @@ class MainClientArea : public QWidget {
 
 namespace {
 
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 // A menu text with its "&" shown as such rather than read as a mnemonic.
 QString MenuText(const std::string& text) { return Text(text).replace(u'&', QStringLiteral("&&")); }
 
@@ -72,10 +65,6 @@ QKeySequence MenuShortcut(const std::string& text) {
   QString label = Text(text.substr(tab + 1));
   label.replace(QStringLiteral("Strg"), QStringLiteral("Ctrl"));
   return QKeySequence::fromString(label, QKeySequence::PortableText);
-}
-
-void PlaceWidget(QWidget* widget, const PixelRect& rect) {
-  widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
 }
 
 }  // namespace
@@ -296,7 +285,7 @@ void MainWindow::DispatchCommand(int id, int notification) {
       std::string folder;
       if (ChooseOutputFolder(folder)) {
         MainState().outputFolder = folder;
-        outputFolderEdit_->setText(QFile::decodeName(QByteArray::fromStdString(folder)));
+        outputFolderEdit_->setText(PathText(folder));
       }
       return;
     }
@@ -345,26 +334,17 @@ void MainWindow::DispatchCommand(int id, int notification) {
 }
 
 void MainWindow::OpenOutputFolder() {
-  const QByteArray folder = QFile::encodeName(outputFolderEdit_->text());
-  if (!folder.isEmpty()) OpenFolder(folder.toStdString());
+  const std::string folder = NativePath(outputFolderEdit_->text());
+  if (!folder.empty()) OpenFolderInFileManager(folder);
 }
 
 void MainWindow::OpenEngineFolder() {
   const std::string& folder = Engines().engineFolder;
   if (!folder.empty() && IsDirectory(folder)) {
-    OpenFolder(folder);
+    OpenFolderInFileManager(folder);
     return;
   }
   ShowMessage(kTitleEncoder, kMessageEnginesMissing, MessageIcon::Warning);
-}
-
-void MainWindow::OpenFolder(const std::string& folder) {
-  if (const auto& open = ActiveMainWindowDialogs().openFolder) {
-    open(folder);
-    return;
-  }
-  // What the file manager makes of it is not reported.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(folder))));
 }
 
 void MainWindow::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
@@ -372,10 +352,9 @@ void MainWindow::ShowMessage(const std::string& title, const std::string& text, 
     show(title, text, icon);
     return;
   }
-  QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::Information,
-                  Text(title), Text(ToDisplayLineEnds(text)), QMessageBox::Ok, this);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  const bool warning = icon == MessageIcon::Warning;
+  ExecPlainMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, Text(title),
+                      Text(ToDisplayLineEnds(text)), QMessageBox::Ok, this);
 }
 
 void MainWindow::RefuseWhileBatchRuns() {

@@ -101,7 +101,6 @@ class MainWindow : public QMainWindow {
   void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon);
   void OpenOutputFolder();
   void OpenEngineFolder();
-  void OpenFolder(const std::string& folder);
   // Beep and "Bitte warten …" in the status bar: the answer to a close or a
   // drop while a batch runs.
   void RefuseWhileBatchRuns();

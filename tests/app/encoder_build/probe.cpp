@@ -2,7 +2,7 @@
 // for the encoder build test to compare with the tools the build made.
 #include <cstdio>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 
 int main() {
   for (const int id : {kEngineResourceJpegli, kEngineResourceMozjpeg, kEngineResourceJpegtran}) {

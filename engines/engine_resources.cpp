@@ -7,7 +7,7 @@
 // redirect with SetEngineResourceLookup.
 #include <cstdint>
 
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 
 extern "C" {
 extern const std::uint8_t orvel_engine_jpegli_begin[];

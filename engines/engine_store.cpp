@@ -2,12 +2,12 @@
 // per-process folder, their availability flags and the "Encoder-Status" text.
 //
 // Neighbours: engine_resources.cpp supplies the embedded bytes; the start-up
-// code (application.cpp) calls MaterializeEngines once and RemoveEngineFolder
-// at shutdown; the candidate plan and the encoder invocation read the paths
-// and flags. The temporary folder is shared by all users, so tools are only
+// code of both programs (app/application.cpp, cli/) calls MaterializeEngines
+// once and RemoveEngineFolder at shutdown; the candidate plan and the encoder
+// invocation (core/) read the paths and flags. The temporary folder is shared by all users, so tools are only
 // ever written into, and run from, folders that are ours and private (see
 // PrivateEngineParentFolder in the header).
-#include "app/engine_store.h"
+#include "engines/engine_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
