@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <map>
 #include <unistd.h>
 
@@ -262,34 +261,16 @@ class MainBatchTest : public MainWindowTest {
     ASSERT_TRUE(EnsureFolder(sources) && EnsureFolder(Path("ausgabe")));
   }
 
-  Paths CopyPhotos(const Paths& names) {
-    Paths paths;
-    for (const std::string& name : names) {
-      paths.push_back(JoinPath(sources, name));
-      EXPECT_TRUE(CopyTestPhoto(paths.back(), name));
-    }
-    return paths;
-  }
-
-  // Starts the batch with F5 and runs `during` at its first event pump.
-  void RunBatchWith(std::function<void()> during) {
-    FocusWidget(window->ClientArea());
-    QTimer probe;
-    probe.setInterval(0);
-    QObject::connect(&probe, &QTimer::timeout, [&]() {
-      if (!MainState().batchRunning) return;
-      probe.stop();
-      during();
-    });
-    probe.start();
-    PressKey(Qt::Key_F5);
-  }
 };
 
 // Into the source folder: three photos; x_hoch.jpg, a source and x.jpg's output name; d1/p.jpg and
 // d2/p.jpg, both named p_hoch.jpg on output; kaputt.jpg, no image.
 TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdle) {
-  Paths photos = CopyPhotos({"skimage_chelsea_q95.jpg", "mate_GreenMeadow.jpg", "mate_FreshFlower.jpg"});
+  Paths photos;
+  for (const char* name : {"skimage_chelsea_q95.jpg", "mate_GreenMeadow.jpg", "mate_FreshFlower.jpg"}) {
+    photos.push_back(JoinPath(sources, name));
+    ASSERT_TRUE(CopyTestPhoto(photos.back(), name));
+  }
   const std::string x = JoinPath(sources, "x.jpg"), xHoch = JoinPath(sources, "x_hoch.jpg");
   ASSERT_TRUE(CopyTestPhoto(x) && CopyTestPhoto(xHoch));
   ASSERT_TRUE(WriteTextFile(JoinPath(sources, "kaputt.jpg"), std::string(700, 'x')));
@@ -307,7 +288,13 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   bool busy = false, dropTaken = true;
   std::string status, liveStatus, statusAfterClose, statusAfterDrop;
   QColor startColour;
-  RunBatchWith([&]() {
+  // Started with F5; the probe looks in at the batch's first event pump.
+  FocusWidget(window->ClientArea());
+  QTimer probe;
+  probe.setInterval(0);
+  QObject::connect(&probe, &QTimer::timeout, [&]() {
+    if (!MainState().batchRunning) return;
+    probe.stop();
     busy = MainState().batchRunning && !window->ControlById(1007)->isEnabled() && MainState().results.empty();
     status = window->StatusText().toStdString();
     liveStatus = Text(1009);
@@ -322,6 +309,8 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
     window->RunBatch();
     PressKey(Qt::Key_F6);
   });
+  probe.start();
+  PressKey(Qt::Key_F5);
   EXPECT_TRUE(busy);
   EXPECT_EQ(startColour, ToQColor(kStartDisabledColor));
   EXPECT_EQ(status, "Optimiere 1 von 8: p.jpg   |   Optimal (empfohlen)   |   WIC + Jpegli + MozJPEG + jpegtran");
@@ -360,10 +349,8 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   const std::string reason = "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format";
   EXPECT_EQ(std::tuple(failed.failed, failed.message, failed.originalBytes, failed.resultBytes),
             std::tuple(true, reason, std::uint64_t{700}, std::uint64_t{700}));
-  const QString line = QString::fromStdString("kaputt.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Original "
-                                              "behalten   |   " + reason + "   |   Kandidaten 0/0");
   auto* list = qobject_cast<QListWidget*>(window->ControlById(1002));
-  EXPECT_EQ((QStringList{list->item(2)->text(), list->item(2)->toolTip()}), (QStringList{line, line}));
+  EXPECT_EQ(list->item(2)->toolTip(), list->item(2)->text());  // the line itself is checked with the others
   EXPECT_EQ(state.selectedResultRow, 0);
   EXPECT_EQ(currentProfile.load(), 2);    // the profile command was ignored
   EXPECT_EQ(state.imageList.size(), 8u);  // and so were "Liste leeren" and the drop
@@ -380,7 +367,8 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
 }
 
 TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
-  AddFiles(CopyPhotos({"skimage_chelsea_q95.jpg"}));
+  ASSERT_TRUE(CopyTestPhoto(JoinPath(sources, "a.jpg")));
+  AddFiles({JoinPath(sources, "a.jpg")});
   SetOutputEditText(Path("ausgabe"));
   // The compare window opens at the end; the loop must still run after that.
   bool loopRanAfterBatch = false;
