@@ -91,20 +91,12 @@ bool WaitFor(Done done) {
 class ProgramSignalTest : public ApplicationTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramSignalTest, ProgramEndsWithCodeZeroAndRemovesItsEngineFolder) {
-  // The real program with a private TMPDIR and the offscreen platform.
-  std::vector<std::string> environment = {"TMPDIR=" + temp.path, "QT_QPA_PLATFORM=offscreen"};
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::string(*entry).rfind("TMPDIR=", 0) != 0 && std::string(*entry).rfind("QT_QPA_PLATFORM=", 0) != 0) {
-      environment.emplace_back(*entry);
-    }
-  }
-  std::vector<char*> envp;
-  for (std::string& text : environment) envp.push_back(text.data());
-  envp.push_back(nullptr);
+  // The real program with this test's private TMPDIR and the offscreen platform.
+  const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
   char program[] = ORVEL_GUI_PROGRAM;
   char* childArgv[] = {program, nullptr};
   pid_t child = -1;
-  ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, childArgv, envp.data()), 0);
+  ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, childArgv, environ), 0);
   const std::string stem = EngineFolderName(static_cast<std::uint32_t>(child)) + "_";
   std::string engineFolder;
   // The handlers are in place before the engine folder is made.

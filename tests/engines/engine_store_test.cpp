@@ -240,7 +240,7 @@ TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
 
 // --- The parent folder in a temporary folder shared by all users --------------
 
-TEST_F(EngineStoreTest, ALinkAFileOrAParentOpenToOthersIsNotUsed) {
+TEST_F(EngineStoreTest, ALinkAFileOrAParentOpenToOthersIsNotUsedEvenWhenBothNamesAreTaken) {
   // Someone planted a link to a folder they control.
   const std::string planted = PlantLink(shared);
   ExpectMaterializedIn(perUser);
@@ -260,27 +260,26 @@ TEST_F(EngineStoreTest, ALinkAFileOrAParentOpenToOthersIsNotUsed) {
   EXPECT_FALSE(HasEngineFolders(shared));
   ASSERT_EQ(::chmod(shared.c_str(), 0720), 0);
   EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
-  // And one owned by another user, where the test may give one away.
-  ASSERT_EQ(::chmod(shared.c_str(), 0700), 0);
-  if (::chown(shared.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0) return;
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
-}
-
-TEST_F(EngineStoreTest, WhenBothParentNamesAreTakenTheToolsStillRunFromAnUnguessableFolder) {
-  // Another local user made both names first.
-  const std::string planted = PlantLink(shared);
-  ASSERT_EQ(::mkdir(perUser.c_str(), 0700), 0);
+  RemoveEngineFolder();
+  // When the per-user name is taken too, an unguessable folder right in the
+  // temporary folder, or the private runtime folder when there is one.
   ASSERT_EQ(::chmod(perUser.c_str(), 0777), 0);
-  const std::string runtime = MakeFolderIn(temp.path);
   {
     const ScopedEnv xdg("XDG_RUNTIME_DIR", nullptr);
     ExpectMaterializedIn(temp.path);
     EXPECT_NE(BuildEncoderStatusReport().find("Encoder-Ordner: " + Engines().engineFolder + "\r\n"), std::string::npos);
     RemoveEngineFolder();
   }
-  const ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.c_str());
-  EXPECT_EQ(PrivateEngineParentFolder(temp.path), JoinPath(runtime, "OrvelJpegOptimizer"));
-  EXPECT_FALSE(HasEngineFolders(planted) || HasEngineFolders(perUser));
+  EXPECT_FALSE(HasEngineFolders(planted) || HasEngineFolders(perUser) || HasEngineFolders(shared));
+  const std::string runtime = MakeFolderIn(temp.path);
+  {
+    const ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.c_str());
+    EXPECT_EQ(PrivateEngineParentFolder(temp.path), JoinPath(runtime, "OrvelJpegOptimizer"));
+  }
+  // And one owned by another user, where the test may give one away.
+  ASSERT_TRUE(::chmod(shared.c_str(), 0700) == 0 && ::chmod(perUser.c_str(), 0700) == 0);
+  if (::chown(shared.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0) return;
+  EXPECT_EQ(PrivateEngineParentFolder(temp.path), perUser);
 }
 
 TEST_F(EngineStoreTest, NamesPreparedAtThePidsEngineFolderAreNeitherUsedNorRemoved) {
