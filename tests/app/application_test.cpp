@@ -8,10 +8,8 @@
 #include <sys/wait.h>
 
 #include <QApplication>
-#include <QPixmap>
 #include <QTimer>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -34,22 +32,15 @@ class ApplicationTest : public ::testing::Test {
   ScopedTempFolder temp;  // TMPDIR while the test runs
   ScopedEnv tmpdir{"TMPDIR", temp.path.c_str()};
   const std::string engineParent = temp.Join("OrvelJpegOptimizer");
-  int argc = 1;
-  char programName[32] = "application_test";
-  char* argv[2] = {programName, nullptr};
 
   void SetUp() override { ASSERT_FALSE(temp.path.empty()); }
   void TearDown() override { SetShutdownWorkerHook({}); }
 };
 
-void ExpectFont(const QFont& font, int pixelSize, int weight) {
-  EXPECT_EQ(font.pixelSize(), pixelSize);
-  EXPECT_EQ(font.weight(), weight);
-  EXPECT_EQ(font.families().value(0), QStringLiteral("Segoe UI"));
-  EXPECT_EQ(font.styleHint(), QFont::SansSerif);
-}
-
-TEST_F(ApplicationTest, StartsTheBareMainWindowAndANormalCloseLeavesNoEngineFolder) {
+TEST_F(ApplicationTest, StartsTheBareMainWindowAndShutdownStopsWorkersBeforeRemovingTheTools) {
+  int argc = 1;
+  char programName[] = "application_test";
+  char* argv[] = {programName, nullptr};
   ApplicationShell shell;
   StartApplication(shell, argc, argv);
   ASSERT_TRUE(shell.mainWindow);
@@ -59,105 +50,70 @@ TEST_F(ApplicationTest, StartsTheBareMainWindowAndANormalCloseLeavesNoEngineFold
   EXPECT_EQ(window.size(), QSize(1380, 820));
   EXPECT_TRUE(window.isVisible());
   ASSERT_TRUE(Fonts().created);
-  ExpectFont(Fonts().bodyFont, 17, 400);
-  ExpectFont(Fonts().smallFont, 15, 400);
-  ExpectFont(Fonts().emphasisFont, 18, 600);
-  ExpectFont(Fonts().titleFont, 29, 700);
-  ExpectFont(Fonts().guideFont, 23, 400);
+  const std::tuple<const QFont&, int, int> fonts[] = {{Fonts().bodyFont, 17, 400},  {Fonts().smallFont, 15, 400},
+                                                      {Fonts().emphasisFont, 18, 600}, {Fonts().titleFont, 29, 700},
+                                                      {Fonts().guideFont, 23, 400}};
+  for (const auto& [font, pixelSize, weight] : fonts) {
+    EXPECT_EQ(std::make_tuple(font.pixelSize(), font.weight(), font.families().value(0), font.styleHint()),
+              std::make_tuple(pixelSize, weight, QStringLiteral("Segoe UI"), QFont::SansSerif));
+  }
   // Materialised exactly once, before the window: the folder is there now.
   const std::string engineFolder = Engines().engineFolder;
   EXPECT_EQ(ParentFolder(engineFolder), engineParent);
   EXPECT_TRUE(IsDirectory(engineFolder));
-  if (const char* grabFolder = std::getenv("ORVEL_TEST_GRAB_FOLDER")) {
-    window.grab().save(QString::fromUtf8(JoinPath(grabFolder, "main_window.png").c_str()));
-  }
+  int hookRuns = 0;
+  bool folderAndWindowDuringHook = false;
+  SetShutdownWorkerHook([&]() {
+    ++hookRuns;
+    folderAndWindowDuringHook = IsDirectory(engineFolder) && shell.mainWindow;
+  });
   QTimer::singleShot(0, &window, [&window]() { window.close(); });
   EXPECT_EQ(RunEventLoop(shell), 0);
   ShutDownApplication(shell);
+  ShutDownApplication(shell);
+  EXPECT_EQ(hookRuns, 1);
+  EXPECT_TRUE(folderAndWindowDuringHook);
   EXPECT_FALSE(PathExists(engineFolder));
   EXPECT_TRUE(FolderEntries(engineParent).empty());
   EXPECT_FALSE(Fonts().created);
 }
 
-TEST_F(ApplicationTest, ShutdownStopsWorkersBeforeTheirToolsAreRemoved) {
-  ApplicationShell shell;
-  StartApplication(shell, argc, argv);
-  const std::string engineFolder = Engines().engineFolder;
-  ASSERT_FALSE(engineFolder.empty());
-  int hookRuns = 0;
-  bool folderPresentDuringHook = false, windowPresentDuringHook = false;
-  SetShutdownWorkerHook([&]() {
-    ++hookRuns;
-    folderPresentDuringHook = IsDirectory(engineFolder);
-    windowPresentDuringHook = static_cast<bool>(shell.mainWindow);
-  });
-  QTimer::singleShot(0, shell.mainWindow.get(), [&shell]() { shell.mainWindow->close(); });
-  EXPECT_EQ(RunEventLoop(shell), 0);
-  ShutDownApplication(shell);
-  ShutDownApplication(shell);
-  EXPECT_EQ(hookRuns, 1);
-  EXPECT_TRUE(folderPresentDuringHook && windowPresentDuringHook);
-  EXPECT_FALSE(PathExists(engineFolder));
-}
-
-TEST_F(ApplicationTest, TerminationSignalClosesTheMainWindow) {
-  ApplicationShell shell;
-  StartApplication(shell, argc, argv);
-  const std::string engineFolder = Engines().engineFolder;
-  // Without the handler the default action would end this test process.
-  QTimer::singleShot(0, shell.mainWindow.get(), []() { ::raise(SIGTERM); });
-  EXPECT_EQ(RunEventLoop(shell), 0);
-  EXPECT_FALSE(shell.mainWindow->isVisible());
-  ShutDownApplication(shell);
-  EXPECT_FALSE(PathExists(engineFolder));
-}
-
-// Starts the real program with a private TMPDIR and the offscreen platform.
-pid_t StartProgram(const std::string& temporaryFolder) {
-  std::vector<std::string> environment = {"TMPDIR=" + temporaryFolder, "QT_QPA_PLATFORM=offscreen"};
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (text.rfind("TMPDIR=", 0) != 0 && text.rfind("QT_QPA_PLATFORM=", 0) != 0) environment.push_back(text);
+// Polls `done` every 20 ms for up to 30 s.
+template <typename Done>
+bool WaitFor(Done done) {
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);; ) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::vector<char*> envp;
-  for (std::string& text : environment) envp.push_back(text.data());
-  envp.push_back(nullptr);
-  char program[] = ORVEL_GUI_PROGRAM;
-  char* childArgv[] = {program, nullptr};
-  pid_t child = -1;
-  return ::posix_spawn(&child, program, nullptr, nullptr, childArgv, envp.data()) == 0 ? child : -1;
 }
 
 class ProgramSignalTest : public ApplicationTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramSignalTest, ProgramEndsWithCodeZeroAndRemovesItsEngineFolder) {
-  const pid_t child = StartProgram(temp.path);
-  ASSERT_GT(child, 0);
+  // The real program with this test's private TMPDIR and the offscreen platform.
+  const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+  char program[] = ORVEL_GUI_PROGRAM;
+  char* childArgv[] = {program, nullptr};
+  pid_t child = -1;
+  ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, childArgv, environ), 0);
   const std::string stem = EngineFolderName(static_cast<std::uint32_t>(child)) + "_";
   std::string engineFolder;
   // The handlers are in place before the engine folder is made.
-  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-       engineFolder.empty() && std::chrono::steady_clock::now() < deadline;) {
+  const bool started = WaitFor([&]() {
     for (const std::string& name : FolderEntries(engineParent)) {
       if (name.rfind(stem, 0) == 0) engineFolder = JoinPath(engineParent, name);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const bool started = IsDirectory(engineFolder);
+    return IsDirectory(engineFolder);
+  });
   ::kill(child, started ? GetParam() : SIGKILL);
-  // Waits up to 30 s for the child; killed on timeout.
   int status = 0;
-  bool exited = false;
-  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-       !(exited = ::waitpid(child, &status, WNOHANG) == child) && std::chrono::steady_clock::now() < deadline;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const bool exited = WaitFor([&]() { return ::waitpid(child, &status, WNOHANG) == child; });
   if (!exited) {
     ::kill(child, SIGKILL);
     ::waitpid(child, &status, 0);
   }
-  ASSERT_TRUE(exited);
-  ASSERT_TRUE(started) << "the program made no engine folder";
+  ASSERT_TRUE(exited && started) << "started " << started;
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_FALSE(PathExists(engineFolder));
