@@ -32,7 +32,7 @@ using Strings = std::vector<std::string>;
 
 // --- parsing and formatting ----------------------------------------------------------
 
-TEST(CliParseTest, OptimizeAnalyzeAndHelp) {
+TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   CliOptions o;
   std::string error;
   ASSERT_TRUE(ParseCliArguments({"optimize", "--profile", "stark", "--mode=2", "--output", "/out", "a.jpg", "--",
@@ -53,10 +53,6 @@ TEST(CliParseTest, OptimizeAnalyzeAndHelp) {
   EXPECT_EQ(FileNamePart(o.bench.root), "-x");
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference + " " + o.test, "r.png t.jpg");
-}
-
-TEST(CliParseTest, UsageErrors) {
-  CliOptions o;
   for (const Strings& arguments : std::vector<Strings>{
            {}, {"frobnicate"}, {"optimize", "a.jpg"}, {"optimize", "--output"},
            {"optimize", "--profile", "hochh", "--output", "/o"}, {"optimize", "--profile", "6", "--output", "/o"},
@@ -65,7 +61,7 @@ TEST(CliParseTest, UsageErrors) {
            {"optimize", "--jobs", "257", "--output", "/o"}, {"optimize", "--jobs=-1", "--output", "/o"},
            {"optimize", "--jobs", "zwei", "--output", "/o"}, {"optimize", "--output", "/o", "--jobs"},
            {"analyze", "one.jpg"}, {"status", "extra"}}) {
-    std::string error;
+    error.clear();
     EXPECT_FALSE(ParseCliArguments(arguments, o, error)) << (arguments.empty() ? "" : arguments.back());
     EXPECT_FALSE(error.empty());
   }
@@ -99,7 +95,7 @@ struct BatchTrace {
   int sequence = 0, inFlight = 0, mostInFlight = 0;  // sequence counts starts and ends
   std::vector<int> started, ended;  // sequence numbers per image; -1 never
   std::vector<Strings> written;     // handed to each image
-  std::vector<std::size_t> reported;  // in report order
+  std::vector<std::size_t> reported;  // in report order, with `reached` of each
   std::vector<bool> reached;
 };
 
@@ -124,8 +120,7 @@ std::unique_ptr<BatchTrace> TraceBatch(const Strings& outputs, unsigned jobs, co
     if (const auto wait = waits.find(i); wait != waits.end()) {
       t.changed.wait_for(lock, std::chrono::seconds(20), [&] { return t.started[wait->second] >= 0; });
     }
-    --t.inFlight;
-    t.ended[i] = t.sequence++;
+    t.ended[i] = (--t.inFlight, t.sequence++);
     if (i == throwing) throw std::runtime_error("kaputt");
     BatchOutcome outcome;
     outcome.reached = true, outcome.result.optimized = i % 2 == 0;
@@ -145,7 +140,7 @@ std::unique_ptr<BatchTrace> TraceBatch(const Strings& outputs, unsigned jobs, co
   return trace;
 }
 
-TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderAndSharedOutputsRunOneAfterTheOther) {
+TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderSharedOutputsRunInTurnAndAStopOrAThrowLetsTheRestFinish) {
   for (const unsigned jobs : {1u, 3u}) {
     // With three at once: 0 and 1 overlap; 2 stays until 5 has started, so
     // 4 (same output as 2) must be passed over meanwhile.
@@ -163,9 +158,7 @@ TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderAndSharedOutputsRunOneAfter
     for (const std::size_t later : {4u, 6u}) EXPECT_NE(std::ranges::count(t->written[later], "/o/p"), 0) << later;
     EXPECT_TRUE(t->written[0].empty());
   }
-}
-
-TEST(ParallelBatchTest, AStopLetsTheImagesInFlightFinishAndAThrowingImageFails) {
+  // A stop lets the images in flight finish.
   auto t = TraceBatch({"/o/a", "/o/b", "/o/c", "/o/d", "/o/e", "/o/f"}, 2, {{0, 1}, {1, 0}}, 2);
   ASSERT_EQ(t->reported, (std::vector<std::size_t>{0, 1}));
   EXPECT_EQ(std::vector<int>(t->started.begin() + 2, t->started.end()), std::vector<int>(4, -1));
@@ -191,9 +184,7 @@ class CliProgramTest : public ::testing::Test {
     EXPECT_TRUE(WriteTestJpeg(JoinPath(images, name), MakeTestPicture(width, 150, seed), 97));
     return JoinPath(images, name);
   }
-  CliChild Start(const Strings& arguments, const CliLaunch& launch = {}) {
-    return StartCli(arguments, tmpdir, temp.path, launch);
-  }
+  CliChild Start(const Strings& arguments, const CliLaunch& launch = {}) { return StartCli(arguments, tmpdir, temp.path, launch); }
   CliRun Run(const Strings& arguments, const CliLaunch& launch = {}) { return WaitForCli(Start(arguments, launch)); }
   // The program with the test encoder as its tools; `behaviour` and the log
   // as the test encoder reads them.
@@ -303,7 +294,7 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
   }
 }
 
-TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFails) {
+TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusPrintsTheEncoderReportWithUnixLineEnds) {
   const std::string a = MakeImage("a.jpg", 7), wide = MakeImage("breit.jpg", 7, 260);
   CliRun run = Run({"analyze", a, a});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -315,10 +306,7 @@ TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFails) {
   EXPECT_EQ(std::tuple(run.status, run.out.find("windows=0") != std::string::npos), std::tuple(1, true));
   run = Run({"analyze", a, temp.Join("fehlt.jpg")});
   EXPECT_EQ(std::tuple(run.status, run.out), std::tuple(1, ""));
-}
-
-TEST_F(CliProgramTest, StatusPrintsTheEncoderReportWithUnixLineEnds) {
-  const CliRun run = Run({"status"});
+  run = Run({"status"});
   EXPECT_EQ(std::tuple(run.status, run.out.rfind("Encoder-Status\n\n", 0), run.out.find('\r')),
             std::tuple(0, 0u, std::string::npos));
   // Each tool this build embedded is listed with the version the build recorded.
