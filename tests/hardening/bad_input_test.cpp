@@ -145,8 +145,14 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, BadInputTest, ::testing::Values(0, 1, 2));
 
 class VanishingSourceTest : public BadInputTest {};
 
-TEST_F(VanishingSourceTest, FileThatVanishesBetweenListingAndProcessingIsAnError) {
-  TestEngineStore engines(TestTools{true, false, true});
+std::string vanishingSource;  // deleted when full.ppm is created, after the decode
+int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
+  if (std::string(path).find("full.ppm") != std::string::npos) DeleteFileAt(vanishingSource);
+  return ::open(path, flags, mode);
+}
+
+TEST_F(VanishingSourceTest, FileThatVanishesBeforeDecodingIsAnErrorAfterDecodingStillAVerdict) {
+  TestEngineStore engines(TestTools{true, true, true});
   const std::string first = list.back(), vanishing = JoinPath(sources, "verschwindet.jpg");  // quotes and umlauts
   ASSERT_TRUE(WriteTextFile(vanishing, SampleJpeg(128, 96)));
   const Names batch = {first, vanishing};
@@ -168,24 +174,13 @@ TEST_F(VanishingSourceTest, FileThatVanishesBetweenListingAndProcessingIsAnError
   ASSERT_TRUE(EnsureFolder(folder));
   EXPECT_FALSE(OptimizeImage(folder, output, ProfileAt(2), result, {folder}));
   EXPECT_TRUE(IsDirectory(folder));
-}
-
-std::string vanishingSource;  // deleted when full.ppm is created, after the decode
-int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
-  if (std::string(path).find("full.ppm") != std::string::npos) DeleteFileAt(vanishingSource);
-  return ::open(path, flags, mode);
-}
-
-TEST_F(VanishingSourceTest, FileThatVanishesAfterDecodingStillEndsInAVerdict) {
-  TestEngineStore engines(TestTools{true, true, true});
+  // Gone after the decode: the copy for jpegtran, the metadata and the plan
+  // were taken before, and the pixels are in memory: nothing reads it again.
   vanishingSource = JoinPath(sources, "gleich weg.jpg");
   ASSERT_TRUE(WriteTextFile(vanishingSource, SampleJpeg(256, 192, JpegRecipe{JpegLayout::Rgb, 97})));
   FileSystemCalls calls = ActiveFileSystemCalls();
   calls.open = DeleteSourceThenOpen;
   SetFileSystemCalls(&calls);
-  ImageResult result;
-  // The copy for jpegtran, the metadata and the plan were taken before the
-  // decode, and the pixels are in memory: nothing reads the source again.
   const bool reached = OptimizeImage(vanishingSource, output, ProfileAt(0), result, {vanishingSource});
   SetFileSystemCalls(nullptr);
   EXPECT_TRUE(reached);
