@@ -121,12 +121,10 @@ const FileSystemCalls kFaultyCalls = {FaultyOpen, FaultyWrite, FaultyClose, Faul
 // Installs the plan for its lifetime; `FailedCalls` tells whether it struck.
 struct ScopedFaults {
   explicit ScopedFaults(const FaultPlan& plan) {
-    {
-      std::lock_guard<std::mutex> lock(faults.mutex);
-      faults.plan = plan;
-      faults.written.clear();
-      faults.failedCalls = 0;
-    }
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    faults.plan = plan;
+    faults.written.clear();
+    faults.failedCalls = 0;
     SetFileSystemCalls(&kFaultyCalls);
   }
   ~ScopedFaults() {
