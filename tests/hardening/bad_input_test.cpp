@@ -76,7 +76,9 @@ class BadInputTest : public CoreTest, public ::testing::WithParamInterface<int> 
       EXPECT_LT(result.resultBytes, result.originalBytes);
       EXPECT_TRUE(DecodeImageFile(outputPath, decoded));
     } else {
-      EXPECT_TRUE(IsKeepingVerdict(result.message)) << result.message;
+      // The three verdicts that keep the source (a protected source aside).
+      EXPECT_TRUE(result.message == kVerdictNoSmallerCandidate || result.message == kVerdictWinnerUndecodable ||
+                  result.message == kVerdictGateFailed) << result.message;
       EXPECT_TRUE(result.outputPath.empty());
       EXPECT_EQ(result.resultBytes, result.originalBytes);
     }
@@ -126,10 +128,9 @@ TEST_P(BadInputTest, EveryInputGetsACliLineAndOnlyOptimisedImagesGetAnOutput) {
     const bool failed = line.find("   |   Fehler beim Verarbeiten \u2013 ") != std::string::npos;
     EXPECT_EQ(failed, inputs[i].expected == ExpectedEnd::kError) << line;
     const std::string outputPath = OutputPathFor(list[i], output, ProfileAt(2));
-    PixelImage decoded;
+    // Decoding the outputs is left to the test above, which runs the same modes.
     if (line.find(" % kleiner") != std::string::npos) {
       ASSERT_TRUE(ReadFileBytes(outputPath, expectedOutput[FileNamePart(outputPath)])) << line;
-      EXPECT_TRUE(DecodeImageFile(outputPath, decoded));
     } else if (!failed) {
       EXPECT_TRUE(line.find(kVerdictNoSmallerCandidate) != std::string::npos ||
                   line.find(kVerdictWinnerUndecodable) != std::string::npos ||
@@ -145,8 +146,14 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, BadInputTest, ::testing::Values(0, 1, 2));
 
 class VanishingSourceTest : public BadInputTest {};
 
-TEST_F(VanishingSourceTest, FileThatVanishesBetweenListingAndProcessingIsAnError) {
-  TestEngineStore engines(TestTools{true, false, true});
+std::string vanishingSource;  // deleted when full.ppm is created, after the decode
+int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
+  if (std::string(path).find("full.ppm") != std::string::npos) DeleteFileAt(vanishingSource);
+  return ::open(path, flags, mode);
+}
+
+TEST_F(VanishingSourceTest, FileThatVanishesBeforeDecodingIsAnErrorAfterDecodingStillAVerdict) {
+  TestEngineStore engines(TestTools{true, true, true});
   const std::string first = list.back(), vanishing = JoinPath(sources, "verschwindet.jpg");  // quotes and umlauts
   ASSERT_TRUE(WriteTextFile(vanishing, SampleJpeg(128, 96)));
   const Names batch = {first, vanishing};
@@ -168,24 +175,13 @@ TEST_F(VanishingSourceTest, FileThatVanishesBetweenListingAndProcessingIsAnError
   ASSERT_TRUE(EnsureFolder(folder));
   EXPECT_FALSE(OptimizeImage(folder, output, ProfileAt(2), result, {folder}));
   EXPECT_TRUE(IsDirectory(folder));
-}
-
-std::string vanishingSource;  // deleted when full.ppm is created, after the decode
-int DeleteSourceThenOpen(const char* path, int flags, mode_t mode) {
-  if (std::string(path).find("full.ppm") != std::string::npos) DeleteFileAt(vanishingSource);
-  return ::open(path, flags, mode);
-}
-
-TEST_F(VanishingSourceTest, FileThatVanishesAfterDecodingStillEndsInAVerdict) {
-  TestEngineStore engines(TestTools{true, true, true});
+  // Gone after the decode: the copy for jpegtran, the metadata and the plan
+  // were taken before, and the pixels are in memory: nothing reads it again.
   vanishingSource = JoinPath(sources, "gleich weg.jpg");
   ASSERT_TRUE(WriteTextFile(vanishingSource, SampleJpeg(256, 192, JpegRecipe{JpegLayout::Rgb, 97})));
   FileSystemCalls calls = ActiveFileSystemCalls();
   calls.open = DeleteSourceThenOpen;
   SetFileSystemCalls(&calls);
-  ImageResult result;
-  // The copy for jpegtran, the metadata and the plan were taken before the
-  // decode, and the pixels are in memory: nothing reads the source again.
   const bool reached = OptimizeImage(vanishingSource, output, ProfileAt(0), result, {vanishingSource});
   SetFileSystemCalls(nullptr);
   EXPECT_TRUE(reached);

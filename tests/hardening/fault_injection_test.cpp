@@ -30,6 +30,7 @@
 #include "platform/files.h"
 #include "tests/core/core_test_support.h"
 #include "tests/hardening/hardening_support.h"
+#include "tests/hardening/sample_files.h"
 
 namespace {
 
@@ -87,9 +88,8 @@ ssize_t FaultyWrite(int fd, const void* data, size_t size) {
 }
 
 int FaultyClose(int fd) {
-  std::unique_lock<std::mutex> lock(faults.mutex);
+  std::lock_guard<std::mutex> lock(faults.mutex);
   faults.written.erase(fd);
-  lock.unlock();
   return ::close(fd);
 }
 
@@ -121,12 +121,10 @@ const FileSystemCalls kFaultyCalls = {FaultyOpen, FaultyWrite, FaultyClose, Faul
 // Installs the plan for its lifetime; `FailedCalls` tells whether it struck.
 struct ScopedFaults {
   explicit ScopedFaults(const FaultPlan& plan) {
-    {
-      std::lock_guard<std::mutex> lock(faults.mutex);
-      faults.plan = plan;
-      faults.written.clear();
-      faults.failedCalls = 0;
-    }
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    faults.plan = plan;
+    faults.written.clear();
+    faults.failedCalls = 0;
     SetFileSystemCalls(&kFaultyCalls);
   }
   ~ScopedFaults() {
@@ -134,8 +132,6 @@ struct ScopedFaults {
     std::lock_guard<std::mutex> lock(faults.mutex);
     faults.plan = FaultPlan{};
   }
-  ScopedFaults(const ScopedFaults&) = delete;
-  ScopedFaults& operator=(const ScopedFaults&) = delete;
   int FailedCalls() {
     std::lock_guard<std::mutex> lock(faults.mutex);
     return faults.failedCalls;
@@ -152,20 +148,18 @@ const char* const kEarlierOutput = "Ergebnis eines früheren Laufs";
 class FaultInjectionTest : public CoreTest {
  protected:
   std::string sources, output;
-  std::string source;      // a high-quality JPEG every candidate undercuts
-  std::string plain;       // its bytes
-  std::string outputPath;  // its output under the profile in use
-  std::string encoderLog;  // one line per test-encoder call
+  std::string source, plain;  // a high-quality JPEG every candidate undercuts, and its bytes
+  std::string outputPath;     // its output under the profile in use
+  std::string encoderLog;     // one line per test-encoder call
+  int failedCalls = 0;        // by the faults of the last Run
 
   void SetUp() override {
     CoreTest::SetUp();
-    sources = Path("quellen");
-    output = Path("ausgabe");
+    sources = Path("quellen"), output = Path("ausgabe"), encoderLog = Path("encoder.log");
     ASSERT_TRUE(EnsureFolder(sources) && EnsureFolder(output));
     source = JoinPath(sources, "turm.jpg");
     ASSERT_TRUE(WriteTestJpeg(source, MakeTestPicture(256, 192, 4), 98));
     plain = ReadTextFile(source);
-    encoderLog = Path("encoder.log");
   }
 
   // Runs the image, an earlier output in place when `earlier`, and checks the
@@ -188,7 +182,6 @@ class FaultInjectionTest : public CoreTest {
     EXPECT_EQ(changed, std::vector<std::string>{}) << "only the output may change";
     return reached;
   }
-  int failedCalls = 0;  // by the faults of the last Run
 
   size_t ToolStarts() const {
     size_t starts = 0;
@@ -215,11 +208,10 @@ struct SurvivedFault {
 }  // namespace
 
 TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
-  const TestTools jpegli{true, false, false}, cjpeg{false, true, false}, both{true, true, false};
-  const TestTools withJpegtran{true, false, true};
-  const char* const optimized = kVerdictOptimized;
-  const char* const undecodable = kVerdictWinnerUndecodable;
-  const SurvivedFault cases[] = {
+  const TestTools jpegli{true, false, false}, cjpeg{false, true, false}, both{true, true, false},
+      withJpegtran{true, false, true};
+  const char *const optimized = kVerdictOptimized, *const undecodable = kVerdictWinnerUndecodable;
+  std::vector<SurvivedFault> cases = {
       {.name = "no fault", .tools = jpegli, .verdict = optimized},
       {.name = "WIC candidate on a full disk",
        .faults = {.pathPart = "full_0001.jpg", .writeErrno = ENOSPC, .writeBudget = 300}},
@@ -239,38 +231,28 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
       {.name = "source copy on a full disk", .tools = withJpegtran,
        .faults = {.pathPart = "original.jpg", .writeErrno = ENOSPC, .writeBudget = 1000}, .verdict = optimized,
        .planned = 1},
-      // A keeping verdict in a read-only folder with nothing to delete.
-      {.name = "read-only, EROFS", .tools = jpegli, .faults = ReadOnly(EROFS), .cjpegli = "large", .earlier = false},
-      {.name = "read-only, EACCES", .tools = jpegli, .faults = ReadOnly(EACCES), .cjpegli = "large", .earlier = false},
-      // A tool that misbehaves alone (profile 5, mode 1: cjpeg alone).
-      {.name = "cjpeg crash", .tools = cjpeg, .profile = 5, .cjpeg = "crash"},
-      {.name = "cjpeg fail", .tools = cjpeg, .profile = 5, .cjpeg = "fail"},
-      {.name = "cjpeg empty", .tools = cjpeg, .profile = 5, .cjpeg = "empty"},
-      {.name = "cjpeg garbage", .tools = cjpeg, .profile = 5, .cjpeg = "garbage", .verdict = undecodable},
       // Garbage cannot carry metadata and never wins (profile 2: cjpegli alone).
       {.name = "cjpegli garbage, Exif", .tools = both, .cjpegli = "garbage", .exif = true, .planned = 1},
       {.name = "cjpeg garbage, Exif", .tools = both, .profile = 5, .cjpeg = "garbage", .exif = true, .planned = 1},
-      // One misbehaving tool leaves the other to win; a few bytes of garbage
-      // are the smallest file, win and cannot be decoded: the original is kept.
-      {.name = "cjpeg crash, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = "crash", .verdict = optimized,
-       .winner = "Jpegli", .planned = 2},
-      {.name = "cjpeg fail, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = "fail", .verdict = optimized,
-       .winner = "Jpegli", .planned = 2},
-      {.name = "cjpeg empty, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = "empty", .verdict = optimized,
-       .winner = "Jpegli", .planned = 2},
-      {.name = "cjpeg garbage, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = "garbage",
-       .verdict = undecodable, .planned = 2},
-      {.name = "cjpegli crash, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = "crash",
-       .verdict = optimized, .winner = "MozJPEG", .planned = 2},
-      {.name = "cjpegli fail, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = "fail",
-       .verdict = optimized, .winner = "MozJPEG", .planned = 2},
-      {.name = "cjpegli empty, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = "empty",
-       .verdict = optimized, .winner = "MozJPEG", .planned = 2},
-      {.name = "cjpegli garbage, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = "garbage",
-       .verdict = undecodable, .planned = 2},
   };
+  for (const int code : {EROFS, EACCES}) {  // a keeping verdict in a read-only folder with nothing to delete
+    cases.push_back({.name = "read-only", .tools = jpegli, .faults = ReadOnly(code), .cjpegli = "large", .earlier = false});
+  }
+  // A tool that misbehaves alone (profile 5, mode 1: cjpeg alone), or beside
+  // the other, which then wins; a few bytes of garbage are the smallest file,
+  // win and cannot be decoded: the original is kept.
+  for (const char* behaviour : {"crash", "fail", "empty", "garbage"}) {
+    const char* verdict = std::string(behaviour) == "garbage" ? undecodable : optimized;
+    cases.push_back({.name = "cjpeg alone", .tools = cjpeg, .profile = 5, .cjpeg = behaviour,
+                     .verdict = verdict == optimized ? kVerdictNoSmallerCandidate : undecodable});
+    cases.push_back({.name = "cjpeg, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = behaviour,
+                     .verdict = verdict, .winner = "Jpegli", .planned = 2});
+    cases.push_back({.name = "cjpegli, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = behaviour,
+                     .verdict = verdict, .winner = "MozJPEG", .planned = 2});
+  }
   for (const SurvivedFault& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.name) + " " + (c.cjpeg ? c.cjpeg : "") + (c.cjpegli ? c.cjpegli : "") +
+                 std::to_string(c.faults.openErrno));
     if (c.tools.jpegtran && JpegtranProgram().empty()) continue;
     ASSERT_TRUE(WriteTextFile(source, plain));
     ASSERT_TRUE(!c.exif || InsertSegmentsIntoJpeg(source, MakeExifOrientationSegment(6)));
@@ -299,12 +281,11 @@ void RefuseEveryWorker(unsigned) {
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
 
-enum class SourceKind { Good, Missing, Empty, Text, Truncated, HugeHeader };
-
 // One image under a fault it cannot survive: an error that says why.
 struct FailureCase {
   const char* name;
-  SourceKind source = SourceKind::Good;
+  std::optional<std::string> bytes;   // the source's bytes; none: the good photo
+  bool missing = false;               // the source does not exist
   FaultPlan faults = {};
   const char* cjpegli = nullptr;      // test-encoder behaviour
   const char* tmpdir = nullptr;       // TMPDIR, when not the test's own
@@ -320,12 +301,13 @@ struct FailureCase {
 
 TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
   ASSERT_TRUE(WriteTextFile(Path("datei statt ordner"), "x"));
-  const FailureCase cases[] = {
-      {.name = "missing", .source = SourceKind::Missing, .reason = "Datei kann nicht gelesen werden"},
-      {.name = "empty", .source = SourceKind::Empty, .reason = "Datei ist leer"},
-      {.name = "text", .source = SourceKind::Text, .reason = "kein Bild oder unbekanntes Format"},
-      {.name = "truncated", .source = SourceKind::Truncated, .reason = "Bilddaten sind abgeschnitten oder beschädigt"},
-      {.name = "huge header", .source = SourceKind::HugeHeader, .reason = "Bild ist zu groß"},
+  std::vector<FailureCase> cases = {
+      {.name = "missing", .missing = true, .reason = "Datei kann nicht gelesen werden"},
+      {.name = "empty", .bytes = "", .reason = "Datei ist leer"},
+      {.name = "text", .bytes = "kein Bild", .reason = "kein Bild oder unbekanntes Format"},
+      {.name = "truncated", .bytes = plain.substr(0, plain.size() / 2),
+       .reason = "Bilddaten sind abgeschnitten oder beschädigt"},
+      {.name = "huge header", .bytes = WithJpegFrameSize(plain, 65000, 65000), .reason = "Bild ist zu groß"},
       // Fifty attempts at a work folder, then no tool starts.
       {.name = "work folder", .faults = {.pathPart = "TALV_", .mkdirErrno = EACCES}, .reason = kFailureWorkFolder,
        .failedCalls = 50, .toolStarts = false},
@@ -336,32 +318,22 @@ TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
       {.name = "ppm", .faults = {.pathPart = "full.ppm", .writeErrno = ENOSPC, .writeBudget = 5000},
        .reason = kFailurePpmNotWritten, .toolStarts = false},
       {.name = "output", .faults = {.pathPart = "ausgabe/", .renameErrno = EROFS}, .reason = kFailureOutputNotWritten},
-      {.name = "read-only output, EROFS", .faults = ReadOnly(EROFS), .reason = kFailureOutputNotWritten},
-      {.name = "read-only output, EACCES", .faults = ReadOnly(EACCES), .reason = kFailureOutputNotWritten},
       // Garbage is the smallest file and cannot be decoded: the original is
       // kept, but the folder would still hold a stale result beside it.
       {.name = "stale output", .faults = {.pathPart = "ausgabe/", .unlinkErrno = EROFS}, .cjpegli = "garbage",
        .reason = kFailureStaleOutput},
-      {.name = "stale output, EROFS", .faults = ReadOnly(EROFS), .cjpegli = "large", .reason = kFailureStaleOutput,
-       .jpegtran = false},
-      {.name = "stale output, EACCES", .faults = ReadOnly(EACCES), .cjpegli = "large", .reason = kFailureStaleOutput,
-       .jpegtran = false},
       {.name = "thread", .refuseWorkers = true, .reason = kFailureThreadRefused},
       {.name = "memory", .cjpegli = "sleep:200", .exhaustMemory = true, .reason = kFailureOutOfMemory},
   };
+  for (const int code : {EROFS, EACCES}) {  // a read-only output folder
+    cases.push_back({.name = "read-only output", .faults = ReadOnly(code), .reason = kFailureOutputNotWritten});
+    cases.push_back({.name = "read-only, stale output", .faults = ReadOnly(code), .cjpegli = "large",
+                     .reason = kFailureStaleOutput, .jpegtran = false});
+  }
   for (const FailureCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string bytes = plain;
-    if (c.source == SourceKind::Empty) bytes.clear();
-    if (c.source == SourceKind::Text) bytes = "kein Bild";
-    if (c.source == SourceKind::Truncated) bytes.resize(bytes.size() / 2);
-    if (c.source == SourceKind::HugeHeader) {  // the first SOF0 segment declares 65000 x 65000
-      const size_t sof = bytes.find("\xFF\xC0");
-      ASSERT_NE(sof, std::string::npos);
-      bytes.replace(sof + 5, 4, "\xFD\xE8\xFD\xE8");
-    }
-    ASSERT_TRUE(WriteTextFile(source, bytes));
-    ASSERT_TRUE(c.source != SourceKind::Missing || DeleteFileAt(source));
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.faults.openErrno));
+    ASSERT_TRUE(WriteTextFile(source, c.bytes.value_or(plain)));
+    ASSERT_TRUE(!c.missing || DeleteFileAt(source));
     // jpegtran runs while the source is decoded, so a source that fails to
     // decode must also end the tool that already started.
     TestEngineStore engines(TestTools{true, false, c.jpegtran && !JpegtranProgram().empty()});

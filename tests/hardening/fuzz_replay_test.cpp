@@ -27,10 +27,6 @@ std::string Bytes(const std::string& path) {
   return bytes;
 }
 
-std::string Regression(const std::string& target, const std::string& name) {
-  return Bytes(JoinPath(JoinPath(ORVEL_FUZZ_REGRESSIONS, target), name));
-}
-
 // Whether the image decoders accept the bytes; `decode` is one of them.
 template <typename Decode>
 bool Decodes(Decode decode, const std::string& bytes) {
@@ -68,14 +64,14 @@ TEST(FuzzReplayTest, EverySeedAndEveryRegressionKeepsItsProperties) {
 TEST(FuzzRegressionTest, ImagesPromisingMoreThanTheyHoldAreRefusedUntouched) {
   // 63 bytes announcing a 32776 x 8256 screen with one 8 x 6 image: the
   // decoder used to let stb_image allocate and clear 2.4 GB for it.
-  const std::string gif = Regression("decode_image", "gif_screen_32776x8256.gif");
+  const std::string gif = Bytes(JoinPath(ORVEL_FUZZ_REGRESSIONS, "decode_image/gif_screen_32776x8256.gif"));
   EXPECT_FALSE(Decodes(DecodeImageMemory, gif));
   EXPECT_FALSE(Decodes(DecodeBmpGifMemory, gif));
   // 137 bytes announcing 65544 x 4102 pixels with compression 0xC64D4206,
   // which stb_image takes for uncompressed rows and fills with zeros: the
   // decoder used to produce a 1 GiB image of nothing from it. With its
   // compression field set to BI_RGB it lacks the rows it promises.
-  std::string bmp = Regression("decode_image", "bmp_compression_above_2pow31.bmp");
+  std::string bmp = Bytes(JoinPath(ORVEL_FUZZ_REGRESSIONS, "decode_image/bmp_compression_above_2pow31.bmp"));
   EXPECT_FALSE(Decodes(DecodeImageMemory, bmp));
   EXPECT_FALSE(Decodes(DecodeImageMemory, bmp.replace(30, 4, std::string(4, '\0'))));
 }
@@ -85,7 +81,7 @@ TEST(FuzzRegressionTest, InterlacedPngWithoutTheDataForItsSizeIsRefusedUntouched
   // passes need the whole buffer, which used to be cleared (3 GB) before the
   // missing data was noticed. AddressSanitizer writes shadow memory for large
   // allocations, so page faults are only counted without it.
-  const std::string png = Regression("decode_png", "interlaced_24640x32687_no_data.png");
+  const std::string png = Bytes(JoinPath(ORVEL_FUZZ_REGRESSIONS, "decode_png/interlaced_24640x32687_no_data.png"));
   rusage before{}, after{};
   ::getrusage(RUSAGE_SELF, &before);
   EXPECT_FALSE(Decodes(DecodePngMemory, png));

@@ -1,7 +1,6 @@
 // Shared pieces of the hardening suites; see hardening_support.h.
 #include "tests/hardening/hardening_support.h"
 
-#include "core/pipeline.h"
 #include "platform/files.h"
 #include "tests/support/file_system.h"
 
@@ -23,9 +22,4 @@ std::vector<std::string> ChangedNames(const FolderSnapshot& before, const Folder
     if (before.count(name) == 0) names.push_back(name);
   }
   return names;
-}
-
-bool IsKeepingVerdict(const std::string& message) {
-  return message == kVerdictNoSmallerCandidate || message == kVerdictWinnerUndecodable ||
-         message == kVerdictGateFailed;
 }

@@ -1,6 +1,5 @@
 // Shared pieces of the hardening suites: folder snapshots (to prove that
-// nothing but the expected file was written or deleted) and the verdicts that
-// keep the source. orvel-cli runs as a child process through tests/cli.
+// nothing but the expected file was written or deleted). orvel-cli runs as a child process through tests/cli.
 #pragma once
 
 #include <map>
@@ -16,6 +15,3 @@ FolderSnapshot SnapshotFolder(const std::string& folder);
 
 // Names that were added, removed or changed between two snapshots.
 std::vector<std::string> ChangedNames(const FolderSnapshot& before, const FolderSnapshot& after);
-
-// The three verdicts that keep the source (a protected source aside).
-bool IsKeepingVerdict(const std::string& message);

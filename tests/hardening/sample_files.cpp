@@ -77,17 +77,15 @@ std::vector<std::vector<std::uint8_t>> PngRows(const PixelImage& image, PngKind 
   return rows;
 }
 
+// Colour type and bit depth per kind, in the order of PngKind.
+constexpr int kPngColorTypes[] = {2, 2, 3, 3, 6, 0, 4, 0, 2}, kPngBitDepths[] = {8, 16, 8, 8, 8, 16, 8, 1, 8};
+
 PngRecipe PngRecipeFor(PngKind kind) {
-  PngRecipe recipe;
-  recipe.interlaced = kind == PngKind::Interlaced;
-  if (kind == PngKind::Rgb16 || kind == PngKind::Gray16) recipe.bitDepth = 16;
-  if (kind == PngKind::Gray1) recipe.bitDepth = 1;
-  if (kind == PngKind::Rgba8) recipe.colorType = 6;
-  if (kind == PngKind::Gray16 || kind == PngKind::Gray1) recipe.colorType = 0;
-  if (kind == PngKind::GrayAlpha8) recipe.colorType = 4;
-  if (kind == PngKind::Palette || kind == PngKind::PaletteWithAlpha) {
-    recipe.colorType = 3;
-    for (int i = 0; i < 16; ++i) recipe.palette.insert(recipe.palette.end(), {Byte(i * 17), Byte(255 - i * 9), Byte(i * 5)});
+  const auto index = static_cast<size_t>(kind);
+  PngRecipe recipe{.colorType = kPngColorTypes[index], .bitDepth = kPngBitDepths[index],
+                   .interlaced = kind == PngKind::Interlaced};
+  for (int i = 0; recipe.colorType == 3 && i < 16; ++i) {
+    recipe.palette.insert(recipe.palette.end(), {Byte(i * 17), Byte(255 - i * 9), Byte(i * 5)});
   }
   if (kind == PngKind::PaletteWithAlpha) recipe.alphas = {0, 64, 128, 192, 255};
   return recipe;
@@ -113,18 +111,14 @@ std::string SampleJpeg(std::uint32_t width, std::uint32_t height, const JpegReci
 }
 
 std::string SampleLayoutJpeg(std::uint32_t width, std::uint32_t height, JpegLayout layout, bool progressive) {
-  JpegRecipe recipe;
-  recipe.layout = layout;
-  recipe.progressive = progressive;
   const int components = layout == JpegLayout::Gray ? 1 : layout == JpegLayout::Rgb ? 3 : 4;
-  return EncodeJpegBytes(width, height, Samples(SamplePicture(width, height, 5), components), recipe);
+  return EncodeJpegBytes(width, height, Samples(SamplePicture(width, height, 5), components),
+                         JpegRecipe{.layout = layout, .progressive = progressive});
 }
 
 std::string SampleManyScanJpeg(std::uint32_t width, std::uint32_t height, int scans) {
-  JpegRecipe recipe;
-  recipe.layout = JpegLayout::Gray;
-  recipe.scanCount = scans;
-  return EncodeJpegBytes(width, height, Samples(SamplePicture(width, height, 6), 1), recipe);
+  return EncodeJpegBytes(width, height, Samples(SamplePicture(width, height, 6), 1),
+                         JpegRecipe{.layout = JpegLayout::Gray, .scanCount = scans});
 }
 
 std::string WithJpegFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
@@ -155,12 +149,8 @@ std::string SampleTiff(const std::vector<std::pair<std::uint32_t, std::uint32_t>
                        const std::string& scratchFolder) {
   std::vector<TiffPage> pages;
   for (const auto& [width, height] : pageSizes) {
-    TiffPage page;
-    page.width = width;
-    page.height = height;
-    page.rowsPerStrip = 8;
-    page.rgb = Samples(SamplePicture(width, height, static_cast<std::uint32_t>(pages.size()) + 9), 3);
-    pages.push_back(std::move(page));
+    const std::uint32_t seed = static_cast<std::uint32_t>(pages.size()) + 9;
+    pages.push_back(TiffPage{width, height, Samples(SamplePicture(width, height, seed), 3), 8});
   }
   const std::string path = JoinPath(scratchFolder, "sample.tif");
   std::string bytes;
