@@ -190,7 +190,9 @@ void CompareWindow::RefreshControls() {
   // narrowed rather than cut.
   positionLabel_->setFont(FittedFont(Fonts().emphasisFont, position, positionLabel_->width()));
   positionLabel_->setText(position);
-  zoomLabel_->setText(Text(view.zoomText));
+  const QString zoomText = Text(view.zoomText);
+  zoomLabel_->setFont(FittedFont(Fonts().smallFont, zoomText, zoomLabel_->width()));
+  zoomLabel_->setText(zoomText);
   {
     // Showing the state must not read back as a request to change it.
     const QSignalBlocker blockSlider(zoomTrackbar_);
