@@ -124,12 +124,19 @@ bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char
   return true;
 }
 
-void CopyWinnerFigures(const CandidateResult& winner, ImageResult& result) {
+// The scores stay with the result, so the compare window can show where the
+// winner lost quality; without scores (an invalid comparison) there is no size.
+void CopyWinnerFigures(const CandidateResult& winner, const PixelImage& reference,
+                       ImageResult& result) {
   result.winnerLabel = winner.candidate.label;
   result.score = winner.score;
   result.global = winner.report.global;
   result.worst5 = winner.report.worst5;
   result.worst = winner.report.worst;
+  result.windowScores = winner.report.windowScores;
+  const bool scored = !result.windowScores.empty();
+  result.analysedWidth = scored ? reference.width : 0;
+  result.analysedHeight = scored ? reference.height : 0;
 }
 
 // The winner's decode and analysis: the one made ahead while other candidates
@@ -176,7 +183,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
 
   StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
   if (!PassesQualityGate(winner.report, winner.measured, profile)) {
-    CopyWinnerFigures(winner, result);
+    CopyWinnerFigures(winner, reference, result);
     return KeepOriginal(result, outputPath, kVerdictGateFailed);
   }
   winner.passed = true;
@@ -189,7 +196,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;
   result.optimized = true;
-  CopyWinnerFigures(winner, result);
+  CopyWinnerFigures(winner, reference, result);
   result.message = kVerdictOptimized;
   return true;
 }

@@ -129,6 +129,7 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
               std::make_tuple(false, std::string(c.verdict), std::string(c.winner)));
     EXPECT_EQ(result.resultBytes, result.originalBytes);
     EXPECT_EQ(result.score + result.global + result.worst5 + result.worst, 0);
+    EXPECT_TRUE(result.windowScores.empty() && result.analysedWidth == 0);
     EXPECT_FALSE(PathExists(out));
   }
 }
@@ -141,6 +142,12 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
   ASSERT_TRUE(Optimize(source, open));
   ASSERT_TRUE(result.optimized);
   const ImageResult measured = result;
+  // The kept window scores are the analysis of the written file, window by window.
+  PixelImage reference, written;
+  ASSERT_TRUE(DecodeImageFile(source, reference) && DecodeImageFile(result.outputPath, written));
+  EXPECT_EQ(measured.windowScores, AnalyzeQuality(reference, written).windowScores);
+  EXPECT_EQ(std::tuple(measured.analysedWidth, measured.analysedHeight, measured.windowScores.size()),
+            std::tuple(256u, 192u, AnalysisWindows(256, 192).size()));
   QualityProfile exact = open;
   std::tie(exact.minGlobal, exact.minWorst5, exact.minWorst, exact.minComposite) =
       std::tie(measured.global, measured.worst5, measured.worst, measured.score);
@@ -153,6 +160,7 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
     ASSERT_TRUE(Optimize(source, strict));
     EXPECT_EQ(result.message, kVerdictGateFailed);
     EXPECT_EQ(std::tie(result.global, result.worst), std::tie(measured.global, measured.worst));
+    EXPECT_EQ(result.windowScores, measured.windowScores);  // kept for the refused winner too
     EXPECT_FALSE(PathExists(JoinPath(output, "d_hoch.jpg")));
   }
   QualityReport report;
