@@ -57,9 +57,12 @@ bool CollectInterrupt() {
 }
 
 // The embedded encoders written out for one command, and their folder
-// removed again on every way out of it.
+// removed again on every way out of it. Only the commands that start tools
+// clear what killed runs of ours left behind; --help or a usage error
+// touches nothing.
 struct PreparedEngines {
   PreparedEngines() {
+    RemoveAbandonedFoldersOfEarlierRuns();
     MaterializeEngines();
     RefreshEngineAvailability();
   }
@@ -270,7 +273,6 @@ int RunAnalyzeCommand(const CliOptions& options) {
 
 int RunCliProgram(const std::vector<std::string>& arguments) {
   RestoreDefaultChildSignal();
-  RemoveAbandonedFoldersOfEarlierRuns();
   CliOptions options;
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {

@@ -25,9 +25,10 @@
 #include "cli/cli_options.h"
 #include "imaging/quality.h"
 
-// The whole program: start-up (default SIGCHLD action, removal of folders
-// that killed runs of ours left behind), then the command the arguments
-// name. Returns the exit status.
+// The whole program: start-up (default SIGCHLD action), then the command the
+// arguments name; the commands that start tools (optimize, status, bench)
+// first remove the folders that killed runs of ours left behind. Returns the
+// exit status.
 int RunCliProgram(const std::vector<std::string>& arguments);
 
 // Runs the command and returns the exit status.

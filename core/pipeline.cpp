@@ -50,6 +50,7 @@ const char* const kFailureThreadRefused = "Encoder-Thread kann nicht gestartet w
 const char* const kFailureOutOfMemory = "Arbeitsspeicher reicht nicht aus";
 const char* const kFailureUnexpected = "unerwarteter interner Fehler";
 const char* const kFailureCancelled = "abgebrochen";
+const char* const kFailureNoEncoderRan = "kein Encoder konnte ausgeführt werden";
 
 namespace {
 
@@ -146,6 +147,15 @@ CandidateCheck CheckWinner(CandidateEncoding& encoding, size_t index, const Pixe
     timings->winnerCheckedAhead = ahead;
   }
   return check;
+}
+
+// Candidates whose encoder ran to completion and left a file. One that could
+// not run (a tool missing, killed or out of process slots) says nothing about
+// the size an encode would reach.
+std::int32_t CountCompletedCandidates(const std::vector<CandidateResult>& results) {
+  std::int32_t completed = 0;
+  for (const CandidateResult& r : results) completed += r.ok && r.bytes > 0 ? 1 : 0;
+  return completed;
 }
 
 // Steps 11 to 14, once the winner is known.
@@ -354,6 +364,14 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   if (ToolRunsCancelled()) {
     AbandonCandidateEncoding(encoding);
     return Fail(result, kFailureCancelled);
+  }
+  // Only candidates that ran are judged, and the result line says how many
+  // of the plan that were. With none, there is nothing to judge: keeping the
+  // original would delete an earlier output on no evidence.
+  result.candidatesEncoded = CountCompletedCandidates(encoding.results);
+  if (result.candidatesEncoded == 0) {
+    AbandonCandidateEncoding(encoding);
+    return Fail(result, kFailureNoEncoderRan);
   }
 
   SetPhase("Größenvergleich");

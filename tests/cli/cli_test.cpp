@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <thread>
 
 #include "engines/engine_store.h"
@@ -137,6 +139,27 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
     EXPECT_TRUE(run.out.empty());
   }
   EXPECT_FALSE(PathExists(missing));
+}
+
+// Folders of the user that are merely named like ours survive every start;
+// a start that runs no tool does not even look.
+TEST_F(CliProgramTest, UserFoldersNamedLikeOursSurviveEveryStart) {
+  const Strings names = {"TALV_999999_Urlaub2023", "TALV_999999_1_0", "engines_1.3.3_999999"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(EnsureFolder(JoinPath(tmpdir, name + "/raw")));
+    ASSERT_TRUE(WriteTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg"), "photo"));
+    const timespec old[2] = {{std::time(nullptr) - 7200, 0}, {std::time(nullptr) - 7200, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, JoinPath(tmpdir, name).c_str(), old, 0), 0);
+  }
+  const std::string a = MakeImage("a.jpg", 30);
+  for (const Strings& arguments : {Strings{"--help"}, Strings{"zauber"}, Strings{"status"},
+                                   Strings{"optimize", "--output", output, a}}) {
+    Run(arguments);
+    for (const std::string& name : names) {
+      EXPECT_EQ(ReadTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg")), "photo") << name << " " << arguments[0];
+    }
+  }
+  for (const std::string& name : names) RemoveFolderTree(JoinPath(tmpdir, name));
 }
 
 TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummaryAndANamedPipeFailsWithoutBlocking) {

@@ -117,9 +117,7 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
   const std::string source = MakeSource("b.jpg");
   const std::string out = JoinPath(output, "b_hoch.jpg");
   const struct { const char *behaviour, *verdict, *winner; } cases[] = {
-      {"fail", kVerdictNoSmallerCandidate, ""}, {"empty", kVerdictNoSmallerCandidate, ""},
-      {"crash", kVerdictNoSmallerCandidate, ""}, {"large", kVerdictNoSmallerCandidate, ""},
-      {"garbage", kVerdictWinnerUndecodable, ""},
+      {"large", kVerdictNoSmallerCandidate, ""}, {"garbage", kVerdictWinnerUndecodable, ""},
                // A winner of other dimensions fails the gate with zero figures.
                {"halfsize", kVerdictGateFailed, "Jpegli Q88 420 Progressive"}};
   for (const auto& c : cases) {
@@ -228,6 +226,32 @@ TEST_F(PipelineTest, OutputWrittenEarlierInTheRunIsNeitherReplacedNorDeleted) {
                 std::make_tuple(false, std::string(kVerdictOutputWrittenThisRun))) << folder;
       EXPECT_EQ(ReadTextFile(written), bytes);
     }
+  }
+}
+
+// A candidate that could not run says nothing about the size: with none
+// completed the image fails and the earlier output stays; with some, the rest
+// are judged and the counts say how many ran.
+TEST_F(PipelineTest, CandidatesThatCouldNotRunDecideNothing) {
+  TestEngineStore engines(TestTools{true, true, false});
+  currentMode.store(2);  // the MozJPEG profile then has a Jpegli competitor
+  const QualityProfile& profile = ProfileAt(5);
+  const std::string source = MakeSource("c.jpg");
+  const std::string out = JoinPath(output, std::string("c_") + profile.key + ".jpg");
+  const struct { const char *jpegli, *mozjpeg; bool reached; int encoded; } cases[] = {
+      {"fail", "crash", false, 0}, {"empty", "fail", false, 0}, {"crash", "ok", true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.jpegli) + " " + c.mozjpeg);
+    ASSERT_TRUE(WriteTextFile(out, "earlier result"));
+    ScopedEnv jpegli("ORVEL_TEST_CJPEGLI", c.jpegli), mozjpeg("ORVEL_TEST_CJPEG_STATIC", c.mozjpeg);
+    EXPECT_EQ(Optimize(source, profile), c.reached);
+    EXPECT_EQ(std::make_tuple(result.candidatesEncoded, result.candidatesPlanned), std::make_tuple(c.encoded, 2));
+    if (c.reached) {
+      EXPECT_EQ(result.message, kVerdictOptimized);
+      continue;
+    }
+    EXPECT_EQ(result.failureReason, kFailureNoEncoderRan);
+    EXPECT_EQ(ReadTextFile(out), "earlier result");
   }
 }
 
