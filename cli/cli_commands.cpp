@@ -123,11 +123,6 @@ void RefreshProgressLine(bool force) {
   progress.shown = true;
 }
 
-void StartImageStatus(const std::string& path, size_t index, size_t count) {
-  BeginLiveStatusImage(FileNamePart(path), index, count, FileSize(path));
-  RefreshLiveStatus(true);
-}
-
 void CountResult(const ImageResult& result, bool reached, BatchSummary& summary) {
   ++summary.images;
   if (!reached) ++summary.failed;
@@ -150,11 +145,7 @@ struct OptimizeRun {
 ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    StartImageStatus(run.list[i], i + 1, run.list.size());
-    BatchOutcome outcome;
-    outcome.reached = OptimizeImage(run.list[i], run.options.outputFolder, run.profile,
-                                    outcome.result, run.list, nullptr, writtenOutputs);
-    return outcome;
+    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs);
   };
   calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
     if (!outcome.reached) {
@@ -218,14 +209,12 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
                                          : AutomaticJobCount(options.mode, HardwareThreadCount());
-  std::vector<std::string> outputPaths;
-  for (const std::string& path : run.list) {
-    outputPaths.push_back(OutputPathFor(path, options.outputFolder, run.profile));
-  }
+  const std::vector<std::string> outputPaths = BatchOutputPaths(run.list, options.outputFolder, run.profile);
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
+  BeginLiveStatusBatch(run.list.size());
   RunParallelBatch(outputPaths, jobs, BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});

@@ -118,7 +118,9 @@ bool Fail(ImageResult& result, const char* reason) {
 // name. When that output cannot be deleted (a read-only output folder), the
 // folder would still hold a stale result beside a verdict that says
 // otherwise, so the image ends as a failure instead.
+// After a stop nothing is deleted: the batch ends what is in flight unchanged.
 bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
+  if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
   if (!DeleteFileAt(outputPath)) return Fail(result, kFailureStaleOutput);
   result.message = verdict;
   return true;
@@ -192,6 +194,8 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   // so the final name never holds a partial file; an earlier result stays in
   // place until the new one is complete.
   // A failed write leaves an earlier output alone: it is still a valid result.
+  // After a stop (the check ran on, its tools already killed) nothing is written.
+  if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
   if (!CopyFileBytes(winner.outputPath, outputPath)) return Fail(result, kFailureOutputNotWritten);
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTextDocument>
+#include <QThread>
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
@@ -67,6 +68,8 @@ QKeySequence MenuShortcut(const std::string& text) {
   return QKeySequence::fromString(label, QKeySequence::PortableText);
 }
 
+bool OnUiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -82,8 +85,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   RefreshEngineAvailability();
   BuildMenuBar();
   CreateControls();
-  SetFrontEndHooks(FrontEndHooks{[this](bool force) { RefreshLiveStatusDisplay(force); },
-                                 []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }});
+  // The pipeline calls the hooks on whatever thread runs it; only the UI
+  // thread may touch the widgets (a batch's worker threads leave it to the
+  // batch's own pumping).
+  SetFrontEndHooks(FrontEndHooks{[this](bool force) {
+                                   if (OnUiThread()) RefreshLiveStatusDisplay(force);
+                                 },
+                                 []() {
+                                   if (OnUiThread()) QCoreApplication::processEvents(QEventLoop::AllEvents);
+                                 }});
   UpdateSelectionMarks();
   LayoutControls();
   clientArea_->setFocus();
@@ -117,6 +127,7 @@ void MainWindow::BuildMenuBar() {
       actions_[id] = action;
     }
   }
+  actions_[kCmdStopBatch]->setEnabled(false);  // until a batch runs
 }
 
 void MainWindow::CreateControls() {
@@ -261,6 +272,10 @@ void MainWindow::UpdateSelectionMarks() {
 }
 
 void MainWindow::DispatchCommand(int id, int notification) {
+  if (id == kCmdStopBatch) {
+    StopBatch();
+    return;
+  }
   if (MainState().batchRunning) return;
   if (id >= kCmdFirstProfile && id < kCmdFirstProfile + kProfileCount) {
     currentProfile.store(id - kCmdFirstProfile);
@@ -363,10 +378,21 @@ void MainWindow::RefuseWhileBatchRuns() {
   SetStatusText(kStatusWaitForBatch);
 }
 
+bool MainWindow::AskYesNo(const std::string& title, const std::string& text) {
+  if (const auto& ask = ActiveMainWindowDialogs().askYesNo) return ask(title, text);
+  return ExecPlainMessageBox(QMessageBox::Question, Text(title), Text(text),
+                             QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (MainState().batchRunning) {
-    RefuseWhileBatchRuns();
     event->ignore();
+    // A stop already under way ends in the close that was asked for.
+    if (MainState().batchStopRequested && closeAfterBatch_) return;
+    if (AskYesNo(kProductName, kQuestionStopBatchAndClose) && MainState().batchRunning) {
+      closeAfterBatch_ = true;
+      StopBatch();
+    }
     return;
   }
   if (IsBenchmarkRunActive()) {
