@@ -148,9 +148,14 @@ bool ReplaceJpegMetadataInFile(const std::string& candidatePath, std::string_vie
     return false;
   }
   std::string().swap(original);
+  return ReplaceCandidateFile(candidatePath, rewritten, temporaryPath);
+}
+
+bool ReplaceCandidateFile(const std::string& candidatePath, std::string_view bytes,
+                          const std::string& temporaryPath) {
   UniqueFd file = CreateForWriting(temporaryPath, 0600);
   if (!file.Valid()) return false;
-  const bool written = WriteAll(file, rewritten.data(), rewritten.size());
+  const bool written = WriteAll(file, bytes.data(), bytes.size());
   if (!CloseChecked(file) || !written || !RenamePath(temporaryPath, candidatePath)) {
     ::unlink(temporaryPath.c_str());
     return false;

@@ -73,3 +73,8 @@ bool ReplaceJpegMetadata(const std::uint8_t* candidate, size_t size, std::string
 // the candidate is left as it was (or, if only the rename failed, unchanged).
 bool ReplaceJpegMetadataInFile(const std::string& candidatePath, std::string_view segments,
                                const std::string& temporaryPath);
+
+// Writes `bytes` to `temporaryPath` and renames it over `candidatePath` (a
+// work file: no sync). On failure the temporary file is removed.
+bool ReplaceCandidateFile(const std::string& candidatePath, std::string_view bytes,
+                          const std::string& temporaryPath);

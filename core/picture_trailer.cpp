@@ -3,8 +3,6 @@
 // trailer to each candidate; pipeline.cpp reads the source's structure once.
 #include "core/picture_trailer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -214,13 +212,6 @@ bool AttachTrailerToFile(const std::string& candidatePath, const SourceStructure
                          const std::string& temporaryPath) {
   if (structure.trailer.empty() && !structure.hasMpf) return true;
   std::string picture;
-  if (!ReadFileBytes(candidatePath, picture) || !AttachTrailer(picture, structure)) return false;
-  UniqueFd file = CreateForWriting(temporaryPath, 0600);
-  if (!file.Valid()) return false;
-  const bool written = WriteAll(file, picture.data(), picture.size());
-  if (!CloseChecked(file) || !written || !RenamePath(temporaryPath, candidatePath)) {
-    ::unlink(temporaryPath.c_str());
-    return false;
-  }
-  return true;
+  return ReadFileBytes(candidatePath, picture) && AttachTrailer(picture, structure) &&
+         ReplaceCandidateFile(candidatePath, picture, temporaryPath);
 }
