@@ -46,13 +46,17 @@ JpegHeaderScan ScanJpegHeader(const std::uint8_t* data, size_t size) {
   size_t pos = 2;
   for (;;) {
     if (pos >= size) { scan.status = JpegScanStatus::kTruncated; return scan; }
-    if (data[pos] != 0xFF) { scan.status = JpegScanStatus::kMalformed; return scan; }
+    // Stray bytes between segments are skipped to the next 0xFF, as libjpeg
+    // does (with a warning that viewers ignore).
+    if (data[pos] != 0xFF) { ++pos; continue; }
     // Any number of 0xFF fill bytes may precede the marker byte.
     size_t markerPos = pos;
     while (markerPos + 1 < size && data[markerPos + 1] == 0xFF) ++markerPos;
     if (markerPos + 1 >= size) { scan.status = JpegScanStatus::kTruncated; return scan; }
     const std::uint8_t marker = data[markerPos + 1];
-    if (marker == 0x00 || marker == kSoi) { scan.status = JpegScanStatus::kMalformed; return scan; }
+    if (marker == kSoi) { scan.status = JpegScanStatus::kMalformed; return scan; }
+    // 0xFF 0x00 is no marker: libjpeg skips it with the stray bytes.
+    if (marker == 0x00) { pos = markerPos + 2; continue; }
     if (marker == kSos || marker == kEoi) {
       scan.status = JpegScanStatus::kComplete;
       scan.tailOffset = markerPos;
@@ -144,9 +148,14 @@ bool ReplaceJpegMetadataInFile(const std::string& candidatePath, std::string_vie
     return false;
   }
   std::string().swap(original);
+  return ReplaceCandidateFile(candidatePath, rewritten, temporaryPath);
+}
+
+bool ReplaceCandidateFile(const std::string& candidatePath, std::string_view bytes,
+                          const std::string& temporaryPath) {
   UniqueFd file = CreateForWriting(temporaryPath, 0600);
   if (!file.Valid()) return false;
-  const bool written = WriteAll(file, rewritten.data(), rewritten.size());
+  const bool written = WriteAll(file, bytes.data(), bytes.size());
   if (!CloseChecked(file) || !written || !RenamePath(temporaryPath, candidatePath)) {
     ::unlink(temporaryPath.c_str());
     return false;

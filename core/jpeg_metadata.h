@@ -9,8 +9,9 @@
 // transform. The quality analysis reads pixels only and is unaffected.
 //
 // The marker parser works on bytes in memory, never reads outside them, and
-// gives up on anything it does not understand (the caller then carries
-// nothing over). Only the header up to the first start-of-scan is parsed; the
+// walks the header as libjpeg does: fill bytes, stray bytes between segments
+// and 0xFF 0x00 pairs are skipped to the next marker. It gives up on anything
+// else it does not understand (the pipeline then keeps the source). Only the header up to the first start-of-scan is parsed; the
 // scan data and everything after it are copied unchanged.
 #pragma once
 
@@ -72,3 +73,8 @@ bool ReplaceJpegMetadata(const std::uint8_t* candidate, size_t size, std::string
 // the candidate is left as it was (or, if only the rename failed, unchanged).
 bool ReplaceJpegMetadataInFile(const std::string& candidatePath, std::string_view segments,
                                const std::string& temporaryPath);
+
+// Writes `bytes` to `temporaryPath` and renames it over `candidatePath` (a
+// work file: no sync). On failure the temporary file is removed.
+bool ReplaceCandidateFile(const std::string& candidatePath, std::string_view bytes,
+                          const std::string& temporaryPath);

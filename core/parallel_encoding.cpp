@@ -36,7 +36,7 @@ bool ReadsOnlySourceCopy(const EncoderCandidate& candidate) {
 }
 
 // Encodes plan entry i into its result, then carries the source's metadata
-// into a lossy candidate. Sets ok, bytes and the timings.
+// into a lossy candidate and its trailer into every candidate. Sets ok, bytes and the timings.
 void EncodeOne(CandidateEncoding& encoding, size_t i) {
   CandidateResult& result = encoding.results[i];
   const EncoderCandidate& candidate = encoding.plan[i];
@@ -56,6 +56,10 @@ void EncodeOne(CandidateEncoding& encoding, size_t i) {
                                    result.outputPath + ".meta");
     result.metadataMs = MillisecondsSince(metadataStarted);
   }
+  // Every candidate, jpegtran's included, holds the source's further
+  // pictures and appended bytes, so sizes compare whole files.
+  if (ok) ok = AttachTrailerToFile(result.outputPath, encoding.sourceStructure,
+                                   result.outputPath + ".trailer");
   std::uint64_t bytes = 0;
   if (ok) TryFileSize(result.outputPath, bytes);
   result.ok = ok;

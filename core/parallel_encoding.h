@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/picture_trailer.h"
 #include "core/candidate_plan.h"
 #include "core/encoder_invocation.h"
 #include "imaging/pixel_image.h"
@@ -95,6 +96,7 @@ struct CandidateEncoding {
   const WorkFolder* folder = nullptr;
   std::string prefix;          // candidate file-name prefix, "full"
   std::string sourceMetadata;  // carried segments; empty: nothing to carry
+  SourceStructure sourceStructure;  // trailer and MPF index appended to every candidate
   std::uint64_t originalBytes = 0;  // source size; larger candidates are not checked ahead
   bool checkAhead = false;     // check finished candidates ahead of the size comparison
   bool copyReadersStartEarly = true;  // false: jpegtran too waits for the pixels

@@ -18,6 +18,7 @@
 #include "core/candidate_plan.h"
 #include "core/encoder_invocation.h"
 #include "core/jpeg_metadata.h"
+#include "core/picture_trailer.h"
 #include "core/live_status.h"
 #include "core/parallel_encoding.h"
 #include "imaging/decode.h"
@@ -268,7 +269,9 @@ void PrepareEncoding(const std::string& sourcePath, const QualityProfile& profil
   }
   {
     StepTimer timer(Field(timings, &PipelineTimings::metadataReadMs));
-    if (!ReadJpegMetadataFile(sourcePath, encoding.sourceMetadata)) encoding.sourceMetadata.clear();
+    SourceStructure& structure = encoding.sourceStructure;
+    if (!ReadSourceStructure(sourcePath, structure)) structure = SourceStructure{};
+    encoding.sourceMetadata = structure.metadata;
   }
   StepTimer timer(Field(timings, &PipelineTimings::planMs));
   encoding.plan = BuildCandidatePlan(profile, currentMode.load(), !encoding.jpegCopyPath.empty());
@@ -345,9 +348,16 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   ResetCandidateCounters(planned);
   const double encodingStartMs = MillisecondsSince(imageStarted);
   encoding.origin = Clock::now();
+  PixelImage reference;
+  // A source whose metadata or further pictures cannot be carried is kept;
+  // one the decoder refuses still says why.
+  const std::string& keepReason = encoding.sourceStructure.keepReason;
+  if (!keepReason.empty()) {
+    if (!MakeReference(sourcePath, folder, reference, result, timings)) return false;
+    return KeepOriginal(result, outputPath, keepReason.c_str());
+  }
   const bool started = StartCandidateEncoding(encoding);
 
-  PixelImage reference;
   if (!MakeReference(sourcePath, folder, reference, result, timings)) {
     AbandonCandidateEncoding(encoding);
     return false;

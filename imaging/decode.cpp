@@ -102,6 +102,9 @@ const char* DecodeFailureText(DecodeFailure failure) {
     case DecodeFailure::UnknownFormat: return "kein Bild oder unbekanntes Format";
     case DecodeFailure::TooLarge: return "Bild ist zu groß";
     case DecodeFailure::Corrupt: return "Bilddaten sind abgeschnitten oder beschädigt";
+    case DecodeFailure::HighPrecision: return "12-Bit-JPEG wird nicht unterstützt";
+    case DecodeFailure::UnsupportedKind:
+      return "verlustfreies oder hierarchisches JPEG wird nicht unterstützt";
   }
   return "";
 }

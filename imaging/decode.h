@@ -21,6 +21,8 @@ enum class DecodeFailure {
   UnknownFormat,  // not one of the formats below
   TooLarge,       // beyond kMaxPixelBytes (file or declared pixel buffer)
   Corrupt,        // truncated or corrupt data
+  HighPrecision,  // a JPEG with 12-bit (or other than 8-bit) samples
+  UnsupportedKind,  // a lossless or hierarchical JPEG
 };
 const char* DecodeFailureText(DecodeFailure failure);
 

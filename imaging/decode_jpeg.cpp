@@ -49,12 +49,23 @@ JpegDecodeContext& ContextOf(j_common_ptr info) {
   return *static_cast<JpegDecodeContext*>(info->client_data);
 }
 
-void GiveUp(j_common_ptr info) { std::longjmp(ContextOf(info).jump, 1); }
+// Files that are sound but of a kind this decoder lacks say so instead of
+// being called corrupt.
+void GiveUp(j_common_ptr info) {
+  JpegDecodeContext& context = ContextOf(info);
+  const int code = info->err->msg_code;
+  if (context.failure && code == JERR_BAD_PRECISION) *context.failure = DecodeFailure::HighPrecision;
+  if (context.failure && code == JERR_SOF_UNSUPPORTED) {
+    *context.failure = DecodeFailure::UnsupportedKind;
+  }
+  std::longjmp(context.jump, 1);
+}
 
 // Warnings that real files carry without damage to the pixels.
 bool IsHarmlessWarning(int code) {
   return code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR ||
-         code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC || code == JWRN_NOT_SEQUENTIAL;
+         code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC || code == JWRN_NOT_SEQUENTIAL ||
+         code == JWRN_BOGUS_PROGRESSION;
 }
 
 // Level -1 is a warning; levels 0 and up are trace output.

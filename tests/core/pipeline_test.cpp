@@ -18,6 +18,7 @@
 #include "core/jpeg_metadata.h"
 #include "core/live_status.h"
 #include "core/parallel_encoding.h"
+#include "core/picture_trailer.h"
 #include "core/pipeline.h"
 #include "imaging/decode.h"
 #include "imaging/quality.h"
@@ -384,4 +385,88 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesTheSourceMetadata) {
     PixelImage decoded;
     EXPECT_TRUE(DecodeImageFile(result.outputPath, decoded));
   }
+}
+
+namespace {
+
+std::uint32_t Le32(const std::string& bytes, size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+  return value;
+}
+
+void PutLe32(std::string& bytes, size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// A little-endian MPF index of two pictures; the entries are filled in later.
+const std::string kMpfPayload = std::string("MPF\0II*\0\x08\0\0\0\x02\0", 14) +
+                                std::string("\x00\xB0\x07\0\x04\0\0\0" "0100", 12) +
+                                std::string("\x02\xB0\x07\0\x20\0\0\0\x26\0\0\0", 12) +
+                                std::string(4 + 32, '\0');
+constexpr size_t kEntries = 38;  // the entry list, from the TIFF header
+
+// The MPF TIFF header's position in a file, 0 when it has none.
+size_t MpfTiff(const std::string& bytes) {
+  const size_t at = bytes.find(std::string("MPF\0II*", 7));
+  return at == std::string::npos ? 0 : at + 4;
+}
+
+}  // namespace
+
+// A primary picture, a second picture listed by the MPF index, and a motion
+// photo's video after it: every kind of winner holds them all, and the index
+// points at each picture of the output.
+TEST_F(PipelineMetadataTest, FurtherPicturesAndAppendedBytesAreCarriedWithTheIndexRewritten) {
+  const std::string source = MakeSource("mehrbild.jpg", 4);
+  const std::string second = JoinPath(sources, "zweites.bild");
+  ASSERT_TRUE(WriteTestJpeg(second, MakeTestPicture(64, 48, 7), 90));
+  const std::string exif = MakeExifOrientationSegment(6);
+  ASSERT_TRUE(InsertSegmentsIntoJpeg(source, MakeSegment(0xE2, kMpfPayload) + exif));
+  std::string bytes, picture;
+  ASSERT_TRUE(ReadFileBytes(source, bytes) && ReadFileBytes(second, picture));
+  const size_t tiff = MpfTiff(bytes);
+  PutLe32(bytes, tiff + kEntries + 4, static_cast<std::uint32_t>(bytes.size()));
+  PutLe32(bytes, tiff + kEntries + 20, static_cast<std::uint32_t>(picture.size()));
+  PutLe32(bytes, tiff + kEntries + 24, static_cast<std::uint32_t>(bytes.size() - tiff));
+  const std::string trailer = picture + std::string(5000, 'v');
+  ASSERT_TRUE(WriteTextFile(source, bytes + trailer));
+
+  const struct { TestTools tools; int mode, profile; } cases[] = {
+      {{true, false, false}, 1, 2}, {{}, 0, 2}, {{false, false, true}, 1, 0}};
+  for (const auto& c : cases) {
+    if (c.tools.jpegtran && JpegtranProgram().empty()) continue;
+    TestEngineStore engines(c.tools);
+    currentMode = c.mode;
+    ASSERT_TRUE(Optimize(source, ProfileAt(c.profile)));
+    ASSERT_TRUE(result.optimized) << result.message;
+    std::string out;
+    ASSERT_TRUE(ReadFileBytes(result.outputPath, out));
+    EXPECT_EQ(result.resultBytes, out.size());
+    ASSERT_GT(out.size(), trailer.size());
+    EXPECT_EQ(out.substr(out.size() - trailer.size()), trailer) << result.winnerLabel;
+    const size_t outTiff = MpfTiff(out);
+    ASSERT_NE(outTiff, 0u);
+    EXPECT_EQ(Le32(out, outTiff + kEntries + 4), out.size() - trailer.size());
+    EXPECT_EQ(out.substr(outTiff + Le32(out, outTiff + kEntries + 24),
+                         Le32(out, outTiff + kEntries + 20)), picture);
+    EXPECT_NE(Metadata(result.outputPath).find(exif), std::string::npos);
+  }
+
+  // An index whose second entry points past the end keeps the source.
+  PutLe32(bytes, tiff + kEntries + 24, static_cast<std::uint32_t>(bytes.size() + trailer.size()));
+  ASSERT_TRUE(WriteTextFile(source, bytes + trailer));
+  TestEngineStore engines({true, false, true});
+  ASSERT_TRUE(Optimize(source));
+  EXPECT_FALSE(result.optimized);
+  EXPECT_EQ(result.message, kVerdictPicturesNotCarried);
+
+  // The zero pair and stray bytes that libjpeg skips do not hide the EXIF.
+  const std::string odd = MakeSource("kopf.jpg", 5);
+  ASSERT_TRUE(InsertSegmentsIntoJpeg(odd, std::string("\xFF\0ab", 4) + exif));
+  TestEngineStore wic({});
+  currentMode = 0;
+  ASSERT_TRUE(Optimize(odd));
+  ASSERT_TRUE(result.optimized) << result.message;
+  EXPECT_EQ(Metadata(result.outputPath), exif);
 }

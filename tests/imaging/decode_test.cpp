@@ -216,6 +216,19 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
     }
     EXPECT_TRUE(image.pixels.empty());
   }
+  // Sound files of kinds the decoder lacks are not called corrupt: a 12-bit
+  // frame, and a lossless one (the frame marker C3).
+  const std::string sound = EncodeJpegOf(MakeGradientImage(16, 16), {JpegLayout::Rgb, 90, false});
+  std::string twelveBit = sound, lossless = sound;
+  twelveBit[OffsetOf(sound, 0xC0) + 4] = 12;
+  lossless[OffsetOf(sound, 0xC0) + 1] = '\xC3';
+  const std::pair<std::string, DecodeFailure> kinds[] = {
+      {twelveBit, DecodeFailure::HighPrecision}, {lossless, DecodeFailure::UnsupportedKind}};
+  for (const auto& [jpeg, reason] : kinds) {
+    failure = DecodeFailure::None;
+    EXPECT_FALSE(DecodeImageMemory(Data(jpeg), jpeg.size(), image, &failure));
+    EXPECT_EQ(failure, reason) << DecodeFailureText(reason);
+  }
   const std::string notJpeg = "\x89PNG\r\n\x1A\n0000000000000";
   EXPECT_FALSE(DecodeJpegMemory(Data(notJpeg), notJpeg.size(), image));
   EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, image));
