@@ -34,6 +34,8 @@
 class ActionButton;
 class PreviewPane;
 class QAction;
+class QActionGroup;
+class QLabel;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
@@ -69,6 +71,9 @@ class MainWindow : public QMainWindow {
   // Rebuilds the live-status text and progress bar; not forced, at most
   // every 250 ms. Installed as the core's status hook.
   void RefreshLiveStatusDisplay(bool force);
+
+  // The profile and mode the status bar shows beside its message.
+  QString SelectionText() const;
 
   // The widgets, for the window's own modules and for tests.
   QWidget* ClientArea() const { return clientArea_; }
@@ -133,6 +138,7 @@ class MainWindow : public QMainWindow {
   ActionButton* startButton_ = nullptr;
   QListWidget* resultsList_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
+  QLabel* selectionLabel_ = nullptr;   // the profile and mode, on the status bar's right
   int liveStatusGrowth_ = 0;            // pixels the live-status box is taller than designed
   std::map<int, QWidget*> controls_;   // control id -> widget
   std::map<int, QAction*> actions_;    // menu command id -> item
