@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
@@ -88,8 +89,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QString::fromUtf8(kMainWindowTitle));
   setWindowIcon(ApplicationIcon());
   // Qt sizes the window without its frame; the window manager adds that.
-  resize(kMainWindowWidth, kMainWindowHeight);
-  setMinimumSize(kMainWindowMinimumWidth, kMainWindowMinimumHeight);
+  // On a small screen the window opens at what fits, and may be made as
+  // small as that.
+  const QSize opened = ResizeToFitScreen(this, kMainWindowWidth, kMainWindowHeight);
+  setMinimumSize(std::min(kMainWindowMinimumWidth, opened.width()),
+                 std::min(kMainWindowMinimumHeight, opened.height()));
   setAcceptDrops(true);
 
   ResetMainState();
