@@ -13,9 +13,11 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <cstdio>
 
 #include "engines/engine_store.h"
 #include "app/shutdown_hook.h"
+#include "app/start_arguments.h"
 #include "bench/worker.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -110,7 +112,8 @@ ApplicationShell::ApplicationShell() = default;
 
 ApplicationShell::~ApplicationShell() { ShutDownApplication(*this); }
 
-void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
+void StartApplication(ApplicationShell& shell, int& argc, char** argv,
+                      const std::vector<std::string>& startPaths) {
   shell.shutDown = false;
   shell.application = std::make_unique<QApplication>(argc, argv);
   // The main window alone decides when the program ends, whatever other
@@ -143,6 +146,7 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv) {
   QObject::connect(shell.mainWindow.get(), &MainWindow::closed, shell.application.get(),
                    &QCoreApplication::quit);
   WatchTerminationSignals(shell);
+  if (!startPaths.empty()) shell.mainWindow->AddStartImages(startPaths);
   shell.mainWindow->show();
 }
 
@@ -168,8 +172,22 @@ void ShutDownApplication(ApplicationShell& shell) {
 }
 
 int RunApplication(int& argc, char** argv) {
+  const StartArguments arguments = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
+  switch (arguments.action) {
+    case StartAction::kVersion:
+      std::fputs(StartVersionText().c_str(), stdout);
+      return 0;
+    case StartAction::kHelp:
+      std::fputs(StartUsageText().c_str(), stdout);
+      return 0;
+    case StartAction::kUsageError:
+      std::fputs(StartUsageErrorText(arguments.badOption).c_str(), stderr);
+      return kStartExitUsage;
+    case StartAction::kRun:
+      break;
+  }
   ApplicationShell shell;
-  StartApplication(shell, argc, argv);
+  StartApplication(shell, argc, argv, arguments.paths);
   const int exitCode = RunEventLoop(shell);
   ShutDownApplication(shell);
   return exitCode;

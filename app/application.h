@@ -14,6 +14,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QApplication;
 class MainWindow;
@@ -31,11 +33,14 @@ struct ApplicationShell {
   ~ApplicationShell();  // shuts down when the caller did not
 };
 
-// Everything up to and including the shown main window. `argc` and `argv`
-// must outlive the shell (QApplication keeps them). Nothing here stops the
+// Everything up to and including the shown main window; `startPaths` (the
+// files and folders of the command line) join its image list first, as a
+// drop would add them. `argc` and `argv` must outlive the shell
+// (QApplication keeps them). Nothing here stops the
 // program from starting: without a signal pipe SIGTERM keeps its default
 // effect, without encoders the program runs on the in-process encoder alone.
-void StartApplication(ApplicationShell& shell, int& argc, char** argv);
+void StartApplication(ApplicationShell& shell, int& argc, char** argv,
+                      const std::vector<std::string>& startPaths = {});
 
 // Runs the event loop until the main window has closed; its exit code.
 int RunEventLoop(ApplicationShell& shell);
@@ -44,5 +49,7 @@ int RunEventLoop(ApplicationShell& shell);
 // Runs once; later calls do nothing.
 void ShutDownApplication(ApplicationShell& shell);
 
-// The whole program: start-up, event loop, shutdown. The process exit code.
+// The whole program: the command line (start_arguments.h; --version, --help
+// and a wrong option end here), start-up, event loop, shutdown. The process
+// exit code.
 int RunApplication(int& argc, char** argv);

@@ -14,7 +14,7 @@
 
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
-#include "cli/parallel_batch.h"
+#include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"
@@ -57,9 +57,12 @@ bool CollectInterrupt() {
 }
 
 // The embedded encoders written out for one command, and their folder
-// removed again on every way out of it.
+// removed again on every way out of it. Only the commands that start tools
+// clear what killed runs of ours left behind; --help or a usage error
+// touches nothing.
 struct PreparedEngines {
   PreparedEngines() {
+    RemoveAbandonedFoldersOfEarlierRuns();
     MaterializeEngines();
     RefreshEngineAvailability();
   }
@@ -120,11 +123,6 @@ void RefreshProgressLine(bool force) {
   progress.shown = true;
 }
 
-void StartImageStatus(const std::string& path, size_t index, size_t count) {
-  BeginLiveStatusImage(FileNamePart(path), index, count, FileSize(path));
-  RefreshLiveStatus(true);
-}
-
 void CountResult(const ImageResult& result, bool reached, BatchSummary& summary) {
   ++summary.images;
   if (!reached) ++summary.failed;
@@ -147,11 +145,7 @@ struct OptimizeRun {
 ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    StartImageStatus(run.list[i], i + 1, run.list.size());
-    BatchOutcome outcome;
-    outcome.reached = OptimizeImage(run.list[i], run.options.outputFolder, run.profile,
-                                    outcome.result, run.list, nullptr, writtenOutputs);
-    return outcome;
+    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs);
   };
   calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
     if (!outcome.reached) {
@@ -215,14 +209,12 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
                                          : AutomaticJobCount(options.mode, HardwareThreadCount());
-  std::vector<std::string> outputPaths;
-  for (const std::string& path : run.list) {
-    outputPaths.push_back(OutputPathFor(path, options.outputFolder, run.profile));
-  }
+  const std::vector<std::string> outputPaths = BatchOutputPaths(run.list, options.outputFolder, run.profile);
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
+  BeginLiveStatusBatch(run.list.size());
   RunParallelBatch(outputPaths, jobs, BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});
@@ -281,7 +273,6 @@ int RunAnalyzeCommand(const CliOptions& options) {
 
 int RunCliProgram(const std::vector<std::string>& arguments) {
   RestoreDefaultChildSignal();
-  RemoveAbandonedFoldersOfEarlierRuns();
   CliOptions options;
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {

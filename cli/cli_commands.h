@@ -5,7 +5,7 @@
 // the list built by AddToImageList (folders searched for JPEG files, sorted,
 // free of duplicates), the output folder must exist and is never created, one
 // result per image in list order, "Fehler beim Verarbeiten" when the pipeline
-// fails. Several images may be optimised at once (--jobs, parallel_batch.h)
+// fails. Several images may be optimised at once (--jobs, core/parallel_batch.h)
 // with the same results as one after the other. Result lines and the summary
 // go to standard output; a live progress line goes to standard error only
 // when it is a terminal.
@@ -25,9 +25,10 @@
 #include "cli/cli_options.h"
 #include "imaging/quality.h"
 
-// The whole program: start-up (default SIGCHLD action, removal of folders
-// that killed runs of ours left behind), then the command the arguments
-// name. Returns the exit status.
+// The whole program: start-up (default SIGCHLD action), then the command the
+// arguments name; the commands that start tools (optimize, status, bench)
+// first remove the folders that killed runs of ours left behind. Returns the
+// exit status.
 int RunCliProgram(const std::vector<std::string>& arguments);
 
 // Runs the command and returns the exit status.

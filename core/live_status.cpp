@@ -4,12 +4,28 @@
 // the record and install the hooks.
 #include "core/live_status.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace {
 
 std::mutex hooksMutex;
 FrontEndHooks installedHooks;
+
+// 1-based position of the image this thread works for; 0 none.
+thread_local std::uint64_t threadImage = 0;
+
+// False when this thread works for an image other than the one shown. The
+// setters ask under the mutex, which BeginLiveStatusImage holds while it
+// changes the image shown.
+bool WritesShownImage(const LiveStatus& status) {
+  return threadImage == 0 || threadImage == status.shownImage.load();
+}
+
+std::uint64_t NextToFinish(std::uint64_t finished, std::uint64_t count) {
+  return std::min(finished + 1, count);
+}
 
 FrontEndHooks CopyHooks() {
   std::lock_guard<std::mutex> lock(hooksMutex);
@@ -38,25 +54,40 @@ LiveStatusSnapshot TakeLiveStatusSnapshot() {
   snapshot.candidatesTotal = status.candidatesTotal.load();
   snapshot.inputBytes = status.inputBytes.load();
   snapshot.lastCandidateBytes = status.lastCandidateBytes.load();
+  snapshot.imagesInFlight = status.imagesInFlight.load();
   return snapshot;
 }
 
 void SetLiveStatusPhase(const std::string& text) {
   LiveStatus& status = CurrentLiveStatus();
   std::lock_guard<std::mutex> lock(status.mutex);
-  status.phase = text;
+  if (WritesShownImage(status)) status.phase = text;
+}
+
+void BeginLiveStatusBatch(std::uint64_t count) {
+  LiveStatus& status = CurrentLiveStatus();
+  status.shownImage.store(0);
+  status.imagesInFlight.store(0);
+  status.imagesFinished.store(0);
+  status.imageIndex.store(NextToFinish(0, count));
+  status.imageCount.store(count);
 }
 
 void BeginLiveStatusImage(const std::string& fileName, std::uint64_t index, std::uint64_t count,
                           std::uint64_t inputBytes) {
   LiveStatus& status = CurrentLiveStatus();
+  threadImage = index;
+  status.imagesInFlight.fetch_add(1);
   {
+    // The tie and the texts change together, so a setter of the image shown
+    // before cannot write between them.
     std::lock_guard<std::mutex> lock(status.mutex);
+    status.shownImage.store(index);
     status.fileName = fileName;
     status.phase = "Vorbereitung";
     status.stepText.clear();
   }
-  status.imageIndex.store(index);
+  status.imageIndex.store(NextToFinish(status.imagesFinished.load(), count));
   status.imageCount.store(count);
   status.candidatesDone.store(0);
   status.candidatesTotal.store(0);
@@ -64,11 +95,24 @@ void BeginLiveStatusImage(const std::string& fileName, std::uint64_t index, std:
   status.lastCandidateBytes.store(0);
 }
 
+void EndLiveStatusImage() {
+  LiveStatus& status = CurrentLiveStatus();
+  threadImage = 0;
+  const std::uint64_t finished = status.imagesFinished.fetch_add(1) + 1;
+  status.imageIndex.store(NextToFinish(finished, status.imageCount.load()));
+  status.imagesInFlight.fetch_sub(1);
+}
+
+std::uint64_t LiveStatusImageOfThisThread() { return threadImage; }
+
+void TieThreadToLiveStatusImage(std::uint64_t index) { threadImage = index; }
+
 void SetLiveStatusStep(const std::string& text, std::int32_t done, std::int32_t total,
                        std::uint64_t lastBytes) {
   LiveStatus& status = CurrentLiveStatus();
   {
     std::lock_guard<std::mutex> lock(status.mutex);
+    if (!WritesShownImage(status)) return;
     status.stepText = text;
   }
   status.candidatesDone.store(done);

@@ -5,6 +5,12 @@
 // copied in or out; the counters are atomics written without the mutex, so a
 // reader may see a counter of a newer step next to an older text.
 // SetLiveStatusStep stores the text before the counters.
+//
+// Several images of a batch may be in flight at once. The record then shows
+// the image that started last: each thread working for an image is tied to
+// its position, and the setters of a thread tied to another image leave the
+// record alone. `imageIndex` counts finished images (the ordinal of the next
+// one to finish), so it never runs ahead of the results.
 #pragma once
 
 #include <atomic>
@@ -18,12 +24,15 @@ struct LiveStatus {
   std::string fileName;                              // file-name part of the current image
   std::string phase;                                 // phase text of the batch or pipeline
   std::string stepText;                              // current step, usually a candidate label
-  std::atomic<std::uint64_t> imageIndex{0};          // 1-based position of the current image
+  std::atomic<std::uint64_t> imageIndex{0};          // finished images of the batch + 1, at most imageCount
   std::atomic<std::uint64_t> imageCount{0};          // images of the batch
   std::atomic<std::int32_t> candidatesDone{0};       // candidates finished for this image
   std::atomic<std::int32_t> candidatesTotal{0};      // candidates planned for this image
   std::atomic<std::uint64_t> inputBytes{0};          // size of the current input, bytes
   std::atomic<std::uint64_t> lastCandidateBytes{0};  // last finished candidate, bytes; 0 none
+  std::atomic<std::uint64_t> shownImage{0};          // 1-based position of the image shown; 0 none
+  std::atomic<std::uint64_t> imagesInFlight{0};      // images begun and not yet ended
+  std::atomic<std::uint64_t> imagesFinished{0};      // images ended in this batch
 };
 
 // The one process-wide record.
@@ -40,6 +49,7 @@ struct LiveStatusSnapshot {
   std::int32_t candidatesTotal = 0;
   std::uint64_t inputBytes = 0;
   std::uint64_t lastCandidateBytes = 0;
+  std::uint64_t imagesInFlight = 0;
 };
 LiveStatusSnapshot TakeLiveStatusSnapshot();
 
@@ -51,11 +61,26 @@ void SetLiveStatusPhase(const std::string& text);
 void SetLiveStatusStep(const std::string& text, std::int32_t done, std::int32_t total,
                        std::uint64_t lastBytes);
 
-// The batch's reset before each image: fileName, phase "Vorbereitung" and an
-// empty step under the mutex, then the counters (candidates 0, sizes as
-// given).
+// The reset at the start of a batch of `count` images: nothing in flight,
+// nothing finished, no image shown.
+void BeginLiveStatusBatch(std::uint64_t count);
+
+// The reset before each image, on the thread that runs it: the thread is tied
+// to image `index` (1-based), which becomes the image shown and counts as in
+// flight; fileName, phase "Vorbereitung" and an empty step under the mutex,
+// then the counters (candidates 0, sizes as given).
 void BeginLiveStatusImage(const std::string& fileName, std::uint64_t index, std::uint64_t count,
                           std::uint64_t inputBytes);
+
+// The image of this thread has ended: one fewer in flight, one more finished,
+// and the thread is tied to no image again.
+void EndLiveStatusImage();
+
+// The image this thread is tied to (0: none; its setters always write), and
+// the tie for a thread that works for an image begun elsewhere (the encoder
+// workers of an image).
+std::uint64_t LiveStatusImageOfThisThread();
+void TieThreadToLiveStatusImage(std::uint64_t index);
 
 // "0 B", "1023 B", "1.00 KB", "1.50 KB", "5120.00 GB": binary units up to GB,
 // no decimals for bytes, two otherwise, a full stop as decimal separator.

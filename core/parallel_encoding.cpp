@@ -227,11 +227,16 @@ std::vector<size_t> DeferredOrder(const std::vector<EncoderCandidate>& plan) {
 // Starts the workers; false when one could not be started.
 bool StartWorkers(CandidateEncoding& encoding, unsigned count) {
   encoding.threads.reserve(count);
+  // The workers report for the image of the thread that starts them.
+  const std::uint64_t image = LiveStatusImageOfThisThread();
   for (unsigned w = 0; w < count; ++w) {
     encoding.activeWorkers.fetch_add(1);
     try {
       if (WorkerStartProbe probe = workerStartProbe.load()) probe(w);
-      encoding.threads.emplace_back([&encoding] { RunWorker(encoding); });
+      encoding.threads.emplace_back([&encoding, image] {
+        TieThreadToLiveStatusImage(image);
+        RunWorker(encoding);
+      });
     } catch (const std::system_error&) {
       encoding.activeWorkers.fetch_sub(1);
       return false;

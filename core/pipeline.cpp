@@ -51,6 +51,7 @@ const char* const kFailureThreadRefused = "Encoder-Thread kann nicht gestartet w
 const char* const kFailureOutOfMemory = "Arbeitsspeicher reicht nicht aus";
 const char* const kFailureUnexpected = "unerwarteter interner Fehler";
 const char* const kFailureCancelled = "abgebrochen";
+const char* const kFailureNoEncoderRan = "kein Encoder konnte ausgeführt werden";
 
 namespace {
 
@@ -118,18 +119,27 @@ bool Fail(ImageResult& result, const char* reason) {
 // name. When that output cannot be deleted (a read-only output folder), the
 // folder would still hold a stale result beside a verdict that says
 // otherwise, so the image ends as a failure instead.
+// After a stop nothing is deleted: the batch ends what is in flight unchanged.
 bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
+  if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
   if (!DeleteFileAt(outputPath)) return Fail(result, kFailureStaleOutput);
   result.message = verdict;
   return true;
 }
 
-void CopyWinnerFigures(const CandidateResult& winner, ImageResult& result) {
+// The scores stay with the result, so the compare window can show where the
+// winner lost quality; without scores (an invalid comparison) there is no size.
+void CopyWinnerFigures(const CandidateResult& winner, const PixelImage& reference,
+                       ImageResult& result) {
   result.winnerLabel = winner.candidate.label;
   result.score = winner.score;
   result.global = winner.report.global;
   result.worst5 = winner.report.worst5;
   result.worst = winner.report.worst;
+  result.windowScores = winner.report.windowScores;
+  const bool scored = !result.windowScores.empty();
+  result.analysedWidth = scored ? reference.width : 0;
+  result.analysedHeight = scored ? reference.height : 0;
 }
 
 // The winner's decode and analysis: the one made ahead while other candidates
@@ -145,6 +155,15 @@ CandidateCheck CheckWinner(CandidateEncoding& encoding, size_t index, const Pixe
     timings->winnerCheckedAhead = ahead;
   }
   return check;
+}
+
+// Candidates whose encoder ran to completion and left a file. One that could
+// not run (a tool missing, killed or out of process slots) says nothing about
+// the size an encode would reach.
+std::int32_t CountCompletedCandidates(const std::vector<CandidateResult>& results) {
+  std::int32_t completed = 0;
+  for (const CandidateResult& r : results) completed += r.ok && r.bytes > 0 ? 1 : 0;
+  return completed;
 }
 
 // Steps 11 to 14, once the winner is known.
@@ -167,7 +186,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
 
   StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
   if (!PassesQualityGate(winner.report, winner.measured, profile)) {
-    CopyWinnerFigures(winner, result);
+    CopyWinnerFigures(winner, reference, result);
     return KeepOriginal(result, outputPath, kVerdictGateFailed);
   }
   winner.passed = true;
@@ -176,11 +195,13 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   // so the final name never holds a partial file; an earlier result stays in
   // place until the new one is complete.
   // A failed write leaves an earlier output alone: it is still a valid result.
+  // After a stop (the check ran on, its tools already killed) nothing is written.
+  if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
   if (!CopyFileBytes(winner.outputPath, outputPath)) return Fail(result, kFailureOutputNotWritten);
   result.outputPath = outputPath;
   result.resultBytes = winner.bytes;
   result.optimized = true;
-  CopyWinnerFigures(winner, result);
+  CopyWinnerFigures(winner, reference, result);
   result.message = kVerdictOptimized;
   return true;
 }
@@ -362,6 +383,14 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   if (ToolRunsCancelled()) {
     AbandonCandidateEncoding(encoding);
     return Fail(result, kFailureCancelled);
+  }
+  // Only candidates that ran are judged, and the result line says how many
+  // of the plan that were. With none, there is nothing to judge: keeping the
+  // original would delete an earlier output on no evidence.
+  result.candidatesEncoded = CountCompletedCandidates(encoding.results);
+  if (result.candidatesEncoded == 0) {
+    AbandonCandidateEncoding(encoding);
+    return Fail(result, kFailureNoEncoderRan);
   }
 
   SetPhase("Größenvergleich");

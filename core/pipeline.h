@@ -3,7 +3,10 @@
 // the source with the windowed quality analysis. A passing winner is written
 // to the output folder as "<base name>_<profile key>.jpg"; otherwise the
 // source is kept and any output of that name left by an earlier run is
-// deleted. Size decides first; quality is checked afterwards.
+// deleted. Size decides first; quality is checked afterwards. Only candidates
+// whose encoder ran to completion take part: one that could not run says
+// nothing about the size, and when none ran the image fails and an earlier
+// output stays untouched.
 //
 // Protected sources: the pipeline never writes, replaces or deletes a file
 // that is one of the sources of the current run (or the image itself). This
@@ -56,6 +59,7 @@ extern const char* const kFailureThreadRefused;     // the system refused a work
 extern const char* const kFailureOutOfMemory;       // memory ran out
 extern const char* const kFailureUnexpected;        // any other exception
 extern const char* const kFailureCancelled;         // the run was interrupted (Ctrl-C, cancel)
+extern const char* const kFailureNoEncoderRan;      // no candidate's encoder ran to completion
 
 struct ImageResult {
   std::string sourcePath;               // full path of the source image
@@ -66,8 +70,14 @@ struct ImageResult {
   double global = 0;                    // winner's global figure, 0..1
   double worst5 = 0;                    // winner's worst-5 % figure, 0..1
   double worst = 0;                     // winner's worst-window figure, 0..1
+  // The judged winner's window scores (written or failing the gate), in the
+  // order of AnalysisWindows(analysedWidth, analysedHeight); empty when no
+  // winner was analysed. 8 bytes a window: about 51 KB for 24 megapixels.
+  std::vector<double> windowScores;
+  std::uint32_t analysedWidth = 0;      // pixels of the analysed images; 0 without scores
+  std::uint32_t analysedHeight = 0;     // pixels
   std::int32_t candidatesPlanned = 0;   // candidates in the plan
-  std::int32_t candidatesEncoded = 0;   // candidates encoded (the whole plan)
+  std::int32_t candidatesEncoded = 0;   // candidates whose encoder ran to completion
   std::uint64_t originalBytes = 0;      // size of the source file, bytes
   std::uint64_t resultBytes = 0;        // output size when optimised, else originalBytes
   bool optimized = false;               // an output file was written
@@ -120,7 +130,7 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // compared by path text, with the folder part resolved, since such a file may
 // have been replaced since (a new inode under the same name). True when a
 // verdict was reached (optimised or kept); false on an error (source
-// undecodable, work folder or PPM not writable, output not writable, an
+// undecodable, no candidate's encoder ran to completion, work folder or PPM not writable, output not writable, an
 // earlier output that a keeping verdict must delete cannot be deleted, a
 // worker thread refused, memory exhausted), with `failureReason` saying which;
 // the caller then records "Fehler beim Verarbeiten". Safe to call from several

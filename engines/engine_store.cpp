@@ -14,10 +14,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -109,6 +112,21 @@ bool BeginsWithElfSignature(const std::string& path) {
   return got == sizeof head && std::memcmp(head, kElfSignature, sizeof head) == 0;
 }
 
+// What follows the pid in an engine folder's name: nothing (builds before
+// the unpredictable suffix) or "_" and the twelve letters and digits that
+// CreateUniqueFolder adds.
+bool IsEngineFolderSuffix(std::string_view rest) {
+  if (rest.empty()) return true;
+  return rest.size() == 13 && rest[0] == '_' &&
+         std::all_of(rest.begin() + 1, rest.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The tools are written in place (WriteEngineResource), never through a
+// temporary name.
+bool IsEngineFileName(std::string_view name) {
+  return name == kJpegliFileName || name == kMozjpegFileName || name == kJpegtranFileName;
+}
+
 void ResetEngineStore(EngineStore& store) {
   store.engineFolder.clear();
   store.mozjpegPath.clear();
@@ -170,17 +188,20 @@ std::string PrivateEngineParentFolder(const std::string& temporaryFolder) {
 
 void RemoveAbandonedFoldersOfEarlierRuns() {
   const std::string temporary = TempFolder();
-  RemoveAbandonedFolders(temporary, "TALV_");
+  const std::string enginePrefix = EngineFolderPrefix();
+  const OurFolderKind engineFolders = {enginePrefix.c_str(), IsEngineFolderSuffix,
+                                       IsEngineFileName};
+  RemoveAbandonedFolders(temporary, kWorkFolderKind);
   std::vector<std::string> bases = {temporary};
   const std::string runtime = PrivateRuntimeFolder();
   if (!runtime.empty()) bases.push_back(runtime);
   for (const std::string& base : bases) {
-    RemoveAbandonedFolders(base, EngineFolderPrefix());
+    RemoveAbandonedFolders(base, engineFolders);
     for (const std::string& parent :
          {JoinPath(base, kSharedParentName),
           JoinPath(base, std::string(kSharedParentName) + "-" + FormatInteger(::geteuid()))}) {
       if (IsPrivateFolder(OpenFolderNoFollow(parent))) {
-        RemoveAbandonedFolders(parent, EngineFolderPrefix());
+        RemoveAbandonedFolders(parent, engineFolders);
       }
     }
   }

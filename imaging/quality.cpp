@@ -186,26 +186,36 @@ WindowScore ScoreWindow(const PixelImage& reference, const PixelImage& test, std
   return score;
 }
 
+std::vector<AnalysisWindow> AnalysisWindows(std::uint32_t width, std::uint32_t height) {
+  std::vector<AnalysisWindow> windows;
+  if (width == 0 || height == 0) return windows;
+  const std::uint32_t sideX = std::min(width, kWindowSide);
+  const std::uint32_t sideY = std::min(height, kWindowSide);
+  const std::vector<std::uint32_t> xs = WindowOrigins(width, sideX);
+  const std::vector<std::uint32_t> ys = WindowOrigins(height, sideY);
+  windows.reserve(xs.size() * ys.size());
+  for (const std::uint32_t y : ys) {
+    for (const std::uint32_t x : xs) {
+      windows.push_back({x, y, std::min(x + sideX, width), std::min(y + sideY, height)});
+    }
+  }
+  return windows;
+}
+
 QualityReport AnalyzeQuality(const PixelImage& reference, const PixelImage& test) {
   QualityReport report;
   if (!SameSizeUsable(reference, test)) return report;
-  const std::uint32_t sideX = std::min(reference.width, kWindowSide);
-  const std::uint32_t sideY = std::min(reference.height, kWindowSide);
-  const std::vector<std::uint32_t> xs = WindowOrigins(reference.width, sideX);
-  const std::vector<std::uint32_t> ys = WindowOrigins(reference.height, sideY);
-  report.windowScores.reserve(xs.size() * ys.size());
+  const std::vector<AnalysisWindow> windows = AnalysisWindows(reference.width, reference.height);
+  report.windowScores.reserve(windows.size());
   double sumScore = 0, sumColor = 0, sumEdge = 0, sumRinging = 0, sumBanding = 0;
-  for (const std::uint32_t y : ys) {
-    for (const std::uint32_t x : xs) {
-      const WindowScore w = ScoreWindow(reference, test, x, y, std::min(x + sideX, reference.width),
-                                        std::min(y + sideY, reference.height));
-      report.windowScores.push_back(w.score);
-      sumScore += w.score;
-      sumColor += w.color;
-      sumEdge += w.edge;
-      sumRinging += w.ringing;
-      sumBanding += w.banding;
-    }
+  for (const AnalysisWindow& window : windows) {
+    const WindowScore w = ScoreWindow(reference, test, window.x0, window.y0, window.x1, window.y1);
+    report.windowScores.push_back(w.score);
+    sumScore += w.score;
+    sumColor += w.color;
+    sumEdge += w.edge;
+    sumRinging += w.ringing;
+    sumBanding += w.banding;
   }
   const double count = static_cast<double>(report.windowScores.size());
   report.global = sumScore / count;

@@ -39,6 +39,19 @@ struct QualityReport {
 // come from the reference).
 QualityReport AnalyzeQuality(const PixelImage& reference, const PixelImage& test);
 
+// One analysis window: columns x0 <= x < x1, rows y0 <= y < y1, pixels.
+struct AnalysisWindow {
+  std::uint32_t x0 = 0;
+  std::uint32_t y0 = 0;
+  std::uint32_t x1 = 0;
+  std::uint32_t y1 = 0;
+};
+
+// The windows AnalyzeQuality scores for an image of that size, in the order
+// of QualityReport::windowScores; empty when a side is 0. Callers that keep
+// the scores use it to know where each score belongs.
+std::vector<AnalysisWindow> AnalysisWindows(std::uint32_t width, std::uint32_t height);
+
 // Window origins along one axis of length `total` for window side `side`.
 std::vector<std::uint32_t> WindowOrigins(std::uint32_t total, std::uint32_t side);
 

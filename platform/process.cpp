@@ -5,6 +5,8 @@
 //
 // Running children are listed in a fixed table of atomics, so that
 // CancelToolRuns can kill them from a signal handler without taking a lock.
+// A run reserves its slot before it spawns, waiting for one when all are
+// taken, so every child is listed.
 // A run takes its child out of the table before it reaps it, and waits until
 // no canceller still holds the pid it read, so a kill never reaches a process
 // that merely reuses a reaped child's pid.
@@ -24,6 +26,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -52,8 +55,13 @@ std::vector<char*> ToolEnvironment() {
 // covers small images.
 constexpr std::uint64_t kPixelsPerTimeLimitStep = 4'000'000;
 
-// Far more than the encoder threads of one image and the benchmark together.
+// More than the encoder threads of one image and the benchmark together; a
+// batch of many images at once waits for a free slot before it starts a
+// tool, so the table also bounds the tools running at once.
 constexpr int kTrackedChildSlots = 64;
+
+// A slot taken by a run that has not started its child yet.
+constexpr pid_t kReservedSlot = -1;
 
 struct ChildTable {
   std::atomic<pid_t> pids[kTrackedChildSlots] = {};
@@ -64,12 +72,18 @@ ChildTable children;
 static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the child table is used from signal handlers");
 
-int TrackChild(pid_t child) {
-  for (int slot = 0; slot < kTrackedChildSlots; ++slot) {
-    pid_t empty = 0;
-    if (children.pids[slot].compare_exchange_strong(empty, child)) return slot;
+// Takes a free slot, waiting while all are in use. A tool that got no slot
+// could not be cancelled, and killing it instead would make its candidate
+// fail for no reason of its own. -1 when the runs are cancelled meanwhile.
+int ReserveChildSlot() {
+  for (;;) {
+    for (int slot = 0; slot < kTrackedChildSlots; ++slot) {
+      pid_t empty = 0;
+      if (children.pids[slot].compare_exchange_strong(empty, kReservedSlot)) return slot;
+    }
+    if (ToolRunsCancelled()) return -1;
+    ::usleep(2000);
   }
-  return -1;
 }
 
 void ForgetChild(int slot) {
@@ -77,9 +91,23 @@ void ForgetChild(int slot) {
   while (children.readers[slot].load() != 0) sched_yield();
 }
 
+// Gives a reserved slot back, whatever happens to the spawn.
+struct ChildSlot {
+  int slot = ReserveChildSlot();
+  ChildSlot() = default;
+  ~ChildSlot() {
+    if (slot >= 0) ForgetChild(slot);
+  }
+  ChildSlot(const ChildSlot&) = delete;
+  ChildSlot& operator=(const ChildSlot&) = delete;
+};
+
 // Owns the spawn attributes: the child starts with an empty signal mask and
-// every signal at its default action. A blocked SIGINT or an ignored SIGPIPE
-// of ours would otherwise survive exec and keep the tool from ending.
+// every signal at its default action, in a process group of its own. A
+// blocked SIGINT or an ignored SIGPIPE of ours would otherwise survive exec
+// and keep the tool from ending; and in our process group a terminal's Ctrl-C
+// would kill the tool before we see the signal, so its candidate would count
+// as failed instead of the image as cancelled. We cancel our tools ourselves.
 struct SpawnAttributes {
   posix_spawnattr_t attributes;
   bool initialized = false;
@@ -93,8 +121,9 @@ struct SpawnAttributes {
     sigfillset(&all);
     ready = posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
             posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
-            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK |
-                                                      POSIX_SPAWN_SETSIGDEF) == 0;
+            posix_spawnattr_setpgroup(&attributes, 0) == 0 &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                      POSIX_SPAWN_SETPGROUP) == 0;
   }
   ~SpawnAttributes() {
     if (initialized) posix_spawnattr_destroy(&attributes);
@@ -167,16 +196,17 @@ bool ReapWithStatusZero(pid_t child) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Waits for a started child within the time limit and reaps it.
-bool FinishChild(pid_t child, std::uint64_t timeLimitMs) {
-  const int slot = TrackChild(child);
+// Waits for a started child, listed in `slot`, within the time limit and
+// reaps it.
+bool FinishChild(pid_t child, int slot, std::uint64_t timeLimitMs) {
+  children.pids[slot].store(child);
   // A cancel that came between the spawn and the listing did not see it.
-  if (slot < 0 || ToolRunsCancelled()) ::kill(child, SIGKILL);
+  if (ToolRunsCancelled()) ::kill(child, SIGKILL);
   bool lost = false;
   const bool inTime = AwaitChild(child, timeLimitMs, lost);
-  if (slot >= 0) ForgetChild(slot);
+  ForgetChild(slot);
   const bool exitedOk = !lost && ReapWithStatusZero(child);
-  return inTime && exitedOk && slot >= 0 && !ToolRunsCancelled();
+  return inTime && exitedOk && !ToolRunsCancelled();
 }
 
 }  // namespace
@@ -192,7 +222,7 @@ void CancelToolRuns() {
   for (int slot = 0; slot < kTrackedChildSlots; ++slot) {
     children.readers[slot].fetch_add(1);
     const pid_t child = children.pids[slot].load();
-    if (child > 0) ::kill(child, SIGKILL);
+    if (child > 0) ::kill(child, SIGKILL);  // not a reserved slot
     children.readers[slot].fetch_sub(1);
   }
 }
@@ -242,6 +272,8 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   argv.push_back(nullptr);
 
   std::vector<char*> environment = ToolEnvironment();
+  ChildSlot reserved;
+  if (reserved.slot < 0) return false;
   pid_t child = -1;
   const int started = ::posix_spawn(&child, toolPath.c_str(), &spawn.actions, &attributes.attributes,
                                    argv.data(), environment.data());
@@ -250,5 +282,6 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   nullInput = UniqueFd();
   nullOutput = UniqueFd();
   if (started != 0) return false;
-  return FinishChild(child, timeLimitMs);
+  const int slot = std::exchange(reserved.slot, -1);
+  return FinishChild(child, slot, timeLimitMs);
 }

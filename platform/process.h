@@ -5,12 +5,14 @@
 // escaping. Standard input and standard error are /dev/null; standard output
 // goes to /dev/null or into a file the caller names. The child starts with an
 // empty signal mask and default signal actions, whatever the calling thread
-// blocks or the program ignores. It inherits our environment, with glibc's
+// blocks or the program ignores, and in a process group of its own, so a
+// terminal's Ctrl-C reaches only the program, which then cancels its tools. It inherits our environment, with glibc's
 // huge-page tunable added unless GLIBC_TUNABLES is set (see memory.h).
 //
 // A tool that hangs must not stop the program: every run has a time limit,
 // and CancelToolRuns (safe inside a signal handler) kills every running tool
-// and makes later runs fail at once until the cancellation is reset.
+// and makes later runs fail at once until the cancellation is reset. At most
+// 64 tools run at once; a further run waits for one of them to end.
 #pragma once
 
 #include <cstdint>

@@ -11,51 +11,68 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
 
 namespace {
 
-// A lock-less folder younger than this may be one whose lock is still being
-// made, in a process whose pid we cannot see.
-constexpr time_t kLocklessGraceSeconds = 60;
+// A lock-less folder younger than this may be one whose owner (perhaps in
+// another PID namespace, where its pid means nothing here) is still making
+// its lock, or a build from before the lock that is still at work.
+constexpr time_t kLocklessGraceSeconds = 60 * 60;
 
 // The lock file's name while it is made and locked, before it is renamed.
 constexpr const char* kPendingLockName = ".lock-pending";
 
-// The process id right after `prefix`, when the rest of the name is empty or
-// starts with "_"; 0 otherwise.
-pid_t ProcessIdInName(const std::string& name, const std::string& prefix) {
-  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
-  std::uint64_t pid = 0;
-  size_t i = prefix.size();
-  for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < 0x7FFFFFFF; ++i) {
-    pid = pid * 10 + static_cast<unsigned>(name[i] - '0');
-  }
-  if (i == prefix.size() || (i < name.size() && name[i] != '_')) return 0;
+bool AllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The process id right after `kind.prefix` when the rest of the name is one
+// this program makes; 0 otherwise.
+pid_t ProcessIdInName(std::string_view name, const OurFolderKind& kind) {
+  const std::string_view prefix = kind.prefix;
+  if (!name.starts_with(prefix)) return 0;
+  name.remove_prefix(prefix.size());
+  const size_t digits = std::min(name.find('_'), name.size());
+  const std::string_view number = name.substr(0, digits);
+  if (!AllDigits(number) || number.size() > 10 || !kind.isOurSuffix(name.substr(digits))) return 0;
+  const std::uint64_t pid = std::stoull(std::string(number));
   return pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
-// True when the folder open at `folderFd` holds no entry but `except`.
-bool HoldsNothingBut(int folderFd, const char* except) {
-  const int listingFd = ::dup(folderFd);
-  if (listingFd < 0) return false;
-  DIR* listing = ::fdopendir(listingFd);
-  if (listing == nullptr) {
-    ::close(listingFd);
-    return false;
-  }
-  bool nothingElse = true;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != ".." && name != except) nothingElse = false;
-  }
-  ::closedir(listing);
-  return nothingElse;
+// "_<tick>_<attempt>", as CreateWorkFolder names them.
+bool IsWorkFolderSuffix(std::string_view rest) {
+  if (!rest.starts_with('_')) return false;
+  rest.remove_prefix(1);
+  const size_t split = rest.find('_');
+  return split != std::string_view::npos && AllDigits(rest.substr(0, split)) &&
+         AllDigits(rest.substr(split + 1));
+}
+
+// "<stem>_<4 or more digits>.jpg", a candidate file.
+bool IsCandidateFileName(std::string_view name, std::string_view stem) {
+  if (!name.starts_with(stem) || !name.ends_with(".jpg")) return false;
+  const std::string_view number = name.substr(stem.size(), name.size() - stem.size() - 4);
+  return number.size() >= 5 && number[0] == '_' && AllDigits(number.substr(1));
+}
+
+// What the pipeline and the benchmark write into a work folder.
+bool IsPlainWorkFileName(std::string_view name) {
+  if (name.ends_with(".meta")) name.remove_suffix(5);  // a candidate's metadata rewrite
+  return name == "full.ppm" || name == "bench.ppm" || name == "original.jpg" ||
+         IsCandidateFileName(name, "full") || IsCandidateFileName(name, "bench");
+}
+
+bool IsWorkFileName(std::string_view name) {
+  return IsPlainWorkFileName(name) || IsTemporaryNameFor(name, IsPlainWorkFileName);
 }
 
 // A lock file that nobody holds (and that is a plain file of ours) in `lock`.
@@ -65,35 +82,96 @@ bool TakeLock(UniqueFd& lock) {
          info.st_uid == ::geteuid() && ::flock(lock.fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// Takes the lock of an abandoned folder, or for a folder without a lock
-// file decides by its pid and age. True (with the lock held in `lock` when
-// there is one) when the folder may be removed.
-//
-// A folder of a process killed while it was making its lock holds nothing
-// or only the pending lock file: it goes when its pid is gone (and a pending
-// lock file is not held). Any other folder without a lock file comes from a
-// program that made none; it goes only when its pid is gone and it is older
-// than a process whose pid we cannot see (another PID namespace) could take
-// to lock it.
-bool TakeAbandonedFolder(int parentFd, const std::string& name, pid_t pid,
-                         const struct stat& folderInfo, UniqueFd& lock) {
-  const UniqueFd folder(::openat(parentFd, name.c_str(),
-                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder.Valid()) return false;
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+  bool isOurFile = false;  // a regular file under a name this program writes
+};
+
+// The entries of the folder open at `folderFd`, without following links.
+std::vector<FolderEntry> ListFolder(int folderFd, const OurFolderKind& kind) {
+  std::vector<FolderEntry> entries;
+  const int listingFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listingFd < 0) return entries;
+  DIR* listing = ::fdopendir(listingFd);
+  if (listing == nullptr) {
+    ::close(listingFd);
+    return entries;
+  }
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info{};
+    const bool known = ::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool lockFile = name == kFolderLockName || name == kPendingLockName;
+    entries.push_back({name, !known || S_ISDIR(info.st_mode),
+                       known && S_ISREG(info.st_mode) && (lockFile || kind.isOurFile(name))});
+  }
+  ::closedir(listing);
+  return entries;
+}
+
+// Decides whether the folder open at `folder` is abandoned and ours, and
+// lists in `entries` what may be removed from it (false: leave it). With a lock file,
+// the lock protocol decides: the folder is abandoned when its lock can be
+// taken (held in `lock` until the folder is gone), and its files go. Without
+// one, the folder is from a build before the lock, or its owner is still
+// making it: it goes only when it is old, its pid is gone, a pending lock
+// file is not held, and it holds nothing but files this program writes.
+bool TakeAbandonedFolder(const UniqueFd& folder, pid_t pid, const OurFolderKind& kind,
+                         UniqueFd& lock, std::vector<FolderEntry>& entries) {
   lock = UniqueFd(::openat(folder.fd, kFolderLockName,
                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (lock.Valid()) return TakeLock(lock);
-  if (errno != ENOENT) return false;
-  const bool processGone = ::kill(pid, 0) != 0 && errno == ESRCH;
-  if (!processGone) return false;
-  lock = UniqueFd(::openat(folder.fd, kPendingLockName,
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (lock.Valid()) return TakeLock(lock) && HoldsNothingBut(folder.fd, kPendingLockName);
-  if (HoldsNothingBut(folder.fd, "")) return true;
-  return std::time(nullptr) - folderInfo.st_mtime > kLocklessGraceSeconds;
+  const bool locked = lock.Valid();
+  if (locked && !TakeLock(lock)) return false;
+  if (!locked) {
+    if (errno != ENOENT) return false;
+    struct stat info{};
+    if (::fstat(folder.fd, &info) != 0 || std::time(nullptr) - info.st_mtime <= kLocklessGraceSeconds) {
+      return false;
+    }
+    if (!(::kill(pid, 0) != 0 && errno == ESRCH)) return false;
+    lock = UniqueFd(::openat(folder.fd, kPendingLockName,
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (lock.Valid() && !TakeLock(lock)) return false;
+  }
+  entries = ListFolder(folder.fd, kind);
+  return std::all_of(entries.begin(), entries.end(), [&](const FolderEntry& e) {
+    return locked ? !e.isFolder : e.isOurFile;
+  });
+}
+
+// Removes the checked entries relative to the folder's descriptor (the lock
+// files last, while still held), then the folder itself when it is still the
+// one that was checked.
+bool RemoveCheckedFolder(int parentFd, const std::string& name, const UniqueFd& folder,
+                         const std::vector<FolderEntry>& entries) {
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const FolderEntry& entry : entries) {
+      const bool lockFile = entry.name == kFolderLockName || entry.name == kPendingLockName;
+      if (entry.isFolder || lockFile != (pass == 1)) continue;
+      ::unlinkat(folder.fd, entry.name.c_str(), 0);
+    }
+  }
+  struct stat opened{}, named{};
+  if (::fstat(folder.fd, &opened) != 0 ||
+      ::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+    return false;
+  }
+  return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 }  // namespace
+
+const OurFolderKind kWorkFolderKind = {"TALV_", IsWorkFolderSuffix, IsWorkFileName};
+
+bool IsTemporaryNameFor(std::string_view name, bool (*isOurFile)(std::string_view name)) {
+  // ".<name>.part-<random>", as CopyFileBytes and WriteFileAtomically make them.
+  const size_t part = name.rfind(".part-");
+  return name.starts_with('.') && part != std::string_view::npos && part > 1 &&
+         isOurFile(name.substr(1, part - 1));
+}
 
 bool CreateWorkFolder(WorkFolder& folder) {
   folder = WorkFolder{};
@@ -140,30 +218,33 @@ UniqueFd LockFolderForLifetime(const std::string& folder) {
   return lock;
 }
 
-int RemoveAbandonedFolders(const std::string& parent, const std::string& prefix) {
+int RemoveAbandonedFolders(const std::string& parent, const OurFolderKind& kind) {
   const UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parentFd.Valid()) return 0;
   std::vector<std::string> names;
   if (DIR* listing = ::opendir(parent.c_str())) {
     while (const dirent* entry = ::readdir(listing)) {
-      if (ProcessIdInName(entry->d_name, prefix) > 0) names.push_back(entry->d_name);
+      if (ProcessIdInName(entry->d_name, kind) > 0) names.push_back(entry->d_name);
     }
     ::closedir(listing);
   }
   int removed = 0;
   for (const std::string& name : names) {
+    // Opened once; everything after goes through this descriptor, so a
+    // folder swapped for another (or a link) under the same name is not
+    // what gets checked and emptied.
+    const UniqueFd folder(::openat(parentFd.fd, name.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info{};
-    if (::fstatat(parentFd.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
-      continue;
-    }
-    UniqueFd lock;
-    if (!TakeAbandonedFolder(parentFd.fd, name, ProcessIdInName(name, prefix), info, lock)) {
-      continue;
-    }
+    if (!folder.Valid() || ::fstat(folder.fd, &info) != 0 || info.st_uid != ::geteuid()) continue;
     // The lock stays held until the folder is gone, so a second program
     // starting now leaves it to us.
-    if (RemoveFolderTree(JoinPath(parent, name))) ++removed;
+    UniqueFd lock;
+    std::vector<FolderEntry> entries;
+    if (TakeAbandonedFolder(folder, ProcessIdInName(name, kind), kind, lock, entries) &&
+        RemoveCheckedFolder(parentFd.fd, name, folder, entries)) {
+      ++removed;
+    }
   }
   return removed;
 }

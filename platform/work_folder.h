@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/files.h"
 
@@ -50,13 +51,33 @@ constexpr const char* kFolderLockName = ".lock";
 // process lives, see below).
 UniqueFd LockFolderForLifetime(const std::string& folder);
 
-// Removes the folders directly in `parent` whose names are `prefix`, a
-// process id and then nothing or "_...", and that a killed process of ours
-// left behind. A folder is removed only when it is a real directory (not a
-// link) owned by the effective user and either
-//   - holds a lock file of ours whose lock can be taken (its owner is gone), or
-//   - holds no lock file, the process id of its name does not exist, and it
-//     was last changed more than a minute ago (a folder in the middle of
-//     being set up is never taken).
-// Everything else is left alone. Returns the number of folders removed.
-int RemoveAbandonedFolders(const std::string& parent, const std::string& prefix);
+// What tells a folder of this program from anybody else's.
+struct OurFolderKind {
+  const char* prefix;                           // then the process id in decimal
+  bool (*isOurSuffix)(std::string_view rest);   // what this program puts after the pid
+  bool (*isOurFile)(std::string_view name);     // a file it writes into such a folder
+};
+
+// Work folders: "TALV_<pid>_<tick>_<attempt>", holding what the pipeline and
+// the benchmark write (the PPM, the source copy, candidate files and their
+// temporaries).
+extern const OurFolderKind kWorkFolderKind;
+
+// True for ".<name>.part-<random>", the temporary of a file `isOurFile`
+// accepts, as CopyFileBytes and WriteFileAtomically make them.
+bool IsTemporaryNameFor(std::string_view name, bool (*isOurFile)(std::string_view name));
+
+// Removes the folders directly in `parent` that `kind` names, that a process
+// of ours left behind and that are provably ours. A folder is looked at only
+// when it is a real directory (not a link) owned by the effective user, and
+// removed only when
+//   - it holds a lock file that nobody holds any more (its owner is gone,
+//     whatever PID namespace it ran in): its files go, or
+//   - it holds no lock file, is older than an hour, its pid does not exist
+//     here, and it holds nothing but regular files under names `kind` says
+//     this program writes (a build before the lock, killed).
+// Anything else (a folder in the middle of being set up, a user's folder
+// that is merely named like ours) is left alone without a word. The folder
+// is opened once and locked, and only the entries that were checked are
+// removed, relative to its descriptor. Returns the number of folders removed.
+int RemoveAbandonedFolders(const std::string& parent, const OurFolderKind& kind);

@@ -148,6 +148,23 @@ bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFo
   PrintCompareState(compare, "400 %, dragged by -300,-200");
   ok = SaveGrab(compare, outputFolder, "compare-400", screen) && ok;
 
+  // Key 0 (fit), then the quality map (Q) and the worst window (W) at fit's zoom before.
+  const auto key = [&](Qt::Key k) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+    QApplication::sendEvent(compare, &press);
+  };
+  key(Qt::Key_0);
+  ok = Check(state.fitZoom, "key 0 did not fit the image") && ok;
+  ok = SaveGrab(compare, outputFolder, "compare-fit", screen) && ok;
+  key(Qt::Key_Q);
+  std::printf("quality map %s\n", state.qualityMapShown ? "on" : "not available");
+  ok = SaveGrab(compare, outputFolder, "compare-map", screen) && ok;
+  key(Qt::Key_W);
+  PrintCompareState(compare, "after W");
+  ok = SaveGrab(compare, outputFolder, "compare-worst", screen) && ok;
+  key(Qt::Key_Q);
+  qobject_cast<QSlider*>(compare->ControlById(kIdCompareTrackbar))->setValue(400);
+
   // One wheel step, then the next image; back with the left arrow key.
   SendWheelUp(compare, paneCentre);
   ok = Check(state.zoom == 425 && state.panX == 0, "the wheel did not step to 425 %") && ok;

@@ -9,7 +9,8 @@ class MainWindow;
 // After a batch: checks that the compare window opened on the first result,
 // then writes compare-opened.png (as opened), compare-failed.png (the first
 // image the batch could not process, when there is one), compare-100.png
-// (the first processed image), compare-400.png (slider at 400 %, panned by a
+// (the first processed image), compare-fit.png, compare-map.png and
+// compare-worst.png (keys 0, Q and W there), compare-400.png (slider at 400 %, panned by a
 // mouse drag), compare-next.png (a wheel step up, then "▶") and guide.png
 // (command 2201 of the main window) into `outputFolder`, printing
 // what each step left in the window. With `screen` it also writes grabs of

@@ -16,6 +16,7 @@
 
 #include "engines/engine_store.h"
 #include "app/shutdown_hook.h"
+#include "app/start_arguments.h"
 #include "platform/files.h"
 #include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
@@ -26,6 +27,23 @@
 extern char** environ;
 
 namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(StartArgumentsTest, PathsOptionsAndWrongOptions) {
+  const struct { Strings arguments; StartAction action; Strings paths; std::string bad; } cases[] = {
+      {{"a.jpg", "Ordner", "-"}, StartAction::kRun, {"a.jpg", "Ordner", "-"}, ""},
+      {{"--", "--version", "-x.jpg"}, StartAction::kRun, {"--version", "-x.jpg"}, ""},
+      {{"a.jpg", "--version"}, StartAction::kVersion, {"a.jpg"}, ""},
+      {{"-h"}, StartAction::kHelp, {}, ""},
+      {{"a.jpg", "--help", "-platform", "x"}, StartAction::kUsageError, {"a.jpg"}, "-platform"},
+  };
+  for (const auto& c : cases) {
+    const StartArguments parsed = ParseStartArguments(c.arguments);
+    EXPECT_EQ(std::tuple(parsed.action, parsed.paths, parsed.badOption), std::tuple(c.action, c.paths, c.bad));
+  }
+  EXPECT_EQ(StartVersionText(), "Orvel JPEG Optimizer 1.3.3\n");
+}
 
 class ApplicationTest : public ::testing::Test {
  protected:

@@ -117,9 +117,7 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
   const std::string source = MakeSource("b.jpg");
   const std::string out = JoinPath(output, "b_hoch.jpg");
   const struct { const char *behaviour, *verdict, *winner; } cases[] = {
-      {"fail", kVerdictNoSmallerCandidate, ""}, {"empty", kVerdictNoSmallerCandidate, ""},
-      {"crash", kVerdictNoSmallerCandidate, ""}, {"large", kVerdictNoSmallerCandidate, ""},
-      {"garbage", kVerdictWinnerUndecodable, ""},
+      {"large", kVerdictNoSmallerCandidate, ""}, {"garbage", kVerdictWinnerUndecodable, ""},
                // A winner of other dimensions fails the gate with zero figures.
                {"halfsize", kVerdictGateFailed, "Jpegli Q88 420 Progressive"}};
   for (const auto& c : cases) {
@@ -131,6 +129,7 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
               std::make_tuple(false, std::string(c.verdict), std::string(c.winner)));
     EXPECT_EQ(result.resultBytes, result.originalBytes);
     EXPECT_EQ(result.score + result.global + result.worst5 + result.worst, 0);
+    EXPECT_TRUE(result.windowScores.empty() && result.analysedWidth == 0);
     EXPECT_FALSE(PathExists(out));
   }
 }
@@ -168,6 +167,12 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
   ASSERT_TRUE(Optimize(source, open));
   ASSERT_TRUE(result.optimized);
   const ImageResult measured = result;
+  // The kept window scores are the analysis of the written file, window by window.
+  PixelImage reference, written;
+  ASSERT_TRUE(DecodeImageFile(source, reference) && DecodeImageFile(result.outputPath, written));
+  EXPECT_EQ(measured.windowScores, AnalyzeQuality(reference, written).windowScores);
+  EXPECT_EQ(std::tuple(measured.analysedWidth, measured.analysedHeight, measured.windowScores.size()),
+            std::tuple(256u, 192u, AnalysisWindows(256, 192).size()));
   QualityProfile exact = open;
   std::tie(exact.minGlobal, exact.minWorst5, exact.minWorst, exact.minComposite) =
       std::tie(measured.global, measured.worst5, measured.worst, measured.score);
@@ -180,6 +185,7 @@ TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
     ASSERT_TRUE(Optimize(source, strict));
     EXPECT_EQ(result.message, kVerdictGateFailed);
     EXPECT_EQ(std::tie(result.global, result.worst), std::tie(measured.global, measured.worst));
+    EXPECT_EQ(result.windowScores, measured.windowScores);  // kept for the refused winner too
     EXPECT_FALSE(PathExists(JoinPath(output, "d_hoch.jpg")));
   }
   QualityReport report;
@@ -253,6 +259,32 @@ TEST_F(PipelineTest, OutputWrittenEarlierInTheRunIsNeitherReplacedNorDeleted) {
                 std::make_tuple(false, std::string(kVerdictOutputWrittenThisRun))) << folder;
       EXPECT_EQ(ReadTextFile(written), bytes);
     }
+  }
+}
+
+// A candidate that could not run says nothing about the size: with none
+// completed the image fails and the earlier output stays; with some, the rest
+// are judged and the counts say how many ran.
+TEST_F(PipelineTest, CandidatesThatCouldNotRunDecideNothing) {
+  TestEngineStore engines(TestTools{true, true, false});
+  currentMode.store(2);  // the MozJPEG profile then has a Jpegli competitor
+  const QualityProfile& profile = ProfileAt(5);
+  const std::string source = MakeSource("c.jpg");
+  const std::string out = JoinPath(output, std::string("c_") + profile.key + ".jpg");
+  const struct { const char *jpegli, *mozjpeg; bool reached; int encoded; } cases[] = {
+      {"fail", "crash", false, 0}, {"empty", "fail", false, 0}, {"crash", "ok", true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.jpegli) + " " + c.mozjpeg);
+    ASSERT_TRUE(WriteTextFile(out, "earlier result"));
+    ScopedEnv jpegli("ORVEL_TEST_CJPEGLI", c.jpegli), mozjpeg("ORVEL_TEST_CJPEG_STATIC", c.mozjpeg);
+    EXPECT_EQ(Optimize(source, profile), c.reached);
+    EXPECT_EQ(std::make_tuple(result.candidatesEncoded, result.candidatesPlanned), std::make_tuple(c.encoded, 2));
+    if (c.reached) {
+      EXPECT_EQ(result.message, kVerdictOptimized);
+      continue;
+    }
+    EXPECT_EQ(result.failureReason, kFailureNoEncoderRan);
+    EXPECT_EQ(ReadTextFile(out), "earlier result");
   }
 }
 

@@ -213,17 +213,10 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
   const char *const optimized = kVerdictOptimized, *const undecodable = kVerdictWinnerUndecodable;
   std::vector<SurvivedFault> cases = {
       {.name = "no fault", .tools = jpegli, .verdict = optimized},
-      {.name = "WIC candidate on a full disk",
-       .faults = {.pathPart = "full_0001.jpg", .writeErrno = ENOSPC, .writeBudget = 300}},
       // Profile 5 in mode 2: MozJPEG (full_0001) and Jpegli (full_0002).
       {.name = "cjpeg output cannot be created", .tools = both, .mode = 2, .profile = 5,
        .faults = {.pathPart = "full_0001.jpg", .openErrno = ENOSPC}, .verdict = optimized, .winner = "Jpegli",
        .planned = 2, .toolStarts = 1},
-      // A candidate without the source's metadata never becomes the output.
-      {.name = "metadata on a full disk", .tools = jpegli,
-       .faults = {.pathPart = ".meta", .writeErrno = ENOSPC, .writeBudget = 100}, .exif = true},
-      {.name = "metadata not renamed", .tools = jpegli, .faults = {.pathPart = ".meta", .renameErrno = EIO}, .exif = true},
-      {.name = "metadata not created", .tools = jpegli, .faults = {.pathPart = ".meta", .openErrno = EDQUOT}, .exif = true},
       // A failing copy of the source drops only the jpegtran candidate.
       {.name = "source copy", .tools = withJpegtran, .verdict = optimized, .planned = 2},
       {.name = "source copy not renamed", .tools = withJpegtran,
@@ -231,9 +224,6 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
       {.name = "source copy on a full disk", .tools = withJpegtran,
        .faults = {.pathPart = "original.jpg", .writeErrno = ENOSPC, .writeBudget = 1000}, .verdict = optimized,
        .planned = 1},
-      // Garbage cannot carry metadata and never wins (profile 2: cjpegli alone).
-      {.name = "cjpegli garbage, Exif", .tools = both, .cjpegli = "garbage", .exif = true, .planned = 1},
-      {.name = "cjpeg garbage, Exif", .tools = both, .profile = 5, .cjpeg = "garbage", .exif = true, .planned = 1},
   };
   for (const int code : {EROFS, EACCES}) {  // a keeping verdict in a read-only folder with nothing to delete
     cases.push_back({.name = "read-only", .tools = jpegli, .faults = ReadOnly(code), .cjpegli = "large", .earlier = false});
@@ -241,10 +231,10 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
   // A tool that misbehaves alone (profile 5, mode 1: cjpeg alone), or beside
   // the other, which then wins; a few bytes of garbage are the smallest file,
   // win and cannot be decoded: the original is kept.
+  // A tool that could not run alone is a failure (see the failure cases).
+  cases.push_back({.name = "cjpeg alone", .tools = cjpeg, .profile = 5, .cjpeg = "garbage", .verdict = undecodable});
   for (const char* behaviour : {"crash", "fail", "empty", "garbage"}) {
     const char* verdict = std::string(behaviour) == "garbage" ? undecodable : optimized;
-    cases.push_back({.name = "cjpeg alone", .tools = cjpeg, .profile = 5, .cjpeg = behaviour,
-                     .verdict = verdict == optimized ? kVerdictNoSmallerCandidate : undecodable});
     cases.push_back({.name = "cjpeg, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = behaviour,
                      .verdict = verdict, .winner = "Jpegli", .planned = 2});
     cases.push_back({.name = "cjpegli, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = behaviour,
@@ -295,6 +285,8 @@ struct FailureCase {
   int failedCalls = -1;               // exactly; -1: not checked
   bool toolStarts = true;             // false: no tool may start
   bool jpegtran = true;               // jpegtran among the tools, where installed
+  bool jpegli = true;                 // the Jpegli tool (the test encoder) among them
+  bool exif = false;                  // the source carries an Exif orientation
 };
 
 }  // namespace
@@ -325,18 +317,36 @@ TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
       {.name = "thread", .refuseWorkers = true, .reason = kFailureThreadRefused},
       {.name = "memory", .cjpegli = "sleep:200", .exhaustMemory = true, .reason = kFailureOutOfMemory},
   };
+  // No candidate ran to completion: nothing says the source is the smaller.
+  for (const char* behaviour : {"crash", "fail", "empty"}) {
+    cases.push_back({.name = "the only tool", .cjpegli = behaviour, .reason = kFailureNoEncoderRan, .jpegtran = false});
+  }
+  // A candidate without the source's metadata never becomes the output; as
+  // the only one, it leaves nothing to judge.
+  for (const FaultPlan& fault : {FaultPlan{.pathPart = ".meta", .writeErrno = ENOSPC, .writeBudget = 100},
+                                 FaultPlan{.pathPart = ".meta", .renameErrno = EIO},
+                                 FaultPlan{.pathPart = ".meta", .openErrno = EDQUOT}}) {
+    cases.push_back({.name = "metadata", .faults = fault, .reason = kFailureNoEncoderRan, .jpegtran = false, .exif = true});
+  }
+  // Garbage cannot carry metadata and never wins (profile 2: cjpegli alone).
+  cases.push_back({.name = "garbage, Exif", .cjpegli = "garbage", .reason = kFailureNoEncoderRan, .jpegtran = false,
+                   .exif = true});
+  cases.push_back({.name = "WIC candidate on a full disk",
+                   .faults = {.pathPart = "full_0001.jpg", .writeErrno = ENOSPC, .writeBudget = 300},
+                   .reason = kFailureNoEncoderRan, .jpegtran = false, .jpegli = false});
   for (const int code : {EROFS, EACCES}) {  // a read-only output folder
     cases.push_back({.name = "read-only output", .faults = ReadOnly(code), .reason = kFailureOutputNotWritten});
     cases.push_back({.name = "read-only, stale output", .faults = ReadOnly(code), .cjpegli = "large",
                      .reason = kFailureStaleOutput, .jpegtran = false});
   }
   for (const FailureCase& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.faults.openErrno));
+    SCOPED_TRACE(std::string(c.name) + " " + (c.cjpegli ? c.cjpegli : "") + std::to_string(c.faults.openErrno));
     ASSERT_TRUE(WriteTextFile(source, c.bytes.value_or(plain)));
     ASSERT_TRUE(!c.missing || DeleteFileAt(source));
+    ASSERT_TRUE(!c.exif || InsertSegmentsIntoJpeg(source, MakeExifOrientationSegment(6)));
     // jpegtran runs while the source is decoded, so a source that fails to
     // decode must also end the tool that already started.
-    TestEngineStore engines(TestTools{true, false, c.jpegtran && !JpegtranProgram().empty()});
+    TestEngineStore engines(TestTools{c.jpegli, false, c.jpegtran && !JpegtranProgram().empty()});
     ScopedEnv behaviour("ORVEL_TEST_CJPEGLI", c.cjpegli);
     std::optional<ScopedEnv> tmp;
     if (c.tmpdir != nullptr) tmp.emplace("TMPDIR", Path(c.tmpdir).c_str());

@@ -234,12 +234,25 @@ pid_t EndedProcessId() {
   return child;
 }
 
-void MakeOldFolder(const std::string& path) {
+// A folder with the given files (a name ending in "/" is a subfolder),
+// last changed an hour and a minute ago.
+void MakeFolder(const std::string& path, const std::vector<std::string>& files, bool old) {
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
-  const timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+  for (const std::string& file : files) {
+    if (file.back() == '/') {
+      ASSERT_TRUE(EnsureFolder(JoinPath(path, file)));
+      ASSERT_TRUE(WriteTextFile(JoinPath(path, file + "photo.jpg"), "photo"));
+    } else {
+      ASSERT_TRUE(WriteTextFile(JoinPath(path, file), "x"));
+    }
+  }
+  if (!old) return;
+  const timespec times[2] = {{std::time(nullptr) - 3660, 0}, {std::time(nullptr) - 3660, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
+// Only what the lock protocol marks as abandoned, or an old lock-less folder
+// that holds exactly files of ours, goes; everything else stays untouched.
 TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved) {
   const std::string gone = "TALV_" + std::to_string(EndedProcessId()),
                     alive = "TALV_" + std::to_string(::getpid()), target = temp.Join("target");
@@ -248,34 +261,43 @@ TEST_F(FilesTest, WorkFolderOnlyAbandonedFoldersOfOursWhoseOwnerIsGoneAreRemoved
   WorkFolder live;  // this process's own, in use
   ASSERT_TRUE(CreateWorkFolder(live));
   std::vector<UniqueFd> held;
-  const auto locked = [&](const std::string& name, bool keepLock) {
-    ASSERT_TRUE(EnsureFolder(temp.Join(name)));
+  const auto locked = [&](const std::string& name, bool keepLock, const std::vector<std::string>& files) {
+    MakeFolder(temp.Join(name), files, false);
     UniqueFd lock = LockFolderForLifetime(temp.Join(name));
     ASSERT_TRUE(lock.Valid());
     if (keepLock) held.push_back(std::move(lock));
   };
-  locked(gone + "_1_0", false);     // its owner died: the lock is free
-  locked(gone + "_2_0", true);      // pid unknown here, lock held: another namespace
-  locked(alive + "_3_0", true);
-  MakeOldFolder(temp.Join(gone + "_4_0"));   // no lock, pid gone, old
-  MakeOldFolder(temp.Join(alive + "_5_0"));  // no lock, pid alive
-  // No lock, pid gone, just made, with files: perhaps an unseen pid making its lock.
-  ASSERT_TRUE(EnsureFolder(temp.Join(gone + "_6_0")));
-  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_6_0/full.ppm"), "P6"));
-  // Killed while making its lock: empty, or holding only the pending lock file.
-  for (const char* n : {"_10_0", "_11_0"}) ASSERT_TRUE(EnsureFolder(temp.Join(gone + n)));
-  ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_11_0/.lock-pending"), ""));
-  MakeOldFolder(temp.Join("TALV_x_7_0"));            // not a name of ours
-  MakeOldFolder(temp.Join("TALV_2147483647_12_0"));  // nor is a pid no process can have
+  const std::vector<std::string> ours = {"full.ppm", "original.jpg", "full_0001.jpg", "bench_0002.jpg.meta",
+                                         ".original.jpg.part-a1B2c3D4e5F6"};
+  locked(gone + "_1_0", false, {"full.ppm", "anything"});  // its owner died: the lock is free
+  locked(gone + "_2_0", true, {});    // pid unknown here, lock held: another namespace
+  locked(alive + "_3_0", true, {});
+  locked(gone + "_14_0", false, {"sub/"});  // lock free, but a folder inside is not ours
+  MakeFolder(temp.Join(gone + "_4_0"), ours, true);             // no lock, pid gone, old, our files
+  MakeFolder(temp.Join(gone + "_10_0"), {}, true);               // the same, empty
+  MakeFolder(temp.Join(gone + "_11_0"), {".lock-pending"}, true);  // killed while making its lock
+  MakeFolder(temp.Join(alive + "_5_0"), {"full.ppm"}, true);     // no lock, pid alive
+  // Just made, without a lock yet: perhaps an owner in another PID namespace.
+  MakeFolder(temp.Join(gone + "_6_0"), {"full.ppm"}, false);
+  MakeFolder(temp.Join(gone + "_15_0"), {}, false);
+  // Old and lock-less, but holding what this program never writes.
+  MakeFolder(temp.Join(gone + "_13_0"), {"full.ppm", "notizen.txt"}, true);
+  MakeFolder(temp.Join(gone + "_16_0"), {"raw/"}, true);
+  // A user's folders merely named like ours.
+  MakeFolder(temp.Join("TALV_999999_Urlaub2023"), {"raw/"}, true);
+  MakeFolder(temp.Join("TALV_x_7_0"), {}, true);
+  MakeFolder(temp.Join("TALV_2147483647_12_0"), {}, true);  // nor is a pid no process can have
   ASSERT_EQ(::symlink(target.c_str(), temp.Join(gone + "_8_0").c_str()), 0);
   ASSERT_TRUE(WriteTextFile(temp.Join(gone + "_9_0"), "a file"));
-  EXPECT_EQ(RemoveAbandonedFolders(temp.path, "TALV_"), 4);
-  for (const std::string& removed : {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"}) {
-    EXPECT_FALSE(PathExists(temp.Join(removed))) << removed;
-  }
-  const std::vector<std::string> kept = {gone + "_2_0", alive + "_3_0", alive + "_5_0", gone + "_6_0",
-                                         gone + "_8_0", gone + "_9_0", "TALV_x_7_0", "TALV_2147483647_12_0"};
+  const std::vector<std::string> removed = {gone + "_1_0", gone + "_4_0", gone + "_10_0", gone + "_11_0"};
+  EXPECT_EQ(RemoveAbandonedFolders(temp.path, kWorkFolderKind), static_cast<int>(removed.size()));
+  for (const std::string& name : removed) EXPECT_FALSE(PathExists(temp.Join(name))) << name;
+  const std::vector<std::string> kept = {gone + "_2_0",  alive + "_3_0", gone + "_14_0", alive + "_5_0",
+                                         gone + "_6_0",  gone + "_15_0", gone + "_13_0", gone + "_16_0",
+                                         gone + "_8_0",  gone + "_9_0",  "TALV_x_7_0",   "TALV_2147483647_12_0"};
   for (const std::string& name : kept) EXPECT_TRUE(PathExists(temp.Join(name))) << name;
+  EXPECT_EQ(ReadTextFile(temp.Join("TALV_999999_Urlaub2023/raw/photo.jpg")), "photo");
+  EXPECT_EQ(ReadTextFile(temp.Join(gone + "_13_0/notizen.txt")), "x");
   EXPECT_TRUE(IsDirectory(live.longPath));
   EXPECT_EQ(ReadTextFile(JoinPath(target, "keep")), "keep");
   RemoveFolderTree(live.longPath);

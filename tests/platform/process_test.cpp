@@ -2,7 +2,10 @@
 // arguments without a shell, descriptor and signal hygiene, limit and cancel.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -115,3 +118,45 @@ TEST(RunToolLimits, HungChildIsKilledAtTheTimeLimitOrOnCancel) {
   EXPECT_TRUE(RunTool(kHelper, {"touch", temp.Join("c")}, "", ""));
 }
 
+
+// More tools at once than the table that cancelling needs has slots: every
+// run waits for a slot and succeeds, none is killed for want of one.
+TEST(RunToolLimits, MoreConcurrentRunsThanChildSlotsAllSucceed) {
+  ScopedTempFolder temp;
+  constexpr int kRuns = 80;
+  std::vector<char> succeeded(kRuns, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] {
+      succeeded[i] = RunTool(kHelper, {"nap", temp.Join("n" + std::to_string(i)), "300"}, "", "");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(std::count(succeeded.begin(), succeeded.end(), 1), kRuns);
+}
+
+// A terminal's Ctrl-C goes to the foreground process group. The tool is in
+// a group of its own, so it goes on; the program decides what to cancel.
+TEST(RunToolLimits, ToolOutsideTheProgramsProcessGroupSurvivesItsSigint) {
+  ScopedTempFolder temp;
+  ASSERT_TRUE(RunTool(kHelper, {"group"}, temp.Join("group"), ""));
+  EXPECT_NE(std::stoi(ReadTextFile(temp.Join("group"))), static_cast<int>(::getpgrp()));
+  // A program of its own group, SIGINT blocked as orvel-cli blocks it.
+  const std::string started = temp.Join("started");
+  const pid_t program = ::fork();
+  ASSERT_GE(program, 0);
+  if (program == 0) {
+    ::setpgid(0, 0);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    ::_exit(RunTool(kHelper, {"nap", started, "400"}, "", "") ? 0 : 1);
+  }
+  for (int i = 0; i < 5000 && !PathExists(started); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_TRUE(PathExists(started));
+  ::kill(-program, SIGINT);
+  int status = -1;
+  ASSERT_EQ(::waitpid(program, &status, 0), program);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}

@@ -2,7 +2,8 @@
 // what it does: "exit N", "print TEXT..." (one per line), "env NAME", "pwd",
 // "fds" (the descriptors open besides 0, 1 and 2), "stdin" (how many bytes it
 // held), "stderr" (writes there only), "signal" (kills itself with SIGKILL),
-// "touch PATH", "hang PATH" (touch, then wait for a signal for ever), and
+// "touch PATH", "hang PATH" (touch, then wait for a signal for ever), "nap
+// PATH MS" (touch, then sleep), "group" (its process group id), and
 // "signals" (the SigBlk: and SigIgn: lines the kernel reports).
 #include <dirent.h>
 #include <signal.h>
@@ -47,6 +48,13 @@ int main(int argc, char** argv) {
     if (file == nullptr) return 3;
     std::fclose(file);
     while (command == "hang") pause();
+  } else if (command == "nap" && argc > 3) {
+    FILE* file = std::fopen(argument, "w");
+    if (file == nullptr) return 3;
+    std::fclose(file);
+    usleep(static_cast<useconds_t>(std::atoi(argv[3])) * 1000);
+  } else if (command == "group") {
+    std::printf("%d\n", static_cast<int>(getpgrp()));
   } else if (command == "signals") {
     FILE* status = std::fopen("/proc/self/status", "r");
     if (status == nullptr) return 3;

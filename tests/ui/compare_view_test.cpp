@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "imaging/decode.h"
@@ -29,7 +30,7 @@ TEST(CompareTexts, PositionZoomTitleAndCaption) {
                                       "Bildvergleich \u2013 Orvel JPEG Optimizer",
                                       "Bildvergleich \u2013 strand.jpg \u2013 Orvel JPEG Optimizer"}));
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "/out/b_hohe_qualitaet.jpg", 1000, true),
-            "b.jpg   |   Original: 1.50 KB   \u2192   Optimiert: 1000 B");
+            "b.jpg   |   Original: 1.50 KB   \u2192   Optimiert: 1000 B (34.9 % kleiner)");
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "", 0, true),
             "b.jpg   |   Original: 1.50 KB   |   Keine kleinere Variante \u2013 Original beibehalten");
   // Before any batch the image list is browsed: no verdict.
@@ -62,7 +63,8 @@ TEST(CompareGeometry, ControlsLabelsPanesAndCaption) {
   EXPECT_EQ((std::vector{Edges(layout.originalLabel), Edges(layout.optimizedLabel), Edges(layout.leftPane),
                          Edges(layout.rightPane), Edges(layout.caption)}),
             (std::vector<Quad>{{20, 52, 650, 82}, {670, 52, 1300, 82}, Edges(kPane), {670, 86, 1300, 778},
-                               {20, 792, 1300, 828}}));
+                               {20, 788, 1300, 809}}));
+  EXPECT_EQ(Edges(layout.hint), (Quad{20, 811, 1300, 832}));
   // The right edge, the gap between the panes and the control row are outside.
   EXPECT_EQ((std::array{InsideComparePane(layout, 20, 86), InsideComparePane(layout, 650, 300),
                         InsideComparePane(layout, 660, 300), InsideComparePane(layout, 1299, 777),
@@ -183,24 +185,30 @@ TEST(CompareLoad, KeptOptimisedAndUndecodableOutputsAndAMissingSource) {
                   {.sourcePath = source, .outputPath = broken, .optimized = true}};
   // Kept: the source on both sides; the zoom stays, the pan is reset.
   CompareState state{.zoom = 300, .panX = 40, .panY = -7};
+  const auto label = [&]() { return CompareResultPaneLabel(state, !main.results.empty()); };
   ASSERT_TRUE(LoadCompareImage(state, main, 0));
+  EXPECT_EQ(label(), "Original (beibehalten)");
   EXPECT_EQ(std::tuple(state.sourcePath, state.optimizedPath, state.sourceImage.width),
             std::tuple(source, std::string(), 64u));
   EXPECT_EQ(state.optimizedImage.pixels, state.sourceImage.pixels);
   EXPECT_EQ((std::array{state.zoom, state.panX, state.panY}), (std::array{300, 0, 0}));
   ASSERT_TRUE(LoadCompareImage(state, main, 1));
   EXPECT_EQ(std::pair(state.optimizedPath, state.optimizedImage.width), std::pair(output, 32u));
+  EXPECT_EQ(label(), "Optimiert");
   // An undecodable output falls back to the source; the caption still names its size.
   ASSERT_TRUE(LoadCompareImage(state, main, 2));
   EXPECT_EQ(state.optimizedPath, broken);
   EXPECT_EQ(state.optimizedImage.pixels, state.sourceImage.pixels);
+  EXPECT_EQ(label(), "Original (Ergebnis nicht lesbar)");
 
   // The index is clamped; a source that fails empties both images.
   main.results.clear();
   main.imageList = {source, temp.Join("fehlt.jpg")};
   ASSERT_TRUE(LoadCompareImage(state, main, -3));
   EXPECT_EQ(state.currentIndex, 0);
+  EXPECT_EQ(label(), "Original (noch nicht optimiert)");
   EXPECT_FALSE(LoadCompareImage(state, main, 7));
+  EXPECT_EQ(label(), "Kein Ergebnis");
   EXPECT_EQ(state.currentIndex, 1);
   EXPECT_EQ(state.sourcePath, temp.Join("fehlt.jpg"));
   EXPECT_FALSE(IsUsableImage(state.sourceImage) || IsUsableImage(state.optimizedImage));
@@ -216,3 +224,155 @@ TEST(GuideTextPlace, FillsTheClientAreaLessSixteenPixelsAndKeeps100) {
 }
 
 }  // namespace
+
+// --- Fit zoom and the quality map -----------------------------------------------------
+
+namespace {
+
+// A result of profile 5 for a 300 x 128 image: 4 x 2 windows, origins x 0,
+// 61, 122, 173 and y 0, 1.
+ImageResult MapResult(std::vector<double> scores) {
+  return ImageResult{.sourcePath = "/a/b.jpg", .profileLabel = ProfileAt(5).label,
+                     .windowScores = std::move(scores), .analysedWidth = 300, .analysedHeight = 128};
+}
+
+}  // namespace
+
+TEST(CompareFit, WholeImageInThePaneNeverEnlargedAndCountedInDevicePixels) {
+  struct Case { std::uint32_t width, height; bool fit; int zoom; double ratio; long long drawnWidth; int shown; };
+  for (const Case c : {Case{6300, 4000, true, 400, 1, 630, 10}, Case{6300, 4000, true, 400, 2, 630, 20},
+                       Case{400, 3000, true, 100, 1, 92, 23}, Case{301, 200, true, 800, 1, 301, 100},
+                       Case{301, 200, true, 100, 2, 151, 100},  // 100 % of device pixels: half as many logical
+                       Case{301, 200, false, 100, 2, 151, 100}, Case{301, 200, false, 800, 2, 1204, 800}}) {
+    const CompareState state{.zoom = c.zoom, .fitZoom = c.fit};
+    const double scale = PaneScale(state, kPane, c.width, c.height, c.ratio);
+    EXPECT_EQ(PlaceImageScaled(kPane, c.width, c.height, scale, 500, 500).width, c.drawnWidth) << c.width;
+    EXPECT_EQ(ShownZoomPercent(scale, c.ratio), c.shown) << c.width << " " << c.ratio;
+  }
+  // Smoothed only between the sharp 100 % and 200 %, and when reduced.
+  EXPECT_EQ((std::array{DrawsSharpPixels(1, 1), DrawsSharpPixels(0.5, 2), DrawsSharpPixels(1.5, 1),
+                        DrawsSharpPixels(1, 2), DrawsSharpPixels(0.105, 1), DrawsSharpPixels(8, 1)}),
+            (std::array{true, true, false, true, false, true}));
+  EXPECT_EQ((std::array{WheelZoomFromFit(11, 120), WheelZoomFromFit(11, -120), WheelZoomFromFit(100, 120)}),
+            (std::array{100, 0, 125}));
+  CompareState state{.zoom = 300, .panX = 9};
+  EXPECT_FALSE(ToggleFitZoom(state));  // nothing loaded
+  state.sourceImage = MakeTestPicture(8, 8, 1);
+  ASSERT_TRUE(ToggleFitZoom(state));
+  EXPECT_EQ(std::tuple(state.fitZoom, state.panX, ComputeCompareControls(state, 1, 11).zoomText),
+            std::tuple(true, 0, std::string("Einpassen: 11 %")));
+  ToggleFitZoom(state);
+  EXPECT_EQ(std::tuple(state.fitZoom, state.zoom), std::tuple(false, 300));
+}
+
+TEST(QualityMapTest, ComesOnlyFromScoresThatFitTheImage) {
+  ImageResult failed = MapResult(std::vector<double>(8, 0.9));
+  failed.failed = true;
+  ImageResult unknownProfile = MapResult(std::vector<double>(8, 0.9));
+  unknownProfile.profileLabel = "Eigenes Profil";
+  for (const ImageResult& none : {MapResult({}), MapResult(std::vector<double>(7, 0.9)), failed, unknownProfile}) {
+    EXPECT_FALSE(HasQualityMap(QualityMapFor(none)));
+  }
+  ImageResult written = MapResult(std::vector<double>(8, 0.9));
+  written.optimized = true;
+  const QualityMap map = QualityMapFor(written);
+  ASSERT_TRUE(HasQualityMap(map));
+  EXPECT_EQ(std::tuple(map.minWorst5, map.minWorst, map.rejected, map.windows[5].x0, map.windows[5].y0),
+            std::tuple(0.855, 0.82, false, 61u, 1u));
+  EXPECT_TRUE(QualityMapFor(MapResult(std::vector<double>(8, 0.9))).rejected);
+}
+
+TEST(QualityMapTest, TintClearAtTheWorst5LimitYellowTowardsTheWorstLimitRedBelow) {
+  struct Case { double score; int alpha, green; };  // red 255 (yellow) or 225 (red) when alpha > 0
+  for (const Case c : {Case{0.95, 0, 0}, Case{0.855, 0, 0}, Case{0.8549, 70, 225}, Case{0.837, 118, 185},
+                       Case{0.8201, 154, 155}, Case{0.82, 165, 30}, Case{0.1, 165, 30}, Case{std::nan(""), 165, 30}}) {
+    const MapTint tint = TintForScore(c.score, 0.855, 0.82);
+    EXPECT_EQ(tint.alpha, c.alpha) << c.score;
+    if (c.alpha > 0) { EXPECT_EQ(tint.green, c.green) << c.score; }
+  }
+}
+
+TEST(QualityMapTest, CellsTakeTheWeakestCoveringWindowAndTheWorstOrderKeepsTies) {
+  // Window 5 (x 61..188, y 1..128) lies below the worst limit.
+  std::vector<double> scores(8, 0.95);
+  scores[5] = 0.5;
+  scores[2] = 0.84;
+  const QualityMap map = QualityMapFor(MapResult(scores));
+  const MapCells cells = BuildMapCells(map);
+  EXPECT_EQ(cells.xEdges, (std::vector<std::uint32_t>{0, 61, 122, 127, 173, 188, 249, 300}));
+  EXPECT_EQ(cells.yEdges, (std::vector<std::uint32_t>{0, 1, 127, 128}));
+  const auto alphaAt = [&](std::size_t column, std::size_t row) { return cells.tints[row * 7 + column].alpha; };
+  // Row 0 (y 0..1) holds only windows 0..3: window 2 tints x 122..249 yellow.
+  const int yellow = TintForScore(0.84, 0.855, 0.82).alpha;
+  EXPECT_EQ((std::array<int, 5>{alphaAt(0, 0), alphaAt(1, 0), alphaAt(2, 0), alphaAt(5, 0), alphaAt(6, 0)}),
+            (std::array<int, 5>{0, 0, yellow, yellow, 0}));
+  // Rows below: window 5's cells (x 61..188) are red, also where window 2
+  // overlaps it; in the last row only the lower windows count.
+  EXPECT_EQ((std::array<int, 6>{alphaAt(0, 1), alphaAt(1, 1), alphaAt(4, 1), alphaAt(5, 1), alphaAt(4, 2), alphaAt(5, 2)}),
+            (std::array<int, 6>{0, 165, 165, yellow, 165, 0}));
+  EXPECT_TRUE(BuildMapCells(QualityMap{}).tints.empty());
+
+  EXPECT_EQ(WorstWindowOrder({0.9, 0.8, 0.9, 0.7, std::nan(""), 0.8}),
+            (std::vector<std::size_t>{4, 3, 1, 5, 0, 2}));
+}
+
+TEST(QualityMapTest, WindowsLandOnTheirPixelsAtEveryZoomAndPan) {
+  // Window x 61..188, y 122..249 of a 1000 x 800 image in the 630 x 692 pane.
+  struct Case { int zoom; int panX, panY; double ratio; ScreenRect at; };
+  for (const Case c : {Case{100, 0, 0, 1, {-165 + 61, 32 + 122, 127, 127}},  // centred, larger than the pane
+                       Case{200, 0, 0, 1, {-665 + 122, 86 - 454 + 244, 254, 254}},
+                       Case{200, 300, -200, 1, {-365 + 122, 86 - 654 + 244, 254, 254}},
+                       Case{800, 100000, 100000, 1, {20 + 488, 86 + 976, 1016, 1016}},  // stopped at the edges
+                       Case{200, 0, 0, 2, {-165 + 61, 32 + 122, 127, 127}},  // 200 % at scale 2 is 100 % logical
+                       Case{250, 0, 0, 1, {20 + (630 - 2500) / 2 + 152.5, 86 + (692 - 2000) / 2 + 305, 317.5, 317.5}}}) {
+    const CompareState state{.zoom = c.zoom, .panX = c.panX, .panY = c.panY};
+    const DrawnImage drawn = PlaceImageScaled(kPane, 1000, 800, PaneScale(state, kPane, 1000, 800, c.ratio),
+                                              state.panX, state.panY);
+    const ScreenRect r = ImageRectOnScreen(drawn, 1000, 800, 61, 122, 188, 249);
+    EXPECT_EQ((std::array{r.left, r.top, r.width, r.height}),
+              (std::array{c.at.left, c.at.top, c.at.width, c.at.height})) << c.zoom << " " << c.ratio;
+  }
+}
+
+TEST(QualityMapTest, WSentresEachWindowFromTheWorstUpAtAboutAThirdOfThePane) {
+  // 6000 x 4000: 98 x 65 windows; the worst three in the middle, at a
+  // corner, and next to the middle.
+  const std::vector<AnalysisWindow> windows = AnalysisWindows(6000, 4000);
+  std::vector<double> scores(windows.size(), 0.97);
+  const std::size_t middle = 32 * 98 + 49, corner = windows.size() - 1;
+  scores[middle] = 0.8731;
+  scores[corner] = 0.9;
+  scores[middle + 1] = 0.91;
+  CompareState state;
+  state.qualityMap = QualityMap{6000, 4000, windows, scores, 0.942, 0.93, false};
+  state.worstOrder = WorstWindowOrder(scores);
+  state.showsOptimized = true;
+  for (const double ratio : {1.0, 2.0}) {
+    state.worstStep = -1;
+    for (const std::size_t expected : {middle, corner, middle + 1}) {
+      ASSERT_TRUE(StepWorstWindow(state, kPane, ratio));
+      const DrawnImage drawn = PlaceImageScaled(kPane, 6000, 4000, PaneScale(state, kPane, 6000, 4000, ratio),
+                                                state.panX, state.panY);
+      const AnalysisWindow& w = windows[expected];
+      const ScreenRect r = ImageRectOnScreen(drawn, 6000, 4000, w.x0, w.y0, w.x1, w.y1);
+      const double third = r.width / 630;  // the same share in device pixels
+      EXPECT_TRUE(third > 0.3 && third < 0.38) << third;
+      EXPECT_TRUE(r.left >= kPane.left && r.top >= kPane.top && r.left + r.width <= kPane.right &&
+                  r.top + r.height <= kPane.bottom) << expected;
+      if (expected != corner) {
+        EXPECT_NEAR(r.left + r.width / 2, (kPane.left + kPane.right) / 2.0, 1.0);
+        EXPECT_NEAR(r.top + r.height / 2, (kPane.top + kPane.bottom) / 2.0, 1.0);
+      }
+    }
+  }
+  EXPECT_EQ(CompareResultPaneLabel(state, true),
+            "Optimiert \u2013 3. schlechtestes Fenster: 0.910 bei x 3050, y 1952");
+  state.worstStep = -1;
+  StepWorstWindow(state, kPane, 1);
+  EXPECT_EQ(CompareResultPaneLabel(state, true),
+            "Optimiert \u2013 Schlechtestes Fenster: 0.873 bei x 2989, y 1952");
+  // No map (a failed image, the image list): W and Q do nothing.
+  CompareState none{.zoom = 300};
+  EXPECT_FALSE(StepWorstWindow(none, kPane, 1) || ToggleQualityMap(none));
+  EXPECT_EQ(std::tuple(none.zoom, none.worstStep, none.qualityMapShown), std::tuple(300, -1, false));
+}

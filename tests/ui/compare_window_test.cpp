@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 
+#include "core/profiles.h"
+#include "imaging/quality.h"
 #include "tests/ui/main_window_test_support.h"
 #include "ui/compare/compare_painting.h"
 #include "ui/compare/compare_view.h"
@@ -272,7 +274,8 @@ TEST_F(CompareWindowTest, PaneFromTheVisiblePartMatchesTheWholeImageDrawn) {
     const DrawnImage drawn = PlaceImageInPane(pane, picture.width, picture.height, view[0], view[1], view[2]);
     painter.fillRect(paneRect, ComparePaneColor());
     painter.setClipRect(paneRect);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    // From 200 % up the pane draws sharp pixels; the whole image is drawn the same way.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !DrawsSharpPixels(view[0] / 100.0, 1.0));
     painter.drawImage(QRectF(drawn.left, drawn.top, drawn.width, drawn.height), WrapPixelImage(picture));
     return canvas;
   };
@@ -294,6 +297,69 @@ TEST_F(CompareWindowTest, PaneFromTheVisiblePartMatchesTheWholeImageDrawn) {
   EXPECT_EQ(empty.pixelColor(pane.left - 1, pane.top + 30), QColor(Qt::white));
 }
 
+// Keys 0, Q and W on a written result with one weak window, and on a failed image.
+TEST_F(CompareWindowTest, FitZoomQualityMapAndWorstWindowKeys) {
+  const std::string source = WriteJpeg("gross.jpg", 1400, 900, 8);
+  SetResults({{source, WriteJpeg("gross_stark.jpg", 1400, 900, 8)}, {Path("fehlt.jpg"), ""}});
+  ImageResult& written = MainState().results[0];
+  written.profileLabel = ProfileAt(4).label;
+  written.analysedWidth = 1400;
+  written.analysedHeight = 900;
+  const std::vector<AnalysisWindow> windows = AnalysisWindows(1400, 900);
+  written.windowScores.assign(windows.size(), 0.99);
+  const std::size_t weak = 5 * 22 + 10;  // x 610..737, y 305..432
+  written.windowScores[weak] = 0.5;
+  MainState().results[1].failed = true;
+  MainState().results[1].message = "Fehler beim Verarbeiten";
+  CompareWindow* compare = OpenAndWait(0);
+  ASSERT_NE(compare, nullptr);
+  const auto fitButton = [&]() { return qobject_cast<QPushButton*>(compare->ControlById(kIdCompareFit)); };
+
+  QTest::keyClick(compare, Qt::Key_0);  // 630 of 1400 pixels across: 45 %
+  EXPECT_EQ(std::tuple(Label(compare, kIdCompareZoomLabel), fitButton()->isChecked(), Trackbar(compare)->value()),
+            std::tuple(std::string("Einpassen: 45 %"), true, 100));
+  fitButton()->click();  // back to the zoom before
+  EXPECT_EQ(std::tuple(Label(compare, kIdCompareZoomLabel), fitButton()->isChecked()),
+            std::tuple(std::string("Zoom: 100 %"), false));
+
+  // The map tints the weak window red in the result pane only.
+  QTest::keyClick(compare, Qt::Key_Q);
+  ASSERT_TRUE(CompareViewState().qualityMapShown);
+  const ComparePaintLayout layout = ComputeComparePaintLayout(compare->width(), compare->height());
+  const auto at = [&](const EdgeRect& pane, const AnalysisWindow& w) {
+    const DrawnImage drawn = PlaceImageInPane(pane, 1400, 900, CompareViewState().zoom, CompareViewState().panX,
+                                              CompareViewState().panY);
+    const ScreenRect r = ImageRectOnScreen(drawn, 1400, 900, w.x0, w.y0, w.x1, w.y1);
+    return QPoint(static_cast<int>(r.left + r.width / 2), static_cast<int>(r.top + r.height / 2));
+  };
+  const auto redShift = [&](const AnalysisWindow& w) {
+    const QImage shot = compare->grab().toImage();
+    const QColor left = shot.pixelColor(at(layout.leftPane, w)), right = shot.pixelColor(at(layout.rightPane, w));
+    return (right.red() - left.red()) - (right.blue() - left.blue());
+  };
+  EXPECT_GT(redShift(windows[weak]), 60);
+  EXPECT_LT(std::abs(redShift(windows[weak - 3])), 12);  // a good window stays clear
+  QTest::keyClick(compare, Qt::Key_Q);
+  EXPECT_LT(std::abs(redShift(windows[weak])), 12);
+
+  // W: the weak window in the middle of both panes, named in the label.
+  QTest::keyClick(compare, Qt::Key_W);
+  EXPECT_EQ(std::tuple(CompareViewState().zoom, CompareViewState().worstStep, Label(compare, kIdCompareZoomLabel)),
+            std::tuple(175, 0, std::string("Zoom: 175 %")));
+  EXPECT_EQ(CompareResultPaneLabel(CompareViewState(), true),
+            "Optimiert \u2013 Schlechtestes Fenster: 0.500 bei x 610, y 305");
+  EXPECT_LE((at(layout.rightPane, windows[weak]) - QPoint((layout.rightPane.left + layout.rightPane.right) / 2,
+                                                          (layout.rightPane.top + layout.rightPane.bottom) / 2))
+                .manhattanLength(), 2);
+
+  // A failed image: no map, and the keys change nothing.
+  compare->DispatchCommand(kIdCompareNext);
+  for (Qt::Key key : {Qt::Key_Q, Qt::Key_W, Qt::Key_0}) QTest::keyClick(compare, key);
+  EXPECT_EQ(std::tuple(CompareViewState().zoom, CompareViewState().fitZoom, CompareViewState().qualityMapShown,
+                       CompareViewState().worstStep),
+            std::tuple(175, false, false, -1));
+}
+
 // --- The guide window --------------------------------------------------------------
 
 using GuideWindowTest = CompareWindowTest;
@@ -313,9 +379,9 @@ TEST_F(GuideWindowTest, ShowsTheWholeTextReadOnlyAndASecondRequestRaisesTheOneWi
   window->DispatchCommand(2201);
   EXPECT_TRUE(ActiveGuideWindow() == guide && VisibleWindowsNamed(kGuideWindowName) == 1 && !guide->isMinimized());
   EXPECT_TRUE(QTest::qWaitForWindowActive(guide));
-  // Closed, it is gone; the next request opens a new one.
+  // Escape in its text closes it, and it is gone; the next request opens a new one.
   QPointer<GuideWindow> guard(guide);
-  guide->close();
+  QTest::keyClick(text, Qt::Key_Escape);
   EXPECT_EQ(ActiveGuideWindow(), nullptr);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(guard.isNull());

@@ -19,9 +19,12 @@
 #include <unistd.h>
 
 #include "engines/engine_store.h"
+#include "core/live_status.h"
+#include "core/parallel_batch.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
 #include "platform/files.h"
+#include "tests/support/file_system.h"
 #include "tests/ui/main_window_test_support.h"
 #include "ui/main/fonts.h"
 #include "ui/main/live_status_text.h"
@@ -48,7 +51,7 @@ TEST_F(MainWindowTest, CheckMarksFollowProfileAndModeCommands) {
   EXPECT_EQ(checked(), (std::vector<int>{2302, 2401}));
   // "&" is doubled so that Qt shows it instead of taking it for a mnemonic.
   EXPECT_EQ(window->MenuAction(2201)->text(), QString::fromUtf8("Anleitung && Erklärung"));
-  EXPECT_TRUE(window->menuBar()->actions().at(0)->menu()->actions().at(3)->isSeparator());
+  EXPECT_TRUE(window->menuBar()->actions().at(0)->menu()->actions().at(4)->isSeparator());
   window->DispatchCommand(2402);
   window->MenuAction(2305)->trigger();  // as a click would
   EXPECT_EQ(currentMode.load(), 2);
@@ -300,13 +303,13 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   QTimer probe;
   probe.setInterval(0);
   QObject::connect(&probe, &QTimer::timeout, [&]() {
-    if (!MainState().batchRunning) return;
+    if (!MainState().batchRunning || window->StatusText().toStdString().rfind("Optimiere", 0) != 0) return;
     probe.stop();
     busy = MainState().batchRunning && !window->ControlById(1007)->isEnabled() && MainState().results.empty();
     status = window->StatusText().toStdString();
     liveStatus = Text(1009);
     startColour = ColourAt(window->ControlById(1007), 3, 3);
-    // Refused or ignored while the batch runs.
+    // Asked (and answered "Nein") or ignored while the batch runs.
     window->close();
     statusAfterClose = window->StatusText().toStdString();
     window->SetStatusText("");
@@ -321,10 +324,11 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   EXPECT_TRUE(busy);
   EXPECT_EQ(startColour, ToQColor(kStartDisabledColor));
   EXPECT_EQ(status, "Optimiere 1 von 8: p.jpg   |   Optimal (empfohlen)   |   WIC + Jpegli + MozJPEG + jpegtran");
-  EXPECT_EQ(liveStatus.rfind("Bild 1 / 8: p.jpg\nPhase: Vorbereitung\n", 0), 0u) << liveStatus;
+  EXPECT_EQ(liveStatus.rfind("Bild 1 / 8: p.jpg\nPhase: ", 0), 0u) << liveStatus;
   EXPECT_NE(liveStatus.find("CPU gesamt: wird gemessen\u2026"), std::string::npos);
-  EXPECT_EQ(beeps, 2);  // the close and the drop
-  EXPECT_EQ((Paths{statusAfterClose, statusAfterDrop}), (Paths{kStatusWaitForBatch, kStatusWaitForBatch}));
+  EXPECT_EQ(beeps, 1);  // the drop
+  EXPECT_EQ(questions, Paths{kQuestionStopBatchAndClose});
+  EXPECT_EQ(statusAfterDrop, kStatusWaitForBatch);
   EXPECT_TRUE(!dropTaken && window->isVisible());
 
   // One batch, one result per image in list order, and the lines show them.
@@ -397,6 +401,70 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
   // Dropped before it reached any window: none was asked to close.
   EXPECT_EQ(beeps, 0);
   EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
+}
+
+// Esc during a batch of two images at once, or a close answered "Ja": no new image starts, the images in
+// flight end cancelled, the rest is listed as not processed, and an earlier output stays as it was.
+TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEarlierOutputs) {
+  for (const bool byClose : {false, true}) {
+    Paths photos;
+    for (int k = 0; k < 5; ++k) {
+      photos.push_back(JoinPath(sources, "b" + std::to_string(k) + ".jpg"));
+      ASSERT_TRUE(CopyTestPhoto(photos.back()));
+    }
+    const std::string earlier = JoinPath(Path("ausgabe"), "b4_hoch.jpg");
+    ASSERT_TRUE(WriteTextFile(earlier, "an earlier run's output"));
+    window->DispatchCommand(2002);
+    AddFiles(photos);
+    SetOutputEditText(Path("ausgabe"));
+    MainState().batchJobs = 2;
+    yesNoAnswers = {true};
+    QSignalSpy closed(window.get(), &MainWindow::closed);
+    QTimer probe;
+    probe.setInterval(0);
+    bool stopEnabled = false;
+    QObject::connect(&probe, &QTimer::timeout, [&]() {
+      if (!MainState().batchRunning || CurrentLiveStatus().imagesInFlight.load() < 1) return;
+      probe.stop();
+      stopEnabled = window->MenuAction(2005)->isEnabled();
+      if (byClose) window->close();
+      else PressKey(Qt::Key_Escape);
+    });
+    probe.start();
+    window->DispatchCommand(2101);
+    const std::vector<ImageResult>& results = MainState().results;
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_TRUE(stopEnabled && !window->MenuAction(2005)->isEnabled());
+    std::size_t cancelled = 0, notStarted = 0;
+    Paths expectedFiles{"b4_hoch.jpg"};
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      EXPECT_EQ(results[i].sourcePath, photos[i]);
+      cancelled += results[i].failureReason == "abgebrochen";
+      notStarted += results[i].message == kVerdictNotStarted;
+      if (results[i].optimized && i != 4) expectedFiles.push_back("b" + std::to_string(i) + "_hoch.jpg");
+    }
+    EXPECT_GE(cancelled + notStarted, 3u);  // at most two images were in flight when it stopped
+    EXPECT_GE(notStarted, 1u);
+    EXPECT_EQ(results[4].message, kVerdictNotStarted);
+    EXPECT_EQ(ReadTextFile(earlier), "an earlier run's output");
+    Paths files = FolderEntries(Path("ausgabe"));
+    std::sort(files.begin(), files.end());
+    std::sort(expectedFiles.begin(), expectedFiles.end());
+    EXPECT_EQ(files, expectedFiles);  // nothing half-written beside them
+    EXPECT_EQ(window->StatusText().toStdString(), BatchStoppedStatus(results));
+    EXPECT_EQ(window->StatusText().toStdString().rfind(kStatusBatchStopped, 0), 0u);
+    EXPECT_TRUE(compareOpens.empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(closed.count(), byClose ? 1 : 0);
+    EXPECT_EQ(questions.size(), byClose ? 1u : 0u);
+    questions.clear();
+    ASSERT_TRUE(DeleteFileAt(earlier));
+    for (const ImageResult& result : results) {
+      if (result.optimized) {
+        ASSERT_TRUE(DeleteFileAt(result.outputPath));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -61,6 +61,12 @@ void MainWindowTest::SetUp() {
   };
   dialogs.openFolder = [this](const std::string& folder) { openedFolders.push_back(folder); };
   dialogs.beep = [this]() { ++beeps; };
+  dialogs.askYesNo = [this](const std::string&, const std::string& text) {
+    questions.push_back(text);
+    bool yes = false;
+    if (!yesNoAnswers.empty()) yes = yesNoAnswers.front(), yesNoAnswers.pop_front();
+    return yes;
+  };
   SetMainWindowDialogs(dialogs);
   SetCompareWindowOpener([this](int index) { compareOpens.push_back(index); });
   SetGuideWindowOpener([this]() { ++guideOpens; });

@@ -37,6 +37,8 @@ class MainWindowTest : public CoreTest {
   int folderChooserCalls = 0;
   std::vector<std::string> openedFolders;
   int beeps = 0;
+  std::vector<std::string> questions;  // asked Ja/Nein
+  std::deque<bool> yesNoAnswers;       // one per question; none left = "Nein"
   std::vector<int> compareOpens;              // indexes handed to the compare window
   int guideOpens = 0;
   std::vector<bool> profileDevelopmentOpens;  // the resume flags

@@ -1,6 +1,7 @@
 // The compare window's logic; see compare_view.h. Neighbours:
 // ui/main/main_window_state.h (the lists it browses), imaging/decode.h
-// (decoding), core/live_status.h (FormatBytes), platform/text.h (numbers).
+// (decoding), core/live_status.h (FormatBytes), core/result_line.h (the
+// saving), quality_map.h (the map's scores and jumps), platform/text.h (numbers).
 #include "ui/compare/compare_view.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <limits>
 
 #include "core/live_status.h"
+#include "core/result_line.h"
 #include "imaging/decode.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -28,10 +30,11 @@ std::int64_t PlaceAlongAxis(int paneStart, int paneEnd, std::int64_t drawn, int 
   return std::clamp<std::int64_t>(centred + pan, lowest, paneStart);
 }
 
-std::int64_t DrawnSize(std::uint32_t size, int zoom) {
-  const double factor = zoom / 100.0;
-  return std::max<std::int64_t>(1, std::llround(size * factor));
+std::int64_t DrawnSize(std::uint32_t size, double scale) {
+  return std::max<std::int64_t>(1, std::llround(size * scale));
 }
+
+double SafeRatio(double devicePixelRatio) { return devicePixelRatio > 0 ? devicePixelRatio : 1.0; }
 
 // The source span [first, last) whose drawn pixels cover [visibleStart,
 // visibleEnd), with one source pixel to spare on each side.
@@ -70,7 +73,7 @@ CompareEntry BrowsedEntry(const MainWindowState& main, std::size_t index) {
   if (!BrowsesResults(main)) return CompareEntry{main.imageList[index], ""};
   const ImageResult& result = main.results[index];
   return CompareEntry{result.sourcePath, result.optimized ? result.outputPath : "",
-                      result.failed ? result.message : ""};
+                      result.failed ? result.message : "", QualityMapFor(result)};
 }
 
 int ResolveCompareIndex(const MainWindowState& main, int requested) {
@@ -89,6 +92,11 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   state.failureText.clear();
   ClearImage(state.sourceImage);
   ClearImage(state.optimizedImage);
+  state.showsOptimized = false;
+  state.qualityMap = QualityMap{};
+  state.mapCells = MapCells{};
+  state.worstOrder.clear();
+  state.worstStep = -1;
   state.currentIndex = index;
 
   const CompareEntry entry = BrowsedEntry(main, static_cast<std::size_t>(index));
@@ -102,8 +110,14 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   }
   // An optimised file that cannot be decoded does not fail the load: the
   // right pane shows the source then.
-  if (state.optimizedPath.empty() || !DecodeImageFile(state.optimizedPath, state.optimizedImage)) {
-    state.optimizedImage = state.sourceImage;
+  state.showsOptimized =
+      !state.optimizedPath.empty() && DecodeImageFile(state.optimizedPath, state.optimizedImage);
+  if (!state.showsOptimized) state.optimizedImage = state.sourceImage;
+  if (entry.qualityMap.imageWidth == state.sourceImage.width &&
+      entry.qualityMap.imageHeight == state.sourceImage.height) {
+    state.qualityMap = entry.qualityMap;
+    state.mapCells = BuildMapCells(state.qualityMap);
+    state.worstOrder = WorstWindowOrder(state.qualityMap.scores);
   }
   state.panX = 0;
   state.panY = 0;
@@ -142,7 +156,8 @@ std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBy
                            bool browsingResults, const std::string& failureText) {
   std::string caption = FileNamePart(sourcePath) + "   |   Original: " + FormatBytes(sourceBytes);
   if (!optimizedPath.empty()) {
-    caption += "   \u2192   Optimiert: " + FormatBytes(optimizedBytes);
+    caption += "   \u2192   Optimiert: " + FormatBytes(optimizedBytes) + " (" +
+               FormatFixed(SavingPercent(sourceBytes, optimizedBytes), 1) + " % kleiner)";
   } else if (!failureText.empty()) {
     caption += "   |   " + failureText;
   } else if (browsingResults) {
@@ -151,13 +166,36 @@ std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBy
   return caption;
 }
 
-CompareControlsView ComputeCompareControls(const CompareState& state, std::size_t count) {
+std::string CompareResultPaneLabel(const CompareState& state, bool browsingResults) {
+  std::string label;
+  if (state.showsOptimized) {
+    label = kCompareOptimizedText;
+  } else if (!IsUsableImage(state.sourceImage)) {
+    label = "Kein Ergebnis";
+  } else if (!state.optimizedPath.empty()) {
+    label = "Original (Ergebnis nicht lesbar)";
+  } else {
+    label = browsingResults ? "Original (beibehalten)" : "Original (noch nicht optimiert)";
+  }
+  if (state.worstStep >= 0 && static_cast<std::size_t>(state.worstStep) < state.worstOrder.size()) {
+    const std::size_t window = state.worstOrder[static_cast<std::size_t>(state.worstStep)];
+    const AnalysisWindow& w = state.qualityMap.windows[window];
+    label += " \u2013 " + WorstWindowText(static_cast<std::size_t>(state.worstStep),
+                                          state.qualityMap.scores[window], w.x0, w.y0);
+  }
+  return label;
+}
+
+CompareControlsView ComputeCompareControls(const CompareState& state, std::size_t count,
+                                           int shownZoom) {
   CompareControlsView view;
   view.previousEnabled = state.currentIndex >= 1;
   view.nextEnabled = std::int64_t{state.currentIndex} + 1 < static_cast<std::int64_t>(count);
   view.positionText = ComparePositionText(state.currentIndex, count);
-  view.zoomText = CompareZoomText(state.zoom);
-  view.trackbarPosition = state.zoom;
+  view.zoomText = state.fitZoom ? std::string(kCompareFitText) + ": " + FormatInteger(shownZoom) + " %"
+                                : CompareZoomText(state.zoom);
+  view.trackbarPosition = state.fitZoom ? ClampZoom(shownZoom) : state.zoom;
+  view.fitChecked = state.fitZoom;
   view.title = CompareWindowTitle(state.sourcePath);
   return view;
 }
@@ -168,6 +206,11 @@ int ClampZoom(int zoom) { return std::clamp(zoom, kCompareMinZoom, kCompareMaxZo
 
 int WheelZoom(int zoom, int wheelDelta) {
   return ClampZoom(wheelDelta > 0 ? zoom + kCompareWheelStep : zoom - kCompareWheelStep);
+}
+
+int WheelZoomFromFit(int shownZoom, int wheelDelta) {
+  if (wheelDelta <= 0) return 0;
+  return shownZoom < kCompareMinZoom ? kCompareMinZoom : WheelZoom(shownZoom, wheelDelta);
 }
 
 // --- Geometry ---------------------------------------------------------------------
@@ -184,6 +227,7 @@ CompareControlLayout LayoutCompareControls(int clientWidth) {
   layout.nextButton = {mid - 116, 12, 46, 34};
   layout.zoomLabel = {mid - 50, 17, 105, 26};
   layout.zoomTrackbar = {mid + 62, 14, 270, 34};
+  layout.fitButton = {mid + 340, 12, 100, 34};
   return layout;
 }
 
@@ -194,7 +238,8 @@ ComparePaintLayout ComputeComparePaintLayout(int clientWidth, int clientHeight) 
   layout.optimizedLabel = {half + 10, 52, clientWidth - 20, 82};
   layout.leftPane = {20, 86, half - 10, clientHeight - 62};
   layout.rightPane = {half + 10, 86, clientWidth - 20, clientHeight - 62};
-  layout.caption = {20, clientHeight - 48, clientWidth - 20, clientHeight - 12};
+  layout.caption = {20, clientHeight - 52, clientWidth - 20, clientHeight - 31};
+  layout.hint = {20, clientHeight - 29, clientWidth - 20, clientHeight - 8};
   return layout;
 }
 
@@ -204,12 +249,42 @@ bool InsideComparePane(const ComparePaintLayout& layout, int x, int y) {
 
 DrawnImage PlaceImageInPane(const EdgeRect& pane, std::uint32_t imageWidth,
                             std::uint32_t imageHeight, int zoom, int panX, int panY) {
+  return PlaceImageScaled(pane, imageWidth, imageHeight, zoom / 100.0, panX, panY);
+}
+
+DrawnImage PlaceImageScaled(const EdgeRect& pane, std::uint32_t imageWidth,
+                            std::uint32_t imageHeight, double scale, int panX, int panY) {
   DrawnImage drawn;
-  drawn.width = DrawnSize(imageWidth, zoom);
-  drawn.height = DrawnSize(imageHeight, zoom);
+  drawn.width = DrawnSize(imageWidth, scale);
+  drawn.height = DrawnSize(imageHeight, scale);
   drawn.left = PlaceAlongAxis(pane.left, pane.right, drawn.width, panX);
   drawn.top = PlaceAlongAxis(pane.top, pane.bottom, drawn.height, panY);
   return drawn;
+}
+
+double PaneScale(const CompareState& state, const EdgeRect& pane, std::uint32_t imageWidth,
+                 std::uint32_t imageHeight, double devicePixelRatio) {
+  const double ratio = SafeRatio(devicePixelRatio);
+  const double fixed = state.zoom / 100.0 / ratio;
+  if (!state.fitZoom || imageWidth == 0 || imageHeight == 0) return fixed;
+  const double fit = std::min(std::max(RectWidth(pane), 1) / static_cast<double>(imageWidth),
+                              std::max(RectHeight(pane), 1) / static_cast<double>(imageHeight));
+  return std::min(fit, 1.0 / ratio);
+}
+
+int ShownZoomPercent(double scale, double devicePixelRatio) {
+  return static_cast<int>(std::lround(scale * SafeRatio(devicePixelRatio) * 100.0));
+}
+
+double ComparePanesScale(const CompareState& state, const ComparePaintLayout& layout,
+                         double devicePixelRatio) {
+  return PaneScale(state, layout.leftPane, state.sourceImage.width, state.sourceImage.height,
+                   devicePixelRatio);
+}
+
+bool DrawsSharpPixels(double scale, double devicePixelRatio) {
+  const double device = scale * SafeRatio(devicePixelRatio);
+  return device >= 2.0 - 1e-9 || std::abs(device - 1.0) < 1e-9;
 }
 
 VisiblePart ComputeVisiblePart(const EdgeRect& pane, const DrawnImage& drawn,
@@ -238,6 +313,43 @@ VisiblePart ComputeVisiblePart(const EdgeRect& pane, const DrawnImage& drawn,
   part.targetWidth = part.sourceWidth * scaleX;
   part.targetHeight = part.sourceHeight * scaleY;
   return part;
+}
+
+// --- Fit zoom and the quality map's keys ------------------------------------------
+
+bool ToggleFitZoom(CompareState& state) {
+  if (!IsUsableImage(state.sourceImage)) return false;
+  state.fitZoom = !state.fitZoom;
+  state.panX = 0;
+  state.panY = 0;
+  return true;
+}
+
+void SetFixedZoom(CompareState& state, int zoom) {
+  state.fitZoom = false;
+  state.zoom = ClampZoom(zoom);
+  state.panX = 0;
+  state.panY = 0;
+}
+
+bool ToggleQualityMap(CompareState& state) {
+  if (!HasQualityMap(state.qualityMap)) return false;
+  state.qualityMapShown = !state.qualityMapShown;
+  return true;
+}
+
+bool StepWorstWindow(CompareState& state, const EdgeRect& pane, double devicePixelRatio) {
+  if (!HasQualityMap(state.qualityMap) || state.worstOrder.empty()) return false;
+  const std::size_t next = state.worstStep < 0 ? 0 : static_cast<std::size_t>(state.worstStep) + 1;
+  state.worstStep = next < state.worstOrder.size() ? static_cast<int>(next) : 0;
+  const AnalysisWindow& window = state.qualityMap.windows[state.worstOrder[static_cast<std::size_t>(state.worstStep)]];
+  const WindowFocus focus = FocusOnWindow(window, pane, state.qualityMap.imageWidth,
+                                          state.qualityMap.imageHeight, devicePixelRatio);
+  state.fitZoom = false;
+  state.zoom = focus.zoom;
+  state.panX = focus.panX;
+  state.panY = focus.panY;
+  return true;
 }
 
 // --- Panning ----------------------------------------------------------------------

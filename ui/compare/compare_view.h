@@ -8,8 +8,13 @@
 // process-wide CompareState, loading an entry, the navigation rule, the
 // texts of title, labels and caption, the zoom rules, the control and pane
 // rectangles, where an image is drawn for a zoom and pan, and which part of
-// the source a pane actually shows. compare_window.h applies it with Qt
-// widgets; compare_painting.h paints with it.
+// the source a pane actually shows, the fit zoom, and the keys of the
+// quality map (quality_map.h). compare_window.h applies it with Qt widgets;
+// compare_painting.h paints with it.
+//
+// Zoom is counted in device pixels: at 100 % one image pixel is one device
+// pixel also on a screen scaled by 2, so the geometry takes the window's
+// device pixel ratio where the zoom turns into a drawn size.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +22,7 @@
 #include <string>
 
 #include "imaging/pixel_image.h"
+#include "ui/compare/quality_map.h"
 
 struct MainWindowState;
 
@@ -28,6 +34,9 @@ constexpr int kIdCompareNext = 3002;       // "▶" button
 constexpr int kIdCompareTrackbar = 3003;   // zoom slider
 constexpr int kIdCompareZoomLabel = 3004;  // "Zoom: 100 %"
 constexpr int kIdComparePosition = 3005;   // "Bild 3 von 12"
+constexpr int kIdCompareFit = 3006;        // "Einpassen" button and key 0: the whole image
+constexpr int kIdCompareQualityMap = 3007; // key Q: the quality map on or off
+constexpr int kIdCompareWorstWindow = 3008;// key W: to the worst window, then the next-worst
 
 constexpr int kCompareMinZoom = 100;      // per cent
 constexpr int kCompareMaxZoom = 800;      // per cent
@@ -46,6 +55,12 @@ constexpr const char* kComparePreviousText = "\u25c0";
 constexpr const char* kCompareNextText = "\u25b6";
 constexpr const char* kCompareOriginalText = "Original";
 constexpr const char* kCompareOptimizedText = "Optimiert";
+constexpr const char* kCompareFitText = "Einpassen";
+// The keys, under the caption.
+constexpr const char* kCompareHintText =
+    "\u25c0 \u25b6 Bild wechseln   \u00b7   Mausrad / Regler: Zoom   \u00b7   0: ganzes Bild   "
+    "\u00b7   Ziehen: verschieben   \u00b7   Q: Qualit\u00e4tskarte   \u00b7   W: schlechtestes Fenster"
+    "   \u00b7   Esc: schlie\u00dfen";
 
 // --- State --------------------------------------------------------------------
 
@@ -59,12 +74,19 @@ struct CompareState {
   PixelImage sourceImage;      // decoded source
   PixelImage optimizedImage;   // decoded optimised file, or a copy of the source
   int currentIndex = 0;        // position in the browsed list
-  int zoom = kCompareMinZoom;  // per cent, 100..800
+  bool showsOptimized = false; // the right pane shows the decoded optimised file
+  int zoom = kCompareMinZoom;  // per cent of device pixels, 100..800; kept while fitZoom is on
+  bool fitZoom = false;        // the whole image fits the panes instead of `zoom`
   int panX = 0;                // pixels, offset of both images from centred; not limited
   int panY = 0;                // pixels
   bool dragging = false;       // a pan drag with the left button is under way
   int lastMouseX = 0;          // client coordinates at the previous drag step, pixels
   int lastMouseY = 0;
+  QualityMap qualityMap;       // the entry's window scores; empty when it has none
+  MapCells mapCells;           // BuildMapCells(qualityMap)
+  std::vector<std::size_t> worstOrder;  // WorstWindowOrder(qualityMap.scores)
+  bool qualityMapShown = false;  // key Q; kept from image to image
+  int worstStep = -1;          // position in worstOrder the view jumped to; -1 when none
 };
 
 // The one process-wide record.
@@ -80,6 +102,7 @@ struct CompareEntry {
   std::string sourcePath;     // left image
   std::string optimizedPath;  // right image; empty when nothing was written
   std::string failureText;    // the result's message when the pipeline failed; else empty
+  QualityMap qualityMap;      // the result's window scores; empty when it has none
 };
 
 // True when the last batch left results: those are browsed, else the image list.
@@ -98,7 +121,9 @@ int ResolveCompareIndex(const MainWindowState& main, int requested);
 
 // Clamps `index` into the browsed list, stores it, forgets both images and
 // decodes the entry: the source, and the optimised file or else a copy of the
-// source. Resets the pan offsets; the zoom stays. False, with both images
+// source. Resets the pan offsets and the worst-window step; the zoom stays.
+// The entry's quality map is kept only when its size is the decoded source's
+// (a source changed since the batch has none). False, with both images
 // empty, when the list is empty or the source cannot be decoded; then
 // `failureText` says why (the result's message for an image the batch could
 // not process, else the decoder's reason).
@@ -121,13 +146,20 @@ std::string CompareZoomText(int zoom);
 std::string CompareWindowTitle(const std::string& sourcePath);
 
 // The caption under the panes: file name, "   |   Original: " and the size;
-// then "   →   Optimiert: " and the optimised size when there is an
-// optimised path; else "   |   " and `failureText` when the entry failed;
+// then "   →   Optimiert: ", the optimised size and " (<saving> % kleiner)"
+// when there is an optimised path; else "   |   " and `failureText` when the entry failed;
 // else, while results are browsed,
 // "   |   Keine kleinere Variante – Original beibehalten".
 std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBytes,
                            const std::string& optimizedPath, std::uint64_t optimizedBytes,
                            bool browsingResults, const std::string& failureText = "");
+
+// The right pane's label: "Optimiert" only while it shows a written result;
+// else what it shows instead ("Original (beibehalten)" for a kept image,
+// "Original (noch nicht optimiert)" before any batch, "Original (Ergebnis
+// nicht lesbar)" for an output that cannot be decoded, "Kein Ergebnis" for a
+// failed image); then " – " and the worst window's text after a jump to it.
+std::string CompareResultPaneLabel(const CompareState& state, bool browsingResults);
 
 // What the panes' place shows instead of the images when the source cannot be
 // decoded: "Das Bild kann nicht angezeigt werden: <reason>."
@@ -138,12 +170,16 @@ struct CompareControlsView {
   bool previousEnabled = false;  // not on the first entry
   bool nextEnabled = false;      // not on the last entry
   std::string positionText;      // ComparePositionText
-  std::string zoomText;          // CompareZoomText
-  int trackbarPosition = kCompareMinZoom;  // the zoom, per cent
+  std::string zoomText;          // CompareZoomText, "Einpassen: <shown> %" while fitting
+  int trackbarPosition = kCompareMinZoom;  // the zoom (the shown one, within 100..800, while fitting)
+  bool fitChecked = false;       // the "Einpassen" button is down
   std::string title;             // CompareWindowTitle
 };
 
-CompareControlsView ComputeCompareControls(const CompareState& state, std::size_t count);
+// `shownZoom` is the zoom the panes show (ShownZoomPercent); it matters only
+// while fitting.
+CompareControlsView ComputeCompareControls(const CompareState& state, std::size_t count,
+                                           int shownZoom = kCompareMinZoom);
 
 // --- Zoom -------------------------------------------------------------------------
 
@@ -153,6 +189,11 @@ int ClampZoom(int zoom);
 // The zoom after one wheel event: 25 up for a positive delta, 25 down
 // otherwise, limited to 100..800.
 int WheelZoom(int zoom, int wheelDelta);
+
+// The zoom after one wheel event while fitting: 0 (stay fitting) for a step
+// down; a step up leaves for 100 %, or 25 above the shown zoom when that is
+// already 100 % or more.
+int WheelZoomFromFit(int shownZoom, int wheelDelta);
 
 // --- Geometry ---------------------------------------------------------------------
 
@@ -184,6 +225,7 @@ struct CompareControlLayout {
   ControlPlace nextButton;      // 3002
   ControlPlace zoomLabel;       // 3004
   ControlPlace zoomTrackbar;    // 3003
+  ControlPlace fitButton;       // 3006, right of the slider
 };
 
 CompareControlLayout LayoutCompareControls(int clientWidth);
@@ -195,6 +237,7 @@ struct ComparePaintLayout {
   EdgeRect leftPane;        // the source
   EdgeRect rightPane;       // the optimised image
   EdgeRect caption;         // the caption line
+  EdgeRect hint;            // the keys, under the caption
 };
 
 ComparePaintLayout ComputeComparePaintLayout(int clientWidth, int clientHeight);
@@ -217,6 +260,30 @@ struct DrawnImage {
 DrawnImage PlaceImageInPane(const EdgeRect& pane, std::uint32_t imageWidth,
                             std::uint32_t imageHeight, int zoom, int panX, int panY);
 
+// The same for `scale` logical pixels per image pixel.
+DrawnImage PlaceImageScaled(const EdgeRect& pane, std::uint32_t imageWidth,
+                            std::uint32_t imageHeight, double scale, int panX, int panY);
+
+// Logical pixels per image pixel in `pane` for the state's zoom on a window
+// with `devicePixelRatio` device pixels per logical pixel: zoom / 100 /
+// ratio; while fitting, the largest scale at which the whole image fits the
+// pane, but never above 100 %.
+double PaneScale(const CompareState& state, const EdgeRect& pane, std::uint32_t imageWidth,
+                 std::uint32_t imageHeight, double devicePixelRatio);
+
+// The zoom the pane shows, per cent of device pixels, rounded.
+int ShownZoomPercent(double scale, double devicePixelRatio);
+
+// The scale both panes use: PaneScale for the source in the left pane, which
+// is never wider than the right one, so a fitted image fits both.
+double ComparePanesScale(const CompareState& state, const ComparePaintLayout& layout,
+                         double devicePixelRatio);
+
+// True when pixels are drawn sharp (nearest neighbour): from 200 % of
+// device pixels up, and at exactly 100 %; smoothed only in between and when
+// reduced.
+bool DrawsSharpPixels(double scale, double devicePixelRatio);
+
 // The part of the source that reaches the pane, and where it lands: painting
 // scales only that part, never the whole image. The source rectangle has one
 // pixel to spare on each side (within the image), so smooth scaling samples
@@ -235,6 +302,23 @@ struct VisiblePart {
 
 VisiblePart ComputeVisiblePart(const EdgeRect& pane, const DrawnImage& drawn,
                                std::uint32_t imageWidth, std::uint32_t imageHeight);
+
+// --- Fit zoom and the quality map's keys ------------------------------------------
+
+// Key 0 and the "Einpassen" button: fitting on (pan reset) or back off to
+// the zoom before. False when there is no image to fit.
+bool ToggleFitZoom(CompareState& state);
+
+// A zoom chosen with the slider or the wheel: fitting ends, the pan resets.
+void SetFixedZoom(CompareState& state, int zoom);
+
+// Key Q: the map on or off. False (nothing changes) when the entry has no map.
+bool ToggleQualityMap(CompareState& state);
+
+// Key W: the next window of worstOrder (from the worst, wrapping round after
+// the last), centred in `pane` by FocusOnWindow; fitting ends. False when
+// the entry has no map.
+bool StepWorstWindow(CompareState& state, const EdgeRect& pane, double devicePixelRatio);
 
 // --- Panning ----------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QWheelEvent>
 
@@ -111,15 +112,20 @@ CompareWindow::CompareWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
   zoomTrackbar_->setPageStep(kCompareZoomPageStep);
   zoomTrackbar_->setValue(CompareViewState().zoom);
   zoomLabel_->setText(Text(CompareZoomText(CompareViewState().zoom)));
+  fitButton_ = MakeButton(kCompareFitText, this);
+  fitButton_->setFont(Fonts().smallFont);
+  fitButton_->setCheckable(true);
+  fitButton_->setToolTip(QString::fromUtf8("Ganzes Bild zeigen (Taste 0)"));
 
   controls_ = {{kIdComparePrevious, previousButton_}, {kIdCompareNext, nextButton_},
                {kIdCompareTrackbar, zoomTrackbar_},   {kIdCompareZoomLabel, zoomLabel_},
-               {kIdComparePosition, positionLabel_}};
+               {kIdComparePosition, positionLabel_},  {kIdCompareFit, fitButton_}};
   for (const auto& [id, widget] : controls_) widget->setProperty("controlId", id);
 
   connect(previousButton_, &QPushButton::clicked, this, [this]() { DispatchCommand(kIdComparePrevious); });
   connect(nextButton_, &QPushButton::clicked, this, [this]() { DispatchCommand(kIdCompareNext); });
   connect(zoomTrackbar_, &QSlider::valueChanged, this, [this]() { DispatchCommand(kIdCompareTrackbar); });
+  connect(fitButton_, &QPushButton::clicked, this, [this]() { DispatchCommand(kIdCompareFit); });
 
   LayoutControls();
   RefreshControls();
@@ -145,16 +151,38 @@ void CompareWindow::DispatchCommand(int id) {
       NavigateCompare(+1);
       return;
     case kIdCompareTrackbar:
-      if (zoomTrackbar_->value() != CompareViewState().zoom) SetZoom(zoomTrackbar_->value());
+      if (zoomTrackbar_->value() != CompareViewState().zoom || CompareViewState().fitZoom) {
+        SetZoom(zoomTrackbar_->value());
+      }
       return;
+    case kIdCompareFit:
+      ToggleFitZoom(CompareViewState());
+      break;
+    case kIdCompareQualityMap:
+      if (ToggleQualityMap(CompareViewState())) update();
+      return;
+    case kIdCompareWorstWindow:
+      StepWorstWindow(CompareViewState(), ComputeComparePaintLayout(width(), height()).rightPane,
+                      devicePixelRatioF());
+      break;
     default:
       return;
   }
+  // A changed zoom: controls and the whole window follow (a refused key
+  // leaves the state as it was, and redrawing it changes nothing).
+  RefreshControls();
+  update();
+}
+
+int CompareWindow::ShownZoom() const {
+  const ComparePaintLayout layout = ComputeComparePaintLayout(width(), height());
+  const double ratio = devicePixelRatioF();
+  return ShownZoomPercent(ComparePanesScale(CompareViewState(), layout, ratio), ratio);
 }
 
 void CompareWindow::RefreshControls() {
   const CompareControlsView view =
-      ComputeCompareControls(CompareViewState(), BrowsedCount(MainState()));
+      ComputeCompareControls(CompareViewState(), BrowsedCount(MainState()), ShownZoom());
   previousButton_->setEnabled(view.previousEnabled);
   nextButton_->setEnabled(view.nextEnabled);
   const QString position = Text(view.positionText);
@@ -162,8 +190,16 @@ void CompareWindow::RefreshControls() {
   // narrowed rather than cut.
   positionLabel_->setFont(FittedFont(Fonts().emphasisFont, position, positionLabel_->width()));
   positionLabel_->setText(position);
-  zoomLabel_->setText(Text(view.zoomText));
-  zoomTrackbar_->setValue(view.trackbarPosition);
+  const QString zoomText = Text(view.zoomText);
+  zoomLabel_->setFont(FittedFont(Fonts().smallFont, zoomText, zoomLabel_->width()));
+  zoomLabel_->setText(zoomText);
+  {
+    // Showing the state must not read back as a request to change it.
+    const QSignalBlocker blockSlider(zoomTrackbar_);
+    const QSignalBlocker blockFit(fitButton_);
+    zoomTrackbar_->setValue(view.trackbarPosition);
+    fitButton_->setChecked(view.fitChecked);
+  }
   setWindowTitle(Text(view.title));
 }
 
@@ -174,13 +210,11 @@ void CompareWindow::LayoutControls() {
   Place(nextButton_, layout.nextButton);
   Place(zoomLabel_, layout.zoomLabel);
   Place(zoomTrackbar_, layout.zoomTrackbar);
+  Place(fitButton_, layout.fitButton);
 }
 
 void CompareWindow::SetZoom(int zoom) {
-  CompareState& state = CompareViewState();
-  state.zoom = ClampZoom(zoom);
-  state.panX = 0;
-  state.panY = 0;
+  SetFixedZoom(CompareViewState(), zoom);
   RefreshControls();
   update();
 }
@@ -202,6 +236,7 @@ void CompareWindow::paintEvent(QPaintEvent*) {
 
 void CompareWindow::resizeEvent(QResizeEvent*) {
   LayoutControls();
+  RefreshControls();  // a fitted zoom follows the panes' size
   update();
 }
 
@@ -216,6 +251,15 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
       close();
       return;
+    case Qt::Key_0:
+      DispatchCommand(kIdCompareFit);
+      return;
+    case Qt::Key_Q:
+      DispatchCommand(kIdCompareQualityMap);
+      return;
+    case Qt::Key_W:
+      DispatchCommand(kIdCompareWorstWindow);
+      return;
     default:
       QWidget::keyPressEvent(event);
   }
@@ -224,7 +268,13 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 bool CompareWindow::ApplyWheel(int delta) {
   // Only the vertical wheel zooms; a sideways tilt is not a zoom request.
   if (delta == 0) return false;
-  SetZoom(WheelZoom(CompareViewState().zoom, delta));
+  const CompareState& state = CompareViewState();
+  if (state.fitZoom) {
+    const int zoom = WheelZoomFromFit(ShownZoom(), delta);
+    if (zoom != 0) SetZoom(zoom);
+    return true;
+  }
+  SetZoom(WheelZoom(state.zoom, delta));
   return true;
 }
 
@@ -304,6 +354,7 @@ void OpenCompareWindow(QWidget* owner, int index) {
     return;
   }
   state.zoom = kCompareMinZoom;
+  state.fitZoom = false;
   state.panX = 0;
   state.panY = 0;
 

@@ -1,7 +1,9 @@
 // The compare window: source and optimised image side by side at one zoom
-// (100 to 800 %) and one pan offset, with "◀" / "▶" to step through the last
-// batch's results (or the image list), a position label, a zoom label and a
-// zoom slider.
+// (100 to 800 %, or fitted whole) and one pan offset, with "◀" / "▶" to step
+// through the last batch's results (or the image list), a position label, a
+// zoom label, a zoom slider and the "Einpassen" button. Keys: the arrows,
+// 0 (fit), Q (the quality map over the result pane), W (to the worst
+// analysis window, then the next-worst), Escape.
 //
 // At most one exists. It is a top-level window owned by the main window
 // (it stays above it and goes with it) and is destroyed when closed; what it
@@ -36,10 +38,12 @@ class CompareWindow : public QWidget {
   explicit CompareWindow(QWidget* owner);
   ~CompareWindow() override;
 
-  // 3001 previous, 3002 next, 3003 the slider moved (its position is read).
+  // 3001 previous, 3002 next, 3003 the slider moved (its position is read),
+  // 3006 fitting on or off (key 0), 3007 the quality map on or off (key Q),
+  // 3008 to the worst window, then the next-worst (key W).
   void DispatchCommand(int id);
 
-  // The control with that id (3001 to 3005), or null.
+  // The control with that id (3001 to 3006), or null.
   QWidget* ControlById(int id) const;
 
   // Applies ComputeCompareControls to the controls and the title.
@@ -62,6 +66,8 @@ class CompareWindow : public QWidget {
   // One wheel event's zoom step; false (not used) for a sideways wheel.
   bool ApplyWheel(int delta);
   void StopDragging();
+  // The zoom the panes show, per cent of device pixels (the fitted one too).
+  int ShownZoom() const;
   // Repaints the two panes only (a pan step changes nothing else).
   void UpdatePanes();
 
@@ -70,6 +76,7 @@ class CompareWindow : public QWidget {
   QLabel* positionLabel_ = nullptr;
   QLabel* zoomLabel_ = nullptr;
   QSlider* zoomTrackbar_ = nullptr;
+  QPushButton* fitButton_ = nullptr;
   std::map<int, QWidget*> controls_;  // control id -> widget
 };
 

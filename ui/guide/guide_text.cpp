@@ -68,7 +68,16 @@ const char* const kGuideText =
     "werden. Nach der Stapelbearbeitung öffnet sich der Bildvergleich automatisch. Mit ◀ "
     "und ▶ wechseln Sie durch den Stapel. Der Zoomregler reicht von 100 bis 800 Prozent; "
     "mit gedrückter linker Maustaste verschieben Sie denselben Ausschnitt synchron in "
-    "Original und Ergebnis.";
+    "Original und Ergebnis.\r\n"
+    "Bilder und Ordner lassen sich auch per Drag & Drop in das Hauptfenster ziehen oder im "  // 28
+    "Dateimanager über 'Öffnen mit' an das Programm übergeben. Jedes Ergebnis wird im "
+    "Ausgabeordner als NAME_<profil>.jpg gespeichert, zum Beispiel urlaub_hoch.jpg für das "
+    "Profil Hohe Qualität. Bleibt das Original erhalten, wird keine Datei geschrieben.\r\n"
+    "Im Bildvergleich zeigt die Taste 0 (oder Einpassen) das ganze Bild. Q blendet über dem "  // 29
+    "Ergebnis die Qualitätskarte der Analysefenster ein: gelb unter der Profilgrenze der "
+    "schwächsten fünf Prozent, rot an oder unter der Grenze der schlechtesten Einzelregion. "
+    "W springt zum schlechtesten Fenster, jedes weitere W zum nächstschlechteren; Esc "
+    "schließt den Bildvergleich wie die Anleitung.";
 
 GuideTextPlace PlaceGuideText(int clientWidth, int clientHeight) {
   return GuideTextPlace{kGuideTextMargin, kGuideTextMargin,

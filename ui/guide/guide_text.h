@@ -1,9 +1,11 @@
 // The guide window's text and geometry, without Qt.
 //
 // The guide is the program's built-in user documentation: one fixed German
-// text of 27 lines (a title line, then six sections, each a heading in
+// text of 29 lines (a title line, then six sections, each a heading in
 // capitals, its paragraph or bullet lines and an empty line before the
-// next), lines separated by "\r\n" with none after the last. The window
+// next), lines separated by "\r\n" with none after the last. The last
+// section ends with two paragraphs on adding files, the output names and
+// the compare window's keys. The window
 // (guide_window.h) shows it read-only in a text control that fills the
 // client area with a 16-pixel border and never shrinks below 100 x 100.
 #pragma once

@@ -3,6 +3,7 @@
 #include "ui/guide/guide_window.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -76,6 +77,14 @@ void GuideWindow::closeEvent(QCloseEvent* event) {
   // new window rather than raising this one.
   if (Current() == this) Current() = nullptr;
   event->accept();
+}
+
+void GuideWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 GuideWindow* ActiveGuideWindow() { return Current().data(); }

@@ -3,9 +3,9 @@
 // scrolled.
 //
 // At most one exists: a top-level window owned by the main window (command
-// 2201, "Anleitung & Erklärung"), destroyed when closed. A second request
-// restores and raises the existing window. The window passes the keyboard
-// focus on to its text control.
+// 2201, "Anleitung & Erklärung"), destroyed when closed, also with Escape. A
+// second request restores and raises the existing window. The window passes
+// the keyboard focus on to its text control, which leaves Escape to it.
 #pragma once
 
 #include <QWidget>
@@ -22,6 +22,7 @@ class GuideWindow : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QTextEdit* text_ = nullptr;

@@ -67,7 +67,13 @@ std::string BuildLiveStatusText(const LiveStatusSnapshot& status, std::string_vi
   const std::string eol(lineEnd);
   std::string text = "Bild " + FormatInteger(static_cast<std::int64_t>(status.imageIndex)) +
                      " / " + FormatInteger(static_cast<std::int64_t>(status.imageCount)) + ": " +
-                     status.fileName + eol;
+                     status.fileName;
+  // Several images at once: the record names the one started last.
+  if (status.imagesInFlight > 1) {
+    text += std::string(kSeparator) + FormatInteger(static_cast<std::int64_t>(status.imagesInFlight)) +
+            " Bilder gleichzeitig";
+  }
+  text += eol;
   text += "Phase: " + (status.phase.empty() ? std::string("\u2013") : status.phase);
   if (status.candidatesTotal > 0) {
     text += std::string(kSeparator) + "Kandidaten " + FormatInteger(status.candidatesDone) +
@@ -148,6 +154,7 @@ std::string LongestLiveStatusText(std::string_view lineEnd) {
   status.fileName = "IMG_20260101_123456789.jpg";
   status.imageIndex = 888;
   status.imageCount = 888;
+  status.imagesInFlight = 88;
   status.phase = "Nachgelagerte Qualit\u00e4tskontrolle";
   status.candidatesDone = 3;
   status.candidatesTotal = 3;

@@ -55,7 +55,9 @@ LiveStatusFigures GatherLiveStatusFigures(LiveStatusSampling& sampling, std::uin
 // "MM:SS", each at least two digits; minutes may have more ("62:05").
 std::string FormatRunTime(std::uint64_t elapsedMs);
 
-// The text of the live-status control, its lines ended by `lineEnd`.
+// The text of the live-status control, its lines ended by `lineEnd`. With
+// more than one image in flight the first line adds "   |   <k> Bilder
+// gleichzeitig"; the other lines are those of the image started last.
 std::string BuildLiveStatusText(const LiveStatusSnapshot& status, std::string_view profileLabel,
                                 std::string_view modeName, const LiveStatusFigures& figures,
                                 std::string_view lineEnd);

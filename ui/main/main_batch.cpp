@@ -1,17 +1,21 @@
 // The batch run and the live-status display of the main window (see
 // main_window.h).
 //
-// The batch runs on the UI thread: it optimises the images one after another
-// in list order with the profile selected at its start, and pumps events
-// after every status change and between images, while the pipeline pumps
-// through the core's hooks during encoding. Re-entry is refused twice: the
-// batch returns at once when one is running, and DispatchCommand ignores
-// every command meanwhile. A quit request that arrives while it pumps is
-// dropped, and closing the window is refused (closeEvent). Every source of
-// the batch is protected: the pipeline never overwrites or deletes one of
-// them, even when another image's output name would hit it. Nor does a later
-// image touch an output an earlier one wrote (two sources of one name from
-// different folders): it keeps its original instead.
+// The images run through core/parallel_batch, the scheduler orvel-cli uses:
+// up to `jobs` images at once on worker threads, with the outcomes, output
+// files and results-list order of one image after the other. The UI thread
+// only schedules and reports: every 15 ms it pumps events and rebuilds the
+// live status (at most every 250 ms), and it never waits on a worker. The
+// core's hooks do nothing on the worker threads, so Qt is touched on the UI
+// thread alone.
+//
+// Re-entry is refused twice: the batch returns at once when one is running,
+// and DispatchCommand ignores every command meanwhile except the stop. A stop
+// (Esc, "Stapelverarbeitung abbrechen", a confirmed close) starts no further
+// image and kills the tools in flight, so those images end as cancelled; the
+// images never started are listed as such. A quit request that arrives while
+// the batch pumps is dropped. Every source of the batch is protected, and a
+// later image never touches an output an earlier one wrote.
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,10 +26,13 @@
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
+#include "core/parallel_batch.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
+#include "ui/main/main_commands.h"
 #include "ui/main/main_painting.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window.h"
@@ -48,6 +55,9 @@ class QuitRequestFilter : public QObject {
 
 // Handles every pending event without waiting.
 void PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+// The UI thread's pump interval during a batch, ms.
+constexpr unsigned kBatchPumpMs = 15;
 
 }  // namespace
 
@@ -73,17 +83,53 @@ bool MainWindow::ValidateBatchStart() {
   return true;
 }
 
-void MainWindow::StartImageStatus(std::size_t index, std::size_t count, const std::string& path) {
-  const std::string name = FileNamePart(path);
-  BeginLiveStatusImage(name, index, count, FileSize(path));
-  RefreshLiveStatus(true);
-
+void MainWindow::ShowBatchProgress(const std::vector<std::string>& sources) {
+  const LiveStatus& live = CurrentLiveStatus();
+  const std::pair<std::uint64_t, std::uint64_t> now{live.shownImage.load(), live.imageIndex.load()};
+  // Before the first image starts there is nothing to show.
+  if (now.first == 0 || now.first > sources.size()) return;
+  RefreshLiveStatusDisplay(false);
+  if (now == shownBatchImage_ || MainState().batchStopRequested) return;
+  shownBatchImage_ = now;
   const EngineStore& engines = Engines();
   SetStatusText(BatchImageStatus(
-      index, count, name, ComputeModeName(currentMode.load()),
+      now.second, sources.size(), FileNamePart(sources[now.first - 1]), ComputeModeName(currentMode.load()),
       EngineSummaryText(engines.jpegliAvailable, engines.mozjpegAvailable, engines.jpegtranAvailable)));
   statusBar_->repaint();
-  PumpMessages();
+}
+
+void MainWindow::SetBatchRunning(bool running) {
+  MainWindowState& state = MainState();
+  state.batchRunning = running;
+  state.batchStopRequested = false;
+  startButton_->setEnabled(!running);
+  startButton_->update();
+  actions_[kCmdStopBatch]->setEnabled(running);
+  // Tools killed by a stop must run again in the next batch.
+  ResetToolRunCancellation();
+}
+
+void MainWindow::StopBatch() {
+  MainWindowState& state = MainState();
+  if (!state.batchRunning || state.batchStopRequested) return;
+  state.batchStopRequested = true;
+  // The images in flight end now instead of when their tools are done.
+  CancelToolRuns();
+  SetStatusText(kStatusBatchStopping);
+  statusBar_->repaint();
+}
+
+void MainWindow::RecordBatchResult(const std::vector<std::string>& sources, std::size_t index,
+                                   BatchOutcome& outcome, const QualityProfile& profile) {
+  std::vector<ImageResult>& results = MainState().results;
+  // After a stop an image may be reported behind one that never started.
+  while (results.size() < index) {
+    results.push_back(NotStartedResult(sources[results.size()], profile.label));
+  }
+  results.push_back(outcome.reached ? std::move(outcome.result)
+                                    : ProcessingErrorResult(outcome.result, sources[index], profile.label));
+  RefreshResultList();
+  resultsList_->scrollToBottom();
 }
 
 void MainWindow::RunBatch() {
@@ -93,9 +139,7 @@ void MainWindow::RunBatch() {
   RefreshEngineAvailability();
   UpdateSelectionMarks();
 
-  state.batchRunning = true;
-  startButton_->setEnabled(false);
-  startButton_->update();
+  SetBatchRunning(true);
   state.results.clear();
   state.batchStartTick = TickCountMs();
   state.liveStatusSampling.cpuBaselineValid = false;
@@ -104,31 +148,44 @@ void MainWindow::RunBatch() {
   // Copies: the batch works on the list and folder as they were at its start.
   const std::vector<std::string> sources = state.imageList;
   const std::string outputFolder = state.outputFolder;
-  std::vector<std::string> writtenOutputs;  // outputs of this batch so far
+  const unsigned jobs = state.batchJobs > 0 ? state.batchJobs
+                                            : AutomaticJobCount(currentMode.load(), HardwareThreadCount());
+  ParallelBatchCalls calls;
+  calls.process = [&](std::size_t i, const std::vector<std::string>& writtenOutputs) {
+    return OptimizeBatchImage(sources, i, outputFolder, profile, writtenOutputs);
+  };
+  calls.report = [&](std::size_t i, BatchOutcome& outcome) {
+    RecordBatchResult(sources, i, outcome, profile);
+  };
+  calls.poll = [&]() {
+    PumpMessages();
+    ShowBatchProgress(sources);
+    return state.batchStopRequested;
+  };
+  calls.pollEveryMs = kBatchPumpMs;
+  BeginLiveStatusBatch(sources.size());
+  shownBatchImage_ = {};
   {
     const WaitCursor waitCursor;
     const QuitRequestFilter quitFilter;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      StartImageStatus(i + 1, sources.size(), sources[i]);
-      ImageResult result;
-      if (!OptimizeImage(sources[i], outputFolder, profile, result, sources, nullptr,
-                         writtenOutputs)) {
-        result = ProcessingErrorResult(result, sources[i], profile.label);
-      }
-      if (result.optimized) writtenOutputs.push_back(result.outputPath);
-      state.results.push_back(std::move(result));
-      RefreshResultList();
-      resultsList_->scrollToBottom();
-      PumpMessages();
-    }
+    RunParallelBatch(BatchOutputPaths(sources, outputFolder, profile), jobs, calls);
   }
-  state.batchRunning = false;
-  startButton_->setEnabled(true);
-  startButton_->update();
+  const bool stopped = state.batchStopRequested;
+  while (state.results.size() < sources.size()) {
+    state.results.push_back(NotStartedResult(sources[state.results.size()], profile.label));
+  }
+  SetBatchRunning(false);
   RefreshLiveStatus(true);
   RefreshResultList();
-  SetStatusText(BatchSummaryStatus(state.results));
-  if (!state.results.empty()) InvokeCompareWindowOpener(0);
+  SetStatusText(stopped ? BatchStoppedStatus(state.results) : BatchSummaryStatus(state.results));
+  if (closeAfterBatch_) {
+    closeAfterBatch_ = false;
+    // Posted: the close runs once this batch has returned.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    return;
+  }
+  // After a stop the user wanted the batch to end, not to compare.
+  if (!stopped && !state.results.empty()) InvokeCompareWindowOpener(0);
 }
 
 void MainWindow::RefreshLiveStatusDisplay(bool force) {

@@ -9,6 +9,7 @@ std::vector<MenuEntry> BuildMenuBarTable() {
                    {{kCmdAddImages, "Bilder hinzuf\u00fcgen\u2026\tStrg+O"},
                     {kCmdChooseOutputFolder, "Ausgabepfad ausw\u00e4hlen\u2026"},
                     {kCmdClearImageList, "Liste leeren"},
+                    {kCmdStopBatch, "Stapelverarbeitung abbrechen\tEsc"},
                     {0, ""},
                     {kCmdExit, "Beenden"}}});
   menus.push_back({"Funktionen",

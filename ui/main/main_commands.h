@@ -23,6 +23,7 @@ constexpr int kCmdAddImages = 2001;
 constexpr int kCmdClearImageList = 2002;
 constexpr int kCmdChooseOutputFolder = 2003;
 constexpr int kCmdExit = 2004;
+constexpr int kCmdStopBatch = 2005;  // the one command a running batch takes
 constexpr int kCmdStartBatch = 2101;
 constexpr int kCmdOpenCompareWindow = 2102;
 constexpr int kCmdOpenOutputFolder = 2103;

@@ -17,6 +17,9 @@ constexpr const char* kProfileCalibration = "5k-2026-08";
 constexpr const char* kStatusReady = "Bereit";
 constexpr const char* kStatusListCleared = "Liste geleert";
 constexpr const char* kStatusBatchFinished = "Stapelbearbeitung abgeschlossen";
+constexpr const char* kStatusBatchStopped = "Stapelverarbeitung abgebrochen";
+constexpr const char* kStatusBatchStopping =
+    "Stapelverarbeitung wird abgebrochen \u2013 die laufenden Bilder werden beendet\u2026";
 constexpr const char* kStatusWaitForBatch =
     "Bitte warten \u2013 die laufende Optimierung wird zuerst beendet.";
 
@@ -29,6 +32,8 @@ constexpr const char* kMessageNoImages = "Bitte zuerst mindestens ein JPEG-Bild 
 constexpr const char* kMessageInvalidOutputFolder = "Bitte einen g\u00fcltigen Ausgabepfad ausw\u00e4hlen.";
 constexpr const char* kMessageEnginesMissing =
     "Die eingebetteten Encoder konnten nicht materialisiert werden.";
+constexpr const char* kQuestionStopBatchAndClose =
+    "Die Stapelverarbeitung l\u00e4uft noch. Abbrechen und schlie\u00dfen?";
 constexpr const char* kMessageBenchmarkBlocksBatch =
     "W\u00e4hrend der Profilentwicklung wird keine normale Stapelkompression gestartet. Bitte den "
     "Profiltest zuerst pausieren oder abbrechen.";

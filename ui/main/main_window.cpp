@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTextDocument>
 #include <algorithm>
+#include <QThread>
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
@@ -81,6 +82,7 @@ QActionGroup* ChoiceGroupFor(int id, const ChoiceGroups& groups) {
   if (id >= kCmdFirstMode && id < kCmdFirstMode + kComputeModeCount) return groups.modes;
   return nullptr;
 }
+bool OnUiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
 }  // namespace
 
@@ -100,8 +102,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   RefreshEngineAvailability();
   BuildMenuBar();
   CreateControls();
-  SetFrontEndHooks(FrontEndHooks{[this](bool force) { RefreshLiveStatusDisplay(force); },
-                                 []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }});
+  // The pipeline calls the hooks on whatever thread runs it; only the UI
+  // thread may touch the widgets (a batch's worker threads leave it to the
+  // batch's own pumping).
+  SetFrontEndHooks(FrontEndHooks{[this](bool force) {
+                                   if (OnUiThread()) RefreshLiveStatusDisplay(force);
+                                 },
+                                 []() {
+                                   if (OnUiThread()) QCoreApplication::processEvents(QEventLoop::AllEvents);
+                                 }});
   UpdateSelectionMarks();
   LayoutControls();
   clientArea_->setFocus();
@@ -138,6 +147,7 @@ void MainWindow::BuildMenuBar() {
       actions_[id] = action;
     }
   }
+  actions_[kCmdStopBatch]->setEnabled(false);  // until a batch runs
 }
 
 void MainWindow::CreateControls() {
@@ -291,6 +301,10 @@ void MainWindow::UpdateSelectionMarks() {
 }
 
 void MainWindow::DispatchCommand(int id, int notification) {
+  if (id == kCmdStopBatch) {
+    StopBatch();
+    return;
+  }
   if (MainState().batchRunning) return;
   if (id >= kCmdFirstProfile && id < kCmdFirstProfile + kProfileCount) {
     currentProfile.store(id - kCmdFirstProfile);
@@ -393,10 +407,21 @@ void MainWindow::RefuseWhileBatchRuns() {
   SetStatusText(kStatusWaitForBatch);
 }
 
+bool MainWindow::AskYesNo(const std::string& title, const std::string& text) {
+  if (const auto& ask = ActiveMainWindowDialogs().askYesNo) return ask(title, text);
+  return ExecPlainMessageBox(QMessageBox::Question, Text(title), Text(text),
+                             QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (MainState().batchRunning) {
-    RefuseWhileBatchRuns();
     event->ignore();
+    // A stop already under way ends in the close that was asked for.
+    if (MainState().batchStopRequested && closeAfterBatch_) return;
+    if (AskYesNo(kProductName, kQuestionStopBatchAndClose) && MainState().batchRunning) {
+      closeAfterBatch_ = true;
+      StopBatch();
+    }
     return;
   }
   if (IsBenchmarkRunActive()) {

@@ -3,8 +3,8 @@
 //
 // Every menu item, button, list notification and key ends in
 // DispatchCommand, which takes the numeric command id (main_commands.h) and
-// ignores everything while a batch runs. The batch itself runs on the UI
-// thread and keeps the windows alive by pumping events (main_batch.cpp); the
+// ignores everything but the stop while a batch runs. The batch runs its
+// images on worker threads while the UI thread pumps events (main_batch.cpp); the
 // image list and the results list live in main_image_list.cpp; drawing in
 // main_painting.cpp. The state other windows read is the Qt-free
 // MainWindowState (main_window_state.h); outside calls (other windows,
@@ -15,23 +15,29 @@
 // drop is refused with the beep and the waiting text, as a close is.
 //
 // Every way of closing the window, the title bar's button as well as
-// "Beenden" and SIGTERM/SIGINT (application.cpp), runs through closeEvent,
-// which refuses while a batch or a profile-development run is active. An
-// accepted close emits `closed`, which ends the event loop.
+// "Beenden" and SIGTERM/SIGINT (application.cpp), runs through closeEvent.
+// While a batch runs it asks whether to stop it and close; "Ja" stops the
+// batch and closes once the images in flight have ended. It refuses while a
+// profile-development run is active. An accepted close emits `closed`, which
+// ends the event loop.
 //
-// Keys: every shortcut a menu item shows ("Strg+O", "F5", "F6") is bound to
+// Keys: every shortcut a menu item shows ("Strg+O", "F5", "F6", "Esc") is bound to
 // that item for the whole window, whichever control holds the focus, and runs
 // through DispatchCommand like a click on the item, with the same refusals.
 #pragma once
 
 #include <QMainWindow>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/main/main_window_hooks.h"
 
 class ActionButton;
+struct BatchOutcome;
+struct QualityProfile;
 class PreviewPane;
 class QAction;
 class QActionGroup;
@@ -67,6 +73,13 @@ class MainWindow : public QMainWindow {
 
   // The batch over the image list (main_batch.cpp).
   void RunBatch();
+  // Asks a running batch to stop: no further image starts, the tools of the
+  // images in flight are killed. Returns at once; RunBatch ends when the
+  // images in flight have.
+  void StopBatch();
+
+  // Files and folders given on the command line, added as a drop adds them.
+  void AddStartImages(const std::vector<std::string>& paths) { AddImagePathsToList(paths); }
 
   // Rebuilds the live-status text and progress bar; not forced, at most
   // every 250 ms. Installed as the core's status hook.
@@ -104,6 +117,7 @@ class MainWindow : public QMainWindow {
   int LiveStatusTextWidth(int boxWidth) const;
   void ApplyCheckMarks();
   void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon);
+  bool AskYesNo(const std::string& title, const std::string& text);
   void OpenOutputFolder();
   void OpenEngineFolder();
   // Beep and "Bitte warten …" in the status bar: the answer to a close or a
@@ -126,7 +140,12 @@ class MainWindow : public QMainWindow {
 
   // Batch steps (main_batch.cpp).
   bool ValidateBatchStart();
-  void StartImageStatus(std::size_t index, std::size_t count, const std::string& path);
+  // The start button, the stop item and the flags for a batch starting or ended.
+  void SetBatchRunning(bool running);
+  // Live status and status bar for the image the record shows (UI thread).
+  void ShowBatchProgress(const std::vector<std::string>& sources);
+  void RecordBatchResult(const std::vector<std::string>& sources, std::size_t index,
+                         BatchOutcome& outcome, const QualityProfile& profile);
 
   QWidget* clientArea_ = nullptr;
   QListWidget* imageList_ = nullptr;
@@ -139,6 +158,8 @@ class MainWindow : public QMainWindow {
   QListWidget* resultsList_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QLabel* selectionLabel_ = nullptr;   // the profile and mode, on the status bar's right
+  std::pair<std::uint64_t, std::uint64_t> shownBatchImage_;  // shownImage, imageIndex in the status bar
+  bool closeAfterBatch_ = false;        // a close was confirmed while the batch ran
   int liveStatusGrowth_ = 0;            // pixels the live-status box is taller than designed
   std::map<int, QWidget*> controls_;   // control id -> widget
   std::map<int, QAction*> actions_;    // menu command id -> item

@@ -58,6 +58,8 @@ struct MainWindowDialogs {
   std::function<void(const std::string& folder)> openFolder;
   // The information beep.
   std::function<void()> beep;
+  // A question with the buttons "Ja" and "Nein"; true for "Ja".
+  std::function<bool(const std::string& title, const std::string& text)> askYesNo;
 };
 
 // Installs the functions (a default-constructed record restores the Qt

@@ -4,9 +4,12 @@
 #include "ui/main/main_window_state.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 
 #include "core/image_list.h"
 #include "core/live_status.h"
+#include "core/parallel_batch.h"
 #include "core/result_line.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -67,4 +70,11 @@ std::string BatchSummaryStatus(const std::vector<ImageResult>& results) {
     after += result.optimized ? result.resultBytes : result.originalBytes;
   }
   return BatchFinishedStatus(optimized, results.size(), before, after, failed);
+}
+
+std::string BatchStoppedStatus(const std::vector<ImageResult>& results) {
+  std::vector<ImageResult> done;
+  std::copy_if(results.begin(), results.end(), std::back_inserter(done), WasDoneInBatch);
+  std::string text = BatchSummaryStatus(done);
+  return text.replace(0, std::string_view(kStatusBatchFinished).size(), kStatusBatchStopped);
 }

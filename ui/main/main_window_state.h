@@ -25,6 +25,8 @@ struct MainWindowState {
   std::string outputFolder;            // empty at start
   std::vector<ImageResult> results;    // one per image of the last batch, in list order
   bool batchRunning = false;           // true while a batch runs; commands are ignored then
+  bool batchStopRequested = false;     // the running batch was asked to stop (Esc, menu, close)
+  unsigned batchJobs = 0;              // images a batch runs at once; 0: AutomaticJobCount
   std::uint64_t batchStartTick = 0;    // TickCountMs at the batch's start, ms
   LiveStatusSampling liveStatusSampling;
   std::string previewPath;             // path whose pixels are in previewImage; empty when none
@@ -70,3 +72,7 @@ int ResultListExtent(const std::vector<std::string>& lines);
 // number of optimised images and the bytes of the whole batch before and
 // after, with the saving in per cent, and the failures (BatchFinishedStatus).
 std::string BatchSummaryStatus(const std::vector<ImageResult>& results);
+
+// The same after a stop: "Stapelverarbeitung abgebrochen" in front, and the
+// figures over the images done only (WasDoneInBatch).
+std::string BatchStoppedStatus(const std::vector<ImageResult>& results);

@@ -1,7 +1,7 @@
-// Scheduling the images of an orvel-cli batch over several threads; see
-// parallel_batch.h. Neighbours: cli_commands.cpp (the calls), core/profiles
+// Scheduling the images of a batch over several threads; see
+// parallel_batch.h. Neighbours: the front-ends (the calls), core/profiles
 // (the encoder cap of a compute mode).
-#include "cli/parallel_batch.h"
+#include "core/parallel_batch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,7 +11,9 @@
 #include <system_error>
 #include <thread>
 
+#include "core/live_status.h"
 #include "core/profiles.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -95,12 +97,12 @@ void StartReadyImages(BatchRun& run, unsigned jobs) {
   }
 }
 
-// Waits up to 100 ms for images to finish and takes them in.
+// Waits up to `pollEveryMs` for images to finish and takes them in.
 void CollectFinished(BatchRun& run) {
   std::vector<std::size_t> finished;
   {
     std::unique_lock<std::mutex> lock(run.mutex);
-    run.finishedChanged.wait_for(lock, std::chrono::milliseconds(100),
+    run.finishedChanged.wait_for(lock, std::chrono::milliseconds(run.calls.pollEveryMs),
                                  [&run] { return !run.finished.empty(); });
     finished.swap(run.finished);
   }
@@ -143,6 +145,48 @@ std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsign
     if (run.done[i]) Report(run, i, reported);
   }
   return reported;
+}
+
+const char* const kVerdictNotStarted = "nicht bearbeitet \u2013 Stapel abgebrochen";
+
+BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
+                                const std::string& outputFolder, const QualityProfile& profile,
+                                const std::vector<std::string>& writtenOutputs) {
+  const std::string& source = sources[index];
+  BeginLiveStatusImage(FileNamePart(source), index + 1, sources.size(), FileSize(source));
+  RefreshLiveStatus(true);
+  BatchOutcome outcome;
+  try {
+    outcome.reached = OptimizeImage(source, outputFolder, profile, outcome.result, sources, nullptr,
+                                    writtenOutputs);
+  } catch (...) {
+    outcome = BatchOutcome{};
+  }
+  EndLiveStatusImage();
+  return outcome;
+}
+
+std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,
+                                          const std::string& outputFolder,
+                                          const QualityProfile& profile) {
+  std::vector<std::string> paths;
+  paths.reserve(sources.size());
+  for (const std::string& source : sources) paths.push_back(OutputPathFor(source, outputFolder, profile));
+  return paths;
+}
+
+ImageResult NotStartedResult(const std::string& sourcePath, const std::string& profileLabel) {
+  ImageResult result;
+  result.sourcePath = sourcePath;
+  result.profileLabel = profileLabel;
+  result.originalBytes = FileSize(sourcePath);
+  result.resultBytes = result.originalBytes;
+  result.message = kVerdictNotStarted;
+  return result;
+}
+
+bool WasDoneInBatch(const ImageResult& result) {
+  return result.message != kVerdictNotStarted && result.failureReason != kFailureCancelled;
 }
 
 unsigned AutomaticJobCount(int mode, unsigned hardwareThreads) {

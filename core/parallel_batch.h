@@ -1,4 +1,4 @@
-// Running the images of an orvel-cli batch several at a time.
+// Running the images of a batch several at a time, for both front-ends.
 //
 // Up to `jobs` images are optimised at once, each on its own thread, and yet
 // the outcome is that of one image after the other: the result of every image
@@ -10,10 +10,16 @@
 //
 // The calling thread only schedules and reports; the pipeline runs on the
 // worker threads. When `poll` asks to stop, no further image starts, the
-// images in flight finish and are reported, and the run ends.
+// images in flight finish and are reported, and the run ends. A front-end
+// that stops also kills the tools in flight (CancelToolRuns), so those
+// images end at once as cancelled and write or delete nothing.
 //
-// Neighbours: cli_commands.cpp supplies the three calls (core/pipeline's
-// OptimizeImage, the result lines, the interrupt).
+// OptimizeBatchImage is the `process` call both front-ends use: one image
+// through the pipeline with the live status around it.
+//
+// Neighbours: the front-ends supply the three calls (core/pipeline's
+// OptimizeImage, their result display, their stop request): orvel-cli's
+// cli_commands.cpp and the main window's main_batch.cpp.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +43,9 @@ struct ParallelBatchCalls {
   // Hands on one outcome (calling thread): in list order, each image once.
   std::function<void(std::size_t index, BatchOutcome& outcome)> report;
   // Called on the calling thread before every start and at least every
-  // 100 ms while it waits; true: start no further image.
+  // `pollEveryMs` while it waits; true: start no further image.
   std::function<bool()> poll;
+  unsigned pollEveryMs = 100;  // ms; a window pumps its events from `poll`
 };
 
 // Runs the batch of `outputPaths.size()` images (entry i: where image i's
@@ -47,6 +54,28 @@ struct ParallelBatchCalls {
 // the run, and then the images that were never started are left out.
 std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsigned jobs,
                              const ParallelBatchCalls& calls);
+
+// The verdict of an image a stopped batch never started; the dash is an en dash.
+extern const char* const kVerdictNotStarted;
+
+// Image `index` of the batch `sources` (all of them protected) on the
+// calling thread: the live status begun and ended around OptimizeImage.
+BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
+                                const std::string& outputFolder, const QualityProfile& profile,
+                                const std::vector<std::string>& writtenOutputs);
+
+// Where each of `sources` would be written (OutputPathFor), in order.
+std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,
+                                          const std::string& outputFolder,
+                                          const QualityProfile& profile);
+
+// The result recorded for an image a stopped batch never started: the
+// source untouched, its size before and after, kVerdictNotStarted.
+ImageResult NotStartedResult(const std::string& sourcePath, const std::string& profileLabel);
+
+// False for the images a stop left undone: never started, or cancelled in
+// flight (failure reason kFailureCancelled).
+bool WasDoneInBatch(const ImageResult& result);
 
 // Default of --jobs: the hardware threads divided by the encoder threads one
 // image uses in `mode` (the mode's cap), at least 1.
