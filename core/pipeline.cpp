@@ -41,6 +41,7 @@ const char* const kVerdictProtectedSource =
     "Ausgabedatei wäre ein Quellbild des Stapels \u2013 Original behalten";
 const char* const kVerdictOutputWrittenThisRun =
     "Ausgabedatei wurde in diesem Stapel bereits geschrieben \u2013 Original behalten";
+const char* const kVerdictNotJpeg = "Inhalt ist kein JPEG \u2013 Original behalten";
 const char* const kVerdictProcessingError = "Fehler beim Verarbeiten";
 
 const char* const kFailureWorkFolder = "Arbeitsordner kann nicht angelegt werden";
@@ -231,6 +232,17 @@ std::string ReadFilePrefix(const std::string& path, size_t limit) {
   }
   bytes.resize(filled);
   return bytes;
+}
+
+// True when the file's first bytes announce an image format other than JPEG.
+// Such a source would become a lossy JPEG under a JPEG name, losing any
+// transparency, so it is kept. Unknown content is left to the decoder, whose
+// failure names the reason.
+bool IsOtherImageFormat(const std::string& sourcePath) {
+  const std::string head = ReadFilePrefix(sourcePath, 16);
+  const ImageFormat format =
+      DetectImageFormat(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
+  return format != ImageFormat::Jpeg && format != ImageFormat::Unknown;
 }
 
 // jpegtran may start before the source is decoded only when the source's
@@ -473,6 +485,11 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
     return true;
   }
   bool reached = false;
+  if (IsOtherImageFormat(sourcePath)) {
+    reached = KeepOriginal(result, outputPath, kVerdictNotJpeg);
+    result.failed = !reached;
+    return reached;
+  }
   try {
     reached = RunPipeline(sourcePath, profile, outputPath, result, timings, started);
   } catch (const std::bad_alloc&) {

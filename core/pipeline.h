@@ -43,6 +43,9 @@ extern const char* const kVerdictWinnerUndecodable;
 extern const char* const kVerdictGateFailed;
 extern const char* const kVerdictProtectedSource;
 extern const char* const kVerdictOutputWrittenThisRun;
+// The source's content is another image format (PNG, TIFF, BMP, GIF), whatever
+// its name: it is kept rather than converted to a lossy JPEG.
+extern const char* const kVerdictNotJpeg;
 // What a front-end records when OptimizeImage returns false.
 extern const char* const kVerdictProcessingError;
 

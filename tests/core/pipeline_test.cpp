@@ -135,6 +135,31 @@ TEST_F(PipelineTest, VerdictsThatKeepTheSourceDeleteAnEarlierOutput) {
   }
 }
 
+TEST_F(PipelineTest, OtherImageFormatsNamedJpgAreKeptAndNotConverted) {
+  TestEngineStore engines(TestTools{true, false, true});
+  const std::string out = JoinPath(output, "bild_hoch.jpg");
+  // Each content starts as its format announces itself; a JPEG file holding it
+  // would otherwise be decoded and written as a lossy JPEG.
+  const struct { const char* format; std::string bytes; } cases[] = {
+      {"PNG", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(64, '\x01')},
+      {"TIFF little-endian", std::string("II*\0", 4) + std::string(64, '\x01')},
+      {"TIFF big-endian", std::string("MM\0*", 4) + std::string(64, '\x01')},
+      {"BMP", "BM" + std::string(64, '\x01')},
+      {"GIF", "GIF89a" + std::string(64, '\x01')}};
+  const std::string source = JoinPath(sources, "bild.jpg");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    ASSERT_TRUE(WriteTextFile(source, c.bytes));
+    ASSERT_TRUE(WriteTextFile(out, "earlier result"));
+    ASSERT_TRUE(Optimize(source));
+    EXPECT_EQ(std::tie(result.optimized, result.failed, result.message, result.resultBytes),
+              std::make_tuple(false, false, std::string(kVerdictNotJpeg), std::uint64_t{c.bytes.size()}));
+    EXPECT_FALSE(PathExists(out));  // a keeping verdict removes a stale output
+    EXPECT_EQ(ReadTextFile(source), c.bytes);
+  }
+  EXPECT_TRUE(WorkFoldersIn(tmpdir).empty());
+}
+
 TEST_F(PipelineTest, GateFiguresExactlyAtTheLimitPassAndJustAboveFail) {
   TestEngineStore engines(TestTools{true, false, false});
   const std::string source = MakeSource("d.jpg", 7);

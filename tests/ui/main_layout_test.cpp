@@ -38,6 +38,32 @@ TEST(MainLayoutTest, ClientAreaOf1364By741) {
   EXPECT_EQ(ComputeMainWindowDecoration(1364, 741, 53).resultsCaption.y, 555);
 }
 
+TEST(MainLayoutTest, WindowsOpenAtTheirDesignedSizeOrTheLargestThatFits) {
+  const PixelSize frame{8, 38};
+  const struct { PixelSize designed, available; int width, height; } cases[] = {
+      {{1380, 820}, {1920, 1050}, 1380, 820},  // the main window on a large screen
+      {{1380, 820}, {1366, 740}, 1358, 702},   // 1366 x 768 less a panel
+      {{1380, 820}, {1280, 720}, 1272, 682},
+      {{1320, 840}, {1366, 740}, 1320, 702},   // the compare window keeps its width
+      {{1060, 800}, {1280, 720}, 1060, 682},   // the guide window keeps its width
+      {{1080, 520}, {1280, 720}, 1080, 520},   // the profile-development window fits whole
+      {{1380, 820}, {0, 0}, 1, 1}};
+  for (const auto& c : cases) {
+    const PixelSize fitted = FitWindowSize(c.designed, c.available, frame);
+    EXPECT_EQ((std::array{fitted.width, fitted.height}), (std::array{c.width, c.height}))
+        << c.available.width << " x " << c.available.height;
+  }
+  // At the main window's fitted client sizes the start button, the results
+  // list and the status bar stay inside the client area (the menu bar takes
+  // about 30 pixels of the window).
+  for (const PixelSize client : {PixelSize{1358, 672}, PixelSize{1272, 652}}) {
+    const MainWindowLayout l = LayoutMainWindow(client.width, client.height);
+    EXPECT_LE(l.startButton.x + l.startButton.width, client.width) << client.width;
+    EXPECT_LE(l.resultsList.y + l.resultsList.height, l.statusBar.y) << client.height;
+    EXPECT_EQ(l.statusBar.y + l.statusBar.height, client.height);
+  }
+}
+
 TEST(MainLayoutTest, SmallClientAreasKeepTheColumnMinimums) {
   for (const int width : {600, 71, 0}) {
     const MainWindowLayout l = LayoutMainWindow(width, 300);

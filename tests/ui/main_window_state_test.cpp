@@ -111,10 +111,11 @@ TEST(MainTextsTest, BatchTotalsCountKeptAndFailedImagesWithTheirOwnSize) {
   const std::vector<ImageResult> results = {
       {.originalBytes = 4 * 1048576, .resultBytes = 1048576, .optimized = true},
       {.originalBytes = 1048576, .resultBytes = 1048576},  // kept: resultBytes equal
-      {.failed = true}};                                   // failed before its size was known
+      {.failed = true},                                    // failed before its size was known
+      {.originalBytes = 1048576, .resultBytes = 1048576, .failed = true}};
   EXPECT_EQ(BatchSummaryStatus(results),
-            "Stapelbearbeitung abgeschlossen   |   1 von 3 Bildern optimiert   |   "
-            "5.00 MB \u2192 2.00 MB   |   60.0 % kleiner");
+            "Stapelbearbeitung abgeschlossen   |   1 von 4 Bildern optimiert   |   "
+            "6.00 MB \u2192 3.00 MB   |   50.0 % kleiner   |   2 Fehler");
   EXPECT_EQ(BatchFinishedStatus(0, 1, 0, 0),
             "Stapelbearbeitung abgeschlossen   |   0 von 1 Bild optimiert   |   0 B \u2192 0 B   |   "
             "0.0 % kleiner");

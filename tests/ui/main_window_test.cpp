@@ -1,6 +1,7 @@
 // The main window offscreen, driven through commands, keys and drops, and the batch over real photos
 // (test encoder for cjpegli and cjpeg, the real jpegtran): result lines, busy window, protected sources.
 #include <QAction>
+#include <QActionGroup>
 #include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -56,6 +57,12 @@ TEST_F(MainWindowTest, CheckMarksFollowProfileAndModeCommands) {
   EXPECT_EQ(currentMode.load(), 2);
   EXPECT_EQ(currentProfile.load(), 5);
   EXPECT_EQ(checked(), (std::vector<int>{2305, 2402}));
+  // One choice each: the items are exclusive members of one group per menu.
+  EXPECT_TRUE(window->MenuAction(2300)->actionGroup()->isExclusive());
+  EXPECT_EQ(window->MenuAction(2300)->actionGroup()->actions().size(), 6);
+  EXPECT_EQ(window->MenuAction(2400)->actionGroup()->actions().size(), 3);
+  EXPECT_EQ(window->SelectionText().toStdString(),
+            SelectionStatus(ProfileAt(5).label, ComputeModeName(2)));
   currentProfile.store(9);  // out of range: back to the recommended profile
   window->UpdateSelectionMarks();
   EXPECT_EQ(currentProfile.load(), 2);

@@ -64,7 +64,7 @@ ProfileDevelopmentWindow::ProfileDevelopmentWindow(QWidget* owner) : QWidget(own
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(Text(kBenchWindowTitle));
   // Qt sizes the window without its frame; the window manager adds that.
-  resize(kBenchWindowWidth, kBenchWindowHeight);
+  ResizeToFitScreen(this, kBenchWindowWidth, kBenchWindowHeight);
   WindowPointer() = this;
   CreateControls();
   LayoutControls();

@@ -10,6 +10,7 @@
 #include <QTextFrame>
 
 #include "ui/guide/guide_text.h"
+#include "ui/main/qt_helpers.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/fonts.h"
 #include "ui/main/window_names.h"
@@ -44,7 +45,7 @@ GuideWindow::GuideWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(ApplicationIcon());
   setWindowTitle(QString::fromUtf8(kGuideWindowTitle));
-  resize(kGuideWindowWidth, kGuideWindowHeight);
+  ResizeToFitScreen(this, kGuideWindowWidth, kGuideWindowHeight);
 
   text_ = new QTextEdit(this);
   text_->setAcceptRichText(false);

@@ -12,6 +12,11 @@ PixelRect RectFromEdges(int left, int top, int right, int bottom) {
 
 }  // namespace
 
+PixelSize FitWindowSize(PixelSize designed, PixelSize available, PixelSize frame) {
+  return PixelSize{std::clamp(available.width - frame.width, 1, std::max(designed.width, 1)),
+                   std::clamp(available.height - frame.height, 1, std::max(designed.height, 1))};
+}
+
 MainColumns ComputeMainColumns(int clientWidth, int clientHeight) {
   MainColumns columns;
   columns.left = std::max((clientWidth - 72) * 29 / 100, 300);

@@ -23,6 +23,16 @@ struct PixelPoint {
   int y = 0;
 };
 
+struct PixelSize {
+  int width = 0;   // pixels
+  int height = 0;  // pixels
+};
+
+// A window's size on opening: the designed client size when the screen's
+// available area, less the window frame, holds it; otherwise each side
+// shrunk to what fits (never below 1 pixel). Shared by every window.
+PixelSize FitWindowSize(PixelSize designed, PixelSize available, PixelSize frame);
+
 // The three columns that layout and painting share.
 struct MainColumns {
   int left = 0;    // L: width of the left card's content, pixels (at least 300)

@@ -13,6 +13,10 @@ std::string ImagesSelectedStatus(std::size_t count) {
   return FormatInteger(static_cast<std::int64_t>(count)) + " Bild(er) ausgew\u00e4hlt";
 }
 
+std::string SelectionStatus(const std::string& profileLabel, const std::string& modeName) {
+  return "Profil: " + profileLabel + "   |   Modus: " + modeName;
+}
+
 std::string EngineSummaryText(bool jpegli, bool mozjpeg, bool jpegtran) {
   std::string summary = "WIC";
   if (jpegli) summary += " + Jpegli";
@@ -49,11 +53,15 @@ std::string PreviewFailureText(const std::string& fileName, const std::string& r
 }
 
 std::string BatchFinishedStatus(std::size_t optimizedCount, std::size_t imageCount,
-                                std::uint64_t bytesBefore, std::uint64_t bytesAfter) {
+                                std::uint64_t bytesBefore, std::uint64_t bytesAfter,
+                                std::size_t failedCount) {
   const double saving = SavingPercent(bytesBefore, bytesAfter);
+  const std::string failures =
+      failedCount == 0 ? std::string()
+                       : "   |   " + FormatInteger(static_cast<std::int64_t>(failedCount)) + " Fehler";
   return std::string(kStatusBatchFinished) + "   |   " +
          FormatInteger(static_cast<std::int64_t>(optimizedCount)) + " von " +
          FormatInteger(static_cast<std::int64_t>(imageCount)) +
          (imageCount == 1 ? " Bild" : " Bildern") + " optimiert   |   " + FormatBytes(bytesBefore) +
-         " \u2192 " + FormatBytes(bytesAfter) + "   |   " + FormatFixed(saving, 1) + " % kleiner";
+         " \u2192 " + FormatBytes(bytesAfter) + "   |   " + FormatFixed(saving, 1) + " % kleiner" + failures;
 }

@@ -74,9 +74,14 @@ std::string PreviewFailureText(const std::string& fileName, const std::string& r
 
 // "Stapelbearbeitung abgeschlossen   |   <k> von <n> Bild(ern) optimiert   |
 // <before> → <after>   |   <saving> % kleiner", sizes by FormatBytes, the
-// saving with one decimal (0.0 when nothing was read).
+// saving with one decimal (0.0 when nothing was read); then, when images
+// failed, "   |   <failed> Fehler" as orvel-cli's summary counts them.
 std::string BatchFinishedStatus(std::size_t optimizedCount, std::size_t imageCount,
-                                std::uint64_t bytesBefore, std::uint64_t bytesAfter);
+                                std::uint64_t bytesBefore, std::uint64_t bytesAfter,
+                                std::size_t failedCount = 0);
+
+// The status bar's lasting part: "Profil: <profile>   |   Modus: <mode>".
+std::string SelectionStatus(const std::string& profileLabel, const std::string& modeName);
 
 // "<count> Bild(er) ausgewählt".
 std::string ImagesSelectedStatus(std::size_t count);

@@ -5,6 +5,8 @@
 #include "ui/main/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QLabel>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTextDocument>
+#include <algorithm>
 #include <QThread>
 
 #include "engines/engine_store.h"
@@ -68,6 +71,17 @@ QKeySequence MenuShortcut(const std::string& text) {
   return QKeySequence::fromString(label, QKeySequence::PortableText);
 }
 
+struct ChoiceGroups {
+  QActionGroup* profiles;
+  QActionGroup* modes;
+};
+
+// The exclusive group of a profile or mode item; none for other items.
+QActionGroup* ChoiceGroupFor(int id, const ChoiceGroups& groups) {
+  if (id >= kCmdFirstProfile && id < kCmdFirstProfile + kProfileCount) return groups.profiles;
+  if (id >= kCmdFirstMode && id < kCmdFirstMode + kComputeModeCount) return groups.modes;
+  return nullptr;
+}
 bool OnUiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
 }  // namespace
@@ -77,8 +91,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QString::fromUtf8(kMainWindowTitle));
   setWindowIcon(ApplicationIcon());
   // Qt sizes the window without its frame; the window manager adds that.
-  resize(kMainWindowWidth, kMainWindowHeight);
-  setMinimumSize(kMainWindowMinimumWidth, kMainWindowMinimumHeight);
+  // On a small screen the window opens at what fits, and may be made as
+  // small as that.
+  const QSize opened = ResizeToFitScreen(this, kMainWindowWidth, kMainWindowHeight);
+  setMinimumSize(std::min(kMainWindowMinimumWidth, opened.width()),
+                 std::min(kMainWindowMinimumHeight, opened.height()));
   setAcceptDrops(true);
 
   ResetMainState();
@@ -103,6 +120,7 @@ MainWindow::~MainWindow() { SetFrontEndHooks(FrontEndHooks{}); }
 
 void MainWindow::BuildMenuBar() {
   QMenuBar* bar = menuBar();
+  ChoiceGroups groups{new QActionGroup(this), new QActionGroup(this)};
   for (const MenuEntry& entry : BuildMenuBarTable()) {
     QMenu* menu = bar->addMenu(MenuText(entry.title));
     for (const MenuItemEntry& item : entry.items) {
@@ -113,6 +131,8 @@ void MainWindow::BuildMenuBar() {
       // The part after "\t" is drawn in the shortcut column and bound as the
       // item's key, so it works wherever the focus is inside the window.
       QAction* action = menu->addAction(MenuText(item.text));
+      // The profiles are one choice among six, the modes one among three.
+      if (QActionGroup* group = ChoiceGroupFor(item.id, groups)) group->addAction(action);
       action->setShortcut(MenuShortcut(item.text));
       action->setShortcutContext(Qt::WindowShortcut);
       action->setData(item.id);
@@ -159,6 +179,8 @@ void MainWindow::CreateControls() {
   // A status bar of the system's colour, not the window's tint.
   statusBar_->setAutoFillBackground(true);
   statusBar_->showMessage(QString::fromUtf8(kStatusReady));
+  selectionLabel_ = new QLabel(statusBar_);
+  statusBar_->addPermanentWidget(selectionLabel_);
 
   imageList_->setFont(fonts.bodyFont);
   resultsList_->setFont(fonts.bodyFont);
@@ -167,6 +189,7 @@ void MainWindow::CreateControls() {
   chooseButton_->setFont(fonts.emphasisFont);
   startButton_->setFont(fonts.emphasisFont);
   statusBar_->setFont(fonts.smallFont);
+  selectionLabel_->setFont(fonts.smallFont);
 
   controls_ = {{kIdImageList, imageList_},         {kIdResultsList, resultsList_},
                {kIdOutputFolderEdit, outputFolderEdit_}, {kIdStatusBar, statusBar_},
@@ -247,6 +270,11 @@ QAction* MainWindow::MenuAction(int id) const {
   return found == actions_.end() ? nullptr : found->second;
 }
 
+QString MainWindow::SelectionText() const {
+  return Text(SelectionStatus(ProfileAt(currentProfile.load()).label,
+                              ComputeModeName(currentMode.load())));
+}
+
 QString MainWindow::StatusText() const { return statusBar_->currentMessage(); }
 
 void MainWindow::SetStatusText(const std::string& text) { statusBar_->showMessage(Text(text)); }
@@ -266,6 +294,7 @@ void MainWindow::UpdateSelectionMarks() {
     currentProfile.store(kDefaultProfile);
   }
   ApplyCheckMarks();
+  selectionLabel_->setText(SelectionText());
   if (!MainState().batchRunning) RefreshLiveStatus(true);
   menuBar()->update();
   clientArea_->update();

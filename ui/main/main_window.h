@@ -40,6 +40,8 @@ struct BatchOutcome;
 struct QualityProfile;
 class PreviewPane;
 class QAction;
+class QActionGroup;
+class QLabel;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
@@ -82,6 +84,9 @@ class MainWindow : public QMainWindow {
   // Rebuilds the live-status text and progress bar; not forced, at most
   // every 250 ms. Installed as the core's status hook.
   void RefreshLiveStatusDisplay(bool force);
+
+  // The profile and mode the status bar shows beside its message.
+  QString SelectionText() const;
 
   // The widgets, for the window's own modules and for tests.
   QWidget* ClientArea() const { return clientArea_; }
@@ -152,6 +157,7 @@ class MainWindow : public QMainWindow {
   ActionButton* startButton_ = nullptr;
   QListWidget* resultsList_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
+  QLabel* selectionLabel_ = nullptr;   // the profile and mode, on the status bar's right
   std::pair<std::uint64_t, std::uint64_t> shownBatchImage_;  // shownImage, imageIndex in the status bar
   bool closeAfterBatch_ = false;        // a close was confirmed while the batch ran
   int liveStatusGrowth_ = 0;            // pixels the live-status box is taller than designed

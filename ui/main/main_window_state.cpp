@@ -59,15 +59,17 @@ int ResultListExtent(const std::vector<std::string>& lines) {
 
 std::string BatchSummaryStatus(const std::vector<ImageResult>& results) {
   std::size_t optimized = 0;
+  std::size_t failed = 0;
   std::uint64_t before = 0;
   std::uint64_t after = 0;
   for (const ImageResult& result : results) {
     if (result.optimized) ++optimized;
+    if (result.failed) ++failed;
     before += result.originalBytes;
     // A kept or failed image counts with its source's size.
     after += result.optimized ? result.resultBytes : result.originalBytes;
   }
-  return BatchFinishedStatus(optimized, results.size(), before, after);
+  return BatchFinishedStatus(optimized, results.size(), before, after, failed);
 }
 
 std::string BatchStoppedStatus(const std::vector<ImageResult>& results) {

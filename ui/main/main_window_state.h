@@ -70,7 +70,7 @@ int ResultListExtent(const std::vector<std::string>& lines);
 
 // The status-bar text after a batch: "Stapelbearbeitung abgeschlossen", the
 // number of optimised images and the bytes of the whole batch before and
-// after, with the saving in per cent (BatchFinishedStatus).
+// after, with the saving in per cent, and the failures (BatchFinishedStatus).
 std::string BatchSummaryStatus(const std::vector<ImageResult>& results);
 
 // The same after a stop: "Stapelverarbeitung abgebrochen" in front, and the

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QScreen>
+#include <QWidget>
 #include <QUrl>
 
 #include "ui/main/main_layout.h"
@@ -22,6 +24,20 @@ std::string NativePath(const QString& path) { return QFile::encodeName(path).toS
 QRect ToQRect(const PixelRect& rect) { return QRect(rect.x, rect.y, rect.width, rect.height); }
 
 void PlaceWidget(QWidget* widget, const PixelRect& rect) { widget->setGeometry(ToQRect(rect)); }
+
+QSize ResizeToFitScreen(QWidget* window, int designedWidth, int designedHeight) {
+  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  PixelSize size{designedWidth, designedHeight};
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    // A usual title bar and border; the offscreen platform draws no frames.
+    const bool framed = QGuiApplication::platformName() != QStringLiteral("offscreen");
+    const PixelSize frame = framed ? PixelSize{8, 38} : PixelSize{};
+    size = FitWindowSize(size, PixelSize{area.width(), area.height()}, frame);
+  }
+  window->resize(size.width, size.height);
+  return QSize(size.width, size.height);
+}
 
 WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 

@@ -6,6 +6,7 @@
 
 #include <QMessageBox>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <string>
 
@@ -23,6 +24,12 @@ std::string NativePath(const QString& path);
 // A layout rectangle (main_layout.h) as Qt's, and a widget placed on it.
 QRect ToQRect(const PixelRect& rect);
 void PlaceWidget(QWidget* widget, const PixelRect& rect);
+
+// Resizes a window not yet shown to its designed client size, or to the
+// largest size its screen's available area holds with a frame (FitWindowSize).
+// The frame is not known before the window manager adds it, so an allowance
+// for a usual title bar and border stands in for it. Returns the size given.
+QSize ResizeToFitScreen(QWidget* window, int designedWidth, int designedHeight);
 
 // The wait cursor for as long as it lives.
 struct WaitCursor {
