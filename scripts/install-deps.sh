@@ -23,6 +23,7 @@ packages=(
   xvfb xauth
   clang
   git nasm
+  desktop-file-utils appstream groff-base bash-completion
   "$@"
 )
 
