@@ -236,7 +236,7 @@ function(_orvel_jpegli_source root out_source out_version out_note out_refusal)
       # A tree without git (a release archive): what the build expects is
       # known, whether the tree is at it is not.
       set(commit "${_orvel_jpegli_commit}")
-      set(unverified " (nicht geprüft)")
+      set(unverified ", nicht geprüft")
       set(note "${note}, no git checkout: the pinned commit is assumed, not verified")
     elseif(NOT commit STREQUAL _orvel_jpegli_commit)
       string(SUBSTRING "${_orvel_jpegli_commit}" 0 12 pinned)

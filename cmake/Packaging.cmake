@@ -54,8 +54,7 @@ set(CPACK_PACKAGE_NAME ${_orvel_package})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orvel JPEG Optimizer developers <packages@orvel.de>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "make JPEG photos smaller without visible loss")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "make JPEG photos smaller without visible loss
-Orvel JPEG Optimizer re-encodes JPEG photographs with a short, fixed plan of
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orvel JPEG Optimizer re-encodes JPEG photographs with a short, fixed plan of
 encoders (jpegli, MozJPEG, lossless jpegtran and libjpeg-turbo), keeps the
 smallest result and writes it only when a windowed quality analysis finds no
 visible difference to the original.
