@@ -14,7 +14,7 @@
 
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
-#include "cli/parallel_batch.h"
+#include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/pipeline.h"

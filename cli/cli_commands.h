@@ -5,7 +5,7 @@
 // the list built by AddToImageList (folders searched for JPEG files, sorted,
 // free of duplicates), the output folder must exist and is never created, one
 // result per image in list order, "Fehler beim Verarbeiten" when the pipeline
-// fails. Several images may be optimised at once (--jobs, parallel_batch.h)
+// fails. Several images may be optimised at once (--jobs, core/parallel_batch.h)
 // with the same results as one after the other. Result lines and the summary
 // go to standard output; a live progress line goes to standard error only
 // when it is a terminal.

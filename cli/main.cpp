@@ -1,6 +1,7 @@
 // orvel-cli: the headless front-end to the optimiser. Everything lives in
-// cli_commands.cpp (start-up and the commands), cli_options.cpp,
-// parallel_batch.cpp and (for profile development) bench_command.cpp.
+// cli_commands.cpp (start-up and the commands), cli_options.cpp and (for
+// profile development) bench_command.cpp; the batch runs through
+// core/parallel_batch.
 #include <string>
 #include <vector>
 

@@ -1,7 +1,7 @@
-// Scheduling the images of an orvel-cli batch over several threads; see
-// parallel_batch.h. Neighbours: cli_commands.cpp (the calls), core/profiles
+// Scheduling the images of a batch over several threads; see
+// parallel_batch.h. Neighbours: the front-ends (the calls), core/profiles
 // (the encoder cap of a compute mode).
-#include "cli/parallel_batch.h"
+#include "core/parallel_batch.h"
 
 #include <algorithm>
 #include <chrono>

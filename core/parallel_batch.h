@@ -1,4 +1,4 @@
-// Running the images of an orvel-cli batch several at a time.
+// Running the images of a batch several at a time, for both front-ends.
 //
 // Up to `jobs` images are optimised at once, each on its own thread, and yet
 // the outcome is that of one image after the other: the result of every image
@@ -12,8 +12,9 @@
 // worker threads. When `poll` asks to stop, no further image starts, the
 // images in flight finish and are reported, and the run ends.
 //
-// Neighbours: cli_commands.cpp supplies the three calls (core/pipeline's
-// OptimizeImage, the result lines, the interrupt).
+// Neighbours: the front-ends supply the three calls (core/pipeline's
+// OptimizeImage, their result display, their stop request): orvel-cli's
+// cli_commands.cpp and the main window's main_batch.cpp.
 #pragma once
 
 #include <cstddef>

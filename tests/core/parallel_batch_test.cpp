@@ -1,0 +1,110 @@
+// The parallel batch of both front-ends, driven with stand-in calls: images
+// overlap and yet report in list order, images of one output path run in
+// turn and see the outputs written before them, a stop or an exception lets
+// the rest finish.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/parallel_batch.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(ParallelBatchTest, AutomaticJobCountDividesTheThreadsByTheModesEncoderCap) {
+  const struct { int mode; unsigned threads, jobs; } cases[] = {
+      {0, 8, 4}, {1, 8, 2}, {2, 8, 1}, {2, 12, 2}, {1, 2, 1}, {0, 1, 1}, {1, 0, 1}};
+  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.mode, c.threads), c.jobs) << c.mode << " " << c.threads;
+}
+
+// What a run of RunParallelBatch did, image by image.
+struct BatchTrace {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int sequence = 0, inFlight = 0, mostInFlight = 0;  // sequence counts starts and ends
+  std::vector<int> started, ended;  // sequence numbers per image; -1 never
+  std::vector<Strings> written;     // handed to each image
+  std::vector<std::size_t> reported;  // in report order, with `reached` of each
+  std::vector<bool> reached;
+};
+
+// Runs a batch whose image i is optimised exactly when i is even and whose
+// outputs are `outputs`. An image listed in `waits` stays in flight until the
+// image it names has started (a schedule that cannot overlap them would time
+// out there). `stopAfterStarts`: poll asks to stop once that many images have
+// started (0 never). Image `throwing` throws instead of returning.
+std::unique_ptr<BatchTrace> TraceBatch(const Strings& outputs, unsigned jobs, const std::map<std::size_t, std::size_t>& waits,
+                                       int stopAfterStarts = 0, std::size_t throwing = 99) {
+  auto trace = std::make_unique<BatchTrace>();
+  BatchTrace& t = *trace;
+  t.started = t.ended = std::vector<int>(outputs.size(), -1);
+  t.written.resize(outputs.size());
+  ParallelBatchCalls calls;
+  calls.process = [&](std::size_t i, const Strings& written) {
+    std::unique_lock<std::mutex> lock(t.mutex);
+    t.started[i] = t.sequence++;
+    t.written[i] = written;
+    t.mostInFlight = std::max(t.mostInFlight, ++t.inFlight);
+    t.changed.notify_all();
+    if (const auto wait = waits.find(i); wait != waits.end()) {
+      t.changed.wait_for(lock, std::chrono::seconds(20), [&] { return t.started[wait->second] >= 0; });
+    }
+    t.ended[i] = (--t.inFlight, t.sequence++);
+    if (i == throwing) throw std::runtime_error("kaputt");
+    BatchOutcome outcome;
+    outcome.reached = true, outcome.result.optimized = i % 2 == 0;
+    if (outcome.result.optimized) outcome.result.outputPath = outputs[i];
+    return outcome;
+  };
+  calls.report = [&](std::size_t i, BatchOutcome& outcome) {
+    t.reported.push_back(i);
+    t.reached.push_back(outcome.reached);
+  };
+  calls.poll = [&] {
+    const std::lock_guard<std::mutex> lock(t.mutex);
+    return stopAfterStarts > 0 && std::count_if(t.started.begin(), t.started.end(), [](int s) { return s >= 0; }) >= stopAfterStarts;
+  };
+  const std::size_t reported = RunParallelBatch(outputs, jobs, calls);
+  EXPECT_EQ(reported, t.reported.size());
+  return trace;
+}
+
+TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderSharedOutputsRunInTurnAndAStopOrAThrowLetsTheRestFinish) {
+  for (const unsigned jobs : {1u, 3u}) {
+    // With three at once: 0 and 1 overlap; 2 stays until 5 has started, so
+    // 4 (same output as 2) must be passed over meanwhile.
+    const auto t = TraceBatch({"/o/a", "/o/b", "/o/p", "/o/c", "/o/p", "/o/d", "/o/p", "/o/e"}, jobs,
+                              jobs > 1 ? std::map<std::size_t, std::size_t>{{0, 1}, {1, 0}, {2, 5}}
+                                       : std::map<std::size_t, std::size_t>{});
+    EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_LE(t->mostInFlight, static_cast<int>(jobs));
+    EXPECT_EQ(t->started[1] < t->ended[0], jobs > 1);
+    EXPECT_EQ(t->started[5] < t->ended[2], jobs > 1);
+    // The three images writing /o/p: each starts after the one before ended,
+    // and sees the output the optimised image 2 wrote (image 4 is kept).
+    EXPECT_LT(t->ended[2], t->started[4]);
+    EXPECT_LT(t->ended[4], t->started[6]);
+    for (const std::size_t later : {4u, 6u}) EXPECT_NE(std::ranges::count(t->written[later], "/o/p"), 0) << later;
+    EXPECT_TRUE(t->written[0].empty());
+  }
+  // A stop lets the images in flight finish.
+  auto t = TraceBatch({"/o/a", "/o/b", "/o/c", "/o/d", "/o/e", "/o/f"}, 2, {{0, 1}, {1, 0}}, 2);
+  ASSERT_EQ(t->reported, (std::vector<std::size_t>{0, 1}));
+  EXPECT_EQ(std::vector<int>(t->started.begin() + 2, t->started.end()), std::vector<int>(4, -1));
+  EXPECT_GE(std::min(t->ended[0], t->ended[1]), 0);
+  // An image that throws ends as a failure and the batch goes on.
+  t = TraceBatch({"/o/a", "/o/b", "/o/c"}, 2, {}, 0, 1);
+  EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(t->reached, (std::vector<bool>{true, false, true}));
+}
+
+}  // namespace
