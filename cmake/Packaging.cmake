@@ -1,7 +1,8 @@
 # Installation beside the two programs and the Debian package (CPack's DEB
 # generator, run by scripts/package.sh): the command line, AppStream metainfo,
 # man pages, bash completion, the machine-readable copyright file naming each
-# embedded tool's version, and the Debian changelog. The desktop program, its
+# embedded tool's version, the Debian changelog and lintian's overrides.
+# The desktop program, its
 # desktop entry and icons are installed by app/CMakeLists.txt.
 # Depends are computed by dpkg-shlibdeps from the installed programs.
 include(GNUInstallDirs)
@@ -48,6 +49,8 @@ list(APPEND compressed ${_orvel_generated}/changelog.Debian.gz)
 add_custom_target(orvel_package_files ALL DEPENDS ${compressed})
 install(FILES ${_orvel_generated}/copyright ${_orvel_generated}/changelog.Debian.gz
         DESTINATION ${_orvel_docdir})
+install(FILES ${CMAKE_SOURCE_DIR}/resources/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${_orvel_package})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${_orvel_package})
