@@ -2,8 +2,8 @@
 # generator, run by scripts/package.sh): the command line, AppStream metainfo,
 # man pages, bash completion, the machine-readable copyright file naming each
 # embedded tool's version, the Debian changelog and lintian's overrides.
-# The desktop program, its
-# desktop entry and icons are installed by app/CMakeLists.txt.
+# The desktop program, its desktop entry and icons are installed by
+# app/CMakeLists.txt.
 # Depends are computed by dpkg-shlibdeps from the installed programs.
 include(GNUInstallDirs)
 set(_orvel_package orvel-jpeg-optimizer)
