@@ -120,7 +120,7 @@ void StartApplication(ApplicationShell& shell, int& argc, char** argv,
   // windows are open.
   shell.application->setQuitOnLastWindowClosed(false);
   // Ties the windows to the installed desktop entry and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("orvel-jpeg-optimizer"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("de.orvel.JpegOptimizer"));
   QApplication::setWindowIcon(ApplicationIcon());
 
   // Before the engine folder exists, so a signal from here on ends the

@@ -241,6 +241,21 @@ int RunStatusCommand() {
   return kExitOk;
 }
 
+std::string FormatVersionText() {
+  std::string text = std::string("orvel-cli (Orvel JPEG Optimizer) ") + ORVEL_VERSION + "\n";
+  const std::pair<int, const char*> tools[] = {{kEngineResourceJpegli, "cjpegli"},
+                                                {kEngineResourceMozjpeg, "cjpeg"},
+                                                {kEngineResourceJpegtran, "jpegtran"}};
+  for (const auto& [id, name] : tools) {
+    const EngineResource embedded = FindEmbeddedEngineResource(id);
+    const bool known = embedded.version != nullptr && embedded.version[0] != '\0';
+    text += std::string("  ") + name + ": " +
+            (embedded.size == 0 ? "nicht eingebettet" : known ? embedded.version : "Version unbekannt") +
+            "\n";
+  }
+  return text;
+}
+
 std::string FormatAnalysisReport(const QualityReport& report) {
   const std::pair<const char*, double> figures[] = {
       {"global", report.global},   {"worst5", report.worst5}, {"worst", report.worst},
@@ -287,6 +302,9 @@ int RunCliCommand(const CliOptions& options) {
   switch (options.command) {
     case CliCommand::kHelp:
       WriteText(stdout, CliUsageText());
+      return kExitOk;
+    case CliCommand::kVersion:
+      WriteText(stdout, FormatVersionText());
       return kExitOk;
     case CliCommand::kOptimize: return RunOptimizeCommand(options);
     case CliCommand::kStatus: return RunStatusCommand();

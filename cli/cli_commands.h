@@ -36,6 +36,10 @@ int RunCliCommand(const CliOptions& options);
 
 int RunOptimizeCommand(const CliOptions& options);
 int RunStatusCommand();
+
+// "orvel-cli (Orvel JPEG Optimizer) 1.3.3" and one line per embedded tool
+// with the version the build recorded (newline-terminated lines).
+std::string FormatVersionText();
 int RunAnalyzeCommand(const CliOptions& options);
 
 // "name=value" lines of the eight figures and "windows=N", values with 17

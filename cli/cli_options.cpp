@@ -201,9 +201,15 @@ bool ParseCliArguments(const std::vector<std::string>& arguments, CliOptions& op
   options = CliOptions{};
   error.clear();
   if (arguments.empty()) return Refuse(error, "Kein Befehl angegeben.");
+  bool version = false;
   for (const std::string& argument : arguments) {
     if (argument == "--") break;
     if (argument == "--help" || argument == "-h") return true;  // options.command is kHelp
+    version = version || argument == "--version";
+  }
+  if (version) {
+    options.command = CliCommand::kVersion;
+    return true;
   }
   const std::string& command = arguments[0];
   if (command == "optimize") {
@@ -244,6 +250,7 @@ std::string CliUsageText() {
       "  orvel-cli bench --resume\n"
       "  orvel-cli bench --merge LAUFORDNER...\n"
       "  orvel-cli --help\n"
+      "  orvel-cli --version\n"
       "\n"
       "Befehle:\n"
       "  optimize  Optimiert die Bilder in sortierter Reihenfolge (doppelte Angaben und\n"

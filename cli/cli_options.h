@@ -8,17 +8,19 @@
 //   orvel-cli bench --resume
 //   orvel-cli bench --merge RUN_FOLDER...
 //   orvel-cli --help
+//   orvel-cli --version
 //
 // An option's value follows it ("--mode 2") or is attached ("--mode=2"); after
 // "--" every argument is a file. --help or -h anywhere before "--" asks for
-// the usage text, whatever else is given.
+// the usage text, whatever else is given; --version there asks for the
+// version text (--help wins when both are given).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-enum class CliCommand { kHelp, kOptimize, kStatus, kAnalyze, kBench };
+enum class CliCommand { kHelp, kVersion, kOptimize, kStatus, kAnalyze, kBench };
 
 // The bench command's arguments (see bench_command.h).
 struct BenchCommandOptions {

@@ -61,19 +61,21 @@ function(_orvel_set_built tool path target version note)
   set_property(GLOBAL PROPERTY ORVEL_BUILT_${tool}_NOTE "${note}")
 endfunction()
 
-# Empty <out> when a pinned download may be tried, else the reason why not.
-# The network is asked at most once per configure run and never for longer
-# than a few seconds, so an offline machine configures without hanging.
-function(_orvel_download_refusal out)
-  get_property(asked GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL SET)
+# Empty <out> when a pinned download from <repository> may be tried, else the
+# reason why not. Each repository is asked at most once per configure run and
+# never for longer than a few seconds, so an offline machine configures
+# without hanging, and each tool's line names the address it asked.
+function(_orvel_download_refusal repository out)
+  set(url "${ORVEL_ENCODER_PROBE_URL}")
+  if(NOT url)
+    set(url "${repository}")
+  endif()
+  string(MD5 key "${url}")
+  get_property(asked GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL_${key} SET)
   if(NOT asked)
     set(refusal "")
-    set(url "${ORVEL_ENCODER_PROBE_URL}")
-    if(NOT url)
-      set(url "${_orvel_jpegli_repository}")
-    endif()
     if(NOT ORVEL_DOWNLOAD_ENCODERS)
-      set(refusal "downloads are switched off (ORVEL_DOWNLOAD_ENCODERS=OFF)")
+      set(refusal "downloads of ${repository} are switched off (ORVEL_DOWNLOAD_ENCODERS=OFF)")
     elseif(NOT GIT_FOUND)
       set(refusal "git is not installed")
     else()
@@ -85,19 +87,19 @@ function(_orvel_download_refusal out)
         set(refusal "${url} did not answer within ${_orvel_probe_seconds} s (no network?)")
       endif()
     endif()
-    set_property(GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL "${refusal}")
+    set_property(GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL_${key} "${refusal}")
   endif()
-  get_property(refusal GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL)
+  get_property(refusal GLOBAL PROPERTY _ORVEL_DOWNLOAD_REFUSAL_${key})
   set(${out} "${refusal}" PARENT_SCOPE)
 endfunction()
 
 # Empty <out> when the pinned sources are already in <source> or may be
-# downloaded there; else why not, for a project whose local tree <variable>
-# is not set.
-function(_orvel_pinned_source_refusal variable source out)
+# downloaded there from <repository>; else why not, for a project whose local
+# tree <variable> is not set.
+function(_orvel_pinned_source_refusal variable source repository out)
   set(refusal "")
   if(NOT EXISTS "${source}/CMakeLists.txt")
-    _orvel_download_refusal(reason)
+    _orvel_download_refusal("${repository}" reason)
     if(reason)
       set(refusal "no ${variable}, and ${reason}")
     endif()
@@ -142,6 +144,19 @@ function(_orvel_link_entries from into)
   endforeach()
 endfunction()
 
+# jpegli builds its bundled Little-CMS only when third_party/lcms/.git exists,
+# which a tree unpacked from a release archive lacks. So <stage> is a folder
+# of links to the tree's entries beside an empty .git folder of our own, and
+# an archive tree builds like a checkout. Written only inside the staging
+# folder: a link there from an earlier configure is replaced, never followed.
+function(_orvel_stage_lcms tree stage)
+  if(IS_SYMLINK "${stage}")
+    file(REMOVE "${stage}")
+  endif()
+  file(MAKE_DIRECTORY "${stage}/.git")
+  _orvel_link_entries("${tree}" "${stage}" .git)
+endfunction()
+
 # Assembles the jpegli tree from the local source trees in <stage>: links to
 # the jpegli tree's entries, with third_party/ holding the dependency trees.
 # <out_refusal> is empty on success, else says which tree is missing.
@@ -175,7 +190,11 @@ function(_orvel_stage_jpegli stage out_refusal)
   _orvel_link_entries("${jpegli}" "${stage}" third_party)
   _orvel_link_entries("${jpegli}/third_party" "${stage}/third_party" ${names})
   foreach(name tree IN ZIP_LISTS names trees)
-    _orvel_link("${tree}" "${stage}/third_party/${name}")
+    if(name STREQUAL "lcms")
+      _orvel_stage_lcms("${tree}" "${stage}/third_party/lcms")
+    else()
+      _orvel_link("${tree}" "${stage}/third_party/${name}")
+    endif()
   endforeach()
   set(${out_refusal} "" PARENT_SCOPE)
 endfunction()
@@ -212,8 +231,13 @@ function(_orvel_jpegli_source root out_source out_version out_note out_refusal)
     set(${out_refusal} "${refusal}" PARENT_SCOPE)
     _orvel_source_commit("${ORVEL_JPEGLI_SOURCE_DIR}" commit)
     set(note "local source tree ${ORVEL_JPEGLI_SOURCE_DIR}")
+    set(unverified "")
     if(NOT commit)
-      set(note "${note}, commit unknown")
+      # A tree without git (a release archive): what the build expects is
+      # known, whether the tree is at it is not.
+      set(commit "${_orvel_jpegli_commit}")
+      set(unverified ", nicht geprüft")
+      set(note "${note}, no git checkout: the pinned commit is assumed, not verified")
     elseif(NOT commit STREQUAL _orvel_jpegli_commit)
       string(SUBSTRING "${_orvel_jpegli_commit}" 0 12 pinned)
       set(note "${note}, not the pinned commit ${pinned}")
@@ -223,7 +247,8 @@ function(_orvel_jpegli_source root out_source out_version out_note out_refusal)
   else()
     set(commit "${_orvel_jpegli_commit}")
     set(source "${root}/jpegli-src")
-    _orvel_pinned_source_refusal(ORVEL_JPEGLI_SOURCE_DIR "${source}" refusal)
+    _orvel_pinned_source_refusal(ORVEL_JPEGLI_SOURCE_DIR "${source}" "${_orvel_jpegli_repository}"
+                                 refusal)
     set(${out_refusal} "${refusal}" PARENT_SCOPE)
     set(${out_source} SOURCE_DIR "${source}" GIT_REPOSITORY "${_orvel_jpegli_repository}"
         GIT_TAG "${commit}" GIT_PROGRESS OFF
@@ -234,7 +259,7 @@ function(_orvel_jpegli_source root out_source out_version out_note out_refusal)
   set(version "")
   if(commit)
     string(SUBSTRING "${commit}" 0 12 short)
-    set(version "jpegli ${short}")
+    set(version "jpegli ${short}${unverified}")
   endif()
   set(${out_version} "${version}" PARENT_SCOPE)
 endfunction()
@@ -300,7 +325,8 @@ function(_orvel_build_mozjpeg)
   else()
     set(version "${_orvel_mozjpeg_version}")
     set(downloaded "${root}/mozjpeg-src")
-    _orvel_pinned_source_refusal(ORVEL_MOZJPEG_SOURCE_DIR "${downloaded}" refusal)
+    _orvel_pinned_source_refusal(ORVEL_MOZJPEG_SOURCE_DIR "${downloaded}" "${_orvel_mozjpeg_repository}"
+                                 refusal)
     set(source SOURCE_DIR "${downloaded}" GIT_REPOSITORY "${_orvel_mozjpeg_repository}"
         GIT_TAG "${_orvel_mozjpeg_commit}" GIT_PROGRESS OFF)
     set(note "pinned download of ${_orvel_mozjpeg_repository}")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test suite:
 #   1. the full build (program, command line, Qt windows) with warnings as
-#      errors, all suites (Qt ones offscreen);
+#      errors, all suites (Qt ones offscreen), with the checks of the desktop
+#      entry, AppStream metainfo, man pages and shell completion;
 #   2. the suites without Qt once more under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
 #   3. the suites that run threads (parallel candidate encoding, the

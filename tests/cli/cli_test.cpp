@@ -222,7 +222,7 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
   }
 }
 
-TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusPrintsTheEncoderReportWithUnixLineEnds) {
+TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusAndVersionNameTheEmbeddedTools) {
   const std::string a = MakeImage("a.jpg", 7), wide = MakeImage("breit.jpg", 7, 260);
   CliRun run = Run({"analyze", a, a});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -237,14 +237,21 @@ TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusPrintsTheEncoderRe
   run = Run({"status"});
   EXPECT_EQ(std::tuple(run.status, run.out.rfind("Encoder-Status\n\n", 0), run.out.find('\r')),
             std::tuple(0, 0u, std::string::npos));
-  // Each tool this build embedded is listed with the version the build recorded.
-  for (const auto& [id, label] : {std::pair{kEngineResourceJpegli, "Jpegli: "}, std::pair{kEngineResourceMozjpeg, "MozJPEG cjpeg: "},
-                                  std::pair{kEngineResourceJpegtran, "MozJPEG jpegtran: "}}) {
+  // Each tool this build embedded is listed with the version the build
+  // recorded, by status and by --version (which works after a command too).
+  const CliRun versionRun = Run({"optimize", "--version"});
+  EXPECT_EQ(std::tuple(versionRun.status, versionRun.out.rfind("orvel-cli (Orvel JPEG Optimizer) 1.3.3\n", 0)),
+            std::tuple(0, 0u));
+  for (const auto& [id, label, name] : {std::tuple{kEngineResourceJpegli, "Jpegli: ", "cjpegli: "},
+                                        std::tuple{kEngineResourceMozjpeg, "MozJPEG cjpeg: ", "cjpeg: "},
+                                        std::tuple{kEngineResourceJpegtran, "MozJPEG jpegtran: ", "jpegtran: "}}) {
     const EngineResource embedded = FindEmbeddedEngineResource(id);
     const std::string version = embedded.size > 0 && embedded.version[0] != '\0' ? embedded.version : "Version unbekannt";
     EXPECT_TRUE(embedded.size == 0 ||
                 run.out.find(label + std::string("im Programm eingebettet und geladen (") + version + ")\n") !=
                     std::string::npos) << run.out;
+    const std::string versionLine = "  " + std::string(name) + (embedded.size == 0 ? "nicht eingebettet" : version) + "\n";
+    EXPECT_NE(versionRun.out.find(versionLine), std::string::npos) << versionRun.out;
   }
 }
 

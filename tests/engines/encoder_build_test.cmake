@@ -5,7 +5,10 @@
 #      recorded versions; the embedded bytes are the built tools and the
 #      given trees stay untouched;
 #   2. no source tree and no network: configure gives up within seconds, says
-#      in one line per tool what is missing and why, and falls back to PATH.
+#      in one line per tool what is missing and why, and falls back to PATH;
+#   3. a jpegli tree unpacked from an archive (no git, Little-CMS without
+#      .git): it builds, and its version is the pinned commit, marked as not
+#      verified.
 # Defined by the test: ORVEL_SOURCE_DIR, SCRATCH, GENERATOR, MAKE_PROGRAM,
 # C_COMPILER, CXX_COMPILER, GIT.
 cmake_minimum_required(VERSION 3.25)
@@ -28,7 +31,9 @@ endfunction()
 write_standin(jpegli/CMakeLists.txt [[
 cmake_minimum_required(VERSION 3.16)
 project(jpegli C)
-foreach(marker highway/CMakeLists.txt lcms/include/lcms2.h libjpeg-turbo/jpeglib.h notes.txt)
+# jpegli uses its bundled Little-CMS only when third_party/lcms/.git exists.
+foreach(marker highway/CMakeLists.txt lcms/include/lcms2.h lcms/.git libjpeg-turbo/jpeglib.h
+               notes.txt)
   if(NOT EXISTS "${CMAKE_SOURCE_DIR}/third_party/${marker}")
     message(FATAL_ERROR "third_party/${marker} is missing")
   endif()
@@ -146,4 +151,22 @@ file(SIZE "${SCRATCH}/bin/jpegtran" size)
 expect_match("${out}" "303 ${size} stand-in jpegtran\n")
 if(configured MATCHES "301 jpegli: +MISSING")
   expect_match("${out}" "301 0 \n")
+endif()
+
+# --- 3. A jpegli tree from a release archive ------------------------------------
+file(COPY "${trees}/jpegli/" DESTINATION "${SCRATCH}/archive/jpegli" PATTERN .git EXCLUDE)
+file(STRINGS "${ORVEL_SOURCE_DIR}/cmake/BuildEncoders.cmake" pinned
+     REGEX "^set\\(_orvel_jpegli_commit ")
+string(REGEX REPLACE ".*\"([0-9a-f]+)\".*" "\\1" pinned "${pinned}")
+string(SUBSTRING "${pinned}" 0 12 pinned)
+set(build "${SCRATCH}/archive-build")
+run(${CMAKE_COMMAND} -S "${CMAKE_CURRENT_LIST_DIR}/encoder_build" -B "${build}" ${common}
+    -DORVEL_DOWNLOAD_ENCODERS=OFF -DORVEL_JPEGLI_SOURCE_DIR=${SCRATCH}/archive/jpegli
+    -DORVEL_HIGHWAY_SOURCE_DIR=${trees}/highway -DORVEL_LCMS_SOURCE_DIR=${trees}/lcms
+    -DORVEL_LIBJPEG_TURBO_SOURCE_DIR=${trees}/libjpeg-turbo -DORVEL_ENGINE_MOZJPEG=OFF
+    -DORVEL_ENGINE_JPEGTRAN=OFF)
+expect_match("${out}" "Encoder tool 301 jpegli: +jpegli ${pinned}, nicht geprüft, built from")
+run(${CMAKE_COMMAND} --build "${build}")
+if(EXISTS "${trees}/lcms/.git")
+  message(FATAL_ERROR "staging wrote into the given Little-CMS tree")
 endif()
