@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
   for (const ImageResult& result : MainState().results) std::printf("%s\n", result.message.c_str());
   ok = renderer.SaveBothSizes("after") && ok;
   // The ends of the result lines, scrolled into view.
-  if (auto* results = qobject_cast<QListWidget*>(window.ControlById(1002))) {
+  if (auto* results = qobject_cast<QAbstractItemView*>(window.ControlById(1002))) {
     results->horizontalScrollBar()->setValue(results->horizontalScrollBar()->maximum());
     QCoreApplication::processEvents();
     const std::string path = JoinPath(renderer.outputFolder, "results-scrolled.png");

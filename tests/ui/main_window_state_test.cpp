@@ -9,11 +9,13 @@
 #include <array>
 #include <chrono>
 
+#include "core/parallel_batch.h"
 #include "core/result_line.h"
 #include "platform/clock.h"
 #include "tests/support/scoped_temp.h"
 #include "ui/main/live_status_text.h"
 #include "ui/main/main_texts.h"
+#include "ui/main/result_columns.h"
 
 namespace {
 
@@ -57,45 +59,93 @@ TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
             (std::array<std::size_t, 3>{0, 2, 0}));
 }
 
-TEST(ResultListTest, OptimisedKeptAndFailedLines) {
-  ImageResult accepted{.sourcePath = "/p/a.jpg", .profileLabel = "Hohe Qualit\u00e4t (empfohlen)",
-                       .winnerLabel = "Jpegli Q88 420 Progressive", .score = 0.973, .worst5 = 0.941,
-                       .candidatesPlanned = 2, .candidatesEncoded = 2, .originalBytes = 4194304,
-                       .resultBytes = 1572864, .optimized = true};
+// The columns are the line cut at its separators, for every kind of verdict.
+TEST(ResultListTest, RowsAreTheLineCutAtItsSeparators) {
+  const ImageResult written{.sourcePath = "/p/a.jpg", .profileLabel = "Hohe Qualit\u00e4t (empfohlen)",
+                            .winnerLabel = "Jpegli Q88 420 Progressive", .score = 0.973, .worst5 = 0.941,
+                            .candidatesPlanned = 2, .candidatesEncoded = 2, .originalBytes = 4194304,
+                            .resultBytes = 1572864, .optimized = true};
   const ImageResult kept{.sourcePath = "/p/b.jpg", .profileLabel = "Ausgewogen", .candidatesPlanned = 1,
                          .candidatesEncoded = 1, .message = kVerdictNoSmallerCandidate};
-  EXPECT_EQ(ResultListLines({accepted, kept}),
-            (Paths{"a.jpg   |   Hohe Qualit\u00e4t (empfohlen)   |   Jpegli Q88 420 Progressive   |   "
-                   "4.00 MB \u2192 1.50 MB   |   62.5 % kleiner   |   Robust 97.3   |   Worst-5% 94.1   |   "
-                   "Kandidaten 2/2",
-                   "b.jpg   |   Ausgewogen   |   Original behalten   |   " +
-                       std::string(kVerdictNoSmallerCandidate) + "   |   Kandidaten 1/1"}));
-
-  accepted.originalBytes = 0;
-  EXPECT_NE(ResultListLines({accepted})[0].find("   |   0.0 % kleiner   |   "), std::string::npos);
-}
-
-TEST(ResultListTest, ProcessingErrorKeepsWhatThePipelineLeft) {
   ScopedTempFolder temp;
-  const std::string path = temp.Join("kaputt.jpg");
-  ASSERT_TRUE(WriteTextFile(path, std::string(300, 'x')));
+  const std::string broken = temp.Join("kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, std::string(300, 'x')));
   const ImageResult failed =
-      ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, path, "Ausgewogen");
-  EXPECT_EQ(std::tuple(failed.sourcePath, failed.originalBytes, failed.resultBytes, failed.optimized),
-            std::tuple(path, 300ul, 300ul, false));
-  EXPECT_EQ(ResultListLines({failed})[0],
-            "kaputt.jpg   |   Ausgewogen   |   Original behalten   |   Fehler beim Verarbeiten   |   "
-            "Kandidaten 0/2");
+      ProcessingErrorResult({.candidatesPlanned = 2, .message = "anything"}, broken, "Ausgewogen");
+  ImageResult cancelled = failed;
+  cancelled.failureReason = kFailureCancelled;
+  // A name holding the separator itself stays whole.
+  ImageResult oddName = kept;
+  oddName.sourcePath = "/p/x   |   y.jpg";
+  using Cells = std::array<std::string, kResultColumnCount>;
+  const struct {
+    ImageResult result;
+    ResultMark mark;
+    bool spans;
+    Cells cells;
+  } cases[] = {
+      {written, ResultMark::Written, false,
+       {"a.jpg", "Hohe Qualit\u00e4t (empfohlen)", "Jpegli Q88 420 Progressive", "4.00 MB \u2192 1.50 MB",
+        "62.5 % kleiner", "Robust 97.3   |   Worst-5% 94.1", "Kandidaten 2/2"}},
+      {kept, ResultMark::Kept, true,
+       {"b.jpg", "Ausgewogen", "Original behalten", kVerdictNoSmallerCandidate, "", "", "Kandidaten 1/1"}},
+      {failed, ResultMark::Failed, true,
+       {"kaputt.jpg", "Ausgewogen", "Original behalten", "Fehler beim Verarbeiten", "", "", "Kandidaten 0/2"}},
+      {cancelled, ResultMark::NotDone, true,
+       {"kaputt.jpg", "Ausgewogen", "Original behalten", "Fehler beim Verarbeiten", "", "", "Kandidaten 0/2"}},
+      {NotStartedResult(broken, "Ausgewogen"), ResultMark::NotDone, true,
+       {"kaputt.jpg", "Ausgewogen", "Original behalten", kVerdictNotStarted, "", "", "Kandidaten 0/0"}},
+      {oddName, ResultMark::Kept, true,
+       {"x   |   y.jpg", "Ausgewogen", "Original behalten", kVerdictNoSmallerCandidate, "", "", "Kandidaten 1/1"}},
+  };
+  for (const auto& c : cases) {
+    const ResultRow row = BuildResultRow(c.result);
+    EXPECT_EQ(std::tuple(row.mark, row.verdictSpans, row.cells, row.line, row.path),
+              std::tuple(c.mark, c.spans, c.cells, FormatResultLine(c.result), c.result.sourcePath))
+        << row.line;
+  }
+  EXPECT_EQ(std::tuple(failed.originalBytes, failed.resultBytes, failed.optimized),
+            std::tuple(300ul, 300ul, false));
 }
 
-TEST(ResultListTest, ExtentCountsUtf16UnitsAndNeverDropsBelow800) {
-  EXPECT_EQ((std::array{ResultListExtent({}), ResultListExtent({std::string(100, 'a')}),
-                        ResultListExtent({std::string(101, 'a'), "b"})}),
-            (std::array{800, 800, 808}));
-  // "\u2192" is three bytes but one UTF-16 unit; the emoji is two units.
-  std::string line(120, 'a');
-  line += "\u2192\U0001F600";
-  EXPECT_EQ(ResultListExtent({line}), 8 * 123);
+TEST(ResultListTest, WidthsFollowTheContentAndTheNameIsLimited) {
+  const TextWidth tenPerChar = [](const std::string& text) { return 10 * static_cast<int>(text.size()); };
+  ResultRow longName;
+  longName.cells = {std::string(60, 'n'), "Profil", "E", "1 B \u2192 1 B", "1 %", "Robust 1", "K 1/1"};
+  ResultRow spanning;
+  spanning.verdictSpans = true;
+  spanning.cells = {"a.jpg", "P", "Original behalten", std::string(80, 'v'), "", "", "K 0/0"};
+  ResultRow shortVerdict = spanning;
+  shortVerdict.cells[kResultColumnSizes] = "kurz";
+  using Widths = std::array<int, kResultColumnCount>;
+  const struct {
+    std::vector<ResultRow> rows;
+    int listWidth;
+    Widths widths;
+  } cases[] = {
+      // Headers alone: "Datei", "Profil", "Encoder", "Größe" (7 bytes), ...
+      {{}, 900, {52, 62, 72, 72, 92, 102, 102}},
+      // The name is cut to a third of the list, the others fit their cells.
+      {{longName}, 900, {300, 62, 72, 112, 92, 102, 102}},
+      // ... but never below 160 pixels.
+      {{longName}, 300, {160, 62, 72, 112, 92, 102, 102}},
+      // A verdict wider than the three columns it spans widens the last of them.
+      {{longName, spanning}, 900, {300, 62, 172, 112, 92, 598, 102}},
+      {{shortVerdict}, 900, {52, 62, 172, 72, 92, 102, 102}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResultColumnWidths(c.rows, tenPerChar, 2, c.listWidth), c.widths);
+}
+
+TEST(ResultListTest, CopyTakesTheSelectedLinesInListOrder) {
+  std::vector<ResultRow> rows(3);
+  rows[0].line = "erste";
+  rows[1].line = "zweite";
+  rows[2].line = "dritte";
+  const struct {
+    std::vector<int> selected;
+    std::string copied;
+  } cases[] = {{{}, ""}, {{1}, "zweite\n"}, {{2, 0, 2}, "erste\ndritte\n"}, {{-1, 3, 1}, "zweite\n"}};
+  for (const auto& c : cases) EXPECT_EQ(CopiedResultLines(rows, c.selected), c.copied);
 }
 
 TEST(MainTextsTest, StatusAndMessageTexts) {

@@ -1,6 +1,7 @@
 // The main window offscreen, driven through commands, keys and drops, and the batch over real photos
 // (test encoder for cjpegli and cjpeg, the real jpegtran): result lines, busy window, protected sources.
 #include <QAction>
+#include <QClipboard>
 #include <QActionGroup>
 #include <QFileDialog>
 #include <QLabel>
@@ -33,6 +34,7 @@
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window_state.h"
 #include "ui/main/qt_translations.h"
+#include "ui/main/results_table.h"
 
 namespace {
 
@@ -360,8 +362,32 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   const std::string reason = "Fehler beim Verarbeiten \u2013 kein Bild oder unbekanntes Format";
   EXPECT_EQ(std::tuple(failed.failed, failed.message, failed.originalBytes, failed.resultBytes),
             std::tuple(true, reason, std::uint64_t{700}, std::uint64_t{700}));
-  auto* list = qobject_cast<QListWidget*>(window->ControlById(1002));
-  EXPECT_EQ(list->item(2)->toolTip(), list->item(2)->text());  // the line itself is checked with the others
+  // The name's tooltip is the path, the other cells' the whole line; kept and failed rows are marked.
+  auto* list = qobject_cast<ResultsTable*>(window->ControlById(1002));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->horizontalHeaderItem(3)->text().toStdString(), "Gr\u00f6\u00dfe");
+  for (int row = 0; row < list->rowCount(); ++row) {
+    const ImageResult& result = results[static_cast<std::size_t>(row)];
+    const RgbColor tint = result.failed ? kFailedRowColor : result.optimized ? kWhite : kKeptRowColor;
+    const QBrush background = list->item(row, 4)->background();
+    EXPECT_EQ(background.style() == Qt::NoBrush ? ToQColor(kWhite) : background.color(), ToQColor(tint)) << row;
+    EXPECT_EQ(list->item(row, 0)->toolTip().toStdString(), result.sourcePath);
+    EXPECT_EQ(list->item(row, 6)->toolTip().toStdString(), FormatResultLine(result));
+  }
+  list->scrollToTop();
+  EXPECT_EQ(ColourAt(list->viewport(), 30, list->visualItemRect(list->item(2, 0)).top() + 1),
+            ToQColor(kFailedRowColor));
+  // Ctrl+C copies the selected rows' lines.
+  list->setFocus();
+  list->selectRow(2);
+  list->selectionModel()->select(list->model()->index(0, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+            FormatResultLine(results[0]) + "\n" + FormatResultLine(results[2]) + "\n");
+  EXPECT_EQ(state.selectedResultRow, 0);
+  list->clearSelection();
+  list->selectRow(0);
   EXPECT_EQ(state.selectedResultRow, 0);
   EXPECT_EQ(currentProfile.load(), 2);    // the profile command was ignored
   EXPECT_EQ(state.imageList.size(), 8u);  // and so were "Liste leeren" and the drop
@@ -371,7 +397,7 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   EXPECT_EQ(window->StatusText().toStdString(), BatchSummaryStatus(results));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   // A double-click compares that line's image; the F6 during the batch did nothing.
-  const QPoint inRow(10, list->visualItemRect(list->item(2)).center().y());
+  const QPoint inRow(10, list->visualItemRect(list->item(2, 0)).center().y());
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, inRow);
   EXPECT_EQ(compareOpens, (std::vector<int>{0, 2}));

@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QTableWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
@@ -104,8 +105,19 @@ bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
 }
 
 std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
-  auto* list = qobject_cast<QListWidget*>(window->ControlById(controlId));
   std::vector<std::string> lines;
+  // The results list's rows: their shown cells, joined as the line joins its parts.
+  if (auto* table = qobject_cast<QTableWidget*>(window->ControlById(controlId))) {
+    for (int row = 0; row < table->rowCount(); ++row) {
+      QStringList cells;
+      for (int column = 0; column < table->columnCount(); ++column) {
+        if (!table->item(row, column)->text().isEmpty()) cells << table->item(row, column)->text();
+      }
+      lines.push_back(cells.join(QStringLiteral("   |   ")).toStdString());
+    }
+    return lines;
+  }
+  auto* list = qobject_cast<QListWidget*>(window->ControlById(controlId));
   for (int row = 0; list && row < list->count(); ++row) lines.push_back(list->item(row)->text().toStdString());
   return lines;
 }

@@ -38,6 +38,7 @@
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_state.h"
 #include "ui/main/qt_helpers.h"
+#include "ui/main/results_table.h"
 
 namespace {
 
@@ -141,6 +142,9 @@ void MainWindow::RunBatch() {
 
   SetBatchRunning(true);
   state.results.clear();
+  // Every batch's rows start at their names.
+  RefreshResultList();
+  resultsList_->ResetHorizontalPosition();
   state.batchStartTick = TickCountMs();
   state.liveStatusSampling.cpuBaselineValid = false;
   state.liveStatusSampling.lastRefreshTick = 0;

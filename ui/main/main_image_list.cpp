@@ -19,35 +19,13 @@
 #include "ui/main/main_window.h"
 #include "ui/main/main_window_state.h"
 #include "ui/main/qt_helpers.h"
+#include "ui/main/result_columns.h"
+#include "ui/main/results_table.h"
 
 namespace {
 
 // Camera files are often named in capitals; the filter offers every spelling.
 const char* const kImagePatterns = "*.jpg *.jpeg *.jpe *.JPG *.JPEG *.JPE *.Jpg *.Jpeg *.Jpe";
-
-// Rebuilds the results list with the given lines. Every line is as wide as
-// the list's horizontal extent, so the horizontal scroll bar covers exactly
-// that extent: the given one, or more when the font draws a line wider.
-// Each line's whole text is its tooltip too. Selects line 0 when there is
-// one. No selection signal is sent.
-void FillResultsWidget(QListWidget* list, const std::vector<std::string>& lines, int extent) {
-  const QSignalBlocker blocker(list);
-  list->clear();
-  const QFontMetrics metrics = list->fontMetrics();
-  QStringList texts;
-  for (const std::string& line : lines) {
-    texts << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
-    extent = std::max(extent, metrics.horizontalAdvance(texts.back()) + 12);
-  }
-  const int rowHeight = metrics.height() + 4;
-  for (const QString& text : texts) {
-    auto* item = new QListWidgetItem(text);
-    item->setToolTip(text);
-    item->setSizeHint(QSize(extent, rowHeight));
-    list->addItem(item);
-  }
-  if (!lines.empty()) list->setCurrentRow(0);
-}
 
 // The local files and folders a drag carries; empty when it carries none.
 std::vector<std::string> DroppedPaths(const QMimeData* data) {
@@ -131,6 +109,7 @@ void MainWindow::ClearImageList() {
   state.results.clear();
   RefreshImageList();
   RefreshResultList();
+  resultsList_->ResetHorizontalPosition();
   SetStatusText(kStatusListCleared);
 }
 
@@ -193,7 +172,6 @@ void MainWindow::ShowSelectedPreview() {
 
 void MainWindow::RefreshResultList() {
   MainWindowState& state = MainState();
-  const std::vector<std::string> lines = ResultListLines(state.results);
-  FillResultsWidget(resultsList_, lines, ResultListExtent(lines));
-  state.selectedResultRow = lines.empty() ? -1 : 0;
+  resultsList_->ShowRows(BuildResultRows(state.results));
+  state.selectedResultRow = state.results.empty() ? -1 : 0;
 }

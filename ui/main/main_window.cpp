@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -33,6 +34,7 @@
 #include "ui/main/main_texts.h"
 #include "ui/main/main_window_state.h"
 #include "ui/main/qt_helpers.h"
+#include "ui/main/results_table.h"
 #include "ui/main/window_names.h"
 
 // The client area: paints the decoration and lays out the controls whenever
@@ -170,10 +172,7 @@ void MainWindow::CreateControls() {
   outputFolderEdit_ = new QLineEdit(clientArea_);
   chooseButton_ = new ActionButton(kIdChooseButton, clientArea_);
   startButton_ = new ActionButton(kIdStartButton, clientArea_);
-  resultsList_ = new QListWidget(clientArea_);
-  resultsList_->setSelectionMode(QAbstractItemView::SingleSelection);
-  resultsList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  resultsList_->setUniformItemSizes(true);
+  resultsList_ = new ResultsTable(clientArea_);
   statusBar_ = new QStatusBar(clientArea_);
   statusBar_->setSizeGripEnabled(false);
   // A status bar of the system's colour, not the window's tint.
@@ -184,6 +183,9 @@ void MainWindow::CreateControls() {
 
   imageList_->setFont(fonts.bodyFont);
   resultsList_->setFont(fonts.bodyFont);
+  QFont headerFont = fonts.smallFont;
+  headerFont.setWeight(QFont::DemiBold);
+  resultsList_->horizontalHeader()->setFont(headerFont);
   liveStatusText_->setFont(fonts.smallFont);
   outputFolderEdit_->setFont(fonts.bodyFont);
   chooseButton_->setFont(fonts.emphasisFont);
@@ -202,14 +204,15 @@ void MainWindow::CreateControls() {
     MainState().selectedImageRow = selected.isEmpty() ? -1 : imageList_->row(selected.front());
     DispatchCommand(kIdImageList, kNotifySelectionChanged);
   });
-  // The results list issues no command; its selection is only recorded.
-  connect(resultsList_, &QListWidget::itemSelectionChanged, this, [this]() {
-    const QList<QListWidgetItem*> selected = resultsList_->selectedItems();
-    MainState().selectedResultRow = selected.isEmpty() ? -1 : resultsList_->row(selected.front());
+  // The results list issues no command; its selection is only recorded (the
+  // first selected row, which the compare window opens on).
+  connect(resultsList_, &QTableWidget::itemSelectionChanged, this, [this]() {
+    const std::vector<int> selected = resultsList_->SelectedRows();
+    MainState().selectedResultRow = selected.empty() ? -1 : selected.front();
   });
   // A double-click compares that image, as "Bildvergleich öffnen" would.
-  connect(resultsList_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
-    if (!MainState().batchRunning) InvokeCompareWindowOpener(resultsList_->row(item));
+  connect(resultsList_, &QTableWidget::itemDoubleClicked, this, [this](QTableWidgetItem* item) {
+    if (!MainState().batchRunning) InvokeCompareWindowOpener(item->row());
   });
   connect(startButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdStartButton); });
   connect(chooseButton_, &QAbstractButton::clicked, this, [this]() { DispatchCommand(kIdChooseButton); });

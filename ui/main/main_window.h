@@ -50,6 +50,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QStatusBar;
+class ResultsTable;
 
 constexpr int kMainWindowWidth = 1380;   // pixels
 constexpr int kMainWindowHeight = 820;   // pixels
@@ -155,7 +156,7 @@ class MainWindow : public QMainWindow {
   QLineEdit* outputFolderEdit_ = nullptr;
   ActionButton* chooseButton_ = nullptr;
   ActionButton* startButton_ = nullptr;
-  QListWidget* resultsList_ = nullptr;
+  ResultsTable* resultsList_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QLabel* selectionLabel_ = nullptr;   // the profile and mode, on the status bar's right
   std::pair<std::uint64_t, std::uint64_t> shownBatchImage_;  // shownImage, imageIndex in the status bar

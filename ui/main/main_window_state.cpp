@@ -1,6 +1,6 @@
 // Main window state and the image-list and results-list rules; see
 // main_window_state.h. Neighbours: core/image_list.h (the list rules),
-// core/result_line.h (result lines), platform/files.h (sizes).
+// platform/files.h (sizes).
 #include "ui/main/main_window_state.h"
 
 #include <algorithm>
@@ -10,9 +10,7 @@
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/parallel_batch.h"
-#include "core/result_line.h"
 #include "platform/files.h"
-#include "platform/text.h"
 #include "ui/main/main_texts.h"
 
 MainWindowState& MainState() {
@@ -40,21 +38,6 @@ std::string ImageListLine(const std::string& path) {
 std::size_t PreviewIndexFor(int selectedRow, std::size_t count) {
   if (selectedRow < 0 || static_cast<std::size_t>(selectedRow) >= count) return 0;
   return static_cast<std::size_t>(selectedRow);
-}
-
-std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results) {
-  std::vector<std::string> lines;
-  lines.reserve(results.size());
-  for (const ImageResult& result : results) lines.push_back(FormatResultLine(result));
-  return lines;
-}
-
-int ResultListExtent(const std::vector<std::string>& lines) {
-  std::size_t longest = 0;
-  for (const std::string& line : lines) longest = std::max(longest, Utf8ToUtf16(line).size());
-  const std::size_t extent = 8 * longest;
-  // Capped far beyond any real line, so the width always fits an int.
-  return extent > 800 ? static_cast<int>(std::min<std::size_t>(extent, 1 << 24)) : 800;
 }
 
 std::string BatchSummaryStatus(const std::vector<ImageResult>& results) {

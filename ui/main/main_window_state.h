@@ -6,8 +6,8 @@
 // profile-development window read it without touching the main window's
 // widgets. Written on the UI thread only. The Qt layer keeps the selected
 // rows in step with its list widgets. The image-list rules (ordinal sorting,
-// de-duplication, the line texts) and the results-list lines are plain
-// functions here, so tests run them without a display.
+// de-duplication, the line texts) are plain functions here, so tests run them
+// without a display; the results list's rows are in result_columns.h.
 #pragma once
 
 #include <cstddef>
@@ -60,13 +60,6 @@ std::string ImageListLine(const std::string& path);
 // Which entry the preview shows for a selected row: the row, or 0 when none
 // is selected or it lies beyond the list.
 std::size_t PreviewIndexFor(int selectedRow, std::size_t count);
-
-// The results list: one line per result (FormatResultLine).
-std::vector<std::string> ResultListLines(const std::vector<ImageResult>& results);
-
-// Horizontal scroll extent of the results list, pixels: eight per character
-// (UTF-16 code unit) of the longest line, at least 800.
-int ResultListExtent(const std::vector<std::string>& lines);
 
 // The status-bar text after a batch: "Stapelbearbeitung abgeschlossen", the
 // number of optimised images and the bytes of the whole batch before and
