@@ -217,7 +217,10 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
                                          : AutomaticJobCount(options.mode, HardwareThreadCount());
-  const OutputLayout layout{options.outputFolder, options.keepStructure, options.update};
+  // Absolute, so every output path (in the JSON lines too) names its file
+  // whatever the reader's current folder.
+  const std::string outputFolder = NormalisedAbsolutePath(options.outputFolder, {}, ParentSteps::kKeep);
+  const OutputLayout layout{outputFolder, options.keepStructure, options.update};
   run.targets = BatchOutputTargets(run.list, layout, ScanRootsOf(options.files, {}), run.profile);
   run.imageMs.assign(run.list.size(), 0.0);
 
