@@ -61,11 +61,23 @@ bool ParseJobs(const std::string& text, int& jobs) {
   return true;
 }
 
+// The switches of optimize, which take no value; nullptr for another name.
+bool* OptimizeSwitch(const std::string& name, CliOptions& options) {
+  if (name == "--keep-structure") return &options.keepStructure;
+  if (name == "--json") return &options.json;
+  if (name == "--update") return &options.update;
+  return nullptr;
+}
+
 // One option of optimize; the value taken from `arguments` as it needs.
 bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, CliOptions& options,
                          std::string& error) {
   const std::string name = OptionName(arguments[i]);
   std::string value;
+  if (bool* flag = OptimizeSwitch(name, options)) {
+    *flag = true;
+    return name == arguments[i] || Refuse(error, "Option " + name + " nimmt keinen Wert.");
+  }
   if (name == "--profile") {
     if (!TakeOptionValue(arguments, i, value)) {
       return Refuse(error, "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.");
@@ -242,6 +254,7 @@ std::string CliUsageText() {
       "\n"
       "Aufruf:\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     [--keep-structure] [--update] [--json]\n"
       "                     --output ORDNER DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
@@ -265,7 +278,19 @@ std::string CliUsageText() {
       "            Encoder-Threads des Rechenmodus, mindestens 1); Ergebnisse und\n"
       "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C bricht den\n"
       "            Stapel ab: laufende Bilder werden gestoppt und als Fehler gezählt,\n"
-      "            frühere Ausgabedateien bleiben unverändert.\n"
+      "            frühere Ausgabedateien bleiben unverändert. Ein Ordnerdurchlauf\n"
+      "            betritt den Ausgabeordner nie.\n"
+      "            --keep-structure legt jedes Bild aus einem angegebenen Ordner im\n"
+      "            gleichnamigen Unterordner des Ausgabeordners ab (Unterordner werden\n"
+      "            angelegt, Verknüpfungen nie verfolgt); einzeln genannte Dateien\n"
+      "            landen direkt im Ausgabeordner.\n"
+      "            --update überspringt ein Bild, dessen Ausgabedatei besteht und\n"
+      "            nicht älter als das Quellbild ist (\u201eAusgabe ist aktuell \u2013\n"
+      "            übersprungen\u201c); dabei wird nichts gelöscht.\n"
+      "            --json schreibt statt der Ergebniszeilen je Bild ein JSON-Objekt\n"
+      "            in eine Zeile und am Ende {\"summary\": {...}}; ungültiges UTF-8 in\n"
+      "            Dateinamen wird durch U+FFFD ersetzt. Fehler erscheinen weiter auf\n"
+      "            der Standardfehlerausgabe.\n"
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"

@@ -20,6 +20,7 @@
 #include "core/jpeg_metadata.h"
 #include "core/picture_trailer.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_encoding.h"
 #include "imaging/decode.h"
 #include "imaging/ppm.h"
@@ -121,9 +122,13 @@ bool Fail(ImageResult& result, const char* reason) {
 // folder would still hold a stale result beside a verdict that says
 // otherwise, so the image ends as a failure instead.
 // After a stop nothing is deleted: the batch ends what is in flight unchanged.
-bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
+// A mirrored subfolder that is a link leads out of the output tree: nothing
+// behind it is deleted.
+bool KeepOriginal(ImageResult& result, const OutputTarget& target, const char* verdict) {
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
-  if (!DeleteFileAt(outputPath)) return Fail(result, kFailureStaleOutput);
+  if (MayDeleteAtTarget(target) && !DeleteFileAt(target.path)) {
+    return Fail(result, kFailureStaleOutput);
+  }
   result.message = verdict;
   return true;
 }
@@ -137,6 +142,10 @@ void CopyWinnerFigures(const CandidateResult& winner, const PixelImage& referenc
   result.global = winner.report.global;
   result.worst5 = winner.report.worst5;
   result.worst = winner.report.worst;
+  result.color = winner.report.color;
+  result.edge = winner.report.edge;
+  result.ringing = winner.report.ringing;
+  result.banding = winner.report.banding;
   result.windowScores = winner.report.windowScores;
   const bool scored = !result.windowScores.empty();
   result.analysedWidth = scored ? reference.width : 0;
@@ -169,7 +178,7 @@ std::int32_t CountCompletedCandidates(const std::vector<CandidateResult>& result
 
 // Steps 11 to 14, once the winner is known.
 bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& reference,
-                 const QualityProfile& profile, const std::string& outputPath,
+                 const QualityProfile& profile, const OutputTarget& target,
                  ImageResult& result, PipelineTimings* timings) {
   CandidateResult& winner = encoding.results[index];
   SetPhase("Nachgelagerte Qualitätskontrolle");
@@ -179,7 +188,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   CandidateCheck check = CheckWinner(encoding, index, reference, timings);
   if (!check.decoded) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    return KeepOriginal(result, outputPath, kVerdictWinnerUndecodable);
+    return KeepOriginal(result, target, kVerdictWinnerUndecodable);
   }
   winner.report = std::move(check.report);
   winner.measured = !winner.report.windowScores.empty();
@@ -188,7 +197,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
   if (!PassesQualityGate(winner.report, winner.measured, profile)) {
     CopyWinnerFigures(winner, reference, result);
-    return KeepOriginal(result, outputPath, kVerdictGateFailed);
+    return KeepOriginal(result, target, kVerdictGateFailed);
   }
   winner.passed = true;
   SetPhase("Ergebnis wird gespeichert");
@@ -198,8 +207,10 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   // A failed write leaves an earlier output alone: it is still a valid result.
   // After a stop (the check ran on, its tools already killed) nothing is written.
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
-  if (!CopyFileBytes(winner.outputPath, outputPath)) return Fail(result, kFailureOutputNotWritten);
-  result.outputPath = outputPath;
+  if (!PrepareOutputSubfolders(target) || !CopyFileBytes(winner.outputPath, target.path)) {
+    return Fail(result, kFailureOutputNotWritten);
+  }
+  result.outputPath = target.path;
   result.resultBytes = winner.bytes;
   result.optimized = true;
   CopyWinnerFigures(winner, reference, result);
@@ -348,7 +359,7 @@ void RecordCandidateTimings(const CandidateEncoding& encoding, double encodingSt
 // checked ahead while others still run. The verdict is the same as when
 // every step ran one after the other.
 bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile,
-                    const std::string& outputPath, const WorkFolder& folder, ImageResult& result,
+                    const OutputTarget& target, const WorkFolder& folder, ImageResult& result,
                     PipelineTimings* timings, Clock::time_point imageStarted) {
   SetPhase("Feste Encoder-Kandidaten werden vorbereitet");
   // Declared after the work folder's guard: its workers are joined before the
@@ -366,7 +377,7 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   const std::string& keepReason = encoding.sourceStructure.keepReason;
   if (!keepReason.empty()) {
     if (!MakeReference(sourcePath, folder, reference, result, timings)) return false;
-    return KeepOriginal(result, outputPath, keepReason.c_str());
+    return KeepOriginal(result, target, keepReason.c_str());
   }
   const bool started = StartCandidateEncoding(encoding);
 
@@ -408,9 +419,9 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   bool reached = false;
   if (winner < 0) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    reached = KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
+    reached = KeepOriginal(result, target, kVerdictNoSmallerCandidate);
   } else {
-    reached = JudgeWinner(encoding, static_cast<size_t>(winner), reference, profile, outputPath,
+    reached = JudgeWinner(encoding, static_cast<size_t>(winner), reference, profile, target,
                           result, timings);
   }
   // A check ahead of a losing candidate may still run.
@@ -421,12 +432,12 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
 
 // Steps 2 to 14 for an image whose output path is not protected.
 bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
-                 const std::string& outputPath, ImageResult& result, PipelineTimings* timings,
+                 const OutputTarget& target, ImageResult& result, PipelineTimings* timings,
                  Clock::time_point imageStarted) {
   WorkFolder folder;
   WorkFolderGuard removeFolder(folder);
   if (!CreateWorkFolder(folder)) return FailWithoutWorkFolder(sourcePath, result);
-  return EncodeAndJudge(sourcePath, profile, outputPath, folder, result, timings, imageStarted);
+  return EncodeAndJudge(sourcePath, profile, target, folder, result, timings, imageStarted);
 }
 
 }  // namespace
@@ -465,6 +476,15 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources, PipelineTimings* timings,
                    const std::vector<std::string>& writtenOutputs) {
+  const OutputTarget target = OutputTargetFor(sourcePath, OutputLayout{outputFolder}, {}, profile);
+  return OptimizeImageTo(sourcePath, target, profile, result, protectedSources, timings,
+                         writtenOutputs);
+}
+
+bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
+                     const QualityProfile& profile, ImageResult& result,
+                     const std::vector<std::string>& protectedSources, PipelineTimings* timings,
+                     const std::vector<std::string>& writtenOutputs) {
   const auto started = Clock::now();
   result = ImageResult{};
   if (timings) *timings = PipelineTimings{};
@@ -475,7 +495,7 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
 
   // Checked before any work: a protected file must not even be deleted as a
   // stale result, and the check costs nothing when it refuses.
-  const std::string outputPath = OutputPathFor(sourcePath, outputFolder, profile);
+  const std::string& outputPath = target.path;
   if (IsProtectedOutputPath(outputPath, sourcePath, protectedSources)) {
     result.message = kVerdictProtectedSource;
     return true;
@@ -484,14 +504,19 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
     result.message = kVerdictOutputWrittenThisRun;
     return true;
   }
+  // Nothing is deleted for a skipped image: its output is the current one.
+  if (target.skipUpToDate && OutputIsUpToDate(target, sourcePath)) {
+    result.message = kVerdictUpToDate;
+    return true;
+  }
   bool reached = false;
   if (IsOtherImageFormat(sourcePath)) {
-    reached = KeepOriginal(result, outputPath, kVerdictNotJpeg);
+    reached = KeepOriginal(result, target, kVerdictNotJpeg);
     result.failed = !reached;
     return reached;
   }
   try {
-    reached = RunPipeline(sourcePath, profile, outputPath, result, timings, started);
+    reached = RunPipeline(sourcePath, profile, target, result, timings, started);
   } catch (const std::bad_alloc&) {
     // The work folder is gone already (its guard ran while unwinding).
     reached = Fail(result, kFailureOutOfMemory);
