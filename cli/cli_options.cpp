@@ -279,7 +279,7 @@ std::string CliUsageText() {
       "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C bricht den\n"
       "            Stapel ab: laufende Bilder werden gestoppt und als Fehler gezählt,\n"
       "            frühere Ausgabedateien bleiben unverändert. Ein Ordnerdurchlauf\n"
-      "            betritt den Ausgabeordner nie.\n"
+      "            betritt einen darin liegenden Ausgabeordner nie.\n"
       "            --keep-structure legt jedes Bild aus einem angegebenen Ordner im\n"
       "            gleichnamigen Unterordner des Ausgabeordners ab (Unterordner werden\n"
       "            angelegt, Verknüpfungen nie verfolgt); einzeln genannte Dateien\n"

@@ -79,8 +79,11 @@ void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found
   while (!pending.empty()) {
     const fs::path current = std::move(pending.back());
     pending.pop_back();
+    // The named folder itself is always listed, also when it is the output
+    // folder: the window's default output folder is the photos' own folder.
     FileIdentity identity;
-    if (excluding && ReadIdentity(current.string(), identity) && identity == excludedIdentity) {
+    if (excluding && current != fs::path(folder) && ReadIdentity(current.string(), identity) &&
+        identity == excludedIdentity) {
       continue;
     }
     std::error_code error;

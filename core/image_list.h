@@ -24,9 +24,11 @@ bool IsJpegSourceFile(const std::string& path);
 // subfolders reached through a link are never entered, so a link cannot pull
 // in a foreign tree or loop. A subfolder that cannot be listed is skipped.
 // The folder `excluded` (the batch's output folder; none when empty) is
-// never entered, also when it is `folder` itself: what a batch writes must
-// not become a source of the next run. It is recognised by device and inode,
-// whatever path leads to it.
+// never entered below `folder`: what a batch writes into a folder inside the
+// photos must not become a source of the next run. It is recognised by
+// device and inode, whatever path leads to it. `folder` itself is listed
+// even when it is the output folder, where outputs sit beside their sources
+// by design (the protected-source checks guard that case).
 void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found,
                       const std::string& excluded = {});
 

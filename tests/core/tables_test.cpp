@@ -248,7 +248,7 @@ TEST_F(ImageListFilesTest, FolderScansNeverEnterTheOutputFolderWhateverPathLeads
   for (const auto& [named, output, expected] : std::vector<std::tuple<Paths, std::string, Paths>>{
            {{"fotos"}, "fotos/opt", {b, a}},
            {{"fotos"}, "ausgabe-verweis", {b, a}},
-           {{"fotos/opt"}, "fotos/opt", {}},
+           {{"fotos/opt"}, "fotos/opt", {temp.Join("fotos/opt/2023/b_hoch.jpg"), temp.Join("fotos/opt/a_hoch.jpg"), alone}},
            {{"fotos", "fotos/opt/x_hoch.jpg"}, "fotos/opt", {b, a, alone}},
            {{"fotos/2023"}, "fotos", {b}}}) {
     Paths list;
