@@ -145,7 +145,9 @@ struct OptimizeRun {
 ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs);
+    const OutputOptions output{run.options.replace, run.options.preserve};
+    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs,
+                              output);
   };
   calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
     if (!outcome.reached) {
@@ -192,7 +194,7 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
     return kExitUsage;
   }
-  if (options.outputFolder.empty() || !IsDirectory(options.outputFolder)) {
+  if (!options.replace && (options.outputFolder.empty() || !IsDirectory(options.outputFolder))) {
     WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
     return kExitUsage;
   }
@@ -209,7 +211,9 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
                                          : AutomaticJobCount(options.mode, HardwareThreadCount());
-  const std::vector<std::string> outputPaths = BatchOutputPaths(run.list, options.outputFolder, run.profile);
+  // Under --replace each image's output is its own source: no two share one.
+  const std::vector<std::string> outputPaths =
+      options.replace ? run.list : BatchOutputPaths(run.list, options.outputFolder, run.profile);
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },

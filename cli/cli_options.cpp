@@ -84,6 +84,11 @@ bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, C
     return (TakeOptionValue(arguments, i, value) && ParseJobs(value, options.jobs)) ||
            Refuse(error, "Option --jobs erwartet eine Zahl von " + range + ".");
   }
+  if (name == "--replace" || name == "--preserve") {
+    if (arguments[i] != name) return Refuse(error, "Option " + name + " nimmt keinen Wert.");
+    (name == "--replace" ? options.replace : options.preserve) = true;
+    return true;
+  }
   if (name == "--output") {
     if (!TakeOptionValue(arguments, i, options.outputFolder)) {
       return Refuse(error, "Option --output erwartet einen Ordner.");
@@ -106,8 +111,11 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
       return false;
     }
   }
-  return !options.outputFolder.empty() ||
-         Refuse(error, "Bitte mit --output einen Ausgabeordner angeben.");
+  if (options.replace && !options.outputFolder.empty()) {
+    return Refuse(error, "--replace und --output schließen einander aus.");
+  }
+  return options.replace || !options.outputFolder.empty() ||
+         Refuse(error, "Bitte mit --output einen Ausgabeordner oder --replace angeben.");
 }
 
 // One of bench's options that take a value.
@@ -242,7 +250,9 @@ std::string CliUsageText() {
       "\n"
       "Aufruf:\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-      "                     --output ORDNER DATEI|ORDNER...\n"
+      "                     [--preserve] --output ORDNER DATEI|ORDNER...\n"
+      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     --replace DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
@@ -266,6 +276,14 @@ std::string CliUsageText() {
       "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C bricht den\n"
       "            Stapel ab: laufende Bilder werden gestoppt und als Fehler gezählt,\n"
       "            frühere Ausgabedateien bleiben unverändert.\n"
+      "            --preserve gibt jeder Ausgabedatei Änderungs- und Zugriffszeit und\n"
+      "            Zugriffsrechte der Quelle (nie weiter als die der Quelle und die\n"
+      "            umask erlauben); Eigentümer bleibt der aufrufende Benutzer.\n"
+      "            --replace (statt --output) schreibt jedes optimierte Bild über seine\n"
+      "            Quelle; das Original kommt in den Papierkorb (freedesktop.org, von\n"
+      "            dort wiederherstellbar). Die neue Datei behält Zeiten, Zugriffsrechte\n"
+      "            und, wo erlaubt, den Eigentümer. Ohne nutzbaren Papierkorb auf dem\n"
+      "            Dateisystem der Quelle bleibt das Original unverändert.\n"
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
@@ -294,7 +312,8 @@ std::string CliUsageText() {
       "  0    jedes Bild hat ein Ergebnis (optimiert oder Original behalten)\n"
       "  1    mindestens ein Bild ist fehlgeschlagen; bei analyze: Vergleich ungültig\n"
       "       oder Bild nicht lesbar\n"
-      "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
+      "  2    falscher Aufruf (auch --replace mit --output), keine Bilder oder kein\n"
+      "       gültiger Ausgabeordner\n"
       "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
   return text;
 }

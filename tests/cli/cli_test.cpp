@@ -47,6 +47,15 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   ASSERT_TRUE(ParseCliArguments({"bench", "--depth=0", "--", "-x"}, o, error)) << error;
   EXPECT_EQ(std::tuple(o.command, o.bench.depth), std::tuple(CliCommand::kBench, 0));
   EXPECT_EQ(FileNamePart(o.bench.root), "-x");
+  // --replace stands instead of --output; --preserve goes with either.
+  const struct { Strings arguments; bool replace, preserve; } flags[] = {
+      {{"optimize", "--replace", "a.jpg"}, true, false},
+      {{"optimize", "--preserve", "--replace", "a.jpg"}, true, true},
+      {{"optimize", "--output", "/o", "--preserve", "a.jpg"}, false, true}};
+  for (const auto& c : flags) {
+    ASSERT_TRUE(ParseCliArguments(c.arguments, o, error)) << error;
+    EXPECT_EQ(std::tuple(o.replace, o.preserve), std::tuple(c.replace, c.preserve));
+  }
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference + " " + o.test, "r.png t.jpg");
   for (const Strings& arguments : std::vector<Strings>{
@@ -56,6 +65,8 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
            {"optimize", "--fast", "--output", "/o"}, {"optimize", "--jobs", "0", "--output", "/o"},
            {"optimize", "--jobs", "257", "--output", "/o"}, {"optimize", "--jobs=-1", "--output", "/o"},
            {"optimize", "--jobs", "zwei", "--output", "/o"}, {"optimize", "--output", "/o", "--jobs"},
+           {"optimize", "--replace", "--output", "/o", "a.jpg"}, {"optimize", "--output=/o", "--replace", "a.jpg"},
+           {"optimize", "--replace=ja", "a.jpg"}, {"optimize", "--preserve", "a.jpg"},
            {"analyze", "one.jpg"}, {"status", "extra"}}) {
     error.clear();
     EXPECT_FALSE(ParseCliArguments(arguments, o, error)) << (arguments.empty() ? "" : arguments.back());
@@ -122,7 +133,8 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
   EXPECT_EQ(help.status, 0);
   for (const char* part : {"Aufruf:", "max_kompression",
                            "orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-                           "                     --output ORDNER DATEI|ORDNER...\n"}) {
+                           "                     [--preserve] --output ORDNER DATEI|ORDNER...\n",
+                           "                     --replace DATEI|ORDNER...\n"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   const std::string a = MakeImage("a.jpg", 1), missing = temp.Join("gibt-es-nicht");
