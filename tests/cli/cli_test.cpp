@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/core/core_test_support.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 #include "tests/support/text_lines.h"
 
@@ -232,6 +233,45 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
     if (firstOutput.empty()) firstOutput = ReadTextFile(written);
     EXPECT_TRUE(!firstOutput.empty() && ReadTextFile(written) == firstOutput) << jobs;
   }
+}
+
+// --replace over a mixed folder: the passing image is replaced and its
+// original trashed; the kept (PNG content) and the failed (undecodable)
+// sources stay byte for byte and send nothing to the trash; the same with
+// any number of jobs. Together with --output it is a usage error.
+TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginalsWhateverTheJobs) {
+  CliLaunch launch = StandIn("ok");
+  launch.environment.push_back("XDG_DATA_HOME=" + temp.Join("daten"));
+  const std::string trashFiles = temp.Join("daten/Trash/files");
+  Strings firstLines;
+  for (const char* jobs : {"1", "3"}) {
+    SCOPED_TRACE(jobs);
+    RemoveFolderTree(temp.Join("daten"));
+    const std::string a = MakeImage("a.jpg", 21);
+    const std::string original = ReadTextFile(a);
+    const std::string kept = JoinPath(images, "b.jpg"), failed = JoinPath(images, "c.jpg");
+    ASSERT_TRUE(WriteTextFile(kept, std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG") &&
+                WriteTextFile(failed, "kaputt"));
+    const CliRun run = Run({"optimize", "--replace", "--jobs", jobs, images}, launch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const Strings lines = Lines(run, 4);
+    EXPECT_NE(lines[0].find("   |   Jpegli "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("Inhalt ist kein JPEG"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("Fehler beim Verarbeiten"), std::string::npos) << lines[2];
+    if (firstLines.empty()) firstLines = lines;
+    EXPECT_EQ(lines, firstLines);
+    EXPECT_NE(ReadTextFile(a), original);
+    EXPECT_EQ(FolderEntries(trashFiles), Strings{"a.jpg"});
+    EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "a.jpg")), original);
+    EXPECT_EQ(ReadTextFile(kept), std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG");
+    EXPECT_EQ(ReadTextFile(failed), "kaputt");
+    Strings names = FolderEntries(images);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
+  }
+  const CliRun both = Run({"optimize", "--replace", "--output", output, images}, launch);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_NE(both.err.find("--replace und --output schließen einander aus."), std::string::npos) << both.err;
 }
 
 TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusAndVersionNameTheEmbeddedTools) {
