@@ -132,9 +132,10 @@ struct WritePlan {
 };
 
 // The verdicts that keep the source remove an earlier output of the same
-// name (never under replaceSource: that name is the source). When that output cannot be deleted (a read-only output folder), the
-// folder would still hold a stale result beside a verdict that says
-// otherwise, so the image ends as a failure instead.
+// name (never under replaceSource: that name is the source). When that
+// output cannot be deleted (a read-only output folder), the folder would
+// still hold a stale result beside a verdict that says otherwise, so the
+// image ends as a failure instead.
 // After a stop nothing is deleted: the batch ends what is in flight unchanged.
 bool KeepOriginal(ImageResult& result, const WritePlan& plan, const char* verdict) {
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
