@@ -14,9 +14,11 @@
 
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
+#include "cli/json_report.h"
 #include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
@@ -138,6 +140,8 @@ struct OptimizeRun {
   const QualityProfile& profile;
   std::vector<std::string> list;  // the sorted image list
   BatchSummary summary;
+  std::vector<OutputTarget> targets;  // entry i: where image i's output goes
+  std::vector<double> imageMs;        // entry i: image i's wall time, ms (its thread writes it)
 };
 
 // The three calls of the parallel batch: one image through the pipeline (on
@@ -145,16 +149,20 @@ struct OptimizeRun {
 ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
+    const std::uint64_t started = TickCountMs();
     const OutputOptions output{run.options.replace, run.options.preserve};
-    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs,
-                              output);
+    BatchOutcome outcome =
+        OptimizeBatchImage(run.list, i, run.targets[i], run.profile, writtenOutputs, output);
+    run.imageMs[i] = static_cast<double>(TickCountMs() - started);
+    return outcome;
   };
   calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
     if (!outcome.reached) {
       outcome.result = ProcessingErrorResult(outcome.result, run.list[i], run.profile.label);
     }
     CountResult(outcome.result, outcome.reached, run.summary);
-    WriteResultLine(FormatResultLine(outcome.result));
+    WriteResultLine(run.options.json ? FormatImageJson(outcome.result, outcome.reached, run.imageMs[i])
+                                     : FormatResultLine(outcome.result));
   };
   calls.poll = [] {
     RefreshProgressLine(false);
@@ -198,8 +206,8 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
     return kExitUsage;
   }
-  OptimizeRun run{options, ProfileAt(options.profile), {}, {}};
-  AddToImageList(run.list, options.files, std::string());
+  OptimizeRun run{options, ProfileAt(options.profile), {}, {}, {}, {}};
+  AddToImageList(run.list, options.files, std::string(), options.outputFolder);
   if (run.list.empty()) {  // only folders without JPEG files
     WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
     return kExitUsage;
@@ -211,15 +219,17 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
                                          : AutomaticJobCount(options.mode, HardwareThreadCount());
-  // Under --replace each image's output is its own source: no two share one.
-  const std::vector<std::string> outputPaths =
-      options.replace ? run.list : BatchOutputPaths(run.list, options.outputFolder, run.profile);
+  const OutputLayout layout{options.outputFolder, options.keepStructure, options.update};
+  run.targets = BatchOutputTargets(run.list, layout, ScanRootsOf(options.files, {}), run.profile);
+  run.imageMs.assign(run.list.size(), 0.0);
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
   BeginLiveStatusBatch(run.list.size());
-  RunParallelBatch(outputPaths, jobs, BatchCallsFor(run));
+  // Under --replace each image's output is its own source: no two share one.
+  RunParallelBatch(options.replace ? run.list : OutputPathsOf(run.targets), jobs,
+                   BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});
   ClearProgressLine();
@@ -227,7 +237,7 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Abgebrochen nach " + FormatInteger(run.summary.images) + " von " +
                           FormatInteger(static_cast<std::int64_t>(run.list.size())) + " Bildern.\n");
   }
-  WriteText(stdout, FormatSummaryLine(run.summary) + "\n");
+  WriteText(stdout, (options.json ? FormatSummaryJson(run.summary) : FormatSummaryLine(run.summary)) + "\n");
   return ExitStatusFor(run.summary);
 }
 

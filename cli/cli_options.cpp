@@ -61,11 +61,25 @@ bool ParseJobs(const std::string& text, int& jobs) {
   return true;
 }
 
+// The switches of optimize, which take no value; nullptr for another name.
+bool* OptimizeSwitch(const std::string& name, CliOptions& options) {
+  if (name == "--keep-structure") return &options.keepStructure;
+  if (name == "--json") return &options.json;
+  if (name == "--update") return &options.update;
+  if (name == "--replace") return &options.replace;
+  if (name == "--preserve") return &options.preserve;
+  return nullptr;
+}
+
 // One option of optimize; the value taken from `arguments` as it needs.
 bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, CliOptions& options,
                          std::string& error) {
   const std::string name = OptionName(arguments[i]);
   std::string value;
+  if (bool* flag = OptimizeSwitch(name, options)) {
+    *flag = true;
+    return name == arguments[i] || Refuse(error, "Option " + name + " nimmt keinen Wert.");
+  }
   if (name == "--profile") {
     if (!TakeOptionValue(arguments, i, value)) {
       return Refuse(error, "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.");
@@ -83,11 +97,6 @@ bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, C
     const std::string range = "1 bis " + FormatInteger(kMaxJobs);
     return (TakeOptionValue(arguments, i, value) && ParseJobs(value, options.jobs)) ||
            Refuse(error, "Option --jobs erwartet eine Zahl von " + range + ".");
-  }
-  if (name == "--replace" || name == "--preserve") {
-    if (arguments[i] != name) return Refuse(error, "Option " + name + " nimmt keinen Wert.");
-    (name == "--replace" ? options.replace : options.preserve) = true;
-    return true;
   }
   if (name == "--output") {
     if (!TakeOptionValue(arguments, i, options.outputFolder)) {
@@ -113,6 +122,11 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
   }
   if (options.replace && !options.outputFolder.empty()) {
     return Refuse(error, "--replace und --output schließen einander aus.");
+  }
+  // Without an output folder there is nothing to mirror or to be current.
+  if (options.replace && (options.keepStructure || options.update)) {
+    return Refuse(error, std::string(options.update ? "--update" : "--keep-structure") +
+                             " hat mit --replace keine Bedeutung.");
   }
   return options.replace || !options.outputFolder.empty() ||
          Refuse(error, "Bitte mit --output einen Ausgabeordner oder --replace angeben.");
@@ -250,9 +264,10 @@ std::string CliUsageText() {
       "\n"
       "Aufruf:\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-      "                     [--preserve] --output ORDNER DATEI|ORDNER...\n"
+      "                     [--preserve] [--keep-structure] [--update] [--json]\n"
+      "                     --output ORDNER DATEI|ORDNER...\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-      "                     --replace DATEI|ORDNER...\n"
+      "                     [--json] --replace DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
@@ -275,7 +290,19 @@ std::string CliUsageText() {
       "            Encoder-Threads des Rechenmodus, mindestens 1); Ergebnisse und\n"
       "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C bricht den\n"
       "            Stapel ab: laufende Bilder werden gestoppt und als Fehler gezählt,\n"
-      "            frühere Ausgabedateien bleiben unverändert.\n"
+      "            frühere Ausgabedateien bleiben unverändert. Ein Ordnerdurchlauf\n"
+      "            betritt den Ausgabeordner nie.\n"
+      "            --keep-structure legt jedes Bild aus einem angegebenen Ordner im\n"
+      "            gleichnamigen Unterordner des Ausgabeordners ab (Unterordner werden\n"
+      "            angelegt, Verknüpfungen nie verfolgt); einzeln genannte Dateien\n"
+      "            landen direkt im Ausgabeordner.\n"
+      "            --update überspringt ein Bild, dessen Ausgabedatei besteht und\n"
+      "            nicht älter als das Quellbild ist (\u201eAusgabe ist aktuell \u2013\n"
+      "            übersprungen\u201c); dabei wird nichts gelöscht.\n"
+      "            --json schreibt statt der Ergebniszeilen je Bild ein JSON-Objekt\n"
+      "            in eine Zeile und am Ende {\"summary\": {...}}; ungültiges UTF-8 in\n"
+      "            Dateinamen wird durch U+FFFD ersetzt. Fehler erscheinen weiter auf\n"
+      "            der Standardfehlerausgabe.\n"
       "            --preserve gibt jeder Ausgabedatei Änderungs- und Zugriffszeit und\n"
       "            Zugriffsrechte der Quelle (nie weiter als die der Quelle und die\n"
       "            umask erlauben); Eigentümer bleibt der aufrufende Benutzer.\n"

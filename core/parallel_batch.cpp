@@ -150,7 +150,7 @@ std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsign
 const char* const kVerdictNotStarted = "nicht bearbeitet \u2013 Stapel abgebrochen";
 
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
-                                const std::string& outputFolder, const QualityProfile& profile,
+                                const OutputTarget& target, const QualityProfile& profile,
                                 const std::vector<std::string>& writtenOutputs,
                                 const OutputOptions& output) {
   const std::string& source = sources[index];
@@ -158,22 +158,13 @@ BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::si
   RefreshLiveStatus(true);
   BatchOutcome outcome;
   try {
-    outcome.reached = OptimizeImage(source, outputFolder, profile, outcome.result, sources, nullptr,
-                                    writtenOutputs, output);
+    outcome.reached = OptimizeImageTo(source, target, profile, outcome.result, sources, nullptr,
+                                      writtenOutputs, output);
   } catch (...) {
     outcome = BatchOutcome{};
   }
   EndLiveStatusImage();
   return outcome;
-}
-
-std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,
-                                          const std::string& outputFolder,
-                                          const QualityProfile& profile) {
-  std::vector<std::string> paths;
-  paths.reserve(sources.size());
-  for (const std::string& source : sources) paths.push_back(OutputPathFor(source, outputFolder, profile));
-  return paths;
 }
 
 ImageResult NotStartedResult(const std::string& sourcePath, const std::string& profileLabel) {

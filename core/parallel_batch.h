@@ -59,17 +59,12 @@ std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsign
 extern const char* const kVerdictNotStarted;
 
 // Image `index` of the batch `sources` (all of them protected) on the
-// calling thread: the live status begun and ended around OptimizeImage,
-// its output written as `output` says.
+// calling thread, written to `target` (core/output_target.h) as `output`
+// says: the live status begun and ended around OptimizeImageTo.
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
-                                const std::string& outputFolder, const QualityProfile& profile,
+                                const OutputTarget& target, const QualityProfile& profile,
                                 const std::vector<std::string>& writtenOutputs,
                                 const OutputOptions& output = {});
-
-// Where each of `sources` would be written (OutputPathFor), in order.
-std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,
-                                          const std::string& outputFolder,
-                                          const QualityProfile& profile);
 
 // The result recorded for an image a stopped batch never started: the
 // source untouched, its size before and after, kVerdictNotStarted.

@@ -20,6 +20,7 @@
 #include "core/jpeg_metadata.h"
 #include "core/picture_trailer.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_encoding.h"
 #include "imaging/decode.h"
 #include "imaging/ppm.h"
@@ -125,7 +126,7 @@ bool Fail(ImageResult& result, const char* reason) {
 
 // Where and how this image's output goes.
 struct WritePlan {
-  std::string path;                 // the output path; the source itself under replaceSource
+  OutputTarget target;              // its path is the source itself under replaceSource
   OutputOptions options;
   FileAttributes source;            // the source's, read before it was first opened
   bool sourceAttributesRead = false;
@@ -137,9 +138,12 @@ struct WritePlan {
 // still hold a stale result beside a verdict that says otherwise, so the
 // image ends as a failure instead.
 // After a stop nothing is deleted: the batch ends what is in flight unchanged.
+// A mirrored subfolder that is a link leads out of the output tree: nothing
+// behind it is deleted.
 bool KeepOriginal(ImageResult& result, const WritePlan& plan, const char* verdict) {
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
-  if (!plan.options.replaceSource && !DeleteFileAt(plan.path)) {
+  if (!plan.options.replaceSource && MayDeleteAtTarget(plan.target) &&
+      !DeleteFileAt(plan.target.path)) {
     return Fail(result, kFailureStaleOutput);
   }
   result.message = verdict;
@@ -155,6 +159,10 @@ void CopyWinnerFigures(const CandidateResult& winner, const PixelImage& referenc
   result.global = winner.report.global;
   result.worst5 = winner.report.worst5;
   result.worst = winner.report.worst;
+  result.color = winner.report.color;
+  result.edge = winner.report.edge;
+  result.ringing = winner.report.ringing;
+  result.banding = winner.report.banding;
   result.windowScores = winner.report.windowScores;
   const bool scored = !result.windowScores.empty();
   result.analysedWidth = scored ? reference.width : 0;
@@ -195,14 +203,16 @@ WriteOutcome WriteWinner(const std::string& winnerFile, const WritePlan& plan,
   if ((options.replaceSource || options.preserveAttributes) && !plan.sourceAttributesRead) {
     return WriteOutcome::kFailed;
   }
+  const std::string& path = plan.target.path;
   if (!options.replaceSource) {
     const bool written =
-        options.preserveAttributes
-            ? CopyFileBytesWithAttributes(winnerFile, plan.path, plan.source, AttributeRule::kPreserve)
-            : CopyFileBytes(winnerFile, plan.path);
+        PrepareOutputSubfolders(plan.target) &&
+        (options.preserveAttributes
+             ? CopyFileBytesWithAttributes(winnerFile, path, plan.source, AttributeRule::kPreserve)
+             : CopyFileBytes(winnerFile, path));
     return written ? WriteOutcome::kWritten : WriteOutcome::kFailed;
   }
-  switch (ReplaceKeepingOriginalInTrash(plan.path, winnerFile, plan.source)) {
+  switch (ReplaceKeepingOriginalInTrash(path, winnerFile, plan.source)) {
     case ReplaceOutcome::kReplaced: return WriteOutcome::kWritten;
     case ReplaceOutcome::kNoTrash: result.message = kVerdictNoTrash; return WriteOutcome::kKept;
     case ReplaceOutcome::kSourceChanged:
@@ -248,7 +258,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   if (written == WriteOutcome::kFailed) return Fail(result, kFailureOutputNotWritten);
   CopyWinnerFigures(winner, reference, result);
   if (written == WriteOutcome::kKept) return true;
-  result.outputPath = plan.path;
+  result.outputPath = plan.target.path;
   result.resultBytes = winner.bytes;
   result.optimized = true;
   result.message = kVerdictOptimized;
@@ -490,8 +500,11 @@ const char* RefusalBeforeWork(const std::string& sourcePath, const WritePlan& pl
     TrashFolder trash;
     return FindTrashFor(sourcePath, trash) ? nullptr : kVerdictNoTrash;
   }
-  if (IsProtectedOutputPath(plan.path, sourcePath, protectedSources)) return kVerdictProtectedSource;
-  if (WrittenEarlierInTheRun(plan.path, writtenOutputs)) return kVerdictOutputWrittenThisRun;
+  const OutputTarget& target = plan.target;
+  if (IsProtectedOutputPath(target.path, sourcePath, protectedSources)) return kVerdictProtectedSource;
+  if (WrittenEarlierInTheRun(target.path, writtenOutputs)) return kVerdictOutputWrittenThisRun;
+  // Nothing is deleted for a skipped image: its output is the current one.
+  if (target.skipUpToDate && OutputIsUpToDate(target, sourcePath)) return kVerdictUpToDate;
   return nullptr;
 }
 
@@ -531,6 +544,15 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources, PipelineTimings* timings,
                    const std::vector<std::string>& writtenOutputs, const OutputOptions& output) {
+  const OutputTarget target = OutputTargetFor(sourcePath, OutputLayout{outputFolder}, {}, profile);
+  return OptimizeImageTo(sourcePath, target, profile, result, protectedSources, timings,
+                         writtenOutputs, output);
+}
+
+bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
+                     const QualityProfile& profile, ImageResult& result,
+                     const std::vector<std::string>& protectedSources, PipelineTimings* timings,
+                     const std::vector<std::string>& writtenOutputs, const OutputOptions& output) {
   const auto started = Clock::now();
   result = ImageResult{};
   if (timings) *timings = PipelineTimings{};
@@ -545,7 +567,8 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
 
   // Checked before any work: a protected file must not even be deleted as a
   // stale result, and the check costs nothing when it refuses.
-  plan.path = output.replaceSource ? sourcePath : OutputPathFor(sourcePath, outputFolder, profile);
+  plan.target = target;
+  if (output.replaceSource) plan.target = OutputTarget{sourcePath, ParentFolder(sourcePath), {}, false};
   if (const char* verdict = RefusalBeforeWork(sourcePath, plan, protectedSources, writtenOutputs)) {
     result.message = verdict;
     return true;

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "core/output_target.h"
 #include "core/profiles.h"
 #include "imaging/quality.h"
 
@@ -75,6 +76,10 @@ struct ImageResult {
   double global = 0;                    // winner's global figure, 0..1
   double worst5 = 0;                    // winner's worst-5 % figure, 0..1
   double worst = 0;                     // winner's worst-window figure, 0..1
+  double color = 0;                     // winner's colour figure, 0..1
+  double edge = 0;                      // winner's edge figure, 0..1
+  double ringing = 0;                   // winner's ringing figure, 0..1
+  double banding = 0;                   // winner's banding figure, 0..1
   // The judged winner's window scores (written or failing the gate), in the
   // order of AnalysisWindows(analysedWidth, analysedHeight); empty when no
   // winner was analysed. 8 bytes a window: about 51 KB for 24 megapixels.
@@ -159,6 +164,16 @@ bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolde
                    PipelineTimings* timings = nullptr,
                    const std::vector<std::string>& writtenOutputs = {},
                    const OutputOptions& output = {});
+
+// OptimizeImage with the output where `target` says (a mirrored subfolder,
+// made when the output is written; --update's skip). OptimizeImage is this
+// with the flat target in `outputFolder`.
+bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
+                     const QualityProfile& profile, ImageResult& result,
+                     const std::vector<std::string>& protectedSources,
+                     PipelineTimings* timings = nullptr,
+                     const std::vector<std::string>& writtenOutputs = {},
+                     const OutputOptions& output = {});
 
 // The result a front-end records when OptimizeImage returned false: the
 // partial result's reason, the source's size before and after, and the

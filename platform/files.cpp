@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -429,6 +430,42 @@ bool EnsureFolder(const std::string& path, unsigned mode) {
   }
   ActiveFileSystemCalls().mkdir(path.c_str(), static_cast<mode_t>(mode));
   return IsDirectory(path);
+}
+
+namespace {
+
+// The next component below `parent`: opened as a folder without following a
+// link, after making it when `create` asks for it.
+SubfolderWalk OpenSubfolder(const UniqueFd& parent, const std::string& name, bool create,
+                            UniqueFd& next) {
+  if (create && ::mkdirat(parent.fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    return SubfolderWalk::kRefused;
+  }
+  next = UniqueFd(::openat(parent.fd, name.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (next.Valid()) return SubfolderWalk::kReady;
+  return errno == ENOENT && !create ? SubfolderWalk::kMissing : SubfolderWalk::kRefused;
+}
+
+}  // namespace
+
+SubfolderWalk WalkSubfolders(const std::string& base, const std::string& relative, bool create) {
+  UniqueFd folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) return SubfolderWalk::kRefused;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    if (name == "." || name == "..") return SubfolderWalk::kRefused;
+    UniqueFd next;
+    const SubfolderWalk step = OpenSubfolder(folder, name, create, next);
+    if (step != SubfolderWalk::kReady) return step;
+    folder = std::move(next);
+  }
+  return SubfolderWalk::kReady;
 }
 
 std::string ProgramFolder() {

@@ -200,6 +200,19 @@ std::string ExtensionPart(std::string_view path);
 // creating missing parents with the given mode.
 bool EnsureFolder(const std::string& path, unsigned mode = 0777);
 
+// What WalkSubfolders found on the way from a base folder down a relative path.
+enum class SubfolderWalk {
+  kReady,    // every component is a real folder (created where it was missing)
+  kMissing,  // a component does not exist (only when nothing is to be created)
+  kRefused,  // a component is a symbolic link or no folder, or could not be made
+};
+
+// Walks `relative` ("2023/Urlaub", components separated by "/", no "." or
+// "..") below the existing folder `base`, one component at a time, never
+// following a link: a link there might lead out of the output tree. With
+// `create`, missing components are made with mode 0777 masked by the umask.
+SubfolderWalk WalkSubfolders(const std::string& base, const std::string& relative, bool create);
+
 // Folder of the running executable (from /proc/self/exe); "." when unknown.
 std::string ProgramFolder();
 

@@ -12,9 +12,12 @@
 #include <ctime>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "engines/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
+#include "core/image_list.h"
 #include "imaging/decode.h"
 #include "platform/files.h"
 #include "tests/cli/cli_runner.h"
@@ -41,6 +44,9 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   EXPECT_EQ(std::tuple(o.profile, o.mode, o.jobs), std::tuple(0, 1, 3));
   ASSERT_TRUE(ParseCliArguments({"optimize", "--jobs", "256", "--output", "/o"}, o, error));
   EXPECT_EQ(std::tuple(o.jobs, o.profile, o.files.empty()), std::tuple(256, 2, true));
+  EXPECT_EQ(std::tuple(o.keepStructure, o.update, o.json), std::tuple(false, false, false));
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--json", "--keep-structure", "--output", "/o", "--update", "d"}, o, error));
+  EXPECT_EQ(std::tuple(o.keepStructure, o.update, o.json, o.files), std::tuple(true, true, true, Strings{"d"}));
   for (const Strings& help : std::vector<Strings>{{"optimize", "--help"}, {"bench", "-h"}}) {
     ASSERT_TRUE(ParseCliArguments(help, o, error));
     EXPECT_EQ(o.command, CliCommand::kHelp);
@@ -68,7 +74,9 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
            {"optimize", "--jobs", "zwei", "--output", "/o"}, {"optimize", "--output", "/o", "--jobs"},
            {"optimize", "--replace", "--output", "/o", "a.jpg"}, {"optimize", "--output=/o", "--replace", "a.jpg"},
            {"optimize", "--replace=ja", "a.jpg"}, {"optimize", "--preserve", "a.jpg"},
-           {"analyze", "one.jpg"}, {"status", "extra"}}) {
+           {"optimize", "--replace", "--update", "a.jpg"}, {"optimize", "--replace", "--keep-structure", "a.jpg"},
+           {"optimize", "--json=ja", "--output", "/o"}, {"optimize", "--update=1", "--output", "/o"},
+           {"bench", "--json", "/b"}, {"analyze", "one.jpg"}, {"status", "extra"}}) {
     error.clear();
     EXPECT_FALSE(ParseCliArguments(arguments, o, error)) << (arguments.empty() ? "" : arguments.back());
     EXPECT_FALSE(error.empty());
@@ -134,8 +142,9 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
   EXPECT_EQ(help.status, 0);
   for (const char* part : {"Aufruf:", "max_kompression",
                            "orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-                           "                     [--preserve] --output ORDNER DATEI|ORDNER...\n",
-                           "                     --replace DATEI|ORDNER...\n"}) {
+                           "                     [--preserve] [--keep-structure] [--update] [--json]\n"
+                           "                     --output ORDNER DATEI|ORDNER...\n",
+                           "                     [--json] --replace DATEI|ORDNER...\n"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   const std::string a = MakeImage("a.jpg", 1), missing = temp.Join("gibt-es-nicht");
@@ -272,6 +281,82 @@ TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginalsWhateverTheJobs) {
   const CliRun both = Run({"optimize", "--replace", "--output", output, images}, launch);
   EXPECT_EQ(both.status, 2);
   EXPECT_NE(both.err.find("--replace und --output schließen einander aus."), std::string::npos) << both.err;
+}
+
+// The output folder inside the photo folder, run again: the second run sees
+// only the photos (no "_hoch_hoch", no source called an output), mirrors them
+// the same way whatever the jobs, and --update then skips every one.
+TEST_F(CliProgramTest, MirroredLibraryRunAgainNeverTakesItsOutputsAsSourcesAndUpdateSkipsThem) {
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "2023/Urlaub")));
+  MakeImage("2023/Urlaub/a.jpg", 40), MakeImage("2023/b.jpg", 41), MakeImage("c.jpg", 42);
+  const std::string opt = JoinPath(images, "opt");
+  ASSERT_TRUE(EnsureFolder(opt));
+  const Strings outputs = {"2023/Urlaub/a_hoch.jpg", "2023/b_hoch.jpg", "c_hoch.jpg"};
+  std::string firstBytes;
+  for (const char* jobs : {"1", "3"}) {
+    const CliRun run = Run({"optimize", "--keep-structure", "--jobs", jobs, "--output", opt, images});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const Strings lines = Lines(run, 4);
+    for (size_t i = 0; i < 3; ++i) EXPECT_NE(lines[i].find(" % kleiner   |   "), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[3].rfind("Zusammenfassung: 3 Bilder   |   3 optimiert", 0), 0u) << lines[3];
+    std::string bytes;
+    for (const std::string& name : outputs) bytes += ReadTextFile(JoinPath(opt, name));
+    if (firstBytes.empty()) firstBytes = bytes;
+    EXPECT_EQ(bytes, firstBytes) << jobs;
+  }
+  std::vector<std::string> found;
+  CollectJpegFiles(opt, found);
+  EXPECT_EQ(found.size(), 3u);
+  const CliRun update = Run({"optimize", "--keep-structure", "--update", "--jobs", "2", "--output", opt, images});
+  EXPECT_EQ(update.status, 0) << update.err;
+  const Strings lines = Lines(update, 4);
+  for (size_t i = 0; i < 3; ++i) EXPECT_NE(lines[i].find("Ausgabe ist aktuell \u2013 übersprungen"), std::string::npos) << lines[i];
+  EXPECT_NE(lines[3].find("   |   0 optimiert   |   3 Original behalten   |   "), std::string::npos) << lines[3];
+}
+
+// A mirrored subfolder that is a link is never written or deleted through.
+TEST_F(CliProgramTest, MirroredSubfolderThatIsALinkIsNeverWrittenThrough) {
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "2023")) && EnsureFolder(temp.Join("fremd")));
+  MakeImage("2023/a.jpg", 43);
+  ASSERT_EQ(::symlink(temp.Join("fremd").c_str(), JoinPath(output, "2023").c_str()), 0);
+  const CliRun run = Run({"optimize", "--keep-structure", "--output", output, images});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(Lines(run, 2)[0].find("Fehler beim Verarbeiten \u2013 Ausgabedatei kann nicht geschrieben werden"),
+            std::string::npos) << run.out;
+  std::vector<std::string> found;
+  CollectJpegFiles(temp.Join("fremd"), found);
+  EXPECT_TRUE(found.empty());
+}
+
+// A mixed batch as JSON, parsed back: one object per image in list order and
+// the summary; a file name that is not UTF-8 comes out with U+FFFD.
+TEST_F(CliProgramTest, JsonLinesOfAMixedBatchParseBack) {
+  const std::string a = MakeImage("a.jpg", 44), b = MakeImage("b.jpg", 45), odd = JoinPath(images, "d\xFF.jpg");
+  const std::string broken = JoinPath(images, "kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, "kein Bild") && CopyFileBytes(b, odd));
+  ASSERT_EQ(Run({"optimize", "--output", output, a}).status, 0);
+  const CliRun run = Run({"optimize", "--json", "--update", "--jobs", "2", "--output", output, images});
+  EXPECT_EQ(run.status, 1);  // the broken file failed
+  EXPECT_EQ(run.err.find('{'), std::string::npos) << run.err;
+  const Strings lines = Lines(run, 5);
+  // {result, reason starts with, output written, quality given}
+  const std::tuple<const char*, const char*, bool, bool> expected[] = {
+      {"kept", "Ausgabe ist aktuell", false, false}, {"optimized", "Optimiert", true, true},
+      {"optimized", "Optimiert", true, true}, {"failed", "Fehler beim Verarbeiten", false, false}};
+  for (size_t i = 0; i < 4; ++i) {
+    const nlohmann::json image = nlohmann::json::parse(lines[i]);
+    const auto& [result, reason, written, quality] = expected[i];
+    EXPECT_EQ(image.at("result"), result) << lines[i];
+    EXPECT_EQ(image.at("reason").get<std::string>().rfind(reason, 0), 0u) << lines[i];
+    EXPECT_EQ(!image.at("output").is_null(), written) << lines[i];
+    EXPECT_EQ(image.at("quality").is_object() && image.at("quality").size() == 8, quality) << lines[i];
+    EXPECT_EQ(image.at("encoder").is_string(), quality) << lines[i];
+    EXPECT_TRUE(image.at("ms").is_number() && image.at("bytes_before").get<std::uint64_t>() > 0) << lines[i];
+  }
+  EXPECT_EQ(nlohmann::json::parse(lines[2]).at("source"), JoinPath(images, "d\uFFFD.jpg"));
+  const nlohmann::json summary = nlohmann::json::parse(lines[4]).at("summary");
+  EXPECT_EQ(std::tuple(summary.at("images"), summary.at("optimized"), summary.at("kept"), summary.at("failed")),
+            std::tuple(4, 2, 1, 1)) << lines[4];
 }
 
 TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusAndVersionNameTheEmbeddedTools) {

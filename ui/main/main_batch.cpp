@@ -26,6 +26,7 @@
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_batch.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -150,9 +151,11 @@ void MainWindow::RunBatch() {
   const std::string outputFolder = state.outputFolder;
   const unsigned jobs = state.batchJobs > 0 ? state.batchJobs
                                             : AutomaticJobCount(currentMode.load(), HardwareThreadCount());
+  const std::vector<OutputTarget> targets =
+      BatchOutputTargets(sources, OutputLayout{outputFolder}, {}, profile);
   ParallelBatchCalls calls;
   calls.process = [&](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    return OptimizeBatchImage(sources, i, outputFolder, profile, writtenOutputs);
+    return OptimizeBatchImage(sources, i, targets[i], profile, writtenOutputs);
   };
   calls.report = [&](std::size_t i, BatchOutcome& outcome) {
     RecordBatchResult(sources, i, outcome, profile);
@@ -168,7 +171,7 @@ void MainWindow::RunBatch() {
   {
     const WaitCursor waitCursor;
     const QuitRequestFilter quitFilter;
-    RunParallelBatch(BatchOutputPaths(sources, outputFolder, profile), jobs, calls);
+    RunParallelBatch(OutputPathsOf(targets), jobs, calls);
   }
   const bool stopped = state.batchStopRequested;
   while (state.results.size() < sources.size()) {

@@ -22,12 +22,13 @@ MainWindowState& MainState() {
 
 void ResetMainState() { MainState() = MainWindowState{}; }
 
-void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added) {
-  AddToImageList(list, added, std::string());
+void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added,
+                     const std::string& outputFolder) {
+  AddToImageList(list, added, std::string(), outputFolder);
 }
 
 bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added) {
-  MergeImagePaths(state.imageList, added);
+  MergeImagePaths(state.imageList, added, state.outputFolder);
   if (!state.outputFolder.empty() || state.imageList.empty()) return false;
   state.outputFolder = ParentFolder(state.imageList.front());
   return true;
