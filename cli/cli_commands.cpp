@@ -150,7 +150,9 @@ ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
     const std::uint64_t started = TickCountMs();
-    BatchOutcome outcome = OptimizeBatchImage(run.list, i, run.targets[i], run.profile, writtenOutputs);
+    const OutputOptions output{run.options.replace, run.options.preserve};
+    BatchOutcome outcome =
+        OptimizeBatchImage(run.list, i, run.targets[i], run.profile, writtenOutputs, output);
     run.imageMs[i] = static_cast<double>(TickCountMs() - started);
     return outcome;
   };
@@ -200,7 +202,7 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
     return kExitUsage;
   }
-  if (options.outputFolder.empty() || !IsDirectory(options.outputFolder)) {
+  if (!options.replace && (options.outputFolder.empty() || !IsDirectory(options.outputFolder))) {
     WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
     return kExitUsage;
   }
@@ -228,7 +230,9 @@ int RunOptimizeCommand(const CliOptions& options) {
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
   BeginLiveStatusBatch(run.list.size());
-  RunParallelBatch(OutputPathsOf(run.targets), jobs, BatchCallsFor(run));
+  // Under --replace each image's output is its own source: no two share one.
+  RunParallelBatch(options.replace ? run.list : OutputPathsOf(run.targets), jobs,
+                   BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});
   ClearProgressLine();

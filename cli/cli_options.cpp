@@ -66,6 +66,8 @@ bool* OptimizeSwitch(const std::string& name, CliOptions& options) {
   if (name == "--keep-structure") return &options.keepStructure;
   if (name == "--json") return &options.json;
   if (name == "--update") return &options.update;
+  if (name == "--replace") return &options.replace;
+  if (name == "--preserve") return &options.preserve;
   return nullptr;
 }
 
@@ -118,8 +120,16 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
       return false;
     }
   }
-  return !options.outputFolder.empty() ||
-         Refuse(error, "Bitte mit --output einen Ausgabeordner angeben.");
+  if (options.replace && !options.outputFolder.empty()) {
+    return Refuse(error, "--replace und --output schließen einander aus.");
+  }
+  // Without an output folder there is nothing to mirror or to be current.
+  if (options.replace && (options.keepStructure || options.update)) {
+    return Refuse(error, std::string(options.update ? "--update" : "--keep-structure") +
+                             " hat mit --replace keine Bedeutung.");
+  }
+  return options.replace || !options.outputFolder.empty() ||
+         Refuse(error, "Bitte mit --output einen Ausgabeordner oder --replace angeben.");
 }
 
 // One of bench's options that take a value.
@@ -254,8 +264,10 @@ std::string CliUsageText() {
       "\n"
       "Aufruf:\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-      "                     [--keep-structure] [--update] [--json]\n"
+      "                     [--preserve] [--keep-structure] [--update] [--json]\n"
       "                     --output ORDNER DATEI|ORDNER...\n"
+      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     [--json] --replace DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
@@ -291,6 +303,14 @@ std::string CliUsageText() {
       "            in eine Zeile und am Ende {\"summary\": {...}}; ungültiges UTF-8 in\n"
       "            Dateinamen wird durch U+FFFD ersetzt. Fehler erscheinen weiter auf\n"
       "            der Standardfehlerausgabe.\n"
+      "            --preserve gibt jeder Ausgabedatei Änderungs- und Zugriffszeit und\n"
+      "            Zugriffsrechte der Quelle (nie weiter als die der Quelle und die\n"
+      "            umask erlauben); Eigentümer bleibt der aufrufende Benutzer.\n"
+      "            --replace (statt --output) schreibt jedes optimierte Bild über seine\n"
+      "            Quelle; das Original kommt in den Papierkorb (freedesktop.org, von\n"
+      "            dort wiederherstellbar). Die neue Datei behält Zeiten, Zugriffsrechte\n"
+      "            und, wo erlaubt, den Eigentümer. Ohne nutzbaren Papierkorb auf dem\n"
+      "            Dateisystem der Quelle bleibt das Original unverändert.\n"
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
@@ -319,7 +339,8 @@ std::string CliUsageText() {
       "  0    jedes Bild hat ein Ergebnis (optimiert oder Original behalten)\n"
       "  1    mindestens ein Bild ist fehlgeschlagen; bei analyze: Vergleich ungültig\n"
       "       oder Bild nicht lesbar\n"
-      "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
+      "  2    falscher Aufruf (auch --replace mit --output), keine Bilder oder kein\n"
+      "       gültiger Ausgabeordner\n"
       "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
   return text;
 }

@@ -151,14 +151,15 @@ const char* const kVerdictNotStarted = "nicht bearbeitet \u2013 Stapel abgebroch
 
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
                                 const OutputTarget& target, const QualityProfile& profile,
-                                const std::vector<std::string>& writtenOutputs) {
+                                const std::vector<std::string>& writtenOutputs,
+                                const OutputOptions& output) {
   const std::string& source = sources[index];
   BeginLiveStatusImage(FileNamePart(source), index + 1, sources.size(), FileSize(source));
   RefreshLiveStatus(true);
   BatchOutcome outcome;
   try {
     outcome.reached = OptimizeImageTo(source, target, profile, outcome.result, sources, nullptr,
-                                      writtenOutputs);
+                                      writtenOutputs, output);
   } catch (...) {
     outcome = BatchOutcome{};
   }

@@ -59,11 +59,12 @@ std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsign
 extern const char* const kVerdictNotStarted;
 
 // Image `index` of the batch `sources` (all of them protected) on the
-// calling thread, written to `target` (core/output_target.h): the live status
-// begun and ended around OptimizeImageTo.
+// calling thread, written to `target` (core/output_target.h) as `output`
+// says: the live status begun and ended around OptimizeImageTo.
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
                                 const OutputTarget& target, const QualityProfile& profile,
-                                const std::vector<std::string>& writtenOutputs);
+                                const std::vector<std::string>& writtenOutputs,
+                                const OutputOptions& output = {});
 
 // The result recorded for an image a stopped batch never started: the
 // source untouched, its size before and after, kVerdictNotStarted.

@@ -47,6 +47,11 @@ extern const char* const kVerdictOutputWrittenThisRun;
 // The source's content is another image format (PNG, TIFF, BMP, GIF), whatever
 // its name: it is kept rather than converted to a lossy JPEG.
 extern const char* const kVerdictNotJpeg;
+// --replace: the source cannot be replaced with a way back (no trash on its
+// file system, no permission there), is a link, or changed meanwhile.
+extern const char* const kVerdictNoTrash;
+extern const char* const kVerdictSourceIsLink;
+extern const char* const kVerdictSourceChanged;
 // What a front-end records when OptimizeImage returns false.
 extern const char* const kVerdictProcessingError;
 
@@ -112,6 +117,16 @@ struct PipelineTimings {
   double totalMs = 0;          // the whole call
 };
 
+// How OptimizeImage writes a passing winner.
+struct OutputOptions {
+  // Over the source itself, the original going to the trash (the output
+  // folder is not used). A verdict that keeps the source deletes nothing.
+  bool replaceSource = false;
+  // The source's access and modification times and permission bits on the
+  // output (never wider than the source's; the owner stays the user's).
+  bool preserveAttributes = false;
+};
+
 // The output file path: `outputFolder` joined with the source's base name,
 // "_", the profile key and ".jpg".
 std::string OutputPathFor(const std::string& sourcePath, const std::string& outputFolder,
@@ -138,13 +153,17 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // undecodable, no candidate's encoder ran to completion, work folder or PPM not writable, output not writable, an
 // earlier output that a keeping verdict must delete cannot be deleted, a
 // worker thread refused, memory exhausted), with `failureReason` saying which;
-// the caller then records "Fehler beim Verarbeiten". Safe to call from several
+// the caller then records "Fehler beim Verarbeiten". `output` says how a
+// passing winner is written; under replaceSource the output path is the
+// source, the protection of sources does not apply to it, and a source that
+// cannot go to the trash is kept (kVerdictNoTrash). Safe to call from several
 // threads at once.
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources,
                    PipelineTimings* timings = nullptr,
-                   const std::vector<std::string>& writtenOutputs = {});
+                   const std::vector<std::string>& writtenOutputs = {},
+                   const OutputOptions& output = {});
 
 // OptimizeImage with the output where `target` says (a mirrored subfolder,
 // made when the output is written; --update's skip). OptimizeImage is this
@@ -153,7 +172,8 @@ bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
                      const QualityProfile& profile, ImageResult& result,
                      const std::vector<std::string>& protectedSources,
                      PipelineTimings* timings = nullptr,
-                     const std::vector<std::string>& writtenOutputs = {});
+                     const std::vector<std::string>& writtenOutputs = {},
+                     const OutputOptions& output = {});
 
 // The result a front-end records when OptimizeImage returned false: the
 // partial result's reason, the source's size before and after, and the

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -30,6 +31,8 @@ struct FileSystemCalls {
   // still deletes and syncs for real.
   int (*unlink)(const char* path) = ::unlink;
   int (*fsync)(int fd) = ::fsync;
+  // Hard links keep an original in the trash while its name still holds it.
+  int (*link)(const char* from, const char* to) = ::link;
 };
 
 // The table in force; the real system calls unless a test swapped it.
@@ -107,6 +110,52 @@ bool TryFileSize(const std::string& path, std::uint64_t& size);
 // Permissions: 0666 masked by the umask. A link at `to` is replaced, never
 // written through.
 bool CopyFileBytes(const std::string& from, const std::string& to);
+
+// What an output takes over from its source: times, permission bits and owner,
+// as read before the source was first opened, since reading may move its
+// access time.
+struct FileAttributes {
+  struct timespec accessed {};  // access time
+  struct timespec modified {};  // modification time
+  mode_t mode = 0;              // the file's type and permission bits (st_mode)
+  uid_t owner = 0;
+  gid_t group = 0;
+  dev_t device = 0;             // identity, to see whether the file was replaced meanwhile
+  ino_t inode = 0;
+  std::uint64_t bytes = 0;      // size
+};
+
+// The attributes of the file at `path` (links followed); false when it
+// cannot be read.
+bool ReadFileAttributes(const std::string& path, FileAttributes& attributes);
+
+// How CopyFileBytesWithAttributes treats the attributes it is given.
+enum class AttributeRule {
+  kPreserve,  // times; permission bits never wider than the source's and the
+              // umask allow; the owner stays the user's
+  kReplace,   // times, the exact permission bits and, where the system allows,
+              // owner and group: the file stands in for the source itself
+};
+
+// CopyFileBytes, with `attributes` applied to the new file before it is
+// synced and renamed, so its final name never holds it with other times or
+// wider permissions. `to` is never left half-written.
+bool CopyFileBytesWithAttributes(const std::string& from, const std::string& to,
+                                 const FileAttributes& attributes, AttributeRule rule);
+
+// The finished copy of CopyFileBytesWithAttributes, still under a hidden
+// temporary name beside `to` and synced, for callers that must do more
+// before it takes `to`'s name (RenamePath). Empty on failure, with nothing
+// left behind.
+std::string StageCopyBeside(const std::string& from, const std::string& to,
+                            const FileAttributes& attributes, AttributeRule rule);
+
+// Makes a hard link through the seam; false with errno set on failure.
+bool LinkPath(const std::string& from, const std::string& to);
+
+// Makes renames and links in the folder of `path` survive a power cut; a
+// folder that cannot be synced (some file systems refuse) changes nothing.
+void SyncFolderOf(const std::string& path);
 
 // Deletes a file (not a folder). True when it is gone afterwards.
 bool DeleteFileAt(const std::string& path);

@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/core/core_test_support.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 #include "tests/support/text_lines.h"
 
@@ -53,6 +54,15 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   ASSERT_TRUE(ParseCliArguments({"bench", "--depth=0", "--", "-x"}, o, error)) << error;
   EXPECT_EQ(std::tuple(o.command, o.bench.depth), std::tuple(CliCommand::kBench, 0));
   EXPECT_EQ(FileNamePart(o.bench.root), "-x");
+  // --replace stands instead of --output; --preserve goes with either.
+  const struct { Strings arguments; bool replace, preserve; } flags[] = {
+      {{"optimize", "--replace", "a.jpg"}, true, false},
+      {{"optimize", "--preserve", "--replace", "a.jpg"}, true, true},
+      {{"optimize", "--output", "/o", "--preserve", "a.jpg"}, false, true}};
+  for (const auto& c : flags) {
+    ASSERT_TRUE(ParseCliArguments(c.arguments, o, error)) << error;
+    EXPECT_EQ(std::tuple(o.replace, o.preserve), std::tuple(c.replace, c.preserve));
+  }
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference + " " + o.test, "r.png t.jpg");
   for (const Strings& arguments : std::vector<Strings>{
@@ -62,6 +72,9 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
            {"optimize", "--fast", "--output", "/o"}, {"optimize", "--jobs", "0", "--output", "/o"},
            {"optimize", "--jobs", "257", "--output", "/o"}, {"optimize", "--jobs=-1", "--output", "/o"},
            {"optimize", "--jobs", "zwei", "--output", "/o"}, {"optimize", "--output", "/o", "--jobs"},
+           {"optimize", "--replace", "--output", "/o", "a.jpg"}, {"optimize", "--output=/o", "--replace", "a.jpg"},
+           {"optimize", "--replace=ja", "a.jpg"}, {"optimize", "--preserve", "a.jpg"},
+           {"optimize", "--replace", "--update", "a.jpg"}, {"optimize", "--replace", "--keep-structure", "a.jpg"},
            {"optimize", "--json=ja", "--output", "/o"}, {"optimize", "--update=1", "--output", "/o"},
            {"bench", "--json", "/b"}, {"analyze", "one.jpg"}, {"status", "extra"}}) {
     error.clear();
@@ -129,8 +142,9 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
   EXPECT_EQ(help.status, 0);
   for (const char* part : {"Aufruf:", "max_kompression",
                            "orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-                           "                     [--keep-structure] [--update] [--json]\n"
-                           "                     --output ORDNER DATEI|ORDNER...\n"}) {
+                           "                     [--preserve] [--keep-structure] [--update] [--json]\n"
+                           "                     --output ORDNER DATEI|ORDNER...\n",
+                           "                     [--json] --replace DATEI|ORDNER...\n"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   const std::string a = MakeImage("a.jpg", 1), missing = temp.Join("gibt-es-nicht");
@@ -228,6 +242,45 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
     if (firstOutput.empty()) firstOutput = ReadTextFile(written);
     EXPECT_TRUE(!firstOutput.empty() && ReadTextFile(written) == firstOutput) << jobs;
   }
+}
+
+// --replace over a mixed folder: the passing image is replaced and its
+// original trashed; the kept (PNG content) and the failed (undecodable)
+// sources stay byte for byte and send nothing to the trash; the same with
+// any number of jobs. Together with --output it is a usage error.
+TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginalsWhateverTheJobs) {
+  CliLaunch launch = StandIn("ok");
+  launch.environment.push_back("XDG_DATA_HOME=" + temp.Join("daten"));
+  const std::string trashFiles = temp.Join("daten/Trash/files");
+  Strings firstLines;
+  for (const char* jobs : {"1", "3"}) {
+    SCOPED_TRACE(jobs);
+    RemoveFolderTree(temp.Join("daten"));
+    const std::string a = MakeImage("a.jpg", 21);
+    const std::string original = ReadTextFile(a);
+    const std::string kept = JoinPath(images, "b.jpg"), failed = JoinPath(images, "c.jpg");
+    ASSERT_TRUE(WriteTextFile(kept, std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG") &&
+                WriteTextFile(failed, "kaputt"));
+    const CliRun run = Run({"optimize", "--replace", "--jobs", jobs, images}, launch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const Strings lines = Lines(run, 4);
+    EXPECT_NE(lines[0].find("   |   Jpegli "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("Inhalt ist kein JPEG"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("Fehler beim Verarbeiten"), std::string::npos) << lines[2];
+    if (firstLines.empty()) firstLines = lines;
+    EXPECT_EQ(lines, firstLines);
+    EXPECT_NE(ReadTextFile(a), original);
+    EXPECT_EQ(FolderEntries(trashFiles), Strings{"a.jpg"});
+    EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "a.jpg")), original);
+    EXPECT_EQ(ReadTextFile(kept), std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG");
+    EXPECT_EQ(ReadTextFile(failed), "kaputt");
+    Strings names = FolderEntries(images);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
+  }
+  const CliRun both = Run({"optimize", "--replace", "--output", output, images}, launch);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_NE(both.err.find("--replace und --output schließen einander aus."), std::string::npos) << both.err;
 }
 
 // The output folder inside the photo folder, run again: the second run sees
