@@ -14,6 +14,7 @@
 
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
+#include "core/display_text.h"
 #include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
@@ -273,7 +274,7 @@ int RunAnalyzeCommand(const CliOptions& options) {
   for (const auto& [path, image] : {std::pair<const std::string&, PixelImage&>{options.reference, reference},
                                     std::pair<const std::string&, PixelImage&>{options.test, test}}) {
     if (!DecodeImageFile(path, image)) {
-      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + path + "\n");
+      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + EscapeForDisplay(path) + "\n");
       return kExitFailure;
     }
   }
@@ -292,7 +293,8 @@ int RunCliProgram(const std::vector<std::string>& arguments) {
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {
     const bool bench = options.command == CliCommand::kBench;
-    WriteText(stderr, error + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
+    // The message may quote an argument: a file name or whatever was typed.
+    WriteText(stderr, EscapeForDisplay(error) + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
     return kExitUsage;
   }
   return RunCliCommand(options);

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/display_text.h"
 #include "core/live_status.h"
 #include "core/profiles.h"
 #include "platform/files.h"
@@ -153,7 +154,7 @@ BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::si
                                 const std::string& outputFolder, const QualityProfile& profile,
                                 const std::vector<std::string>& writtenOutputs) {
   const std::string& source = sources[index];
-  BeginLiveStatusImage(FileNamePart(source), index + 1, sources.size(), FileSize(source));
+  BeginLiveStatusImage(EscapeForDisplay(FileNamePart(source)), index + 1, sources.size(), FileSize(source));
   RefreshLiveStatus(true);
   BatchOutcome outcome;
   try {

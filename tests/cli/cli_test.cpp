@@ -185,6 +185,22 @@ TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummaryAndANa
   EXPECT_TRUE(run.err.empty()) << run.err;  // standard error is no terminal here: no progress line
 }
 
+// A name cannot forge a line or reach the terminal as a control sequence,
+// neither in a result line nor in a usage error that quotes it.
+TEST_F(CliProgramTest, HostileFileNamesAreShownEscaped) {
+  const std::string forged = MakeImage("x\nZusammenfassung: 9 Bilder\x1b[2J.jpg", 6);
+  const std::string latin1 = MakeImage("M\xFCnchen.jpg", 7);
+  const CliRun run = Run({"optimize", "--output", output, forged, latin1});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 3);
+  EXPECT_EQ(lines[0].rfind("M\xEF\xBF\xBDnchen.jpg   |   ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("x\\nZusammenfassung: 9 Bilder\\x1b[2J.jpg   |   ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Zusammenfassung: 2 Bilder   |   ", 0), 0u);
+  const CliRun usage = Run({"optimize", "--\x1b]0;x\x07", "--output", output, forged});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err.rfind("Unbekannte Option: --\\x1b]0;x\\x07\n", 0), 0u) << usage.err;
+}
+
 TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefusedEvenWithSigchldIgnored) {
   const std::string turm = MakeImage("turm.jpg", 4), turmHoch = MakeImage("turm_hoch.jpg", 5);
   const std::string before = ReadTextFile(turmHoch);
