@@ -206,6 +206,8 @@ int RunOptimizeCommand(const CliOptions& options) {
 
   BlockInterruptSignals();
   const PreparedEngines engines;
+  // The plan shrinks without the tool; say once why, so it is not a mystery.
+  WriteText(stderr, DescribeUnusableEmbeddedEngines());
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
