@@ -159,6 +159,7 @@ ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
     RefreshProgressLine(false);
     return CollectInterrupt();
   };
+  AdmitByDeclaredMemory(calls, run.list);
   return calls;
 }
 

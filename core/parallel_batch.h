@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +47,14 @@ struct ParallelBatchCalls {
   // `pollEveryMs` while it waits; true: start no further image.
   std::function<bool()> poll;
   unsigned pollEveryMs = 100;  // ms; a window pumps its events from `poll`
+  // Admission by memory (optional): the bytes image `index` may need (called
+  // once on the calling thread, when the image is next in line), and what the
+  // images in flight may need together. An image that does not fit waits,
+  // and the images after it with it; one that needs more than the whole
+  // budget runs alone. Without `memoryNeed` or with a budget of 0 only
+  // `jobs` limits.
+  std::function<std::uint64_t(std::size_t index)> memoryNeed;
+  std::uint64_t memoryBudget = 0;  // bytes
 };
 
 // Runs the batch of `outputPaths.size()` images (entry i: where image i's
@@ -63,6 +72,21 @@ extern const char* const kVerdictNotStarted;
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
                                 const std::string& outputFolder, const QualityProfile& profile,
                                 const std::vector<std::string>& writtenOutputs);
+
+// What optimising `sourcePath` may need at most, in bytes, from the picture
+// size its JPEG frame header declares (read from the file's first 256 KiB,
+// nothing decoded), or from its file size when no header says. A small file
+// may declare a huge picture; its decode then needs the memory all the same.
+std::uint64_t DeclaredMemoryNeed(const std::string& sourcePath);
+
+// Half of the memory available now (/proc/meminfo MemAvailable), the share
+// the images in flight may need together; 0 when it cannot be read.
+std::uint64_t BatchMemoryBudget();
+
+// Fills `calls`' memory admission for the batch `sources` (kept by
+// reference: they must outlive the run): DeclaredMemoryNeed against
+// BatchMemoryBudget, as both front-ends run it.
+void AdmitByDeclaredMemory(ParallelBatchCalls& calls, const std::vector<std::string>& sources);
 
 // Where each of `sources` would be written (OutputPathFor), in order.
 std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,

@@ -163,6 +163,7 @@ void MainWindow::RunBatch() {
     return state.batchStopRequested;
   };
   calls.pollEveryMs = kBatchPumpMs;
+  AdmitByDeclaredMemory(calls, sources);
   BeginLiveStatusBatch(sources.size());
   shownBatchImage_ = {};
   {
