@@ -64,10 +64,19 @@ struct BatchRun {
   BatchRun& operator=(const BatchRun&) = delete;
 };
 
+// Output paths that a file system ignoring case may take for one name: ASCII
+// letters folded. Serialising a few images too many costs only overlap.
+std::string CaseFoldedPath(std::string path) {
+  for (char& c : path) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return path;
+}
+
 void FindEarlierSameOutputs(const std::vector<std::string>& outputPaths, BatchRun& run) {
   std::map<std::string, std::size_t> latest;
   for (std::size_t i = 0; i < outputPaths.size(); ++i) {
-    const auto [entry, inserted] = latest.try_emplace(outputPaths[i], i);
+    const auto [entry, inserted] = latest.try_emplace(CaseFoldedPath(outputPaths[i]), i);
     if (!inserted) {
       run.earlier[i] = entry->second;
       entry->second = i;

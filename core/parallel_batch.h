@@ -3,7 +3,8 @@
 // Up to `jobs` images are optimised at once, each on its own thread, and yet
 // the outcome is that of one image after the other: the result of every image
 // is reported in list order, as soon as it and all earlier ones are done;
-// images whose output paths are the same never overlap (an image starts only
+// images whose output paths are the same, ASCII letter case aside (a file
+// system may ignore it), never overlap (an image starts only
 // after every earlier image with its output path has finished) and each image
 // is handed the outputs written so far, so an output written by an earlier
 // image is never replaced or deleted by a later one, whatever the timing.

@@ -124,6 +124,9 @@ TEST(ParallelBatchTest, ImagesAreAdmittedByTheMemoryTheyNeedAndALargeOneRunsAlon
   EXPECT_GT(t->started[2], std::min(t->ended[0], t->ended[1]));
   EXPECT_GT(t->started[3], std::max({t->ended[0], t->ended[1], t->ended[2]}));
   EXPECT_GT(t->started[4], t->ended[3]);
+  // Output names that differ only in case may be one file: they run in turn.
+  const auto cased = TraceBatch({"/o/IMG_hoch.jpg", "/o/img_hoch.jpg"}, 2, {});
+  EXPECT_LT(cased->ended[0], cased->started[1]);
 }
 
 // A small file that declares a huge picture needs the memory of the picture.
