@@ -205,6 +205,16 @@ int RunOptimizeCommand(const CliOptions& options) {
     return kExitUsage;
   }
 
+  // Two runs into one folder know nothing of each other's outputs: the later
+  // one would replace what the other wrote moments before (a.jpg and a.jpeg
+  // both give a_hoch.jpg). Held until the run ends.
+  bool busy = false;
+  const UniqueFd outputLock = LockFolderExclusively(options.outputFolder, busy);
+  if (busy) {
+    WriteText(stderr, "Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben; "
+                      "bitte warten oder einen anderen Ausgabeordner wählen.\n");
+    return kExitFailure;
+  }
   BlockInterruptSignals();
   const PreparedEngines engines;
   // The plan shrinks without the tool; say once why, so it is not a mystery.

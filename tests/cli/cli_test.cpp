@@ -298,6 +298,24 @@ TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFa
 
 // --- processes and files that must not stop or mislead the program -----------------
 
+// A second run into an output folder that a running orvel-cli is writing
+// refuses before it touches anything; the folder is free again afterwards.
+TEST_F(CliProgramTest, ASecondRunIntoABusyOutputFolderIsRefused) {
+  const std::string a = MakeImage("a.jpg", 15), b = MakeImage("a.jpeg", 16), earlier = JoinPath(output, "a_hoch.jpg");
+  const CliChild first = Start({"optimize", "--output", output, a}, StandIn("sleep:1500"));
+  ASSERT_TRUE(first.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("second")));
+  const CliRun second = WaitForCli(StartCli({"optimize", "--output", output, b}, tmpdir, temp.Join("second")));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben"),
+            std::string::npos) << second.err;
+  EXPECT_TRUE(second.out.empty()) << second.out;
+  EXPECT_EQ(WaitForCli(first).status, 0);
+  const std::string written = ReadTextFile(earlier);
+  EXPECT_FALSE(written.empty());
+  EXPECT_EQ(Run({"optimize", "--output", output, b}).status, 0);
+}
+
 TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
   const std::string a = MakeImage("a.jpg", 9), b = MakeImage("b.jpg", 10), earlier = JoinPath(output, "a_hoch.jpg");
   ASSERT_TRUE(WriteTextFile(earlier, "earlier result"));
