@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 
@@ -314,6 +316,28 @@ TEST_F(CliProgramTest, ASecondRunIntoABusyOutputFolderIsRefused) {
   const std::string written = ReadTextFile(earlier);
   EXPECT_FALSE(written.empty());
   EXPECT_EQ(Run({"optimize", "--output", output, b}).status, 0);
+}
+
+// A run in another PID namespace, whose pid means nothing here, keeps its
+// engine and work folders through our sweep and finishes with its tools.
+TEST_F(CliProgramTest, ARunInAnotherPidNamespaceSurvivesOurSweep) {
+  const std::string unshare = "/usr/bin/unshare";
+  if (::access(unshare.c_str(), X_OK) != 0 || std::system((unshare + " -rpf --mount-proc true 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no PID namespaces here";
+  }
+  const std::string a = MakeImage("a.jpg", 17);
+  CliLaunch launch = StandIn("sleep:1500");
+  launch.program = unshare;
+  // A few processes first: the run's pid there is then one unlikely to live here.
+  const CliChild inner = Start({"-rpf", "--mount-proc", "sh", "-c", "for i in 1 2 3 4 5 6 7 8 9; do /bin/true; done; \"$0\" \"$@\"",
+                                ORVEL_CLI_STANDIN_PROGRAM, "optimize", "--output", output, a}, launch);
+  ASSERT_TRUE(inner.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("sweep")));
+  EXPECT_EQ(WaitForCli(StartCli({"status"}, tmpdir, temp.Join("sweep"))).status, 0);
+  const CliRun run = WaitForCli(inner);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 2);
+  EXPECT_EQ(lines[0].find("Fehler"), std::string::npos) << lines[0];
 }
 
 TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
