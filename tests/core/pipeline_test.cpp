@@ -501,4 +501,16 @@ TEST_F(PipelineMetadataTest, FurtherPicturesAndAppendedBytesAreCarriedWithTheInd
   ASSERT_TRUE(Optimize(odd));
   ASSERT_TRUE(result.optimized) << result.message;
   EXPECT_EQ(Metadata(result.outputPath), exif);
+
+  // jpegtran warns about the stray bytes and exits 2, with its whole output
+  // written: the lossless profile still gets its candidate.
+  if (JpegtranProgram().empty()) return;
+  TestEngineStore lossless({false, false, true});
+  currentMode = 1;
+  ASSERT_TRUE(Optimize(odd, ProfileAt(0)));
+  EXPECT_EQ(result.candidatesEncoded, 1) << result.message;
+  EXPECT_TRUE(result.failureReason.empty()) << result.failureReason;
+  if (result.optimized) {
+    EXPECT_EQ(Metadata(result.outputPath), exif);
+  }
 }
