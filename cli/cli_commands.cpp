@@ -15,6 +15,7 @@
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
 #include "cli/json_report.h"
+#include "core/display_text.h"
 #include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
@@ -168,6 +169,7 @@ ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
     RefreshProgressLine(false);
     return CollectInterrupt();
   };
+  AdmitByDeclaredMemory(calls, run.list);
   return calls;
 }
 
@@ -213,8 +215,20 @@ int RunOptimizeCommand(const CliOptions& options) {
     return kExitUsage;
   }
 
+  // Two runs into one folder know nothing of each other's outputs: the later
+  // one would replace what the other wrote moments before (a.jpg and a.jpeg
+  // both give a_hoch.jpg). Held until the run ends.
+  bool busy = false;
+  const UniqueFd outputLock = LockFolderExclusively(options.outputFolder, busy);
+  if (busy) {
+    WriteText(stderr, "Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben; "
+                      "bitte warten oder einen anderen Ausgabeordner wählen.\n");
+    return kExitFailure;
+  }
   BlockInterruptSignals();
   const PreparedEngines engines;
+  // The plan shrinks without the tool; say once why, so it is not a mystery.
+  WriteText(stderr, DescribeUnusableEmbeddedEngines());
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
@@ -290,7 +304,7 @@ int RunAnalyzeCommand(const CliOptions& options) {
   for (const auto& [path, image] : {std::pair<const std::string&, PixelImage&>{options.reference, reference},
                                     std::pair<const std::string&, PixelImage&>{options.test, test}}) {
     if (!DecodeImageFile(path, image)) {
-      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + path + "\n");
+      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + EscapeForDisplay(path) + "\n");
       return kExitFailure;
     }
   }
@@ -309,7 +323,8 @@ int RunCliProgram(const std::vector<std::string>& arguments) {
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {
     const bool bench = options.command == CliCommand::kBench;
-    WriteText(stderr, error + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
+    // The message may quote an argument: a file name or whatever was typed.
+    WriteText(stderr, EscapeForDisplay(error) + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
     return kExitUsage;
   }
   return RunCliCommand(options);

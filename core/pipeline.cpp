@@ -104,6 +104,10 @@ std::string OutputIdentityText(const std::string& path) {
   return JoinPath(folder, FileNamePart(text));
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool WrittenEarlierInTheRun(const std::string& outputPath,
                             const std::vector<std::string>& writtenOutputs) {
   if (writtenOutputs.empty()) return false;
@@ -111,11 +115,16 @@ bool WrittenEarlierInTheRun(const std::string& outputPath,
   for (const std::string& written : writtenOutputs) {
     if (OutputIdentityText(written) == identity) return true;
   }
+  // On a file system that ignores case (vfat, exFAT, casefolded ext4)
+  // "IMG_hoch.jpg" names the "img_hoch.jpg" written before: one entry, one
+  // inode. Links themselves are compared, never their targets.
+  struct stat outputInfo{};
+  if (::lstat(outputPath.c_str(), &outputInfo) != 0) return false;
+  for (const std::string& written : writtenOutputs) {
+    struct stat writtenInfo{};
+    if (::lstat(written.c_str(), &writtenInfo) == 0 && SameFile(outputInfo, writtenInfo)) return true;
+  }
   return false;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Fails the image with `reason`; always false.

@@ -148,7 +148,10 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // run, which a later image with the same output name must not replace or
 // delete (it keeps its original with kVerdictOutputWrittenThisRun). They are
 // compared by path text, with the folder part resolved, since such a file may
-// have been replaced since (a new inode under the same name). True when a
+// have been replaced since (a new inode under the same name), and, where the
+// output name exists, also by device and inode, since a file system that
+// ignores case gives two names one file (a hard link counts as the same
+// file too: refusing is the safe side). True when a
 // verdict was reached (optimised or kept); false on an error (source
 // undecodable, no candidate's encoder ran to completion, work folder or PPM not writable, output not writable, an
 // earlier output that a keeping verdict must delete cannot be deleted, a

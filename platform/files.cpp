@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,6 +178,15 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
 
 UniqueFd::~UniqueFd() {
   if (fd >= 0) ActiveFileSystemCalls().close(fd);
+}
+
+UniqueFd LockFolderExclusively(const std::string& folder, bool& busy) {
+  busy = false;
+  UniqueFd handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!handle.Valid()) return UniqueFd();
+  if (::flock(handle.fd, LOCK_EX | LOCK_NB) == 0) return handle;
+  busy = errno == EWOULDBLOCK;
+  return UniqueFd();
 }
 
 UniqueFd OpenForReading(const std::string& path) {

@@ -62,6 +62,13 @@ struct UniqueFd {
 // refused at once, never waited on.
 UniqueFd OpenForReading(const std::string& path);
 
+// An exclusive flock on the folder itself (its directory descriptor), held
+// while the returned descriptor lives; nothing is written into the folder.
+// `busy` is true when another process holds it. Invalid with `busy` false:
+// the folder cannot be opened or its file system does not lock folders (NFS
+// maps flock to byte-range locks that need a file open for writing).
+UniqueFd LockFolderExclusively(const std::string& folder, bool& busy);
+
 // Creates or truncates a file for writing with the given permission bits
 // (masked by the umask). Invalid on failure, and when the name is a symbolic
 // link (never written through) or a named pipe nobody reads.

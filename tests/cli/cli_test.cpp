@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 
@@ -205,6 +207,22 @@ TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummaryAndANa
     EXPECT_EQ(PathExists(JoinPath(output, name)), line.find("   |   Original behalten   |   ") == std::string::npos) << line;
   }
   EXPECT_TRUE(run.err.empty()) << run.err;  // standard error is no terminal here: no progress line
+}
+
+// A name cannot forge a line or reach the terminal as a control sequence,
+// neither in a result line nor in a usage error that quotes it.
+TEST_F(CliProgramTest, HostileFileNamesAreShownEscaped) {
+  const std::string forged = MakeImage("x\nZusammenfassung: 9 Bilder\x1b[2J.jpg", 6);
+  const std::string latin1 = MakeImage("M\xFCnchen.jpg", 7);
+  const CliRun run = Run({"optimize", "--output", output, forged, latin1});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 3);
+  EXPECT_EQ(lines[0].rfind("M\xEF\xBF\xBDnchen.jpg   |   ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("x\\nZusammenfassung: 9 Bilder\\x1b[2J.jpg   |   ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Zusammenfassung: 2 Bilder   |   ", 0), 0u);
+  const CliRun usage = Run({"optimize", "--\x1b]0;x\x07", "--output", output, forged});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err.rfind("Unbekannte Option: --\\x1b]0;x\\x07\n", 0), 0u) << usage.err;
 }
 
 TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefusedEvenWithSigchldIgnored) {
@@ -418,6 +436,46 @@ TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFa
 }
 
 // --- processes and files that must not stop or mislead the program -----------------
+
+// A second run into an output folder that a running orvel-cli is writing
+// refuses before it touches anything; the folder is free again afterwards.
+TEST_F(CliProgramTest, ASecondRunIntoABusyOutputFolderIsRefused) {
+  const std::string a = MakeImage("a.jpg", 15), b = MakeImage("a.jpeg", 16), earlier = JoinPath(output, "a_hoch.jpg");
+  const CliChild first = Start({"optimize", "--output", output, a}, StandIn("sleep:1500"));
+  ASSERT_TRUE(first.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("second")));
+  const CliRun second = WaitForCli(StartCli({"optimize", "--output", output, b}, tmpdir, temp.Join("second")));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben"),
+            std::string::npos) << second.err;
+  EXPECT_TRUE(second.out.empty()) << second.out;
+  EXPECT_EQ(WaitForCli(first).status, 0);
+  const std::string written = ReadTextFile(earlier);
+  EXPECT_FALSE(written.empty());
+  EXPECT_EQ(Run({"optimize", "--output", output, b}).status, 0);
+}
+
+// A run in another PID namespace, whose pid means nothing here, keeps its
+// engine and work folders through our sweep and finishes with its tools.
+TEST_F(CliProgramTest, ARunInAnotherPidNamespaceSurvivesOurSweep) {
+  const std::string unshare = "/usr/bin/unshare";
+  if (::access(unshare.c_str(), X_OK) != 0 || std::system((unshare + " -rpf --mount-proc true 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no PID namespaces here";
+  }
+  const std::string a = MakeImage("a.jpg", 17);
+  CliLaunch launch = StandIn("sleep:1500");
+  launch.program = unshare;
+  // A few processes first: the run's pid there is then one unlikely to live here.
+  const CliChild inner = Start({"-rpf", "--mount-proc", "sh", "-c", "for i in 1 2 3 4 5 6 7 8 9; do /bin/true; done; \"$0\" \"$@\"",
+                                ORVEL_CLI_STANDIN_PROGRAM, "optimize", "--output", output, a}, launch);
+  ASSERT_TRUE(inner.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("sweep")));
+  EXPECT_EQ(WaitForCli(StartCli({"status"}, tmpdir, temp.Join("sweep"))).status, 0);
+  const CliRun run = WaitForCli(inner);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 2);
+  EXPECT_EQ(lines[0].find("Fehler"), std::string::npos) << lines[0];
+}
 
 TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
   const std::string a = MakeImage("a.jpg", 9), b = MakeImage("b.jpg", 10), earlier = JoinPath(output, "a_hoch.jpg");

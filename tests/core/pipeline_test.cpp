@@ -319,6 +319,13 @@ TEST_F(PipelineTest, OutputWrittenEarlierInTheRunIsNeitherReplacedNorDeleted) {
       EXPECT_EQ(ReadTextFile(written), bytes);
     }
   }
+  // Where case is ignored, "P_hoch.jpg" is the file written as "p_hoch.jpg":
+  // two names, one inode, as a hard link gives them here.
+  const std::string capital = MakeSource("d2/P.jpg", 14);
+  ASSERT_EQ(::link(written.c_str(), JoinPath(output, "P_hoch.jpg").c_str()), 0);
+  ASSERT_TRUE(OptimizeImage(capital, output, ProfileAt(2), result, {first, capital}, nullptr, {written}));
+  EXPECT_EQ(result.message, kVerdictOutputWrittenThisRun);
+  EXPECT_EQ(ReadTextFile(written), bytes);
 }
 
 // A candidate that could not run says nothing about the size: with none

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/candidate_plan.h"
+#include "core/display_text.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/output_target.h"
@@ -175,6 +176,34 @@ TEST(ResultLineTest, OptimisedAndKeptLines) {
             "Encoder-Kandidat ist kleiner als das Original \xE2\x80\x93 Original behalten   |   "
             "Kandidaten 1/1");
   EXPECT_EQ(SavingPercent(0, 10), 0.0);
+}
+
+// Hostile file names: none may start a line, a terminal sequence or a
+// reordering of the text, and ordinary names stay exactly as they are.
+TEST(DisplayTextTest, HostileNamesAreShownEscapedAndOrdinaryNamesUnchanged) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"Urlaub 2023 \u00e4 (1).jpg", "Urlaub 2023 \u00e4 (1).jpg"},
+      {"Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 \xF0\x9F\x93\xB7.jpg", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 \xF0\x9F\x93\xB7.jpg"},
+      {"a\nZusammenfassung: 1 Bilder.jpg", "a\\nZusammenfassung: 1 Bilder.jpg"},
+      {"b\r\t.jpg", "b\\r\\t.jpg"},
+      {"\x1b]0;x\x07\x1b[2J.jpg", "\\x1b]0;x\\x07\\x1b[2J.jpg"},
+      {std::string("nul\0.jpg", 8), "nul\\x00.jpg"},
+      {"del\x7f.jpg", "del\\x7f.jpg"},
+      {"csi\xC2\x9B" "31m.jpg", "csi\\u009b31m.jpg"},
+      {"rtl\xE2\x80\xAEgpj.exe", "rtl\\u202egpj.exe"},
+      {"sep\xE2\x80\xA8.jpg", "sep\\u2028.jpg"},
+      {"latin1-\xE4.jpg", "latin1-\xEF\xBF\xBD.jpg"},
+      {"cut\xE2\x80", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"overlong\xC0\xAF.jpg", "overlong\xEF\xBF\xBD\xEF\xBF\xBD.jpg"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeForDisplay(c.name), c.shown) << c.shown;
+
+  ImageResult r{.sourcePath = "/bilder/a\n\x1b[31mb.jpg", .profileLabel = "Hohe Qualität (empfohlen)",
+                .candidatesPlanned = 1, .message = "Fehler beim Verarbeiten"};
+  EXPECT_EQ(FormatResultLine(r).substr(0, 16), "a\\n\\x1b[31mb.jpg");
 }
 
 TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {

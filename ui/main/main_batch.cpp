@@ -166,6 +166,7 @@ void MainWindow::RunBatch() {
     return state.batchStopRequested;
   };
   calls.pollEveryMs = kBatchPumpMs;
+  AdmitByDeclaredMemory(calls, sources);
   BeginLiveStatusBatch(sources.size());
   shownBatchImage_ = {};
   {

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "core/display_text.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/parallel_batch.h"
@@ -35,7 +36,7 @@ bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added
 }
 
 std::string ImageListLine(const std::string& path) {
-  return FileNamePart(path) + "   |   " + FormatBytes(FileSize(path));
+  return EscapeForDisplay(FileNamePart(path)) + "   |   " + FormatBytes(FileSize(path));
 }
 
 std::size_t PreviewIndexFor(int selectedRow, std::size_t count) {
