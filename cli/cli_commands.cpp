@@ -232,7 +232,7 @@ int RunOptimizeCommand(const CliOptions& options) {
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
-                                         : AutomaticJobCount(options.mode, HardwareThreadCount());
+                                         : AutomaticJobCount(HardwareThreadCount());
   // Absolute, so every output path (in the JSON lines too) names its file
   // whatever the reader's current folder.
   const std::string outputFolder = NormalisedAbsolutePath(options.outputFolder, {}, ParentSteps::kKeep);

@@ -1,6 +1,6 @@
 // Scheduling the images of a batch over several threads; see
-// parallel_batch.h. Neighbours: the front-ends (the calls), core/profiles
-// (the encoder cap of a compute mode).
+// parallel_batch.h. Neighbours: the front-ends (the calls), core/pipeline
+// (one image).
 #include "core/parallel_batch.h"
 
 #include <unistd.h>
@@ -248,8 +248,4 @@ bool WasDoneInBatch(const ImageResult& result) {
   return result.message != kVerdictNotStarted && result.failureReason != kFailureCancelled;
 }
 
-unsigned AutomaticJobCount(int mode, unsigned hardwareThreads) {
-  const int cap = ComputeModeWorkerCap(static_cast<ComputeMode>(mode));
-  const unsigned perImage = cap > 0 ? static_cast<unsigned>(cap) : 1u;
-  return std::max(1u, std::max(hardwareThreads, 1u) / perImage);
-}
+unsigned AutomaticJobCount(unsigned hardwareThreads) { return std::max(1u, hardwareThreads); }

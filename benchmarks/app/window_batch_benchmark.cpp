@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
   MainWindow& window = *shell.mainWindow;
   currentProfile.store(2);
   currentMode.store(static_cast<ComputeMode>(options.mode));
-  const unsigned jobs = AutomaticJobCount(options.mode, HardwareThreadCount());
+  const unsigned jobs = AutomaticJobCount(HardwareThreadCount());
 
   std::printf("%d Bilder, Rechenmodus %d, Profil hoch, %u Hardware-Threads, automatisch %u Bilder "
               "gleichzeitig\n",

@@ -480,7 +480,8 @@ TEST_F(CliProgramTest, ARunInAnotherPidNamespaceSurvivesOurSweep) {
 TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
   const std::string a = MakeImage("a.jpg", 9), b = MakeImage("b.jpg", 10), earlier = JoinPath(output, "a_hoch.jpg");
   ASSERT_TRUE(WriteTextFile(earlier, "earlier result"));
-  const CliChild child = Start({"optimize", "--output", output, a, b}, StandIn("hang"));
+  // One at a time: b is never started.
+  const CliChild child = Start({"optimize", "--jobs", "1", "--output", output, a, b}, StandIn("hang"));
   ASSERT_TRUE(child.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli hang "));
   ASSERT_TRUE(::kill(child.pid, SIGINT) == 0 && ::kill(child.pid, SIGTERM) == 0);
   const CliRun run = WaitForCli(child, std::chrono::seconds(60));

@@ -21,10 +21,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(ParallelBatchTest, AutomaticJobCountDividesTheThreadsByTheModesEncoderCap) {
-  const struct { int mode; unsigned threads, jobs; } cases[] = {
-      {0, 8, 4}, {1, 8, 2}, {2, 8, 1}, {2, 12, 2}, {1, 2, 1}, {0, 1, 1}, {1, 0, 1}};
-  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.mode, c.threads), c.jobs) << c.mode << " " << c.threads;
+TEST(ParallelBatchTest, AutomaticJobCountIsOnePerThreadAndNeverZero) {
+  const struct { unsigned threads, jobs; } cases[] = {{8, 8}, {2, 2}, {1, 1}, {0, 1}};
+  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.threads), c.jobs) << c.threads;
 }
 
 // What a run of RunParallelBatch did, image by image.

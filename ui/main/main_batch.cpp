@@ -150,7 +150,7 @@ void MainWindow::RunBatch() {
   const std::vector<std::string> sources = state.imageList;
   const std::string outputFolder = state.outputFolder;
   const unsigned jobs = state.batchJobs > 0 ? state.batchJobs
-                                            : AutomaticJobCount(currentMode.load(), HardwareThreadCount());
+                                            : AutomaticJobCount(HardwareThreadCount());
   const std::vector<OutputTarget> targets =
       BatchOutputTargets(sources, OutputLayout{outputFolder}, {}, profile);
   ParallelBatchCalls calls;
