@@ -83,8 +83,9 @@ bool InstallTerminationSignals(TerminationSignals& signalsRecord) {
   return true;
 }
 
-// The close request goes through the main window's own close path, so a
-// window that refuses to close (a batch is running) refuses here as well.
+// The close request goes through the main window's own close path: a
+// running batch is stopped without a question, and a profile-development
+// run still refuses the close as it does for the close button.
 void WatchTerminationSignals(ApplicationShell& shell) {
   TerminationSignals& signalsRecord = *shell.terminationSignals;
   if (!signalsRecord.installed) return;
@@ -93,7 +94,7 @@ void WatchTerminationSignals(ApplicationShell& shell) {
   QObject::connect(signalsRecord.notifier.get(), &QSocketNotifier::activated,
                    [&shell, readFd]() {
                      DrainSignalPipe(readFd);
-                     if (shell.mainWindow) shell.mainWindow->close();
+                     if (shell.mainWindow) shell.mainWindow->CloseForTermination();
                    });
 }
 

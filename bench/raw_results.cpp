@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "core/profiles.h"
 #include "platform/files.h"
@@ -137,6 +138,11 @@ bool CreateBenchmarkRun(BenchmarkSession& session) {
 
 std::string QuoteCsvText(const std::string& text) {
   std::string quoted = "\"";
+  // A spreadsheet reads a cell that begins so as a formula, even quoted; the
+  // apostrophe makes it text there (the usual defence for CSV exports).
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+    quoted += '\'';
+  }
   for (const char c : text) {
     if (c == '"') quoted += '"';
     quoted += c;
@@ -145,17 +151,14 @@ std::string QuoteCsvText(const std::string& text) {
   return quoted;
 }
 
-std::string ImageFileName(const std::string& path) {
-  const size_t separator = path.find_last_of("\\/:");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
+std::string ImageFileName(const std::string& path) { return FileNamePart(path); }
 
 std::string RelativeImagePath(const std::string& root, const std::string& imagePath) {
   if (root.empty() || imagePath.size() <= root.size() ||
       !StartsWithIgnoringAsciiCase(imagePath, root)) {
     return ImageFileName(imagePath);
   }
-  const size_t rest = imagePath.find_first_not_of("\\/", root.size());
+  const size_t rest = imagePath.find_first_not_of('/', root.size());
   return rest == std::string::npos ? std::string() : imagePath.substr(rest);
 }
 

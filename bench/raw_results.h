@@ -54,14 +54,18 @@ std::string LocalTimeStamp();
 // the header cannot be written (files already written stay).
 bool CreateBenchmarkRun(BenchmarkSession& session);
 
-// The text with every double quote doubled, enclosed in double quotes.
+// The text with every double quote doubled, enclosed in double quotes. A text
+// that begins with "=", "+", "-", "@", a tab or a carriage return gets an
+// apostrophe in front inside the quotes, so a spreadsheet never takes it for a
+// formula. Only text columns go through here; numbers stay bare numbers.
 std::string QuoteCsvText(const std::string& text);
 
-// The file-name part: text after the last "\", "/" or ":".
+// The file-name part: text after the last "/" ("\" and ":" belong to a Linux
+// file name).
 std::string ImageFileName(const std::string& path);
 
 // The image path relative to `root` when it starts with `root` (ASCII letters
-// compared without case) and is longer, with leading "\" and "/" removed;
+// compared without case) and is longer, with leading "/" removed;
 // otherwise the file-name part.
 std::string RelativeImagePath(const std::string& root, const std::string& imagePath);
 

@@ -13,6 +13,7 @@
 #include "bench/raw_results.h"
 #include "bench/run_parts.h"
 #include "bench/sampling.h"
+#include "core/display_text.h"
 #include "bench/session.h"
 #include "bench/worker.h"
 #include "platform/clock.h"
@@ -68,7 +69,7 @@ std::string FormatProgress(const BenchmarkSession& session) {
   std::string line = "Bilder: " + std::to_string(session.completed.load()) + " / " +
                      std::to_string(total);
   if (session.running.load() && next < total) {
-    line += kSeparator + std::string("aktuell: ") + FileNamePart(session.images[next]);
+    line += kSeparator + std::string("aktuell: ") + EscapeForDisplay(FileNamePart(session.images[next]));
   }
   const std::int32_t count = session.candidateCount.load();
   if (count > 0) {

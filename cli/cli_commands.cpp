@@ -14,9 +14,12 @@
 
 #include "engines/engine_store.h"
 #include "cli/bench_command.h"
+#include "cli/json_report.h"
+#include "core/display_text.h"
 #include "core/parallel_batch.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
@@ -138,6 +141,8 @@ struct OptimizeRun {
   const QualityProfile& profile;
   std::vector<std::string> list;  // the sorted image list
   BatchSummary summary;
+  std::vector<OutputTarget> targets;  // entry i: where image i's output goes
+  std::vector<double> imageMs;        // entry i: image i's wall time, ms (its thread writes it)
 };
 
 // The three calls of the parallel batch: one image through the pipeline (on
@@ -145,19 +150,26 @@ struct OptimizeRun {
 ParallelBatchCalls BatchCallsFor(OptimizeRun& run) {
   ParallelBatchCalls calls;
   calls.process = [&run](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    return OptimizeBatchImage(run.list, i, run.options.outputFolder, run.profile, writtenOutputs);
+    const std::uint64_t started = TickCountMs();
+    const OutputOptions output{run.options.replace, run.options.preserve};
+    BatchOutcome outcome =
+        OptimizeBatchImage(run.list, i, run.targets[i], run.profile, writtenOutputs, output);
+    run.imageMs[i] = static_cast<double>(TickCountMs() - started);
+    return outcome;
   };
   calls.report = [&run](std::size_t i, BatchOutcome& outcome) {
     if (!outcome.reached) {
       outcome.result = ProcessingErrorResult(outcome.result, run.list[i], run.profile.label);
     }
     CountResult(outcome.result, outcome.reached, run.summary);
-    WriteResultLine(FormatResultLine(outcome.result));
+    WriteResultLine(run.options.json ? FormatImageJson(outcome.result, outcome.reached, run.imageMs[i])
+                                     : FormatResultLine(outcome.result));
   };
   calls.poll = [] {
     RefreshProgressLine(false);
     return CollectInterrupt();
   };
+  AdmitByDeclaredMemory(calls, run.list);
   return calls;
 }
 
@@ -192,30 +204,49 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
     return kExitUsage;
   }
-  if (options.outputFolder.empty() || !IsDirectory(options.outputFolder)) {
+  if (!options.replace && (options.outputFolder.empty() || !IsDirectory(options.outputFolder))) {
     WriteText(stderr, "Bitte einen gültigen Ausgabepfad auswählen.\n");
     return kExitUsage;
   }
-  OptimizeRun run{options, ProfileAt(options.profile), {}, {}};
-  AddToImageList(run.list, options.files, std::string());
+  OptimizeRun run{options, ProfileAt(options.profile), {}, {}, {}, {}};
+  AddToImageList(run.list, options.files, std::string(), options.outputFolder);
   if (run.list.empty()) {  // only folders without JPEG files
     WriteText(stderr, "Bitte zuerst mindestens ein JPEG-Bild hinzufügen.\n");
     return kExitUsage;
   }
 
+  // Two runs into one folder know nothing of each other's outputs: the later
+  // one would replace what the other wrote moments before (a.jpg and a.jpeg
+  // both give a_hoch.jpg). Held until the run ends.
+  bool busy = false;
+  const UniqueFd outputLock = LockFolderExclusively(options.outputFolder, busy);
+  if (busy) {
+    WriteText(stderr, "Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben; "
+                      "bitte warten oder einen anderen Ausgabeordner wählen.\n");
+    return kExitFailure;
+  }
   BlockInterruptSignals();
   const PreparedEngines engines;
+  // The plan shrinks without the tool; say once why, so it is not a mystery.
+  WriteText(stderr, DescribeUnusableEmbeddedEngines());
   currentProfile.store(options.profile);
   currentMode.store(options.mode);
   const unsigned jobs = options.jobs > 0 ? static_cast<unsigned>(options.jobs)
-                                         : AutomaticJobCount(options.mode, HardwareThreadCount());
-  const std::vector<std::string> outputPaths = BatchOutputPaths(run.list, options.outputFolder, run.profile);
+                                         : AutomaticJobCount(HardwareThreadCount());
+  // Absolute, so every output path (in the JSON lines too) names its file
+  // whatever the reader's current folder.
+  const std::string outputFolder = NormalisedAbsolutePath(options.outputFolder, {}, ParentSteps::kKeep);
+  const OutputLayout layout{outputFolder, options.keepStructure, options.update};
+  run.targets = BatchOutputTargets(run.list, layout, ScanRootsOf(options.files, {}), run.profile);
+  run.imageMs.assign(run.list.size(), 0.0);
 
   progress.enabled = ::isatty(STDERR_FILENO) == 1;
   SetFrontEndHooks(FrontEndHooks{[](bool force) { RefreshProgressLine(force); },
                                  [] { CollectInterrupt(); }});
   BeginLiveStatusBatch(run.list.size());
-  RunParallelBatch(outputPaths, jobs, BatchCallsFor(run));
+  // Under --replace each image's output is its own source: no two share one.
+  RunParallelBatch(options.replace ? run.list : OutputPathsOf(run.targets), jobs,
+                   BatchCallsFor(run));
   CollectInterrupt();
   SetFrontEndHooks(FrontEndHooks{});
   ClearProgressLine();
@@ -223,7 +254,7 @@ int RunOptimizeCommand(const CliOptions& options) {
     WriteText(stderr, "Abgebrochen nach " + FormatInteger(run.summary.images) + " von " +
                           FormatInteger(static_cast<std::int64_t>(run.list.size())) + " Bildern.\n");
   }
-  WriteText(stdout, FormatSummaryLine(run.summary) + "\n");
+  WriteText(stdout, (options.json ? FormatSummaryJson(run.summary) : FormatSummaryLine(run.summary)) + "\n");
   return ExitStatusFor(run.summary);
 }
 
@@ -273,7 +304,7 @@ int RunAnalyzeCommand(const CliOptions& options) {
   for (const auto& [path, image] : {std::pair<const std::string&, PixelImage&>{options.reference, reference},
                                     std::pair<const std::string&, PixelImage&>{options.test, test}}) {
     if (!DecodeImageFile(path, image)) {
-      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + path + "\n");
+      WriteText(stderr, "Bild konnte nicht dekodiert werden: " + EscapeForDisplay(path) + "\n");
       return kExitFailure;
     }
   }
@@ -292,7 +323,8 @@ int RunCliProgram(const std::vector<std::string>& arguments) {
   std::string error;
   if (!ParseCliArguments(arguments, options, error)) {
     const bool bench = options.command == CliCommand::kBench;
-    WriteText(stderr, error + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
+    // The message may quote an argument: a file name or whatever was typed.
+    WriteText(stderr, EscapeForDisplay(error) + "\n\n" + (bench ? "Aufruf:\n" + BenchUsageText() : CliUsageText()));
     return kExitUsage;
   }
   return RunCliCommand(options);

@@ -61,11 +61,25 @@ bool ParseJobs(const std::string& text, int& jobs) {
   return true;
 }
 
+// The switches of optimize, which take no value; nullptr for another name.
+bool* OptimizeSwitch(const std::string& name, CliOptions& options) {
+  if (name == "--keep-structure") return &options.keepStructure;
+  if (name == "--json") return &options.json;
+  if (name == "--update") return &options.update;
+  if (name == "--replace") return &options.replace;
+  if (name == "--preserve") return &options.preserve;
+  return nullptr;
+}
+
 // One option of optimize; the value taken from `arguments` as it needs.
 bool ParseOptimizeOption(const std::vector<std::string>& arguments, size_t& i, CliOptions& options,
                          std::string& error) {
   const std::string name = OptionName(arguments[i]);
   std::string value;
+  if (bool* flag = OptimizeSwitch(name, options)) {
+    *flag = true;
+    return name == arguments[i] || Refuse(error, "Option " + name + " nimmt keinen Wert.");
+  }
   if (name == "--profile") {
     if (!TakeOptionValue(arguments, i, value)) {
       return Refuse(error, "Option --profile erwartet einen Profilschlüssel oder 0 bis 5.");
@@ -106,8 +120,16 @@ bool ParseOptimize(const std::vector<std::string>& arguments, CliOptions& option
       return false;
     }
   }
-  return !options.outputFolder.empty() ||
-         Refuse(error, "Bitte mit --output einen Ausgabeordner angeben.");
+  if (options.replace && !options.outputFolder.empty()) {
+    return Refuse(error, "--replace und --output schließen einander aus.");
+  }
+  // Without an output folder there is nothing to mirror or to be current.
+  if (options.replace && (options.keepStructure || options.update)) {
+    return Refuse(error, std::string(options.update ? "--update" : "--keep-structure") +
+                             " hat mit --replace keine Bedeutung.");
+  }
+  return options.replace || !options.outputFolder.empty() ||
+         Refuse(error, "Bitte mit --output einen Ausgabeordner oder --replace angeben.");
 }
 
 // One of bench's options that take a value.
@@ -242,7 +264,10 @@ std::string CliUsageText() {
       "\n"
       "Aufruf:\n"
       "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     [--preserve] [--keep-structure] [--update] [--json]\n"
       "                     --output ORDNER DATEI|ORDNER...\n"
+      "  orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
+      "                     [--json] --replace DATEI|ORDNER...\n"
       "  orvel-cli status\n"
       "  orvel-cli analyze REFERENZ TEST\n"
       "  orvel-cli bench VERZEICHNIS [--per-folder N] [--total N] [--depth 0-2]\n"
@@ -261,11 +286,31 @@ std::string CliUsageText() {
       "            verfolgt. Der Ausgabeordner muss bestehen; er wird nie angelegt. Pro\n"
       "            Bild erscheint eine Ergebniszeile in Listenreihenfolge, am Ende eine\n"
       "            Zusammenfassung. --jobs N bearbeitet bis zu N Bilder gleichzeitig\n"
-      "            (Voreinstellung: Zahl der Prozessor-Threads geteilt durch die\n"
-      "            Encoder-Threads des Rechenmodus, mindestens 1); Ergebnisse und\n"
-      "            Ausgabedateien sind dieselben wie mit --jobs 1. Strg+C bricht den\n"
-      "            Stapel ab: laufende Bilder werden gestoppt und als Fehler gezählt,\n"
-      "            frühere Ausgabedateien bleiben unverändert.\n"
+      "            (Voreinstellung: ein Bild je Prozessor-Thread, in jedem\n"
+      "            Rechenmodus); Ergebnisse und Ausgabedateien sind dieselben wie\n"
+      "            mit --jobs 1. Strg+C bricht den Stapel ab: laufende Bilder werden\n"
+      "            gestoppt und als Fehler gezählt, frühere Ausgabedateien bleiben\n"
+      "            unverändert. Ein Ordnerdurchlauf betritt einen darin liegenden\n"
+      "            Ausgabeordner nie.\n"
+      "            --keep-structure legt jedes Bild aus einem angegebenen Ordner im\n"
+      "            gleichnamigen Unterordner des Ausgabeordners ab (Unterordner werden\n"
+      "            angelegt, Verknüpfungen nie verfolgt); einzeln genannte Dateien\n"
+      "            landen direkt im Ausgabeordner.\n"
+      "            --update überspringt ein Bild, dessen Ausgabedatei besteht und\n"
+      "            nicht älter als das Quellbild ist (\u201eAusgabe ist aktuell \u2013\n"
+      "            übersprungen\u201c); dabei wird nichts gelöscht.\n"
+      "            --json schreibt statt der Ergebniszeilen je Bild ein JSON-Objekt\n"
+      "            in eine Zeile und am Ende {\"summary\": {...}}; ungültiges UTF-8 in\n"
+      "            Dateinamen wird durch U+FFFD ersetzt. Fehler erscheinen weiter auf\n"
+      "            der Standardfehlerausgabe.\n"
+      "            --preserve gibt jeder Ausgabedatei Änderungs- und Zugriffszeit und\n"
+      "            Zugriffsrechte der Quelle (nie weiter als die der Quelle und die\n"
+      "            umask erlauben); Eigentümer bleibt der aufrufende Benutzer.\n"
+      "            --replace (statt --output) schreibt jedes optimierte Bild über seine\n"
+      "            Quelle; das Original kommt in den Papierkorb (freedesktop.org, von\n"
+      "            dort wiederherstellbar). Die neue Datei behält Zeiten, Zugriffsrechte\n"
+      "            und, wo erlaubt, den Eigentümer. Ohne nutzbaren Papierkorb auf dem\n"
+      "            Dateisystem der Quelle bleibt das Original unverändert.\n"
       "  status    Zeigt den Encoder-Status der eingebetteten Werkzeuge.\n"
       "  analyze   Vergleicht TEST mit REFERENZ und gibt die acht Kennzahlen und die\n"
       "            Zahl der Fenster aus (name=wert, 17 signifikante Stellen).\n"
@@ -294,7 +339,8 @@ std::string CliUsageText() {
       "  0    jedes Bild hat ein Ergebnis (optimiert oder Original behalten)\n"
       "  1    mindestens ein Bild ist fehlgeschlagen; bei analyze: Vergleich ungültig\n"
       "       oder Bild nicht lesbar\n"
-      "  2    falscher Aufruf, keine Bilder oder kein gültiger Ausgabeordner\n"
+      "  2    falscher Aufruf (auch --replace mit --output), keine Bilder oder kein\n"
+      "       gültiger Ausgabeordner\n"
       "  130  durch Strg+C abgebrochen (143 bei SIGTERM)\n";
   return text;
 }

@@ -1,7 +1,8 @@
 // Command-line arguments of orvel-cli, parsed into a plain record before
 // anything runs. No Qt and no side effects here, so tests call it directly.
 //
-//   orvel-cli optimize [--profile KEY|0-5] [--mode 0-2] [--jobs N] --output DIR FILE|FOLDER...
+//   orvel-cli optimize [--profile KEY|0-5] [--mode 0-2] [--jobs N] [--preserve] [--keep-structure]
+//                      [--update] [--json] (--output DIR | --replace) FILE|FOLDER...
 //   orvel-cli status
 //   orvel-cli analyze REFERENCE TEST
 //   orvel-cli bench ROOT [--per-folder N] [--total N] [--depth 0-2] [--shard K/N]
@@ -41,6 +42,11 @@ struct CliOptions {
   int mode = 1;                    // compute mode 0..2 (default "Optimal (empfohlen)")
   int jobs = 0;                    // optimize: images at once, 1..kMaxJobs; 0 automatic
   std::string outputFolder;        // optimize: existing folder, never created
+  bool replace = false;            // optimize --replace: over the sources, originals to the trash
+  bool preserve = false;           // optimize --preserve: the sources' times and modes on the outputs
+  bool keepStructure = false;      // optimize --keep-structure: mirror the named folders
+  bool json = false;               // optimize --json: JSON lines instead of result lines
+  bool update = false;             // optimize --update: skip images whose output is current
   std::vector<std::string> files;  // optimize: the images and folders as given
   std::string reference;           // analyze: the reference image
   std::string test;                // analyze: the image compared with it
@@ -54,7 +60,7 @@ constexpr int kMaxJobs = 256;
 // Exit statuses of orvel-cli.
 constexpr int kExitOk = 0;           // every image reached a verdict
 constexpr int kExitFailure = 1;      // an image failed / analyze invalid or undecodable
-constexpr int kExitUsage = 2;        // wrong arguments, no images, no output folder
+constexpr int kExitUsage = 2;        // wrong arguments or combination, no images, no output folder
 constexpr int kExitInterrupted = 130;  // SIGINT (SIGTERM gives 143)
 
 // Parses argv[1..]. False with a German message in `error` on a usage error.

@@ -13,6 +13,9 @@
 
 namespace {
 
+// libjpeg's EXIT_WARNING: the tool recovered from a warning and finished.
+constexpr int kLibjpegWarningExitStatus = 2;
+
 void AddWord(ToolInvocation& invocation, std::string text) {
   invocation.arguments.push_back(ToolArgument{std::move(text), false});
 }
@@ -83,6 +86,7 @@ bool BuildToolInvocation(const EncoderCandidate& candidate, const std::string& j
       if (!store.jpegtranAvailable.load() || jpegCopyPath.empty()) return false;
       invocation.toolPath = store.jpegtranPath;
       invocation.stdoutPath = outputPath;
+      invocation.warningExitStatus = kLibjpegWarningExitStatus;
       BuildJpegtranArguments(candidate, jpegCopyPath, invocation);
       return true;
     default:
@@ -133,7 +137,7 @@ bool EncodeCandidate(const EncoderCandidate& candidate, const PixelImage& image,
   }
   const std::uint64_t pixels = static_cast<std::uint64_t>(image.width) * image.height;
   if (!RunTool(invocation.toolPath, ToolArgv(invocation), invocation.stdoutPath, workingFolder,
-               ToolTimeLimitMs(pixels))) {
+               ToolTimeLimitMs(pixels), invocation.warningExitStatus)) {
     return false;
   }
   // Exit status 0 alone is not enough: a tool may succeed without writing.

@@ -42,6 +42,11 @@ struct ToolInvocation {
   std::string toolPath;
   std::vector<ToolArgument> arguments;
   std::string stdoutPath;
+  // A second exit status that counts as success, -1 for none. jpegtran reads
+  // the user's own file and exits 2 after warnings every viewer ignores (stray
+  // bytes between segments); its output is complete, and the quality gate and
+  // the decode still judge it.
+  int warningExitStatus = -1;
 };
 
 // The invocation for a tool candidate; false for WIC, an unavailable engine,

@@ -71,11 +71,21 @@ bool IsJpegSourceFile(const std::string& path) {
   return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
 }
 
-void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found) {
+void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found,
+                      const std::string& excluded) {
+  FileIdentity excludedIdentity;
+  const bool excluding = !excluded.empty() && ReadIdentity(excluded, excludedIdentity);
   std::vector<fs::path> pending{fs::path(folder)};
   while (!pending.empty()) {
     const fs::path current = std::move(pending.back());
     pending.pop_back();
+    // The named folder itself is always listed, also when it is the output
+    // folder: the window's default output folder is the photos' own folder.
+    FileIdentity identity;
+    if (excluding && current != fs::path(folder) && ReadIdentity(current.string(), identity) &&
+        identity == excludedIdentity) {
+      continue;
+    }
     std::error_code error;
     for (fs::directory_iterator entry(current, error), end; !error && entry != end;
          entry.increment(error)) {
@@ -97,11 +107,11 @@ std::string AbsoluteImagePath(const std::string& path, const std::string& curren
 }
 
 void AddToImageList(std::vector<std::string>& list, const std::vector<std::string>& added,
-                    const std::string& currentFolder) {
+                    const std::string& currentFolder, const std::string& outputFolder) {
   for (const std::string& entry : added) {
     if (entry.empty()) continue;
     const std::string path = AbsoluteImagePath(entry, currentFolder);
-    if (IsDirectory(path)) CollectJpegFiles(path, list);
+    if (IsDirectory(path)) CollectJpegFiles(path, list, outputFolder);
     else list.push_back(path);
   }
   std::sort(list.begin(), list.end(), OrdinalLess);

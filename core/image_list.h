@@ -23,7 +23,14 @@ bool IsJpegSourceFile(const std::string& path);
 // no particular order. Regular files count also through a symbolic link;
 // subfolders reached through a link are never entered, so a link cannot pull
 // in a foreign tree or loop. A subfolder that cannot be listed is skipped.
-void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found);
+// The folder `excluded` (the batch's output folder; none when empty) is
+// never entered below `folder`: what a batch writes into a folder inside the
+// photos must not become a source of the next run. It is recognised by
+// device and inode, whatever path leads to it. `folder` itself is listed
+// even when it is the output folder, where outputs sit beside their sources
+// by design (the protected-source checks guard that case).
+void CollectJpegFiles(const std::string& folder, std::vector<std::string>& found,
+                      const std::string& excluded = {});
 
 // `path` made absolute against `currentFolder` (the process's current folder
 // when empty), with "." components and
@@ -38,6 +45,8 @@ std::string AbsoluteImagePath(const std::string& path, const std::string& curren
 // type, also when it does not exist. Then the whole list is sorted by UTF-16
 // code units (ordinal, case-sensitive, a prefix before the longer text) and
 // every entry is removed that repeats an earlier one, by text or by the
-// identity of the file it names (device and inode, links followed).
+// identity of the file it names (device and inode, links followed). Folder
+// scans pass over `outputFolder` (CollectJpegFiles' `excluded`); a file inside
+// it named one by one is still added.
 void AddToImageList(std::vector<std::string>& list, const std::vector<std::string>& added,
-                    const std::string& currentFolder);
+                    const std::string& currentFolder, const std::string& outputFolder = {});

@@ -21,7 +21,7 @@
 
 struct LiveStatus {
   std::mutex mutex;                                  // guards the three texts
-  std::string fileName;                              // file-name part of the current image
+  std::string fileName;                              // file-name part of the current image, escaped for display
   std::string phase;                                 // phase text of the batch or pipeline
   std::string stepText;                              // current step, usually a candidate label
   std::atomic<std::uint64_t> imageIndex{0};          // finished images of the batch + 1, at most imageCount

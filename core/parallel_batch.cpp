@@ -1,7 +1,9 @@
 // Scheduling the images of a batch over several threads; see
-// parallel_batch.h. Neighbours: the front-ends (the calls), core/profiles
-// (the encoder cap of a compute mode).
+// parallel_batch.h. Neighbours: the front-ends (the calls), core/pipeline
+// (one image).
 #include "core/parallel_batch.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,13 +13,24 @@
 #include <system_error>
 #include <thread>
 
+#include "core/display_text.h"
 #include "core/live_status.h"
 #include "core/profiles.h"
+#include "imaging/decode.h"
 #include "platform/files.h"
+#include "platform/system_figures.h"
 
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Peak bytes per declared pixel of one image in the pipeline: the decoded
+// picture (4 bytes a pixel) and, while a candidate is judged, its decode and
+// the comparison's planes beside it. A kept 16000 x 16000 progressive JPEG
+// peaked at 1.77 GB (6.9 bytes a pixel) before any candidate ran.
+constexpr std::uint64_t kBytesPerDeclaredPixel = 12;
+// Where the frame header is looked for; metadata segments come before it.
+constexpr std::size_t kFrameHeaderSearchBytes = 256 * 1024;
 
 // Everything one run shares. The calling thread owns all of it except
 // `outcomes[i]`, which image i's thread writes before it announces itself in
@@ -31,13 +44,16 @@ struct BatchRun {
   std::vector<std::size_t> earlier;      // latest earlier image with the same output; kNone
   std::vector<std::string> writtenOutputs;
   std::size_t inFlight = 0;
+  std::vector<std::uint64_t> memoryNeeds;  // bytes; asked for when next in line
+  std::vector<char> memoryKnown;
+  std::uint64_t memoryInFlight = 0;        // bytes the images in flight may need
   std::mutex mutex;
   std::condition_variable finishedChanged;
   std::vector<std::size_t> finished;     // done on their thread, not yet collected
 
   BatchRun(const ParallelBatchCalls& c, std::size_t count)
       : calls(c), outcomes(count), threads(count), started(count, 0), done(count, 0),
-        earlier(count, kNone) {}
+        earlier(count, kNone), memoryNeeds(count, 0), memoryKnown(count, 0) {}
   // Also when a call of the calling thread throws: no thread outlives the run.
   ~BatchRun() {
     for (std::thread& thread : threads) {
@@ -48,10 +64,19 @@ struct BatchRun {
   BatchRun& operator=(const BatchRun&) = delete;
 };
 
+// Output paths that a file system ignoring case may take for one name: ASCII
+// letters folded. Serialising a few images too many costs only overlap.
+std::string CaseFoldedPath(std::string path) {
+  for (char& c : path) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return path;
+}
+
 void FindEarlierSameOutputs(const std::vector<std::string>& outputPaths, BatchRun& run) {
   std::map<std::string, std::size_t> latest;
   for (std::size_t i = 0; i < outputPaths.size(); ++i) {
-    const auto [entry, inserted] = latest.try_emplace(outputPaths[i], i);
+    const auto [entry, inserted] = latest.try_emplace(CaseFoldedPath(outputPaths[i]), i);
     if (!inserted) {
       run.earlier[i] = entry->second;
       entry->second = i;
@@ -76,9 +101,20 @@ void ProcessOnThread(BatchRun& run, std::size_t index, const std::vector<std::st
   run.finishedChanged.notify_one();
 }
 
+// True when image `index` may start beside the images in flight.
+bool FitsInMemory(BatchRun& run, std::size_t index) {
+  if (!run.calls.memoryNeed || run.calls.memoryBudget == 0) return true;
+  if (!run.memoryKnown[index]) {
+    run.memoryNeeds[index] = run.calls.memoryNeed(index);
+    run.memoryKnown[index] = 1;
+  }
+  return run.inFlight == 0 || run.memoryInFlight + run.memoryNeeds[index] <= run.calls.memoryBudget;
+}
+
 void StartImage(BatchRun& run, std::size_t index) {
   run.started[index] = 1;
   ++run.inFlight;
+  run.memoryInFlight += run.memoryNeeds[index];
   try {
     run.threads[index] = std::thread(ProcessOnThread, std::ref(run), index, run.writtenOutputs);
   } catch (const std::system_error&) {
@@ -93,6 +129,8 @@ void StartReadyImages(BatchRun& run, unsigned jobs) {
   for (std::size_t i = 0; i < run.started.size() && run.inFlight < jobs; ++i) {
     if (run.started[i]) continue;
     if (run.earlier[i] != kNone && !run.done[run.earlier[i]]) continue;
+    // In list order, so a large image is never passed over for good.
+    if (!FitsInMemory(run, i)) break;
     StartImage(run, i);
   }
 }
@@ -110,6 +148,7 @@ void CollectFinished(BatchRun& run) {
     if (run.threads[index].joinable()) run.threads[index].join();
     run.done[index] = 1;
     --run.inFlight;
+    run.memoryInFlight -= run.memoryNeeds[index];
     const ImageResult& result = run.outcomes[index].result;
     if (result.optimized && !result.outputPath.empty()) run.writtenOutputs.push_back(result.outputPath);
   }
@@ -150,15 +189,16 @@ std::size_t RunParallelBatch(const std::vector<std::string>& outputPaths, unsign
 const char* const kVerdictNotStarted = "nicht bearbeitet \u2013 Stapel abgebrochen";
 
 BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::size_t index,
-                                const std::string& outputFolder, const QualityProfile& profile,
-                                const std::vector<std::string>& writtenOutputs) {
+                                const OutputTarget& target, const QualityProfile& profile,
+                                const std::vector<std::string>& writtenOutputs,
+                                const OutputOptions& output) {
   const std::string& source = sources[index];
-  BeginLiveStatusImage(FileNamePart(source), index + 1, sources.size(), FileSize(source));
+  BeginLiveStatusImage(EscapeForDisplay(FileNamePart(source)), index + 1, sources.size(), FileSize(source));
   RefreshLiveStatus(true);
   BatchOutcome outcome;
   try {
-    outcome.reached = OptimizeImage(source, outputFolder, profile, outcome.result, sources, nullptr,
-                                    writtenOutputs);
+    outcome.reached = OptimizeImageTo(source, target, profile, outcome.result, sources, nullptr,
+                                      writtenOutputs, output);
   } catch (...) {
     outcome = BatchOutcome{};
   }
@@ -166,13 +206,32 @@ BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::si
   return outcome;
 }
 
-std::vector<std::string> BatchOutputPaths(const std::vector<std::string>& sources,
-                                          const std::string& outputFolder,
-                                          const QualityProfile& profile) {
-  std::vector<std::string> paths;
-  paths.reserve(sources.size());
-  for (const std::string& source : sources) paths.push_back(OutputPathFor(source, outputFolder, profile));
-  return paths;
+std::uint64_t DeclaredMemoryNeed(const std::string& sourcePath) {
+  const std::uint64_t fileBytes = FileSize(sourcePath);
+  std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(fileBytes, kFrameHeaderSearchBytes)), '\0');
+  const UniqueFd file = OpenForReading(sourcePath);
+  std::size_t got = 0;
+  while (file.Valid() && got < head.size()) {
+    const ssize_t n = ::pread(file.fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  if (ReadJpegFrameSize(reinterpret_cast<const std::uint8_t*>(head.data()), got, width, height)) {
+    return std::uint64_t{width} * height * kBytesPerDeclaredPixel;
+  }
+  return fileBytes * kBytesPerDeclaredPixel;
+}
+
+std::uint64_t BatchMemoryBudget() {
+  MemoryFigures figures;
+  return ReadMemoryFigures(figures) ? figures.availableBytes / 2 : 0;
+}
+
+void AdmitByDeclaredMemory(ParallelBatchCalls& calls, const std::vector<std::string>& sources) {
+  calls.memoryNeed = [&sources](std::size_t i) { return DeclaredMemoryNeed(sources[i]); };
+  calls.memoryBudget = BatchMemoryBudget();
 }
 
 ImageResult NotStartedResult(const std::string& sourcePath, const std::string& profileLabel) {
@@ -189,8 +248,4 @@ bool WasDoneInBatch(const ImageResult& result) {
   return result.message != kVerdictNotStarted && result.failureReason != kFailureCancelled;
 }
 
-unsigned AutomaticJobCount(int mode, unsigned hardwareThreads) {
-  const int cap = ComputeModeWorkerCap(static_cast<ComputeMode>(mode));
-  const unsigned perImage = cap > 0 ? static_cast<unsigned>(cap) : 1u;
-  return std::max(1u, std::max(hardwareThreads, 1u) / perImage);
-}
+unsigned AutomaticJobCount(unsigned hardwareThreads) { return std::max(1u, hardwareThreads); }

@@ -20,11 +20,13 @@
 #include "core/jpeg_metadata.h"
 #include "core/picture_trailer.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_encoding.h"
 #include "imaging/decode.h"
 #include "imaging/ppm.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/trash.h"
 #include "platform/work_folder.h"
 
 const char* const kVerdictOptimized =
@@ -42,6 +44,12 @@ const char* const kVerdictProtectedSource =
 const char* const kVerdictOutputWrittenThisRun =
     "Ausgabedatei wurde in diesem Stapel bereits geschrieben \u2013 Original behalten";
 const char* const kVerdictNotJpeg = "Inhalt ist kein JPEG \u2013 Original behalten";
+const char* const kVerdictNoTrash =
+    "Kein nutzbarer Papierkorb auf dem Dateisystem der Quelle \u2013 Original behalten";
+const char* const kVerdictSourceIsLink =
+    "Quelle ist eine symbolische Verknüpfung \u2013 Original behalten";
+const char* const kVerdictSourceChanged =
+    "Quelle wurde während der Bearbeitung verändert \u2013 Original behalten";
 const char* const kVerdictProcessingError = "Fehler beim Verarbeiten";
 
 const char* const kFailureWorkFolder = "Arbeitsordner kann nicht angelegt werden";
@@ -96,6 +104,10 @@ std::string OutputIdentityText(const std::string& path) {
   return JoinPath(folder, FileNamePart(text));
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool WrittenEarlierInTheRun(const std::string& outputPath,
                             const std::vector<std::string>& writtenOutputs) {
   if (writtenOutputs.empty()) return false;
@@ -103,11 +115,16 @@ bool WrittenEarlierInTheRun(const std::string& outputPath,
   for (const std::string& written : writtenOutputs) {
     if (OutputIdentityText(written) == identity) return true;
   }
+  // On a file system that ignores case (vfat, exFAT, casefolded ext4)
+  // "IMG_hoch.jpg" names the "img_hoch.jpg" written before: one entry, one
+  // inode. Links themselves are compared, never their targets.
+  struct stat outputInfo{};
+  if (::lstat(outputPath.c_str(), &outputInfo) != 0) return false;
+  for (const std::string& written : writtenOutputs) {
+    struct stat writtenInfo{};
+    if (::lstat(written.c_str(), &writtenInfo) == 0 && SameFile(outputInfo, writtenInfo)) return true;
+  }
   return false;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Fails the image with `reason`; always false.
@@ -116,14 +133,28 @@ bool Fail(ImageResult& result, const char* reason) {
   return false;
 }
 
+// Where and how this image's output goes.
+struct WritePlan {
+  OutputTarget target;              // its path is the source itself under replaceSource
+  OutputOptions options;
+  FileAttributes source;            // the source's, read before it was first opened
+  bool sourceAttributesRead = false;
+};
+
 // The verdicts that keep the source remove an earlier output of the same
-// name. When that output cannot be deleted (a read-only output folder), the
-// folder would still hold a stale result beside a verdict that says
-// otherwise, so the image ends as a failure instead.
+// name (never under replaceSource: that name is the source). When that
+// output cannot be deleted (a read-only output folder), the folder would
+// still hold a stale result beside a verdict that says otherwise, so the
+// image ends as a failure instead.
 // After a stop nothing is deleted: the batch ends what is in flight unchanged.
-bool KeepOriginal(ImageResult& result, const std::string& outputPath, const char* verdict) {
+// A mirrored subfolder that is a link leads out of the output tree: nothing
+// behind it is deleted.
+bool KeepOriginal(ImageResult& result, const WritePlan& plan, const char* verdict) {
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
-  if (!DeleteFileAt(outputPath)) return Fail(result, kFailureStaleOutput);
+  if (!plan.options.replaceSource && MayDeleteAtTarget(plan.target) &&
+      !DeleteFileAt(plan.target.path)) {
+    return Fail(result, kFailureStaleOutput);
+  }
   result.message = verdict;
   return true;
 }
@@ -137,6 +168,10 @@ void CopyWinnerFigures(const CandidateResult& winner, const PixelImage& referenc
   result.global = winner.report.global;
   result.worst5 = winner.report.worst5;
   result.worst = winner.report.worst;
+  result.color = winner.report.color;
+  result.edge = winner.report.edge;
+  result.ringing = winner.report.ringing;
+  result.banding = winner.report.banding;
   result.windowScores = winner.report.windowScores;
   const bool scored = !result.windowScores.empty();
   result.analysedWidth = scored ? reference.width : 0;
@@ -167,9 +202,39 @@ std::int32_t CountCompletedCandidates(const std::vector<CandidateResult>& result
   return completed;
 }
 
+enum class WriteOutcome { kWritten, kKept, kFailed };
+
+// The passing winner's file to its place. Under replaceSource a source that
+// cannot be replaced with a way back is kept, with the verdict saying why.
+WriteOutcome WriteWinner(const std::string& winnerFile, const WritePlan& plan,
+                         ImageResult& result) {
+  const OutputOptions& options = plan.options;
+  if ((options.replaceSource || options.preserveAttributes) && !plan.sourceAttributesRead) {
+    return WriteOutcome::kFailed;
+  }
+  const std::string& path = plan.target.path;
+  if (!options.replaceSource) {
+    const bool written =
+        PrepareOutputSubfolders(plan.target) &&
+        (options.preserveAttributes
+             ? CopyFileBytesWithAttributes(winnerFile, path, plan.source, AttributeRule::kPreserve)
+             : CopyFileBytes(winnerFile, path));
+    return written ? WriteOutcome::kWritten : WriteOutcome::kFailed;
+  }
+  switch (ReplaceKeepingOriginalInTrash(path, winnerFile, plan.source)) {
+    case ReplaceOutcome::kReplaced: return WriteOutcome::kWritten;
+    case ReplaceOutcome::kNoTrash: result.message = kVerdictNoTrash; return WriteOutcome::kKept;
+    case ReplaceOutcome::kSourceChanged:
+      result.message = kVerdictSourceChanged;
+      return WriteOutcome::kKept;
+    case ReplaceOutcome::kFailed: break;
+  }
+  return WriteOutcome::kFailed;
+}
+
 // Steps 11 to 14, once the winner is known.
 bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& reference,
-                 const QualityProfile& profile, const std::string& outputPath,
+                 const QualityProfile& profile, const WritePlan& plan,
                  ImageResult& result, PipelineTimings* timings) {
   CandidateResult& winner = encoding.results[index];
   SetPhase("Nachgelagerte Qualitätskontrolle");
@@ -179,7 +244,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   CandidateCheck check = CheckWinner(encoding, index, reference, timings);
   if (!check.decoded) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    return KeepOriginal(result, outputPath, kVerdictWinnerUndecodable);
+    return KeepOriginal(result, plan, kVerdictWinnerUndecodable);
   }
   winner.report = std::move(check.report);
   winner.measured = !winner.report.windowScores.empty();
@@ -188,7 +253,7 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
   if (!PassesQualityGate(winner.report, winner.measured, profile)) {
     CopyWinnerFigures(winner, reference, result);
-    return KeepOriginal(result, outputPath, kVerdictGateFailed);
+    return KeepOriginal(result, plan, kVerdictGateFailed);
   }
   winner.passed = true;
   SetPhase("Ergebnis wird gespeichert");
@@ -198,11 +263,13 @@ bool JudgeWinner(CandidateEncoding& encoding, size_t index, const PixelImage& re
   // A failed write leaves an earlier output alone: it is still a valid result.
   // After a stop (the check ran on, its tools already killed) nothing is written.
   if (ToolRunsCancelled()) return Fail(result, kFailureCancelled);
-  if (!CopyFileBytes(winner.outputPath, outputPath)) return Fail(result, kFailureOutputNotWritten);
-  result.outputPath = outputPath;
+  const WriteOutcome written = WriteWinner(winner.outputPath, plan, result);
+  if (written == WriteOutcome::kFailed) return Fail(result, kFailureOutputNotWritten);
+  CopyWinnerFigures(winner, reference, result);
+  if (written == WriteOutcome::kKept) return true;
+  result.outputPath = plan.target.path;
   result.resultBytes = winner.bytes;
   result.optimized = true;
-  CopyWinnerFigures(winner, reference, result);
   result.message = kVerdictOptimized;
   return true;
 }
@@ -348,7 +415,7 @@ void RecordCandidateTimings(const CandidateEncoding& encoding, double encodingSt
 // checked ahead while others still run. The verdict is the same as when
 // every step ran one after the other.
 bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile,
-                    const std::string& outputPath, const WorkFolder& folder, ImageResult& result,
+                    const WritePlan& plan, const WorkFolder& folder, ImageResult& result,
                     PipelineTimings* timings, Clock::time_point imageStarted) {
   SetPhase("Feste Encoder-Kandidaten werden vorbereitet");
   // Declared after the work folder's guard: its workers are joined before the
@@ -366,7 +433,7 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   const std::string& keepReason = encoding.sourceStructure.keepReason;
   if (!keepReason.empty()) {
     if (!MakeReference(sourcePath, folder, reference, result, timings)) return false;
-    return KeepOriginal(result, outputPath, keepReason.c_str());
+    return KeepOriginal(result, plan, keepReason.c_str());
   }
   const bool started = StartCandidateEncoding(encoding);
 
@@ -408,10 +475,10 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
   bool reached = false;
   if (winner < 0) {
     StepTimer timer(Field(timings, &PipelineTimings::outputWriteMs));
-    reached = KeepOriginal(result, outputPath, kVerdictNoSmallerCandidate);
+    reached = KeepOriginal(result, plan, kVerdictNoSmallerCandidate);
   } else {
-    reached = JudgeWinner(encoding, static_cast<size_t>(winner), reference, profile, outputPath,
-                          result, timings);
+    reached = JudgeWinner(encoding, static_cast<size_t>(winner), reference, profile, plan, result,
+                          timings);
   }
   // A check ahead of a losing candidate may still run.
   AbandonCandidateEncoding(encoding);
@@ -421,12 +488,33 @@ bool EncodeAndJudge(const std::string& sourcePath, const QualityProfile& profile
 
 // Steps 2 to 14 for an image whose output path is not protected.
 bool RunPipeline(const std::string& sourcePath, const QualityProfile& profile,
-                 const std::string& outputPath, ImageResult& result, PipelineTimings* timings,
+                 const WritePlan& plan, ImageResult& result, PipelineTimings* timings,
                  Clock::time_point imageStarted) {
   WorkFolder folder;
   WorkFolderGuard removeFolder(folder);
   if (!CreateWorkFolder(folder)) return FailWithoutWorkFolder(sourcePath, result);
-  return EncodeAndJudge(sourcePath, profile, outputPath, folder, result, timings, imageStarted);
+  return EncodeAndJudge(sourcePath, profile, plan, folder, result, timings, imageStarted);
+}
+
+// The verdict of an image that ends before any work, or nullptr. Under
+// replaceSource the output path is the source itself: what matters there is
+// a way back, checked again when the winner is written.
+const char* RefusalBeforeWork(const std::string& sourcePath, const WritePlan& plan,
+                              const std::vector<std::string>& protectedSources,
+                              const std::vector<std::string>& writtenOutputs) {
+  if (plan.options.replaceSource) {
+    // A source that cannot be read fails in the pipeline, saying why.
+    if (!plan.sourceAttributesRead) return nullptr;
+    if (IsSymbolicLink(sourcePath)) return kVerdictSourceIsLink;
+    TrashFolder trash;
+    return FindTrashFor(sourcePath, trash) ? nullptr : kVerdictNoTrash;
+  }
+  const OutputTarget& target = plan.target;
+  if (IsProtectedOutputPath(target.path, sourcePath, protectedSources)) return kVerdictProtectedSource;
+  if (WrittenEarlierInTheRun(target.path, writtenOutputs)) return kVerdictOutputWrittenThisRun;
+  // Nothing is deleted for a skipped image: its output is the current one.
+  if (target.skipUpToDate && OutputIsUpToDate(target, sourcePath)) return kVerdictUpToDate;
+  return nullptr;
 }
 
 }  // namespace
@@ -464,34 +552,44 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources, PipelineTimings* timings,
-                   const std::vector<std::string>& writtenOutputs) {
+                   const std::vector<std::string>& writtenOutputs, const OutputOptions& output) {
+  const OutputTarget target = OutputTargetFor(sourcePath, OutputLayout{outputFolder}, {}, profile);
+  return OptimizeImageTo(sourcePath, target, profile, result, protectedSources, timings,
+                         writtenOutputs, output);
+}
+
+bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
+                     const QualityProfile& profile, ImageResult& result,
+                     const std::vector<std::string>& protectedSources, PipelineTimings* timings,
+                     const std::vector<std::string>& writtenOutputs, const OutputOptions& output) {
   const auto started = Clock::now();
   result = ImageResult{};
   if (timings) *timings = PipelineTimings{};
   result.sourcePath = sourcePath;
   result.profileLabel = profile.label;
+  // Before anything opens the source, as reading it may move its access time.
+  WritePlan plan;
+  plan.options = output;
+  plan.sourceAttributesRead = ReadFileAttributes(sourcePath, plan.source);
   result.originalBytes = FileSize(sourcePath);
   result.resultBytes = result.originalBytes;
 
   // Checked before any work: a protected file must not even be deleted as a
   // stale result, and the check costs nothing when it refuses.
-  const std::string outputPath = OutputPathFor(sourcePath, outputFolder, profile);
-  if (IsProtectedOutputPath(outputPath, sourcePath, protectedSources)) {
-    result.message = kVerdictProtectedSource;
-    return true;
-  }
-  if (WrittenEarlierInTheRun(outputPath, writtenOutputs)) {
-    result.message = kVerdictOutputWrittenThisRun;
+  plan.target = target;
+  if (output.replaceSource) plan.target = OutputTarget{sourcePath, ParentFolder(sourcePath), {}, false};
+  if (const char* verdict = RefusalBeforeWork(sourcePath, plan, protectedSources, writtenOutputs)) {
+    result.message = verdict;
     return true;
   }
   bool reached = false;
   if (IsOtherImageFormat(sourcePath)) {
-    reached = KeepOriginal(result, outputPath, kVerdictNotJpeg);
+    reached = KeepOriginal(result, plan, kVerdictNotJpeg);
     result.failed = !reached;
     return reached;
   }
   try {
-    reached = RunPipeline(sourcePath, profile, outputPath, result, timings, started);
+    reached = RunPipeline(sourcePath, profile, plan, result, timings, started);
   } catch (const std::bad_alloc&) {
     // The work folder is gone already (its guard ran while unwinding).
     reached = Fail(result, kFailureOutOfMemory);

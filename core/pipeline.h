@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "core/output_target.h"
 #include "core/profiles.h"
 #include "imaging/quality.h"
 
@@ -46,6 +47,11 @@ extern const char* const kVerdictOutputWrittenThisRun;
 // The source's content is another image format (PNG, TIFF, BMP, GIF), whatever
 // its name: it is kept rather than converted to a lossy JPEG.
 extern const char* const kVerdictNotJpeg;
+// --replace: the source cannot be replaced with a way back (no trash on its
+// file system, no permission there), is a link, or changed meanwhile.
+extern const char* const kVerdictNoTrash;
+extern const char* const kVerdictSourceIsLink;
+extern const char* const kVerdictSourceChanged;
 // What a front-end records when OptimizeImage returns false.
 extern const char* const kVerdictProcessingError;
 
@@ -70,6 +76,10 @@ struct ImageResult {
   double global = 0;                    // winner's global figure, 0..1
   double worst5 = 0;                    // winner's worst-5 % figure, 0..1
   double worst = 0;                     // winner's worst-window figure, 0..1
+  double color = 0;                     // winner's colour figure, 0..1
+  double edge = 0;                      // winner's edge figure, 0..1
+  double ringing = 0;                   // winner's ringing figure, 0..1
+  double banding = 0;                   // winner's banding figure, 0..1
   // The judged winner's window scores (written or failing the gate), in the
   // order of AnalysisWindows(analysedWidth, analysedHeight); empty when no
   // winner was analysed. 8 bytes a window: about 51 KB for 24 megapixels.
@@ -107,6 +117,16 @@ struct PipelineTimings {
   double totalMs = 0;          // the whole call
 };
 
+// How OptimizeImage writes a passing winner.
+struct OutputOptions {
+  // Over the source itself, the original going to the trash (the output
+  // folder is not used). A verdict that keeps the source deletes nothing.
+  bool replaceSource = false;
+  // The source's access and modification times and permission bits on the
+  // output (never wider than the source's; the owner stays the user's).
+  bool preserveAttributes = false;
+};
+
 // The output file path: `outputFolder` joined with the source's base name,
 // "_", the profile key and ".jpg".
 std::string OutputPathFor(const std::string& sourcePath, const std::string& outputFolder,
@@ -128,18 +148,35 @@ bool PassesQualityGate(const QualityReport& report, bool measured, const Quality
 // run, which a later image with the same output name must not replace or
 // delete (it keeps its original with kVerdictOutputWrittenThisRun). They are
 // compared by path text, with the folder part resolved, since such a file may
-// have been replaced since (a new inode under the same name). True when a
+// have been replaced since (a new inode under the same name), and, where the
+// output name exists, also by device and inode, since a file system that
+// ignores case gives two names one file (a hard link counts as the same
+// file too: refusing is the safe side). True when a
 // verdict was reached (optimised or kept); false on an error (source
 // undecodable, no candidate's encoder ran to completion, work folder or PPM not writable, output not writable, an
 // earlier output that a keeping verdict must delete cannot be deleted, a
 // worker thread refused, memory exhausted), with `failureReason` saying which;
-// the caller then records "Fehler beim Verarbeiten". Safe to call from several
+// the caller then records "Fehler beim Verarbeiten". `output` says how a
+// passing winner is written; under replaceSource the output path is the
+// source, the protection of sources does not apply to it, and a source that
+// cannot go to the trash is kept (kVerdictNoTrash). Safe to call from several
 // threads at once.
 bool OptimizeImage(const std::string& sourcePath, const std::string& outputFolder,
                    const QualityProfile& profile, ImageResult& result,
                    const std::vector<std::string>& protectedSources,
                    PipelineTimings* timings = nullptr,
-                   const std::vector<std::string>& writtenOutputs = {});
+                   const std::vector<std::string>& writtenOutputs = {},
+                   const OutputOptions& output = {});
+
+// OptimizeImage with the output where `target` says (a mirrored subfolder,
+// made when the output is written; --update's skip). OptimizeImage is this
+// with the flat target in `outputFolder`.
+bool OptimizeImageTo(const std::string& sourcePath, const OutputTarget& target,
+                     const QualityProfile& profile, ImageResult& result,
+                     const std::vector<std::string>& protectedSources,
+                     PipelineTimings* timings = nullptr,
+                     const std::vector<std::string>& writtenOutputs = {},
+                     const OutputOptions& output = {});
 
 // The result a front-end records when OptimizeImage returned false: the
 // partial result's reason, the source's size before and after, and the

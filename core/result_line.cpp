@@ -2,6 +2,7 @@
 // the results list of the main window and orvel-cli, which print these lines.
 #include "core/result_line.h"
 
+#include "core/display_text.h"
 #include "core/live_status.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -25,5 +26,6 @@ std::string FormatResultLine(const ImageResult& result) {
   }
   line += separator + "Kandidaten " + FormatInteger(result.candidatesEncoded) + "/" +
           FormatInteger(result.candidatesPlanned);
-  return line;
+  // The file name is outside text; nothing else in the line is a control.
+  return EscapeForDisplay(line);
 }

@@ -11,6 +11,7 @@
 
 #include "core/pipeline.h"
 
+// The file name shown through EscapeForDisplay, so no name can break the line.
 std::string FormatResultLine(const ImageResult& result);
 
 // (1 - resultBytes / originalBytes) * 100; 0 when originalBytes is 0.

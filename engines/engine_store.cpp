@@ -127,7 +127,54 @@ bool IsEngineFileName(std::string_view name) {
   return name == kJpegliFileName || name == kMozjpegFileName || name == kJpegtranFileName;
 }
 
+// The cause of a failed file operation, in German for the common ones.
+std::string ErrorCauseText(int error) {
+  switch (error) {
+    case ENOSPC: return "kein Platz mehr im temporären Ordner";
+    case EDQUOT: return "Speicherkontingent erschöpft";
+    case EACCES:
+    case EPERM: return "keine Berechtigung";
+    case EROFS: return "Dateisystem ist schreibgeschützt";
+    case ENOENT: return "Ordner existiert nicht (mehr)";
+    default: return std::strerror(error);
+  }
+}
+
+std::string NotWrittenProblem(int error) {
+  return "eingebettet, konnte aber nicht in den Encoder-Ordner geschrieben werden (" +
+         ErrorCauseText(error) + ")";
+}
+
+constexpr const char* kNotEmbeddedProblem = "nicht in dieses Programm eingebettet";
+
+bool IsEmbedded(int resourceId) { return FindEngineResource(resourceId).size > 0; }
+
+// The three tools' resource, path, flag and problem, for loops over them.
+struct ToolSlot {
+  int resourceId;
+  const char* label;  // as the status report and the note name it
+  std::string& path;
+  std::atomic<bool>& available;
+  std::string& problem;
+};
+
+std::vector<ToolSlot> ToolSlots(EngineStore& store) {
+  return {{kEngineResourceJpegli, "Jpegli", store.jpegliPath, store.jpegliAvailable, store.jpegliProblem},
+          {kEngineResourceMozjpeg, "MozJPEG cjpeg", store.mozjpegPath, store.mozjpegAvailable,
+           store.mozjpegProblem},
+          {kEngineResourceJpegtran, "MozJPEG jpegtran", store.jpegtranPath, store.jpegtranAvailable,
+           store.jpegtranProblem}};
+}
+
+// Every tool unavailable for `problem`, or for not being embedded.
+void MarkAllUnavailable(EngineStore& store, const std::string& problem) {
+  for (ToolSlot& tool : ToolSlots(store)) {
+    tool.problem = IsEmbedded(tool.resourceId) ? problem : kNotEmbeddedProblem;
+  }
+}
+
 void ResetEngineStore(EngineStore& store) {
+  for (ToolSlot& tool : ToolSlots(store)) tool.problem.clear();
   store.engineFolder.clear();
   store.mozjpegPath.clear();
   store.jpegtranPath.clear();
@@ -138,13 +185,18 @@ void ResetEngineStore(EngineStore& store) {
   store.allAvailable = false;
 }
 
-// One tool's line of the report: where the tool is and which version it is.
-std::string ToolStatusLine(const char* label, int resourceId, bool available) {
-  if (!available) return std::string(label) + "eingebettete Ressource nicht verfügbar\r\n";
-  const char* version = FindEngineResource(resourceId).version;
+// One tool's line of the report: which version it is, or why it is missing.
+std::string ToolStatusLine(const ToolSlot& tool) {
+  const std::string label = std::string(tool.label) + ": ";
+  if (!tool.available.load()) {
+    return label + "nicht verfügbar \u2013 " +
+           (tool.problem.empty() ? std::string("eingebettete Ressource nicht verfügbar") : tool.problem) +
+           "\r\n";
+  }
+  const char* version = FindEngineResource(tool.resourceId).version;
   const bool known = version != nullptr && version[0] != '\0';
-  return std::string(label) + "im Programm eingebettet und geladen (" +
-         (known ? version : "Version unbekannt") + ")\r\n";
+  return label + "im Programm eingebettet und geladen (" + (known ? version : "Version unbekannt") +
+         ")\r\n";
 }
 
 }  // namespace
@@ -207,22 +259,43 @@ void RemoveAbandonedFoldersOfEarlierRuns() {
   }
 }
 
-bool WriteEngineResource(int resourceId, const std::string& path) {
+bool WriteEngineResource(int resourceId, const std::string& path, std::string* problem) {
+  std::string ignored;
+  std::string& why = problem != nullptr ? *problem : ignored;
   const EngineResource resource = FindEngineResource(resourceId);
-  if (resource.data == nullptr || resource.size < kMinimumToolSize) return false;
+  if (resource.data == nullptr || resource.size == 0) {
+    why = kNotEmbeddedProblem;
+    return false;
+  }
+  if (resource.size < kMinimumToolSize) {
+    why = "eingebettete Ressource ist zu klein, um ein Programm zu sein";
+    return false;
+  }
 
   // Replace, never write through, whatever lies at the name.
-  if (!DeleteFileAt(path)) return false;
+  if (!DeleteFileAt(path)) {
+    why = NotWrittenProblem(errno);
+    return false;
+  }
   UniqueFd file = CreateForWriting(path, 0700);
-  if (!file.Valid()) return false;
-  const bool written = ::fchmod(file.fd, 0700) == 0 &&
-                       WriteAll(file, resource.data, resource.size);
-  if (!CloseChecked(file) || !written) {
+  if (!file.Valid()) {
+    why = NotWrittenProblem(errno);
+    return false;
+  }
+  bool written = ::fchmod(file.fd, 0700) == 0 && WriteAll(file, resource.data, resource.size);
+  int error = errno;
+  if (!CloseChecked(file) && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
     DeleteFileAt(path);
+    why = NotWrittenProblem(error);
     return false;
   }
   if (!BeginsWithElfSignature(path)) {
     DeleteFileAt(path);
+    why = "eingebettete Ressource ist kein ausführbares Linux-Programm";
     return false;
   }
   return true;
@@ -233,27 +306,32 @@ bool MaterializeEngines() {
   ResetEngineStore(store);
 
   const std::string parent = PrivateEngineParentFolder(TempFolder());
-  if (parent.empty()) return false;
+  if (parent.empty()) {
+    MarkAllUnavailable(store, "eingebettet, aber im temporären Ordner (TMPDIR) gibt es keinen privaten "
+                              "Ordner, aus dem Programme starten dürfen");
+    return false;
+  }
   // The pid alone is not unique: processes in other PID namespaces may share
   // this temporary folder. The folder is made exclusively, so a name somebody
   // prepared is never used, and locked, so a later start can tell whether
   // this process still lives.
   const std::string folder =
       CreateUniqueFolder(parent, EngineFolderName(CurrentProcessId()) + "_");
-  if (folder.empty()) return false;
+  if (folder.empty()) {
+    MarkAllUnavailable(store, "eingebettet, aber der Encoder-Ordner konnte nicht angelegt werden (" +
+                                  ErrorCauseText(errno) + ")");
+    return false;
+  }
   engineFolderLock = LockFolderForLifetime(folder);
   store.engineFolder = folder;
 
   store.jpegliPath = JoinPath(folder, kJpegliFileName);
   store.mozjpegPath = JoinPath(folder, kMozjpegFileName);
   store.jpegtranPath = JoinPath(folder, kJpegtranFileName);
-  const bool jpegliWritten = WriteEngineResource(kEngineResourceJpegli, store.jpegliPath);
-  const bool mozjpegWritten = WriteEngineResource(kEngineResourceMozjpeg, store.mozjpegPath);
-  const bool jpegtranWritten = WriteEngineResource(kEngineResourceJpegtran, store.jpegtranPath);
-
-  store.jpegliAvailable = jpegliWritten && IsRegularFile(store.jpegliPath);
-  store.mozjpegAvailable = mozjpegWritten && IsRegularFile(store.mozjpegPath);
-  store.jpegtranAvailable = jpegtranWritten && IsRegularFile(store.jpegtranPath);
+  for (ToolSlot& tool : ToolSlots(store)) {
+    tool.available = WriteEngineResource(tool.resourceId, tool.path, &tool.problem) &&
+                     IsRegularFile(tool.path);
+  }
   store.allAvailable = store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable;
   return store.allAvailable;
 }
@@ -261,31 +339,46 @@ bool MaterializeEngines() {
 void RefreshEngineAvailability() {
   EngineStore& store = Engines();
   if (store.engineFolder.empty()) return;
-  store.jpegliAvailable = IsRegularFile(store.jpegliPath);
-  store.mozjpegAvailable = IsRegularFile(store.mozjpegPath);
-  store.jpegtranAvailable = IsRegularFile(store.jpegtranPath);
+  for (ToolSlot& tool : ToolSlots(store)) {
+    const bool wasAvailable = tool.available.load();
+    tool.available = IsRegularFile(tool.path);
+    if (tool.available.load()) tool.problem.clear();
+    else if (wasAvailable) tool.problem = "eingebettet, aber die Datei im Encoder-Ordner fehlt (entfernt?)";
+  }
   store.allAvailable = store.jpegliAvailable && store.mozjpegAvailable && store.jpegtranAvailable;
 }
 
 std::string BuildEncoderStatusReport() {
-  const EngineStore& store = Engines();
+  EngineStore& store = Engines();
   std::string report = "Encoder-Status\r\n\r\n";
   report += "WIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
-  report += ToolStatusLine("Jpegli: ", kEngineResourceJpegli, store.jpegliAvailable);
-  report += ToolStatusLine("MozJPEG cjpeg: ", kEngineResourceMozjpeg, store.mozjpegAvailable);
-  report += ToolStatusLine("MozJPEG jpegtran: ", kEngineResourceJpegtran, store.jpegtranAvailable);
+  bool notEmbedded = false;
+  for (const ToolSlot& tool : ToolSlots(store)) {
+    report += ToolStatusLine(tool);
+    notEmbedded = notEmbedded || !IsEmbedded(tool.resourceId);
+  }
   if (!store.engineFolder.empty()) report += "Encoder-Ordner: " + store.engineFolder + "\r\n";
   report += "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\n";
   report +=
       "Die eingebetteten statischen Werkzeuge werden beim Start in ein prozessbezogenes "
       "Verzeichnis im temporären Ordner entpackt und beim Beenden wieder entfernt.\r\n";
-  if (!store.allAvailable) {
+  if (notEmbedded) {
     report +=
         "\r\nHinweis für Entwickler: Der Build muss den CMake-Schritt cmake/BuildEncoders.cmake "
         "erfolgreich ausführen, damit alle drei Binärressourcen in das Programm aufgenommen "
         "werden.";
   }
   return report;
+}
+
+std::string DescribeUnusableEmbeddedEngines() {
+  std::string text;
+  for (const ToolSlot& tool : ToolSlots(Engines())) {
+    if (tool.available.load() || !IsEmbedded(tool.resourceId)) continue;
+    text += std::string(tool.label) + " nicht verfügbar \u2013 " +
+            (tool.problem.empty() ? std::string("Grund unbekannt") : tool.problem) + "\n";
+  }
+  return text;
 }
 
 void RemoveEngineFolder() {

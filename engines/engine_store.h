@@ -31,6 +31,12 @@ struct EngineStore {
   std::atomic<bool> jpegtranAvailable{false};
   std::atomic<bool> jpegliAvailable{false};
   std::atomic<bool> allAvailable{false};
+  // Why a tool is unavailable, in German ("" while it is available): not
+  // embedded in this build, or embedded but not written out, and why. Written
+  // with the paths, read by the status text and orvel-cli's note.
+  std::string jpegliProblem;
+  std::string mozjpegProblem;
+  std::string jpegtranProblem;
 };
 
 // The one process-wide store.
@@ -72,15 +78,23 @@ bool MaterializeEngines();
 
 // Writes one resource to `path` (mode 0700) and verifies it: at least 4,096
 // bytes, written completely, and beginning with the ELF signature. A file that
-// fails the check is deleted.
-bool WriteEngineResource(int resourceId, const std::string& path);
+// fails the check is deleted. On failure `problem` (when given) says why.
+bool WriteEngineResource(int resourceId, const std::string& path, std::string* problem = nullptr);
 
 // Recomputes the four flags from the tool files on disk.
 void RefreshEngineAvailability();
 
 // The text of the "Encoder-Status" report ("\r\n" line ends), with the
-// recorded version next to each available tool.
+// recorded version next to each available tool and the problem next to each
+// unavailable one. The hint for developers about the build comes only when a
+// tool was not embedded at all.
 std::string BuildEncoderStatusReport();
+
+// One line per tool that this build embedded but that cannot be used, with
+// the reason ("Jpegli nicht verfügbar – …\n"); "" when there is none. A tool
+// the build was not given is a property of the build (see the status report),
+// not news for every run.
+std::string DescribeUnusableEmbeddedEngines();
 
 // Removes this process's engine folder (shutdown) and clears the flags, as
 // the tools are gone. Safe to call twice.

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -77,22 +79,74 @@ UniqueFd CreateTemporarySibling(const std::string& path, unsigned mode, std::str
   return UniqueFd();
 }
 
-// Makes a rename in the folder of `path` survive a power cut. The file is in
-// place already; a folder that cannot be synced (some file systems refuse)
-// changes nothing the caller could act on.
-void SyncFolderOf(const std::string& path) {
-  const std::string folder = ParentFolder(path);
-  const UniqueFd handle(::open(folder.empty() ? "." : folder.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.Valid()) ActiveFileSystemCalls().fsync(handle.fd);
-}
-
 // Syncs, closes and renames a finished temporary file over `path`; on any
 // failure the temporary file is removed and `path` is left as it was.
 bool CommitTemporary(UniqueFd& file, bool written, const std::string& temporary,
                      const std::string& path) {
   const bool synced = written && ActiveFileSystemCalls().fsync(file.fd) == 0;
   if (!CloseChecked(file) || !synced || !RenamePath(temporary, path)) {
+    ActiveFileSystemCalls().unlink(temporary.c_str());
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
+// Copies every byte from `from` to `to`; false on a read or write error.
+bool CopyAllBytes(int from, const UniqueFd& to) {
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!WriteAll(to, buffer.data(), static_cast<size_t>(got))) return false;
+  }
+}
+
+// After the last write, since writing moves the modification time.
+bool ApplyAttributes(const UniqueFd& file, const FileAttributes& attributes, AttributeRule rule) {
+  if (rule == AttributeRule::kReplace) {
+    // Only root (or an owner giving a group of theirs) may do this; where it
+    // is refused the file stays the user's, as anything they write would.
+    if (::fchown(file.fd, attributes.owner, attributes.group) != 0) {
+      (void)::fchown(file.fd, static_cast<uid_t>(-1), attributes.group);
+    }
+    // Without set-id bits: the file may now belong to someone else.
+    if (::fchmod(file.fd, attributes.mode & 0777) != 0) return false;
+  }
+  const struct timespec times[2] = {attributes.accessed, attributes.modified};
+  return ::futimens(file.fd, times) == 0;
+}
+
+// A synced copy of `from` under a fresh hidden name beside `to`, with
+// `attributes` applied when given; its path, or empty with nothing left.
+// Under kPreserve the file is created with the source's permission bits, so
+// the umask (or a default ACL) narrows them and nothing can widen them.
+std::string StageCopy(const std::string& from, const std::string& to,
+                      const FileAttributes* attributes, AttributeRule rule) {
+  UniqueFd source = OpenForReading(from);
+  if (!source.Valid()) return std::string();
+  const unsigned mode = attributes == nullptr             ? 0666u
+                        : rule == AttributeRule::kPreserve ? (attributes->mode & 0777u)
+                                                           : 0600u;
+  std::string temporary;
+  UniqueFd target = CreateTemporarySibling(to, mode, temporary);
+  if (!target.Valid()) return std::string();
+  bool ok = CopyAllBytes(source.fd, target) &&
+            (attributes == nullptr || ApplyAttributes(target, *attributes, rule));
+  ok = ok && ActiveFileSystemCalls().fsync(target.fd) == 0;
+  if (!CloseChecked(target) || !ok) {
+    ActiveFileSystemCalls().unlink(temporary.c_str());
+    return std::string();
+  }
+  return temporary;
+}
+
+// Renames a staged file over `path`; on failure it is removed.
+bool PublishStaged(const std::string& temporary, const std::string& path) {
+  if (temporary.empty()) return false;
+  if (!RenamePath(temporary, path)) {
     ActiveFileSystemCalls().unlink(temporary.c_str());
     return false;
   }
@@ -124,6 +178,15 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
 
 UniqueFd::~UniqueFd() {
   if (fd >= 0) ActiveFileSystemCalls().close(fd);
+}
+
+UniqueFd LockFolderExclusively(const std::string& folder, bool& busy) {
+  busy = false;
+  UniqueFd handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!handle.Valid()) return UniqueFd();
+  if (::flock(handle.fd, LOCK_EX | LOCK_NB) == 0) return handle;
+  busy = errno == EWOULDBLOCK;
+  return UniqueFd();
 }
 
 UniqueFd OpenForReading(const std::string& path) {
@@ -263,21 +326,43 @@ std::uint64_t FileSize(const std::string& path) {
 }
 
 bool CopyFileBytes(const std::string& from, const std::string& to) {
-  UniqueFd source = OpenForReading(from);
-  if (!source.Valid()) return false;
-  std::string temporary;
-  UniqueFd target = CreateTemporarySibling(to, 0666, temporary);
-  if (!target.Valid()) return false;
-  bool ok = true;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t got = ::read(source.fd, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) { ok = false; break; }
-    if (got == 0) break;
-    if (!WriteAll(target, buffer.data(), static_cast<size_t>(got))) { ok = false; break; }
-  }
-  return CommitTemporary(target, ok, temporary, to);
+  return PublishStaged(StageCopy(from, to, nullptr, AttributeRule::kPreserve), to);
+}
+
+bool ReadFileAttributes(const std::string& path, FileAttributes& attributes) {
+  struct stat info{};
+  if (!StatPath(path, info, true)) return false;
+  attributes.accessed = info.st_atim;
+  attributes.modified = info.st_mtim;
+  attributes.mode = info.st_mode;
+  attributes.owner = info.st_uid;
+  attributes.group = info.st_gid;
+  attributes.device = info.st_dev;
+  attributes.inode = info.st_ino;
+  attributes.bytes = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool CopyFileBytesWithAttributes(const std::string& from, const std::string& to,
+                                 const FileAttributes& attributes, AttributeRule rule) {
+  return PublishStaged(StageCopy(from, to, &attributes, rule), to);
+}
+
+std::string StageCopyBeside(const std::string& from, const std::string& to,
+                            const FileAttributes& attributes, AttributeRule rule) {
+  return StageCopy(from, to, &attributes, rule);
+}
+
+bool LinkPath(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  return ActiveFileSystemCalls().link(from.c_str(), to.c_str()) == 0;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = ParentFolder(path);
+  const UniqueFd handle(::open(folder.empty() ? "." : folder.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.Valid()) ActiveFileSystemCalls().fsync(handle.fd);
 }
 
 bool DeleteFileAt(const std::string& path) {
@@ -355,6 +440,42 @@ bool EnsureFolder(const std::string& path, unsigned mode) {
   }
   ActiveFileSystemCalls().mkdir(path.c_str(), static_cast<mode_t>(mode));
   return IsDirectory(path);
+}
+
+namespace {
+
+// The next component below `parent`: opened as a folder without following a
+// link, after making it when `create` asks for it.
+SubfolderWalk OpenSubfolder(const UniqueFd& parent, const std::string& name, bool create,
+                            UniqueFd& next) {
+  if (create && ::mkdirat(parent.fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    return SubfolderWalk::kRefused;
+  }
+  next = UniqueFd(::openat(parent.fd, name.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (next.Valid()) return SubfolderWalk::kReady;
+  return errno == ENOENT && !create ? SubfolderWalk::kMissing : SubfolderWalk::kRefused;
+}
+
+}  // namespace
+
+SubfolderWalk WalkSubfolders(const std::string& base, const std::string& relative, bool create) {
+  UniqueFd folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) return SubfolderWalk::kRefused;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    if (name == "." || name == "..") return SubfolderWalk::kRefused;
+    UniqueFd next;
+    const SubfolderWalk step = OpenSubfolder(folder, name, create, next);
+    if (step != SubfolderWalk::kReady) return step;
+    folder = std::move(next);
+  }
+  return SubfolderWalk::kReady;
 }
 
 std::string ProgramFolder() {

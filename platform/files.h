@@ -11,6 +11,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -30,6 +31,8 @@ struct FileSystemCalls {
   // still deletes and syncs for real.
   int (*unlink)(const char* path) = ::unlink;
   int (*fsync)(int fd) = ::fsync;
+  // Hard links keep an original in the trash while its name still holds it.
+  int (*link)(const char* from, const char* to) = ::link;
 };
 
 // The table in force; the real system calls unless a test swapped it.
@@ -58,6 +61,13 @@ struct UniqueFd {
 // on failure and for anything else: a named pipe, a device or a folder is
 // refused at once, never waited on.
 UniqueFd OpenForReading(const std::string& path);
+
+// An exclusive flock on the folder itself (its directory descriptor), held
+// while the returned descriptor lives; nothing is written into the folder.
+// `busy` is true when another process holds it. Invalid with `busy` false:
+// the folder cannot be opened or its file system does not lock folders (NFS
+// maps flock to byte-range locks that need a file open for writing).
+UniqueFd LockFolderExclusively(const std::string& folder, bool& busy);
 
 // Creates or truncates a file for writing with the given permission bits
 // (masked by the umask). Invalid on failure, and when the name is a symbolic
@@ -108,6 +118,52 @@ bool TryFileSize(const std::string& path, std::uint64_t& size);
 // written through.
 bool CopyFileBytes(const std::string& from, const std::string& to);
 
+// What an output takes over from its source: times, permission bits and owner,
+// as read before the source was first opened, since reading may move its
+// access time.
+struct FileAttributes {
+  struct timespec accessed {};  // access time
+  struct timespec modified {};  // modification time
+  mode_t mode = 0;              // the file's type and permission bits (st_mode)
+  uid_t owner = 0;
+  gid_t group = 0;
+  dev_t device = 0;             // identity, to see whether the file was replaced meanwhile
+  ino_t inode = 0;
+  std::uint64_t bytes = 0;      // size
+};
+
+// The attributes of the file at `path` (links followed); false when it
+// cannot be read.
+bool ReadFileAttributes(const std::string& path, FileAttributes& attributes);
+
+// How CopyFileBytesWithAttributes treats the attributes it is given.
+enum class AttributeRule {
+  kPreserve,  // times; permission bits never wider than the source's and the
+              // umask allow; the owner stays the user's
+  kReplace,   // times, the exact permission bits and, where the system allows,
+              // owner and group: the file stands in for the source itself
+};
+
+// CopyFileBytes, with `attributes` applied to the new file before it is
+// synced and renamed, so its final name never holds it with other times or
+// wider permissions. `to` is never left half-written.
+bool CopyFileBytesWithAttributes(const std::string& from, const std::string& to,
+                                 const FileAttributes& attributes, AttributeRule rule);
+
+// The finished copy of CopyFileBytesWithAttributes, still under a hidden
+// temporary name beside `to` and synced, for callers that must do more
+// before it takes `to`'s name (RenamePath). Empty on failure, with nothing
+// left behind.
+std::string StageCopyBeside(const std::string& from, const std::string& to,
+                            const FileAttributes& attributes, AttributeRule rule);
+
+// Makes a hard link through the seam; false with errno set on failure.
+bool LinkPath(const std::string& from, const std::string& to);
+
+// Makes renames and links in the folder of `path` survive a power cut; a
+// folder that cannot be synced (some file systems refuse) changes nothing.
+void SyncFolderOf(const std::string& path);
+
 // Deletes a file (not a folder). True when it is gone afterwards.
 bool DeleteFileAt(const std::string& path);
 
@@ -150,6 +206,19 @@ std::string ExtensionPart(std::string_view path);
 // False for an empty path; true when a directory exists there afterwards,
 // creating missing parents with the given mode.
 bool EnsureFolder(const std::string& path, unsigned mode = 0777);
+
+// What WalkSubfolders found on the way from a base folder down a relative path.
+enum class SubfolderWalk {
+  kReady,    // every component is a real folder (created where it was missing)
+  kMissing,  // a component does not exist (only when nothing is to be created)
+  kRefused,  // a component is a symbolic link or no folder, or could not be made
+};
+
+// Walks `relative` ("2023/Urlaub", components separated by "/", no "." or
+// "..") below the existing folder `base`, one component at a time, never
+// following a link: a link there might lead out of the output tree. With
+// `create`, missing components are made with mode 0777 masked by the umask.
+SubfolderWalk WalkSubfolders(const std::string& base, const std::string& relative, bool create);
 
 // Folder of the running executable (from /proc/self/exe); "." when unknown.
 std::string ProgramFolder();

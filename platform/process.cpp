@@ -185,7 +185,7 @@ bool AwaitChild(pid_t child, std::uint64_t timeLimitMs, bool& lost) {
   return !killed;
 }
 
-bool ReapWithStatusZero(pid_t child) {
+bool ReapWithAcceptedStatus(pid_t child, int warningExitStatus) {
   int status = 0;
   for (;;) {
     const pid_t got = ::waitpid(child, &status, 0);
@@ -193,19 +193,20 @@ bool ReapWithStatusZero(pid_t child) {
     if (got < 0 && errno == EINTR) continue;
     return false;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!WIFEXITED(status)) return false;
+  return WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == warningExitStatus;
 }
 
 // Waits for a started child, listed in `slot`, within the time limit and
 // reaps it.
-bool FinishChild(pid_t child, int slot, std::uint64_t timeLimitMs) {
+bool FinishChild(pid_t child, int slot, std::uint64_t timeLimitMs, int warningExitStatus) {
   children.pids[slot].store(child);
   // A cancel that came between the spawn and the listing did not see it.
   if (ToolRunsCancelled()) ::kill(child, SIGKILL);
   bool lost = false;
   const bool inTime = AwaitChild(child, timeLimitMs, lost);
   ForgetChild(slot);
-  const bool exitedOk = !lost && ReapWithStatusZero(child);
+  const bool exitedOk = !lost && ReapWithAcceptedStatus(child, warningExitStatus);
   return inTime && exitedOk && !ToolRunsCancelled();
 }
 
@@ -240,7 +241,7 @@ void RestoreDefaultChildSignal() {
 
 bool RunTool(const std::string& toolPath, const std::vector<std::string>& arguments,
              const std::string& stdoutPath, const std::string& workingFolder,
-             std::uint64_t timeLimitMs) {
+             std::uint64_t timeLimitMs, int warningExitStatus) {
   if (toolPath.empty() || ToolRunsCancelled()) return false;
   UniqueFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   UniqueFd nullOutput(::open("/dev/null", O_WRONLY | O_CLOEXEC));
@@ -283,5 +284,5 @@ bool RunTool(const std::string& toolPath, const std::vector<std::string>& argume
   nullOutput = UniqueFd();
   if (started != 0) return false;
   const int slot = std::exchange(reserved.slot, -1);
-  return FinishChild(child, slot, timeLimitMs);
+  return FinishChild(child, slot, timeLimitMs, warningExitStatus);
 }

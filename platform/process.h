@@ -33,11 +33,14 @@ constexpr std::uint64_t kDefaultToolTimeLimitMs = 10 * 60 * 1000;
 //   workingFolder  the child's current folder; empty to inherit ours.
 //   timeLimitMs    after this many milliseconds the child is killed and the
 //                  run fails.
-// True only when the child exited normally with status 0 and the runs were
-// not cancelled meanwhile.
+//   warningExitStatus  a second exit status that also counts as success, or
+//                  -1 for none: libjpeg's tools exit 2 after warnings they
+//                  recovered from, with their whole output written.
+// True only when the child exited normally with status 0 (or the warning
+// status) and the runs were not cancelled meanwhile.
 bool RunTool(const std::string& toolPath, const std::vector<std::string>& arguments,
              const std::string& stdoutPath, const std::string& workingFolder,
-             std::uint64_t timeLimitMs = kDefaultToolTimeLimitMs);
+             std::uint64_t timeLimitMs = kDefaultToolTimeLimitMs, int warningExitStatus = -1);
 
 // Kills every running tool and makes every RunTool call fail until
 // ResetToolRunCancellation. Async-signal-safe.

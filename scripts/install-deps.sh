@@ -16,7 +16,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev nlohmann-json3-dev
   qt6-base-dev libgl-dev
   libjpeg-turbo-progs
   fonts-dejavu-core fonts-cantarell qt6-translations-l10n

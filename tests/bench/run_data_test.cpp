@@ -396,16 +396,23 @@ TEST(RawRowTest, FormatsRowsExactly) {
 }
 
 TEST(RawRowTest, QuotesTextAndStripsTheRootIgnoringLetterCase) {
-  EXPECT_EQ(QuoteCsvText("Jpegli Q96 420 Progressive"), "\"Jpegli Q96 420 Progressive\"");
-  EXPECT_EQ(QuoteCsvText("a\"b;c"), "\"a\"\"b;c\"");
-  EXPECT_EQ(QuoteCsvText(""), "\"\"");
+  // Text a spreadsheet would take for a formula starts with an apostrophe.
+  const struct { const char* text; const char* field; } quoted[] = {
+      {"Jpegli Q96 420 Progressive", "\"Jpegli Q96 420 Progressive\""}, {"a\"b;c", "\"a\"\"b;c\""}, {"", "\"\""},
+      {"=HYPERLINK(\"x\").jpg", "\"'=HYPERLINK(\"\"x\"\").jpg\""}, {"+1.jpg", "\"'+1.jpg\""}, {"-2.jpg", "\"'-2.jpg\""},
+      {"@SUM(A1).jpg", "\"'@SUM(A1).jpg\""}, {"\tx.jpg", "\"'\tx.jpg\""}, {"\rx.jpg", "\"'\rx.jpg\""},
+      {"a=b-c.jpg", "\"a=b-c.jpg\""}, {"'x.jpg", "\"'x.jpg\""}};
+  for (const auto& c : quoted) EXPECT_EQ(QuoteCsvText(c.text), c.field) << c.field;
   const struct { const char* root; const char* path; const char* relative; } cases[] = {
       {"/data/Bilder", "/data/Bilder/2024/a.jpg", "2024/a.jpg"}, {"/data/Bilder/", "/data/Bilder/2024/a.jpg", "2024/a.jpg"},
       {"/DATA/bilder", "/data/Bilder//sub/x.jpg", "sub/x.jpg"}, {"/\xC3\x84", "/\xC3\xA4/sub/x.jpg", "x.jpg"},  // only A-Z fold
       {"/moved", "/data/Bilder/2024/a.jpg", "a.jpg"}, {"", "/data/a.jpg", "a.jpg"}, {"/data/a.jpg", "/data/a.jpg", "a.jpg"}};
   for (const auto& c : cases) EXPECT_EQ(RelativeImagePath(c.root, c.path), c.relative) << c.root;
-  EXPECT_EQ(ImageFileName("C:\\x\\y.jpg"), "y.jpg");
-  EXPECT_EQ(ImageFileName("c:y.jpg"), "y.jpg");
+  // "\\" and ":" are part of a Linux file name.
+  for (const char* name : {"12:30 Feier.jpg", "C:\\x\\y.jpg", "a\\b.jpg"}) {
+    EXPECT_EQ(ImageFileName(std::string("/data/") + name), name);
+    EXPECT_EQ(RelativeImagePath("/data", std::string("/data/") + name), name);
+  }
 }
 
 TEST_F(SessionTest, RunsOfTheSameSecondGetSuffixes) {

@@ -300,12 +300,13 @@ TEST_F(WorkerWithAllToolsTest, EncodesAndMeasuresTheWholeStandardGrid) {
 }
 
 // The tools get "bench.ppm", only a JPEG source gets "original.jpg" and the
-// jpegtran rows, and a tool that fails leaves rows of zeros.
+// jpegtran rows, and a tool that fails leaves rows of zeros. The name, with
+// a colon and a leading "=", is kept whole and never becomes a formula.
 TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   if (JpegtranProgram().empty()) GTEST_SKIP() << "jpegtran not installed";
   TestEngineStore engines(TestTools{true, true, true});
   ScopedEnv failMozjpeg("ORVEL_TEST_CJPEG_STATIC", "fail");
-  const std::string jpeg = JoinPath(folders.images, "a.jpg"), bmp = JoinPath(folders.images, "c.bmp");
+  const std::string jpeg = JoinPath(folders.images, "=12:30 a.jpg"), bmp = JoinPath(folders.images, "c.bmp");
   ASSERT_TRUE(Jpeg(jpeg, 1));
   ASSERT_TRUE(WriteTextFile(bmp, SampleBmp(150, 130, 24, false)));
   CreateRun({jpeg, bmp});
@@ -331,7 +332,8 @@ TEST_F(WorkerWithAllToolsTest, ToolsGetThePpmAndOnlyJpegSourcesGetJpegtran) {
   for (const auto& fields : rows) {
     if (fields[6] == "jpegtran") {
       ++jpegtranRows;
-      EXPECT_EQ(fields[0], "a.jpg");
+      EXPECT_EQ(fields[0], "'=12:30 a.jpg");
+      EXPECT_EQ(fields[1], "'=12:30 a.jpg");
       EXPECT_EQ(fields[21], "1.000000");  // lossless
     }
     if (fields[6] == "MozJPEG") {

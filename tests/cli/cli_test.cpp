@@ -6,19 +6,25 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "engines/engine_store.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
+#include "core/image_list.h"
 #include "imaging/decode.h"
 #include "platform/files.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/core/core_test_support.h"
+#include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 #include "tests/support/text_lines.h"
 
@@ -40,6 +46,9 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   EXPECT_EQ(std::tuple(o.profile, o.mode, o.jobs), std::tuple(0, 1, 3));
   ASSERT_TRUE(ParseCliArguments({"optimize", "--jobs", "256", "--output", "/o"}, o, error));
   EXPECT_EQ(std::tuple(o.jobs, o.profile, o.files.empty()), std::tuple(256, 2, true));
+  EXPECT_EQ(std::tuple(o.keepStructure, o.update, o.json), std::tuple(false, false, false));
+  ASSERT_TRUE(ParseCliArguments({"optimize", "--json", "--keep-structure", "--output", "/o", "--update", "d"}, o, error));
+  EXPECT_EQ(std::tuple(o.keepStructure, o.update, o.json, o.files), std::tuple(true, true, true, Strings{"d"}));
   for (const Strings& help : std::vector<Strings>{{"optimize", "--help"}, {"bench", "-h"}}) {
     ASSERT_TRUE(ParseCliArguments(help, o, error));
     EXPECT_EQ(o.command, CliCommand::kHelp);
@@ -47,6 +56,15 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
   ASSERT_TRUE(ParseCliArguments({"bench", "--depth=0", "--", "-x"}, o, error)) << error;
   EXPECT_EQ(std::tuple(o.command, o.bench.depth), std::tuple(CliCommand::kBench, 0));
   EXPECT_EQ(FileNamePart(o.bench.root), "-x");
+  // --replace stands instead of --output; --preserve goes with either.
+  const struct { Strings arguments; bool replace, preserve; } flags[] = {
+      {{"optimize", "--replace", "a.jpg"}, true, false},
+      {{"optimize", "--preserve", "--replace", "a.jpg"}, true, true},
+      {{"optimize", "--output", "/o", "--preserve", "a.jpg"}, false, true}};
+  for (const auto& c : flags) {
+    ASSERT_TRUE(ParseCliArguments(c.arguments, o, error)) << error;
+    EXPECT_EQ(std::tuple(o.replace, o.preserve), std::tuple(c.replace, c.preserve));
+  }
   ASSERT_TRUE(ParseCliArguments({"analyze", "r.png", "t.jpg"}, o, error));
   EXPECT_EQ(o.reference + " " + o.test, "r.png t.jpg");
   for (const Strings& arguments : std::vector<Strings>{
@@ -56,7 +74,11 @@ TEST(CliParseTest, OptimizeAnalyzeHelpAndUsageErrors) {
            {"optimize", "--fast", "--output", "/o"}, {"optimize", "--jobs", "0", "--output", "/o"},
            {"optimize", "--jobs", "257", "--output", "/o"}, {"optimize", "--jobs=-1", "--output", "/o"},
            {"optimize", "--jobs", "zwei", "--output", "/o"}, {"optimize", "--output", "/o", "--jobs"},
-           {"analyze", "one.jpg"}, {"status", "extra"}}) {
+           {"optimize", "--replace", "--output", "/o", "a.jpg"}, {"optimize", "--output=/o", "--replace", "a.jpg"},
+           {"optimize", "--replace=ja", "a.jpg"}, {"optimize", "--preserve", "a.jpg"},
+           {"optimize", "--replace", "--update", "a.jpg"}, {"optimize", "--replace", "--keep-structure", "a.jpg"},
+           {"optimize", "--json=ja", "--output", "/o"}, {"optimize", "--update=1", "--output", "/o"},
+           {"bench", "--json", "/b"}, {"analyze", "one.jpg"}, {"status", "extra"}}) {
     error.clear();
     EXPECT_FALSE(ParseCliArguments(arguments, o, error)) << (arguments.empty() ? "" : arguments.back());
     EXPECT_FALSE(error.empty());
@@ -122,7 +144,9 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
   EXPECT_EQ(help.status, 0);
   for (const char* part : {"Aufruf:", "max_kompression",
                            "orvel-cli optimize [--profile SCHLÜSSEL|0-5] [--mode 0-2] [--jobs N]\n"
-                           "                     --output ORDNER DATEI|ORDNER...\n"}) {
+                           "                     [--preserve] [--keep-structure] [--update] [--json]\n"
+                           "                     --output ORDNER DATEI|ORDNER...\n",
+                           "                     [--json] --replace DATEI|ORDNER...\n"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   const std::string a = MakeImage("a.jpg", 1), missing = temp.Join("gibt-es-nicht");
@@ -185,6 +209,22 @@ TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummaryAndANa
   EXPECT_TRUE(run.err.empty()) << run.err;  // standard error is no terminal here: no progress line
 }
 
+// A name cannot forge a line or reach the terminal as a control sequence,
+// neither in a result line nor in a usage error that quotes it.
+TEST_F(CliProgramTest, HostileFileNamesAreShownEscaped) {
+  const std::string forged = MakeImage("x\nZusammenfassung: 9 Bilder\x1b[2J.jpg", 6);
+  const std::string latin1 = MakeImage("M\xFCnchen.jpg", 7);
+  const CliRun run = Run({"optimize", "--output", output, forged, latin1});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 3);
+  EXPECT_EQ(lines[0].rfind("M\xEF\xBF\xBDnchen.jpg   |   ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("x\\nZusammenfassung: 9 Bilder\\x1b[2J.jpg   |   ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Zusammenfassung: 2 Bilder   |   ", 0), 0u);
+  const CliRun usage = Run({"optimize", "--\x1b]0;x\x07", "--output", output, forged});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err.rfind("Unbekannte Option: --\\x1b]0;x\\x07\n", 0), 0u) << usage.err;
+}
+
 TEST_F(CliProgramTest, OutputThatWouldOverwriteAnotherSourceIsRefusedEvenWithSigchldIgnored) {
   const std::string turm = MakeImage("turm.jpg", 4), turmHoch = MakeImage("turm_hoch.jpg", 5);
   const std::string before = ReadTextFile(turmHoch);
@@ -220,6 +260,121 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
     if (firstOutput.empty()) firstOutput = ReadTextFile(written);
     EXPECT_TRUE(!firstOutput.empty() && ReadTextFile(written) == firstOutput) << jobs;
   }
+}
+
+// --replace over a mixed folder: the passing image is replaced and its
+// original trashed; the kept (PNG content) and the failed (undecodable)
+// sources stay byte for byte and send nothing to the trash; the same with
+// any number of jobs. Together with --output it is a usage error.
+TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginalsWhateverTheJobs) {
+  CliLaunch launch = StandIn("ok");
+  launch.environment.push_back("XDG_DATA_HOME=" + temp.Join("daten"));
+  const std::string trashFiles = temp.Join("daten/Trash/files");
+  Strings firstLines;
+  for (const char* jobs : {"1", "3"}) {
+    SCOPED_TRACE(jobs);
+    RemoveFolderTree(temp.Join("daten"));
+    const std::string a = MakeImage("a.jpg", 21);
+    const std::string original = ReadTextFile(a);
+    const std::string kept = JoinPath(images, "b.jpg"), failed = JoinPath(images, "c.jpg");
+    ASSERT_TRUE(WriteTextFile(kept, std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG") &&
+                WriteTextFile(failed, "kaputt"));
+    const CliRun run = Run({"optimize", "--replace", "--jobs", jobs, images}, launch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const Strings lines = Lines(run, 4);
+    EXPECT_NE(lines[0].find("   |   Jpegli "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("Inhalt ist kein JPEG"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("Fehler beim Verarbeiten"), std::string::npos) << lines[2];
+    if (firstLines.empty()) firstLines = lines;
+    EXPECT_EQ(lines, firstLines);
+    EXPECT_NE(ReadTextFile(a), original);
+    EXPECT_EQ(FolderEntries(trashFiles), Strings{"a.jpg"});
+    EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "a.jpg")), original);
+    EXPECT_EQ(ReadTextFile(kept), std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG");
+    EXPECT_EQ(ReadTextFile(failed), "kaputt");
+    Strings names = FolderEntries(images);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
+  }
+  const CliRun both = Run({"optimize", "--replace", "--output", output, images}, launch);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_NE(both.err.find("--replace und --output schließen einander aus."), std::string::npos) << both.err;
+}
+
+// The output folder inside the photo folder, run again: the second run sees
+// only the photos (no "_hoch_hoch", no source called an output), mirrors them
+// the same way whatever the jobs, and --update then skips every one.
+TEST_F(CliProgramTest, MirroredLibraryRunAgainNeverTakesItsOutputsAsSourcesAndUpdateSkipsThem) {
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "2023/Urlaub")));
+  MakeImage("2023/Urlaub/a.jpg", 40), MakeImage("2023/b.jpg", 41), MakeImage("c.jpg", 42);
+  const std::string opt = JoinPath(images, "opt");
+  ASSERT_TRUE(EnsureFolder(opt));
+  const Strings outputs = {"2023/Urlaub/a_hoch.jpg", "2023/b_hoch.jpg", "c_hoch.jpg"};
+  std::string firstBytes;
+  for (const char* jobs : {"1", "3"}) {
+    const CliRun run = Run({"optimize", "--keep-structure", "--jobs", jobs, "--output", opt, images});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const Strings lines = Lines(run, 4);
+    for (size_t i = 0; i < 3; ++i) EXPECT_NE(lines[i].find(" % kleiner   |   "), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[3].rfind("Zusammenfassung: 3 Bilder   |   3 optimiert", 0), 0u) << lines[3];
+    std::string bytes;
+    for (const std::string& name : outputs) bytes += ReadTextFile(JoinPath(opt, name));
+    if (firstBytes.empty()) firstBytes = bytes;
+    EXPECT_EQ(bytes, firstBytes) << jobs;
+  }
+  std::vector<std::string> found;
+  CollectJpegFiles(opt, found);
+  EXPECT_EQ(found.size(), 3u);
+  const CliRun update = Run({"optimize", "--keep-structure", "--update", "--jobs", "2", "--output", opt, images});
+  EXPECT_EQ(update.status, 0) << update.err;
+  const Strings lines = Lines(update, 4);
+  for (size_t i = 0; i < 3; ++i) EXPECT_NE(lines[i].find("Ausgabe ist aktuell \u2013 übersprungen"), std::string::npos) << lines[i];
+  EXPECT_NE(lines[3].find("   |   0 optimiert   |   3 Original behalten   |   "), std::string::npos) << lines[3];
+}
+
+// A mirrored subfolder that is a link is never written or deleted through.
+TEST_F(CliProgramTest, MirroredSubfolderThatIsALinkIsNeverWrittenThrough) {
+  ASSERT_TRUE(EnsureFolder(JoinPath(images, "2023")) && EnsureFolder(temp.Join("fremd")));
+  MakeImage("2023/a.jpg", 43);
+  ASSERT_EQ(::symlink(temp.Join("fremd").c_str(), JoinPath(output, "2023").c_str()), 0);
+  const CliRun run = Run({"optimize", "--keep-structure", "--output", output, images});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(Lines(run, 2)[0].find("Fehler beim Verarbeiten \u2013 Ausgabedatei kann nicht geschrieben werden"),
+            std::string::npos) << run.out;
+  std::vector<std::string> found;
+  CollectJpegFiles(temp.Join("fremd"), found);
+  EXPECT_TRUE(found.empty());
+}
+
+// A mixed batch as JSON, parsed back: one object per image in list order and
+// the summary; a file name that is not UTF-8 comes out with U+FFFD.
+TEST_F(CliProgramTest, JsonLinesOfAMixedBatchParseBack) {
+  const std::string a = MakeImage("a.jpg", 44), b = MakeImage("b.jpg", 45), odd = JoinPath(images, "d\xFF.jpg");
+  const std::string broken = JoinPath(images, "kaputt.jpg");
+  ASSERT_TRUE(WriteTextFile(broken, "kein Bild") && CopyFileBytes(b, odd));
+  ASSERT_EQ(Run({"optimize", "--output", output, a}).status, 0);
+  const CliRun run = Run({"optimize", "--json", "--update", "--jobs", "2", "--output", output, images});
+  EXPECT_EQ(run.status, 1);  // the broken file failed
+  EXPECT_EQ(run.err.find('{'), std::string::npos) << run.err;
+  const Strings lines = Lines(run, 5);
+  // {result, reason starts with, output written, quality given}
+  const std::tuple<const char*, const char*, bool, bool> expected[] = {
+      {"kept", "Ausgabe ist aktuell", false, false}, {"optimized", "Optimiert", true, true},
+      {"optimized", "Optimiert", true, true}, {"failed", "Fehler beim Verarbeiten", false, false}};
+  for (size_t i = 0; i < 4; ++i) {
+    const nlohmann::json image = nlohmann::json::parse(lines[i]);
+    const auto& [result, reason, written, quality] = expected[i];
+    EXPECT_EQ(image.at("result"), result) << lines[i];
+    EXPECT_EQ(image.at("reason").get<std::string>().rfind(reason, 0), 0u) << lines[i];
+    EXPECT_EQ(!image.at("output").is_null(), written) << lines[i];
+    EXPECT_EQ(image.at("quality").is_object() && image.at("quality").size() == 8, quality) << lines[i];
+    EXPECT_EQ(image.at("encoder").is_string(), quality) << lines[i];
+    EXPECT_TRUE(image.at("ms").is_number() && image.at("bytes_before").get<std::uint64_t>() > 0) << lines[i];
+  }
+  EXPECT_EQ(nlohmann::json::parse(lines[2]).at("source"), JoinPath(images, "d\uFFFD.jpg"));
+  const nlohmann::json summary = nlohmann::json::parse(lines[4]).at("summary");
+  EXPECT_EQ(std::tuple(summary.at("images"), summary.at("optimized"), summary.at("kept"), summary.at("failed")),
+            std::tuple(4, 2, 1, 1)) << lines[4];
 }
 
 TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusAndVersionNameTheEmbeddedTools) {
@@ -282,10 +437,51 @@ TEST_F(CliProgramTest, InterruptFinishesTheImagesInFlightAndPrintsTheSummarySoFa
 
 // --- processes and files that must not stop or mislead the program -----------------
 
+// A second run into an output folder that a running orvel-cli is writing
+// refuses before it touches anything; the folder is free again afterwards.
+TEST_F(CliProgramTest, ASecondRunIntoABusyOutputFolderIsRefused) {
+  const std::string a = MakeImage("a.jpg", 15), b = MakeImage("a.jpeg", 16), earlier = JoinPath(output, "a_hoch.jpg");
+  const CliChild first = Start({"optimize", "--output", output, a}, StandIn("sleep:1500"));
+  ASSERT_TRUE(first.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("second")));
+  const CliRun second = WaitForCli(StartCli({"optimize", "--output", output, b}, tmpdir, temp.Join("second")));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben"),
+            std::string::npos) << second.err;
+  EXPECT_TRUE(second.out.empty()) << second.out;
+  EXPECT_EQ(WaitForCli(first).status, 0);
+  const std::string written = ReadTextFile(earlier);
+  EXPECT_FALSE(written.empty());
+  EXPECT_EQ(Run({"optimize", "--output", output, b}).status, 0);
+}
+
+// A run in another PID namespace, whose pid means nothing here, keeps its
+// engine and work folders through our sweep and finishes with its tools.
+TEST_F(CliProgramTest, ARunInAnotherPidNamespaceSurvivesOurSweep) {
+  const std::string unshare = "/usr/bin/unshare";
+  if (::access(unshare.c_str(), X_OK) != 0 || std::system((unshare + " -rpf --mount-proc true 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no PID namespaces here";
+  }
+  const std::string a = MakeImage("a.jpg", 17);
+  CliLaunch launch = StandIn("sleep:1500");
+  launch.program = unshare;
+  // A few processes first: the run's pid there is then one unlikely to live here.
+  const CliChild inner = Start({"-rpf", "--mount-proc", "sh", "-c", "for i in 1 2 3 4 5 6 7 8 9; do /bin/true; done; \"$0\" \"$@\"",
+                                ORVEL_CLI_STANDIN_PROGRAM, "optimize", "--output", output, a}, launch);
+  ASSERT_TRUE(inner.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli"));
+  ASSERT_TRUE(EnsureFolder(temp.Join("sweep")));
+  EXPECT_EQ(WaitForCli(StartCli({"status"}, tmpdir, temp.Join("sweep"))).status, 0);
+  const CliRun run = WaitForCli(inner);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Strings lines = Lines(run, 2);
+  EXPECT_EQ(lines[0].find("Fehler"), std::string::npos) << lines[0];
+}
+
 TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutputStays) {
   const std::string a = MakeImage("a.jpg", 9), b = MakeImage("b.jpg", 10), earlier = JoinPath(output, "a_hoch.jpg");
   ASSERT_TRUE(WriteTextFile(earlier, "earlier result"));
-  const CliChild child = Start({"optimize", "--output", output, a, b}, StandIn("hang"));
+  // One at a time: b is never started.
+  const CliChild child = Start({"optimize", "--jobs", "1", "--output", output, a, b}, StandIn("hang"));
   ASSERT_TRUE(child.pid > 0 && WaitFor(temp.Join("encoder.log"), "cjpegli hang "));
   ASSERT_TRUE(::kill(child.pid, SIGINT) == 0 && ::kill(child.pid, SIGTERM) == 0);
   const CliRun run = WaitForCli(child, std::chrono::seconds(60));

@@ -1,7 +1,7 @@
 // The parallel batch of both front-ends, driven with stand-in calls: images
 // overlap and yet report in list order, images of one output path run in
 // turn and see the outputs written before them, a stop or an exception lets
-// the rest finish.
+// the rest finish; images are admitted by the memory they declare.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,15 +15,15 @@
 #include <vector>
 
 #include "core/parallel_batch.h"
+#include "tests/support/scoped_temp.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(ParallelBatchTest, AutomaticJobCountDividesTheThreadsByTheModesEncoderCap) {
-  const struct { int mode; unsigned threads, jobs; } cases[] = {
-      {0, 8, 4}, {1, 8, 2}, {2, 8, 1}, {2, 12, 2}, {1, 2, 1}, {0, 1, 1}, {1, 0, 1}};
-  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.mode, c.threads), c.jobs) << c.mode << " " << c.threads;
+TEST(ParallelBatchTest, AutomaticJobCountIsOnePerThreadAndNeverZero) {
+  const struct { unsigned threads, jobs; } cases[] = {{8, 8}, {2, 2}, {1, 1}, {0, 1}};
+  for (const auto& c : cases) EXPECT_EQ(AutomaticJobCount(c.threads), c.jobs) << c.threads;
 }
 
 // What a run of RunParallelBatch did, image by image.
@@ -41,9 +41,11 @@ struct BatchTrace {
 // outputs are `outputs`. An image listed in `waits` stays in flight until the
 // image it names has started (a schedule that cannot overlap them would time
 // out there). `stopAfterStarts`: poll asks to stop once that many images have
-// started (0 never). Image `throwing` throws instead of returning.
+// started (0 never). Image `throwing` throws instead of returning. `needs`:
+// the memory each image needs against a budget of 100.
 std::unique_ptr<BatchTrace> TraceBatch(const Strings& outputs, unsigned jobs, const std::map<std::size_t, std::size_t>& waits,
-                                       int stopAfterStarts = 0, std::size_t throwing = 99) {
+                                       int stopAfterStarts = 0, std::size_t throwing = 99,
+                                       const std::vector<std::uint64_t>& needs = {}) {
   auto trace = std::make_unique<BatchTrace>();
   BatchTrace& t = *trace;
   t.started = t.ended = std::vector<int>(outputs.size(), -1);
@@ -73,6 +75,10 @@ std::unique_ptr<BatchTrace> TraceBatch(const Strings& outputs, unsigned jobs, co
     const std::lock_guard<std::mutex> lock(t.mutex);
     return stopAfterStarts > 0 && std::count_if(t.started.begin(), t.started.end(), [](int s) { return s >= 0; }) >= stopAfterStarts;
   };
+  if (!needs.empty()) {
+    calls.memoryNeed = [&needs](std::size_t i) { return needs[i]; };
+    calls.memoryBudget = 100;
+  }
   const std::size_t reported = RunParallelBatch(outputs, jobs, calls);
   EXPECT_EQ(reported, t.reported.size());
   return trace;
@@ -105,6 +111,34 @@ TEST(ParallelBatchTest, ImagesOverlapYetReportInOrderSharedOutputsRunInTurnAndAS
   t = TraceBatch({"/o/a", "/o/b", "/o/c"}, 2, {}, 0, 1);
   EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2}));
   EXPECT_EQ(t->reached, (std::vector<bool>{true, false, true}));
+}
+
+// Four jobs, but the images in flight never need more than the budget; an
+// image larger than the whole budget runs alone, and none is left out.
+TEST(ParallelBatchTest, ImagesAreAdmittedByTheMemoryTheyNeedAndALargeOneRunsAlone) {
+  const auto t = TraceBatch({"/o/a", "/o/b", "/o/c", "/o/d", "/o/e", "/o/f"}, 4, {{0, 1}, {1, 0}}, 0, 99,
+                            {40, 40, 40, 150, 10, 10});
+  EXPECT_EQ(t->reported, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_LE(t->mostInFlight, 2);
+  EXPECT_GT(t->started[2], std::min(t->ended[0], t->ended[1]));
+  EXPECT_GT(t->started[3], std::max({t->ended[0], t->ended[1], t->ended[2]}));
+  EXPECT_GT(t->started[4], t->ended[3]);
+  // Output names that differ only in case may be one file: they run in turn.
+  const auto cased = TraceBatch({"/o/IMG_hoch.jpg", "/o/img_hoch.jpg"}, 2, {});
+  EXPECT_LT(cased->ended[0], cased->started[1]);
+}
+
+// A small file that declares a huge picture needs the memory of the picture.
+TEST(ParallelBatchTest, DeclaredMemoryNeedFollowsTheFrameHeaderBehindMetadata) {
+  const ScopedTempFolder temp;
+  const std::string exif = "\xFF\xE1\xFF\xF0" + std::string(0xFFF0 - 2, 'x');
+  const std::string bomb = temp.Join("bomb.jpg"), garbage = temp.Join("garbage.jpg");
+  ASSERT_TRUE(WriteTextFile(bomb, "\xFF\xD8" + exif + exif + std::string("\xFF\xC2\x00\x11\x08\x3E\x80\x3E\x80\x03", 10) +
+                                      std::string(1000, '\0')));
+  ASSERT_TRUE(WriteTextFile(garbage, std::string(1000, 'g')));
+  EXPECT_GE(DeclaredMemoryNeed(bomb), 16000ull * 16000 * 4);
+  EXPECT_LT(DeclaredMemoryNeed(garbage), 16000ull * 16000);
+  EXPECT_GT(DeclaredMemoryNeed(garbage), 1000u);
 }
 
 }  // namespace

@@ -237,6 +237,64 @@ TEST_F(PipelineTest, OutputLinkedToASourceIsProtectedByIdentity) {
   EXPECT_EQ(result.message, kVerdictProtectedSource);
 }
 
+// Under --replace the output path is the source: only a passing winner
+// touches it (its original then in the trash), and no verdict that keeps the
+// source, nor a failure, deletes or trashes anything, though the source is
+// in the protected list.
+TEST_F(PipelineTest, ReplaceWritesOnlyAPassingWinnerOverTheSourceAndTrashesOnlyItsOriginal) {
+  TestEngineStore engines(TestTools{true, false, false});
+  ScopedEnv dataHome("XDG_DATA_HOME", Path("daten").c_str());
+  const std::string trashFiles = Path("daten/Trash/files");
+  const struct { const char *behaviour, *verdict; bool reached, optimized; } cases[] = {
+      {"large", kVerdictNoSmallerCandidate, true, false}, {"garbage", kVerdictWinnerUndecodable, true, false},
+      {"halfsize", kVerdictGateFailed, true, false},      {"fail", kVerdictProcessingError, false, false},
+      {"ok", kVerdictOptimized, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    RemoveFolderTree(Path("daten"));
+    const std::string source = MakeSource("IMG_0815.JPG");
+    const std::string before = ReadTextFile(source);
+    ScopedEnv env("ORVEL_TEST_CJPEGLI", c.behaviour);
+    EXPECT_EQ(OptimizeImage(source, output, ProfileAt(2), result, {source}, nullptr, {}, OutputOptions{true, false}),
+              c.reached);
+    if (c.reached) {
+      EXPECT_EQ(result.message, c.verdict);
+    }
+    EXPECT_EQ(result.optimized, c.optimized);
+    EXPECT_TRUE(FolderEntries(output).empty());
+    if (!c.optimized) {
+      EXPECT_EQ(ReadTextFile(source), before);
+      EXPECT_TRUE(FolderEntries(trashFiles).empty());
+      continue;
+    }
+    EXPECT_EQ(result.outputPath, source);
+    EXPECT_EQ(FileSize(source), result.resultBytes);
+    EXPECT_LT(result.resultBytes, result.originalBytes);
+    EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "IMG_0815.JPG")), before);
+    EXPECT_EQ(FolderEntries(sources), std::vector<std::string>{"IMG_0815.JPG"});
+  }
+  // A source behind a link is kept: replacing would put a file where the link was.
+  const std::string target = MakeSource("ziel.jpg");
+  ASSERT_EQ(::symlink(target.c_str(), JoinPath(sources, "verknuepft.jpg").c_str()), 0);
+  ASSERT_TRUE(OptimizeImage(JoinPath(sources, "verknuepft.jpg"), output, ProfileAt(2), result, {}, nullptr, {},
+                            OutputOptions{true, false}));
+  EXPECT_EQ(result.message, kVerdictSourceIsLink);
+  EXPECT_TRUE(IsSymbolicLink(JoinPath(sources, "verknuepft.jpg")));
+}
+
+// The copy itself is tested with the file layer; here only that it is used.
+TEST_F(PipelineTest, PreserveGivesTheOutputTheSourcesTimesAndMode) {
+  TestEngineStore engines(TestTools{true, false, false});
+  const std::string source = MakeSource("alt.jpg");
+  const timespec times[2] = {{1600000000, 5}, {1200000000, 7}};
+  ASSERT_TRUE(::chmod(source.c_str(), 0604) == 0 && ::utimensat(AT_FDCWD, source.c_str(), times, 0) == 0);
+  ASSERT_TRUE(OptimizeImage(source, output, ProfileAt(2), result, {source}, nullptr, {}, OutputOptions{false, true}));
+  struct stat info{};
+  ASSERT_EQ(::stat(result.outputPath.c_str(), &info), 0);
+  EXPECT_EQ(std::make_tuple(info.st_mode & 07777, info.st_atim.tv_sec, info.st_mtim.tv_nsec),
+            std::make_tuple(0604u, times[0].tv_sec, times[1].tv_nsec));
+}
+
 // Two sources of the same name from different folders into one output
 // folder: the second must neither replace nor delete the first one's output,
 // however the folder is spelled.
@@ -261,6 +319,13 @@ TEST_F(PipelineTest, OutputWrittenEarlierInTheRunIsNeitherReplacedNorDeleted) {
       EXPECT_EQ(ReadTextFile(written), bytes);
     }
   }
+  // Where case is ignored, "P_hoch.jpg" is the file written as "p_hoch.jpg":
+  // two names, one inode, as a hard link gives them here.
+  const std::string capital = MakeSource("d2/P.jpg", 14);
+  ASSERT_EQ(::link(written.c_str(), JoinPath(output, "P_hoch.jpg").c_str()), 0);
+  ASSERT_TRUE(OptimizeImage(capital, output, ProfileAt(2), result, {first, capital}, nullptr, {written}));
+  EXPECT_EQ(result.message, kVerdictOutputWrittenThisRun);
+  EXPECT_EQ(ReadTextFile(written), bytes);
 }
 
 // A candidate that could not run says nothing about the size: with none
@@ -494,4 +559,16 @@ TEST_F(PipelineMetadataTest, FurtherPicturesAndAppendedBytesAreCarriedWithTheInd
   ASSERT_TRUE(Optimize(odd));
   ASSERT_TRUE(result.optimized) << result.message;
   EXPECT_EQ(Metadata(result.outputPath), exif);
+
+  // jpegtran warns about the stray bytes and exits 2, with its whole output
+  // written: the lossless profile still gets its candidate.
+  if (JpegtranProgram().empty()) return;
+  TestEngineStore lossless({false, false, true});
+  currentMode = 1;
+  ASSERT_TRUE(Optimize(odd, ProfileAt(0)));
+  EXPECT_EQ(result.candidatesEncoded, 1) << result.message;
+  EXPECT_TRUE(result.failureReason.empty()) << result.failureReason;
+  if (result.optimized) {
+    EXPECT_EQ(Metadata(result.outputPath), exif);
+  }
 }

@@ -1,7 +1,10 @@
 // Profile rows and compute modes, the candidate plan for every profile, mode
 // and tool availability, the live status, the byte formatter, the result line,
-// and the batch image list (absolute paths, folder search, duplicates).
+// the batch image list (absolute paths, folder search, duplicates) and the
+// output targets (mirrored subfolders, --update).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,8 +12,10 @@
 #include <vector>
 
 #include "core/candidate_plan.h"
+#include "core/display_text.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
 #include "tests/support/scoped_temp.h"
@@ -173,6 +178,34 @@ TEST(ResultLineTest, OptimisedAndKeptLines) {
   EXPECT_EQ(SavingPercent(0, 10), 0.0);
 }
 
+// Hostile file names: none may start a line, a terminal sequence or a
+// reordering of the text, and ordinary names stay exactly as they are.
+TEST(DisplayTextTest, HostileNamesAreShownEscapedAndOrdinaryNamesUnchanged) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"Urlaub 2023 \u00e4 (1).jpg", "Urlaub 2023 \u00e4 (1).jpg"},
+      {"Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 \xF0\x9F\x93\xB7.jpg", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 \xF0\x9F\x93\xB7.jpg"},
+      {"a\nZusammenfassung: 1 Bilder.jpg", "a\\nZusammenfassung: 1 Bilder.jpg"},
+      {"b\r\t.jpg", "b\\r\\t.jpg"},
+      {"\x1b]0;x\x07\x1b[2J.jpg", "\\x1b]0;x\\x07\\x1b[2J.jpg"},
+      {std::string("nul\0.jpg", 8), "nul\\x00.jpg"},
+      {"del\x7f.jpg", "del\\x7f.jpg"},
+      {"csi\xC2\x9B" "31m.jpg", "csi\\u009b31m.jpg"},
+      {"rtl\xE2\x80\xAEgpj.exe", "rtl\\u202egpj.exe"},
+      {"sep\xE2\x80\xA8.jpg", "sep\\u2028.jpg"},
+      {"latin1-\xE4.jpg", "latin1-\xEF\xBF\xBD.jpg"},
+      {"cut\xE2\x80", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"overlong\xC0\xAF.jpg", "overlong\xEF\xBF\xBD\xEF\xBF\xBD.jpg"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeForDisplay(c.name), c.shown) << c.shown;
+
+  ImageResult r{.sourcePath = "/bilder/a\n\x1b[31mb.jpg", .profileLabel = "Hohe Qualität (empfohlen)",
+                .candidatesPlanned = 1, .message = "Fehler beim Verarbeiten"};
+  EXPECT_EQ(FormatResultLine(r).substr(0, 16), "a\\n\\x1b[31mb.jpg");
+}
+
 TEST(ImageListTest, TextOnlyPathsAreMadeAbsoluteAndUnique) {
   // None of these exist, so only their texts can tell them apart.
   Paths list;
@@ -233,4 +266,76 @@ TEST_F(ImageListFilesTest, FoldersAreSearchedForJpegFilesWithoutFollowingLinkedF
   list.clear();
   AddToImageList(list, {"bilder/fremd-ordner", "fremd"}, temp.path);
   EXPECT_EQ(list, (Paths{temp.Join("bilder/fremd-ordner/f.jpg"), temp.Join("bilder/fremd-ordner/g.jpg")}));
+}
+
+TEST_F(ImageListFilesTest, FolderScansNeverEnterTheOutputFolderWhateverPathLeadsToIt) {
+  const std::string a = Make("fotos/a.jpg"), b = Make("fotos/2023/b.jpg"), alone = Make("fotos/opt/x_hoch.jpg");
+  Make("fotos/opt/a_hoch.jpg");
+  Make("fotos/opt/2023/b_hoch.jpg");
+  Link(temp.Join("fotos/opt"), "ausgabe-verweis");
+  // {named, output folder, expected list}; a file in it named one by one still counts.
+  for (const auto& [named, output, expected] : std::vector<std::tuple<Paths, std::string, Paths>>{
+           {{"fotos"}, "fotos/opt", {b, a}},
+           {{"fotos"}, "ausgabe-verweis", {b, a}},
+           {{"fotos/opt"}, "fotos/opt", {temp.Join("fotos/opt/2023/b_hoch.jpg"), temp.Join("fotos/opt/a_hoch.jpg"), alone}},
+           {{"fotos", "fotos/opt/x_hoch.jpg"}, "fotos/opt", {b, a, alone}},
+           {{"fotos/2023"}, "fotos", {b}}}) {
+    Paths list;
+    AddToImageList(list, named, temp.path, temp.Join(output));
+    EXPECT_EQ(list, expected) << named.front() << " -> " << output;
+  }
+}
+
+TEST(OutputTargetTest, MirroredPathsAreRelativeToTheOutermostNamedFolder) {
+  const QualityProfile& hoch = ProfileAt(2);
+  const Paths roots = {"/f", "/f/2023", "/g/"};
+  // {source, keep structure, expected path, expected subfolder}
+  for (const auto& [source, keep, path, subfolder] : std::vector<std::tuple<std::string, bool, std::string, std::string>>{
+           {"/f/2023/Urlaub/a.jpg", true, "/out/2023/Urlaub/a_hoch.jpg", "2023/Urlaub"},
+           {"/f/a.jpg", true, "/out/a_hoch.jpg", ""},
+           {"/g/x/b.jpeg", true, "/out/x/b_hoch.jpg", "x"},
+           {"/fremd/c.jpg", true, "/out/c_hoch.jpg", ""},    // named one by one: flat
+           {"/f2/d.jpg", true, "/out/d_hoch.jpg", ""},       // "/f" is no folder of "/f2"
+           {"/f/2023/Urlaub/a.jpg", false, "/out/a_hoch.jpg", ""}}) {
+    const OutputTarget target = OutputTargetFor(source, OutputLayout{"/out", keep, false}, roots, hoch);
+    EXPECT_EQ(std::tuple(target.path, target.subfolder), std::tuple(path, subfolder)) << source;
+  }
+}
+
+TEST_F(ImageListFilesTest, UpToDateMeansAnOutputNotOlderThanItsSource) {
+  const std::string source = Make("a.jpg");
+  OutputTarget target;
+  target.path = temp.Join("a_hoch.jpg");
+  EXPECT_FALSE(OutputIsUpToDate(target, source));  // no output yet
+  Make("a_hoch.jpg");
+  // {source mtime, output mtime, up to date}
+  for (const auto& [sourceTime, outputTime, current] : std::vector<std::tuple<timespec, timespec, bool>>{
+           {{1000, 5}, {1000, 5}, true}, {{1000, 5}, {1000, 4}, false}, {{1000, 5}, {2000, 0}, true},
+           {{3000, 0}, {2999, 999999999}, false}}) {
+    const timespec sourceTimes[2] = {sourceTime, sourceTime}, outputTimes[2] = {outputTime, outputTime};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), sourceTimes, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, target.path.c_str(), outputTimes, 0), 0);
+    EXPECT_EQ(OutputIsUpToDate(target, source), current) << sourceTime.tv_sec << " " << outputTime.tv_nsec;
+  }
+}
+
+TEST_F(ImageListFilesTest, SubfoldersAreMadeWithoutEverFollowingALink) {
+  ASSERT_TRUE(EnsureFolder(temp.Join("out")) && EnsureFolder(temp.Join("fremd")));
+  Link(temp.Join("fremd"), "out/verweis");
+  Make("out/datei");
+  const std::string out = temp.Join("out");
+  // {relative, create, expected walk}
+  for (const auto& [relative, create, walk] : std::vector<std::tuple<std::string, bool, SubfolderWalk>>{
+           {"2023/Urlaub", false, SubfolderWalk::kMissing}, {"2023/Urlaub", true, SubfolderWalk::kReady},
+           {"2023/Urlaub", false, SubfolderWalk::kReady}, {"verweis/neu", true, SubfolderWalk::kRefused},
+           {"verweis", false, SubfolderWalk::kRefused}, {"datei/x", true, SubfolderWalk::kRefused},
+           {"a/../b", true, SubfolderWalk::kRefused}}) {
+    EXPECT_EQ(WalkSubfolders(out, relative, create), walk) << relative;
+  }
+  EXPECT_FALSE(PathExists(temp.Join("fremd/neu")));
+  struct stat info{};
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ASSERT_EQ(::stat(temp.Join("out/2023/Urlaub").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0777u & ~mask);
 }

@@ -98,29 +98,58 @@ ssize_t WriteFailsWithFullDisk(int fd, const void* data, size_t size) {
   return -1;
 }
 
+const std::string kFullDiskProblem =
+    "eingebettet, konnte aber nicht in den Encoder-Ordner geschrieben werden (kein Platz mehr im temporären Ordner)";
+
 TEST_F(EngineStoreTest, OnlyACompleteElfIsWrittenAndToolsThatCannotBeAreUnavailable) {
   std::string windowsExecutable = ElfBytes(8192);
   windowsExecutable.replace(0, 4, "MZ\x90\x00", 4);
   resources = {{kEngineResourceJpegli, ElfBytes(4095)}, {kEngineResourceMozjpeg, windowsExecutable},
                {kEngineResourceJpegtran, ElfBytes(100000)}};
-  for (const int id : {kEngineResourceJpegli, kEngineResourceMozjpeg, kEngineResourceJpegtran, 304}) {
+  const std::pair<int, std::string> cases[] = {
+      {kEngineResourceJpegli, "eingebettete Ressource ist zu klein, um ein Programm zu sein"},
+      {kEngineResourceMozjpeg, "eingebettete Ressource ist kein ausführbares Linux-Programm"},
+      {kEngineResourceJpegtran, kFullDiskProblem},
+      {304, "nicht in dieses Programm eingebettet"}};
+  for (const auto& [id, why] : cases) {
     const std::string path = temp.Join("tool" + std::to_string(id));
+    std::string problem;
     {
       ScopedFileSystemCalls failing;
       failing.calls.write = WriteFailsWithFullDisk;
       if (id == kEngineResourceJpegtran) failing.Install();
-      EXPECT_FALSE(WriteEngineResource(id, path)) << id;
+      EXPECT_FALSE(WriteEngineResource(id, path, &problem)) << id;
     }
+    EXPECT_EQ(problem, why);
     EXPECT_FALSE(PathExists(path)) << id << ": no partial tool";
   }
   resources.erase(kEngineResourceJpegli);  // not embedded
   EXPECT_FALSE(MaterializeEngines());
   const EngineStore& store = Engines();
   EXPECT_TRUE(store.jpegtranAvailable);
+  // Only what was embedded and still failed is news for a run.
+  EXPECT_EQ(DescribeUnusableEmbeddedEngines(),
+            "MozJPEG cjpeg nicht verfügbar \u2013 eingebettete Ressource ist kein ausführbares Linux-Programm\n");
   EXPECT_FALSE(store.jpegliAvailable || store.mozjpegAvailable || store.allAvailable);
   // The paths are set even for the missing tools; the flags alone decide.
   EXPECT_FALSE(store.jpegliPath.empty() || store.mozjpegPath.empty());
   EXPECT_FALSE(PathExists(store.jpegliPath) || PathExists(store.mozjpegPath));
+}
+
+// A full temporary folder is named as the cause, for every tool.
+TEST_F(EngineStoreTest, ToolsThatCannotBeWrittenOutAreBlamedOnTheTemporaryFolder) {
+  {
+    ScopedFileSystemCalls failing;
+    failing.calls.write = WriteFailsWithFullDisk;
+    failing.Install();
+    EXPECT_FALSE(MaterializeEngines());
+  }
+  EXPECT_EQ(DescribeUnusableEmbeddedEngines(), "Jpegli nicht verfügbar \u2013 " + kFullDiskProblem +
+                                                   "\nMozJPEG cjpeg nicht verfügbar \u2013 " + kFullDiskProblem +
+                                                   "\nMozJPEG jpegtran nicht verfügbar \u2013 " + kFullDiskProblem + "\n");
+  const std::string report = BuildEncoderStatusReport();
+  EXPECT_NE(report.find("Jpegli: nicht verfügbar \u2013 " + kFullDiskProblem + "\r\n"), std::string::npos) << report;
+  EXPECT_EQ(report.find("Hinweis für Entwickler"), std::string::npos) << report;
 }
 
 TEST_F(EngineStoreTest, ResourceIsWrittenCompletelyWithMode0700ReplacingWhateverHeldTheName) {
@@ -210,7 +239,7 @@ TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
   versions = {{kEngineResourceJpegli, "jpegli 031a0077f579"}, {kEngineResourceMozjpeg, "MozJPEG 4.0.3"}};
   ASSERT_TRUE(MaterializeEngines());
   const std::string head = "Encoder-Status\r\n\r\nWIC: verfügbar (eingebautes libjpeg-turbo / Fallback)\r\n";
-  const std::string loaded = "im Programm eingebettet und geladen (", missing = "eingebettete Ressource nicht verfügbar\r\n";
+  const std::string loaded = "im Programm eingebettet und geladen (", missing = "nicht verfügbar \u2013 nicht in dieses Programm eingebettet\r\n";
   const std::string tail =
       "\r\nFür die Ausführung sind keine Encoderdateien neben dem Programm erforderlich.\r\nDie eingebetteten "
       "statischen Werkzeuge werden beim Start in ein prozessbezogenes Verzeichnis im temporären Ordner entpackt und "
@@ -223,7 +252,10 @@ TEST_F(EngineStoreTest, StatusReportTextsAreExactAndNameEachToolsVersion) {
   EXPECT_EQ(BuildEncoderStatusReport(), twoLoaded + loaded + "Version unbekannt)\r\n" + folderLine + tail);
   ASSERT_TRUE(DeleteFileAt(Engines().jpegtranPath));
   RefreshEngineAvailability();
-  EXPECT_EQ(BuildEncoderStatusReport(), twoLoaded + missing + folderLine + tail + note);
+  // Embedded but gone: said so, and the build is not blamed.
+  EXPECT_EQ(BuildEncoderStatusReport(), twoLoaded +
+                                            "nicht verfügbar \u2013 eingebettet, aber die Datei im Encoder-Ordner "
+                                            "fehlt (entfernt?)\r\n" + folderLine + tail);
   resources.clear();
   RemoveEngineFolder();
   EXPECT_FALSE(MaterializeEngines());

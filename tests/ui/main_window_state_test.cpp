@@ -48,6 +48,16 @@ TEST(ImageListTest, OutputFolderComesFromTheFirstSortedEntryOnce) {
   EXPECT_TRUE(!AddImagePaths(chosen, {"/photos/a.jpg"}) && chosen.outputFolder == "/out");
 }
 
+// A dropped or chosen folder that holds the output folder: its outputs stay out.
+TEST(ImageListTest, AddedFolderNeverContributesTheOutputFolder) {
+  ScopedTempFolder temp;
+  ASSERT_TRUE(EnsureFolder(temp.Join("fotos/opt")));
+  ASSERT_TRUE(WriteTextFile(temp.Join("fotos/a.jpg"), "a") && WriteTextFile(temp.Join("fotos/opt/a_hoch.jpg"), "b"));
+  MainWindowState state{.outputFolder = temp.Join("fotos/opt")};
+  AddImagePaths(state, {temp.Join("fotos")});
+  EXPECT_EQ(state.imageList, Paths{temp.Join("fotos/a.jpg")});
+}
+
 TEST(ImageListTest, LineShowsNameAndCurrentSizeAndThePreviewFallsBack) {
   ScopedTempFolder temp;
   const std::string path = temp.Join("urlaub.jpg");

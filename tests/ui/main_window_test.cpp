@@ -297,6 +297,7 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   AddFiles(photos);
   ASSERT_EQ(MainState().outputFolder, JoinPath(sources, "d1"));
   SetOutputEditText(sources);
+  MainState().batchJobs = 1;  // one image at a time: the status names each in turn
   bool busy = false, dropTaken = true;
   std::string status, liveStatus, statusAfterClose, statusAfterDrop;
   QColor startColour;
@@ -429,10 +430,14 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
   EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
 }
 
-// Esc during a batch of two images at once, or a close answered "Ja": no new image starts, the images in
-// flight end cancelled, the rest is listed as not processed, and an earlier output stays as it was.
+// Esc during a batch of two images at once, a close answered "Ja", or a termination signal (which does
+// not ask): no new image starts, the images in flight end cancelled, the rest is listed as not
+// processed, and an earlier output stays as it was.
 TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEarlierOutputs) {
-  for (const bool byClose : {false, true}) {
+  enum class Stop { kEscape, kClose, kTermination };
+  for (const Stop stop : {Stop::kEscape, Stop::kClose, Stop::kTermination}) {
+    const bool closes = stop != Stop::kEscape;
+    window->show();  // again after the round that closed it
     Paths photos;
     for (int k = 0; k < 5; ++k) {
       photos.push_back(JoinPath(sources, "b" + std::to_string(k) + ".jpg"));
@@ -453,7 +458,8 @@ TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEa
       if (!MainState().batchRunning || CurrentLiveStatus().imagesInFlight.load() < 1) return;
       probe.stop();
       stopEnabled = window->MenuAction(2005)->isEnabled();
-      if (byClose) window->close();
+      if (stop == Stop::kClose) window->close();
+      else if (stop == Stop::kTermination) window->CloseForTermination();
       else PressKey(Qt::Key_Escape);
     });
     probe.start();
@@ -481,8 +487,8 @@ TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEa
     EXPECT_EQ(window->StatusText().toStdString().rfind(kStatusBatchStopped, 0), 0u);
     EXPECT_TRUE(compareOpens.empty());
     QCoreApplication::processEvents();
-    EXPECT_EQ(closed.count(), byClose ? 1 : 0);
-    EXPECT_EQ(questions.size(), byClose ? 1u : 0u);
+    EXPECT_EQ(closed.count(), closes ? 1 : 0);
+    EXPECT_EQ(questions.size(), stop == Stop::kClose ? 1u : 0u);
     questions.clear();
     ASSERT_TRUE(DeleteFileAt(earlier));
     for (const ImageResult& result : results) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "bench/sampling.h"
+#include "core/display_text.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -67,7 +68,7 @@ BenchSnapshot TakeBenchSnapshot(const BenchmarkSession& session, std::uint64_t n
   snapshot.done = session.completed.load();
   snapshot.nextIndex = session.nextIndex.load();
   if (snapshot.nextIndex < snapshot.total) {
-    snapshot.currentFileName = FileNamePart(session.images[snapshot.nextIndex]);
+    snapshot.currentFileName = EscapeForDisplay(FileNamePart(session.images[snapshot.nextIndex]));
   }
   snapshot.imagesFound = session.imagesFound;
   snapshot.foldersFound = session.foldersFound;

@@ -26,6 +26,7 @@
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_batch.h"
 #include "core/pipeline.h"
 #include "core/profiles.h"
@@ -153,10 +154,12 @@ void MainWindow::RunBatch() {
   const std::vector<std::string> sources = state.imageList;
   const std::string outputFolder = state.outputFolder;
   const unsigned jobs = state.batchJobs > 0 ? state.batchJobs
-                                            : AutomaticJobCount(currentMode.load(), HardwareThreadCount());
+                                            : AutomaticJobCount(HardwareThreadCount());
+  const std::vector<OutputTarget> targets =
+      BatchOutputTargets(sources, OutputLayout{outputFolder}, {}, profile);
   ParallelBatchCalls calls;
   calls.process = [&](std::size_t i, const std::vector<std::string>& writtenOutputs) {
-    return OptimizeBatchImage(sources, i, outputFolder, profile, writtenOutputs);
+    return OptimizeBatchImage(sources, i, targets[i], profile, writtenOutputs);
   };
   calls.report = [&](std::size_t i, BatchOutcome& outcome) {
     RecordBatchResult(sources, i, outcome, profile);
@@ -167,12 +170,13 @@ void MainWindow::RunBatch() {
     return state.batchStopRequested;
   };
   calls.pollEveryMs = kBatchPumpMs;
+  AdmitByDeclaredMemory(calls, sources);
   BeginLiveStatusBatch(sources.size());
   shownBatchImage_ = {};
   {
     const WaitCursor waitCursor;
     const QuitRequestFilter quitFilter;
-    RunParallelBatch(BatchOutputPaths(sources, outputFolder, profile), jobs, calls);
+    RunParallelBatch(OutputPathsOf(targets), jobs, calls);
   }
   const bool stopped = state.batchStopRequested;
   while (state.results.size() < sources.size()) {

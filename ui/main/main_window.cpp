@@ -416,6 +416,15 @@ bool MainWindow::AskYesNo(const std::string& title, const std::string& text) {
                              QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes;
 }
 
+void MainWindow::CloseForTermination() {
+  if (!MainState().batchRunning) {
+    close();
+    return;
+  }
+  closeAfterBatch_ = true;
+  StopBatch();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (MainState().batchRunning) {
     event->ignore();

@@ -78,6 +78,10 @@ class MainWindow : public QMainWindow {
   // images in flight are killed. Returns at once; RunBatch ends when the
   // images in flight have.
   void StopBatch();
+  // A termination signal (SIGTERM, SIGINT): a running batch stops without
+  // asking, as a session ending cannot wait for an answer, and the window
+  // closes once the images in flight have ended; otherwise an ordinary close.
+  void CloseForTermination();
 
   // Files and folders given on the command line, added as a drop adds them.
   void AddStartImages(const std::vector<std::string>& paths) { AddImagePathsToList(paths); }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "core/display_text.h"
 #include "core/image_list.h"
 #include "core/live_status.h"
 #include "core/parallel_batch.h"
@@ -20,19 +21,20 @@ MainWindowState& MainState() {
 
 void ResetMainState() { MainState() = MainWindowState{}; }
 
-void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added) {
-  AddToImageList(list, added, std::string());
+void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added,
+                     const std::string& outputFolder) {
+  AddToImageList(list, added, std::string(), outputFolder);
 }
 
 bool AddImagePaths(MainWindowState& state, const std::vector<std::string>& added) {
-  MergeImagePaths(state.imageList, added);
+  MergeImagePaths(state.imageList, added, state.outputFolder);
   if (!state.outputFolder.empty() || state.imageList.empty()) return false;
   state.outputFolder = ParentFolder(state.imageList.front());
   return true;
 }
 
 std::string ImageListLine(const std::string& path) {
-  return FileNamePart(path) + "   |   " + FormatBytes(FileSize(path));
+  return EscapeForDisplay(FileNamePart(path)) + "   |   " + FormatBytes(FileSize(path));
 }
 
 std::size_t PreviewIndexFor(int selectedRow, std::size_t count) {

@@ -45,8 +45,10 @@ void ResetMainState();
 
 // Adds chosen or dropped paths to `list` by the batch rules of AddToImageList
 // (core/image_list.h): folders searched for JPEG files, the whole list sorted
-// by UTF-16 code units and free of repeated texts and files.
-void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added);
+// by UTF-16 code units and free of repeated texts and files. Folder scans
+// never enter `outputFolder`, where the batch writes.
+void MergeImagePaths(std::vector<std::string>& list, const std::vector<std::string>& added,
+                     const std::string& outputFolder = {});
 
 // MergeImagePaths into the state's list; when the output folder is still
 // empty and the list is not, it becomes the folder of the first entry. True
