@@ -91,6 +91,8 @@ class CompareWindowTest : public MainWindowTest {
   CompareWindow* OpenAndWait(int index) {
     OpenCompareWindow(window.get(), index);
     CompareWindow* compare = ActiveCompareWindow();
+    // The offscreen screen is smaller than the design; the tests measure the designed window.
+    if (compare) compare->resize(kCompareWindowWidth, kCompareWindowHeight);
     if (compare) { EXPECT_TRUE(QTest::qWaitForWindowExposed(compare)); }
     return compare;
   }

@@ -96,7 +96,8 @@ CompareWindow::CompareWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
   setWindowIcon(ApplicationIcon());
   setWindowTitle(Text(CompareWindowTitle("")));
   setFocusPolicy(Qt::StrongFocus);
-  resize(kCompareWindowWidth, kCompareWindowHeight);
+  // At the designed size, or at what the screen holds.
+  ResizeToFitScreen(this, kCompareWindowWidth, kCompareWindowHeight);
 
   previousButton_ = MakeButton(kComparePreviousText, this);
   nextButton_ = MakeButton(kCompareNextText, this);
