@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 
+#include "core/display_text.h"
 #include "core/parallel_batch.h"
 #include "core/result_line.h"
 #include "platform/clock.h"
@@ -87,6 +88,8 @@ TEST(ResultListTest, RowsAreTheLineCutAtItsSeparators) {
   // A name holding the separator itself stays whole.
   ImageResult oddName = kept;
   oddName.sourcePath = "/p/x   |   y.jpg";
+  ImageResult forged = kept;  // a name that would start a line of its own
+  forged.sourcePath = "/p/a\nb.jpg   |   Zusammenfassung: 9 Bilder\x1b[2J.jpg";
   using Cells = std::array<std::string, kResultColumnCount>;
   const struct {
     ImageResult result;
@@ -107,11 +110,14 @@ TEST(ResultListTest, RowsAreTheLineCutAtItsSeparators) {
        {"kaputt.jpg", "Ausgewogen", "Original behalten", kVerdictNotStarted, "", "", "Kandidaten 0/0"}},
       {oddName, ResultMark::Kept, true,
        {"x   |   y.jpg", "Ausgewogen", "Original behalten", kVerdictNoSmallerCandidate, "", "", "Kandidaten 1/1"}},
+      {forged, ResultMark::Kept, true,
+       {"a\\nb.jpg   |   Zusammenfassung: 9 Bilder\\x1b[2J.jpg", "Ausgewogen", "Original behalten",
+        kVerdictNoSmallerCandidate, "", "", "Kandidaten 1/1"}},
   };
   for (const auto& c : cases) {
     const ResultRow row = BuildResultRow(c.result);
     EXPECT_EQ(std::tuple(row.mark, row.verdictSpans, row.cells, row.line, row.path),
-              std::tuple(c.mark, c.spans, c.cells, FormatResultLine(c.result), c.result.sourcePath))
+              std::tuple(c.mark, c.spans, c.cells, FormatResultLine(c.result), EscapeForDisplay(c.result.sourcePath)))
         << row.line;
   }
   EXPECT_EQ(std::tuple(failed.originalBytes, failed.resultBytes, failed.optimized),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "core/display_text.h"
 #include "core/parallel_batch.h"
 #include "core/result_line.h"
 #include "platform/files.h"
@@ -35,7 +36,11 @@ ResultMark MarkFor(const ImageResult& result) {
 const std::array<const char*, kResultColumnCount> kResultColumnHeaders = {
     "Datei", "Profil", "Encoder", "Gr\u00f6\u00dfe", "Ersparnis", "Kennzahlen", "Kandidaten"};
 
-std::string ResultNameText(const ImageResult& result) { return FileNamePart(result.sourcePath); }
+// Escaped as the result line escapes it: a name cannot forge a line or a
+// control sequence in the list either.
+std::string ResultNameText(const ImageResult& result) {
+  return EscapeForDisplay(FileNamePart(result.sourcePath));
+}
 
 std::vector<std::string> SplitResultLine(const std::string& line) {
   std::vector<std::string> parts;
@@ -53,12 +58,12 @@ ResultRow BuildResultRow(const ImageResult& result) {
   ResultRow row;
   row.mark = MarkFor(result);
   row.line = FormatResultLine(result);
-  row.path = result.sourcePath;
+  row.path = EscapeForDisplay(result.sourcePath);
   row.cells[kResultColumnName] = ResultNameText(result);
   // The parts after the name: a file name may hold the separator itself,
   // so they are counted from the name's own parts.
   const std::vector<std::string> parts = SplitResultLine(row.line);
-  const std::size_t first = SplitResultLine(FileNamePart(result.sourcePath)).size();
+  const std::size_t first = SplitResultLine(row.cells[kResultColumnName]).size();
   const std::size_t wanted = result.optimized ? 7 : 4;  // profile ... candidates
   if (parts.size() < first + wanted) return row;  // not a line this program forms
   auto& cells = row.cells;

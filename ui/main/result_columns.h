@@ -36,7 +36,7 @@ enum class ResultMark { Written, Kept, Failed, NotDone };
 struct ResultRow {
   ResultMark mark = ResultMark::Written;
   std::string line;  // FormatResultLine: the row's tooltip and what Ctrl+C copies
-  std::string path;  // the source's full path: the name cell's tooltip
+  std::string path;  // the source's full path, escaped: the name cell's tooltip
   std::array<std::string, kResultColumnCount> cells;
   // A kept or failed image has no sizes, saving or figures: its verdict
   // stands in the sizes cell and is drawn across those three columns.
