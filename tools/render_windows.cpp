@@ -92,12 +92,14 @@ struct Renderer {
     return saved;
   }
 
-  // At the default size, then at the minimum size ("main-<name>-min.png").
+  // At the size the window opened at (the designed one, or what the screen
+  // holds), then at the minimum size ("main-<name>-min.png").
   bool SaveBothSizes(const std::string& name) const {
     bool saved = Save(name);
+    const QSize opened = window->size();
     window->resize(window->minimumSize());
     saved = Save(name + "-min") && saved;
-    window->resize(kMainWindowWidth, kMainWindowHeight);
+    window->resize(opened);
     QCoreApplication::processEvents();
     return saved;
   }
@@ -239,10 +241,11 @@ int main(int argc, char** argv) {
     lastSavedImage = image;
     ++batchSaved;
     const std::string name = batchSaved == 1 ? "batch" : "batch-min";
+    const QSize opened = window.size();
     if (batchSaved == 2) window.resize(window.minimumSize());
     renderer.PrintState(("during the batch, " + name).c_str());
     ok = renderer.Save(name) && ok;
-    if (batchSaved == 2) window.resize(kMainWindowWidth, kMainWindowHeight);
+    if (batchSaved == 2) window.resize(opened);
   });
   poll.start(100);
 

@@ -141,12 +141,12 @@ TEST(ResultListTest, WidthsFollowTheContentAndTheNameIsLimited) {
   } cases[] = {
       // Headers alone: "Datei", "Profil", "Encoder", "Größe" (7 bytes), ...
       {{}, 900, {52, 62, 72, 72, 92, 102, 102}},
-      // The name is cut to a third of the list, the others fit their cells.
-      {{longName}, 900, {300, 62, 72, 112, 92, 102, 102}},
+      // The name is cut to half of the list, the others fit their cells.
+      {{longName}, 900, {450, 62, 72, 112, 92, 102, 102}},
       // ... but never below 160 pixels.
       {{longName}, 300, {160, 62, 72, 112, 92, 102, 102}},
       // A verdict wider than the three columns it spans widens the last of them.
-      {{longName, spanning}, 900, {300, 62, 172, 112, 92, 598, 102}},
+      {{longName, spanning}, 900, {450, 62, 172, 112, 92, 598, 102}},
       {{shortVerdict}, 900, {52, 62, 172, 72, 92, 102, 102}},
   };
   for (const auto& c : cases) EXPECT_EQ(ResultColumnWidths(c.rows, tenPerChar, 2, c.listWidth), c.widths);

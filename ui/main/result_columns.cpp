@@ -88,7 +88,7 @@ std::vector<ResultRow> BuildResultRows(const std::vector<ImageResult>& results) 
   return rows;
 }
 
-int NameColumnLimit(int listWidth) { return std::max(listWidth / 3, 160); }
+int NameColumnLimit(int listWidth) { return std::max(listWidth / 2, 160); }
 
 std::array<int, kResultColumnCount> ResultColumnWidths(const std::vector<ResultRow>& rows,
                                                        const TextWidth& width, int padding,

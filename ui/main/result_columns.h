@@ -65,8 +65,9 @@ std::array<int, kResultColumnCount> ResultColumnWidths(const std::vector<ResultR
                                                        const TextWidth& width, int padding,
                                                        int listWidth);
 
-// The widest the name column becomes in a list `listWidth` pixels wide: a
-// third of it, at least 160 pixels.
+// The widest the name column becomes in a list `listWidth` pixels wide: half
+// of it, at least 160 pixels, so that in the window's narrow list the usual
+// camera and phone names stay whole and the other columns scroll instead.
 int NameColumnLimit(int listWidth);
 
 // What Ctrl+C copies: the lines of the given rows, in list order, each
