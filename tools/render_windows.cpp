@@ -16,6 +16,7 @@
 //         main-after.png  the window after the batch,
 //         main-*-min.png  empty, idle and after also at the minimum size,
 //         results-scrolled.png  its results list scrolled to the line ends,
+//         main-stopped.png  the window after a second batch stopped with Esc,
 //         menu-1.png ... menu-5.png  the five menus, opened,
 //         dialog-files.png, dialog-message.png  Qt's file dialog and a
 //           message box, to see that they speak German,
@@ -164,6 +165,32 @@ int WriteIcon(const char* path, int size) {
 
 }  // namespace
 
+// A second batch, stopped with Esc once three results are in and an image
+// is being encoded: main-stopped.png shows the results after a stop.
+bool RenderStoppedBatch(MainWindow& window, const Renderer& renderer) {
+  window.activateWindow();
+  if (!QTest::qWaitForWindowActive(&window)) std::printf("the main window did not become active\n");
+  window.ControlById(1001)->setFocus();
+  QCoreApplication::processEvents();
+  bool stopped = false;
+  QTimer stopper;
+  QObject::connect(&stopper, &QTimer::timeout, [&]() {
+    if (!MainState().batchRunning || MainState().results.size() < 3 ||
+        CurrentLiveStatus().candidatesTotal.load() == 0) {
+      return;
+    }
+    stopper.stop();
+    QTest::keyClick(window.ControlById(1001), Qt::Key_Escape);
+    stopped = true;
+  });
+  stopper.start(20);
+  QTest::keyClick(window.ControlById(1001), Qt::Key_F5);
+  stopper.stop();
+  if (!stopped) std::printf("the second batch ended before it could be stopped\n");
+  renderer.PrintState("after a stop");
+  return renderer.Save("stopped");
+}
+
 int main(int argc, char** argv) {
   if (argc >= 3 && std::string(argv[1]) == "--icon") {
     return WriteIcon(argv[2], argc >= 4 ? std::atoi(argv[3]) : 256);
@@ -277,6 +304,7 @@ int main(int argc, char** argv) {
 
   ok = RenderCompareAndGuideScenes(window, renderer.outputFolder, renderer.screen) && ok;
   ok = RenderBenchWindowScenes(window, renderer.outputFolder, argv[2], renderer.screen) && ok;
+  ok = RenderStoppedBatch(window, renderer) && ok;
   SetMainWindowDialogs({});
   window.close();
   ShutDownApplication(shell);

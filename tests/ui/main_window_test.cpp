@@ -430,8 +430,8 @@ TEST_F(MainBatchTest, QuitRequestsDuringTheBatchAreDropped) {
   EXPECT_TRUE(otherWindow.isVisible() && window->isVisible());
 }
 
-// Esc during a batch of two images at once, a close answered "Ja", or a termination signal (which does
-// not ask): no new image starts, the images in flight end cancelled, the rest is listed as not
+// Esc during a batch of two images at once (its images given as the command line gives them), a close
+// answered "Ja", or a termination signal (which does not ask): no new image starts, the images in flight end cancelled, the rest is listed as not
 // processed, and an earlier output stays as it was.
 TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEarlierOutputs) {
   enum class Stop { kEscape, kClose, kTermination };
@@ -446,7 +446,10 @@ TEST_F(MainBatchTest, AStopEndsTheImagesInFlightAndListsTheRestWithoutTouchingEa
     const std::string earlier = JoinPath(Path("ausgabe"), "b4_hoch.jpg");
     ASSERT_TRUE(WriteTextFile(earlier, "an earlier run's output"));
     window->DispatchCommand(2002);
-    AddFiles(photos);
+    // The Esc round takes its images as the program's command line gives them: the folder.
+    if (stop == Stop::kEscape) window->AddStartImages({sources});
+    else AddFiles(photos);
+    ASSERT_EQ(MainState().imageList, photos);
     SetOutputEditText(Path("ausgabe"));
     MainState().batchJobs = 2;
     yesNoAnswers = {true};
