@@ -1,4 +1,4 @@
-// The user's trash, as the freedesktop.org Trash specification lays it out,
+// The user's trash, in the freedesktop.org layout file managers read,
 // and replacing a file in place with its original kept there.
 //
 // A trash is a folder with files/ (the trashed files) and info/ (one
@@ -45,7 +45,7 @@ bool FindTrashFor(const std::string& path, TrashFolder& trash);
 std::string PercentEncodePath(const std::string& path);
 
 // The content of an info file for `originalPath` (absolute), deleted at
-// `deletedAt` (written in local time, as the specification asks).
+// `deletedAt` (written in local time, which is what file managers expect).
 std::string TrashInfoText(const std::string& originalPath, const TrashFolder& trash,
                           std::time_t deletedAt);
 
