@@ -5,8 +5,7 @@
 // writes garbage. Each must end in its proper verdict or in an error that
 // says why, with no partial file under a final name, the source untouched
 // and no earlier result lost except where a keeping verdict deletes it on
-// purpose. The cases the pipeline tests already cover (full disk and failing
-// rename on the output itself, a lone failing cjpegli) are not repeated.
+// purpose.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,6 +17,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "bench/session.h"
@@ -28,6 +28,7 @@
 #include "core/profiles.h"
 #include "imaging/decode.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/core/core_test_support.h"
 #include "tests/hardening/hardening_support.h"
 #include "tests/hardening/sample_files.h"
@@ -202,6 +203,7 @@ struct SurvivedFault {
   const char* verdict = kVerdictNoSmallerCandidate;
   const char* winner = "";  // start of the winner's label when optimised
   int planned = 0;          // candidates planned; 0: not checked
+  int encoded = -1;         // candidates that ran to completion; -1: not checked
   int toolStarts = -1;      // test-encoder starts; -1: not checked
 };
 
@@ -231,14 +233,16 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
   // A tool that misbehaves alone (profile 5, mode 1: cjpeg alone), or beside
   // the other, which then wins; a few bytes of garbage are the smallest file,
   // win and cannot be decoded: the original is kept.
-  // A tool that could not run alone is a failure (see the failure cases).
+  // A tool that could not run alone is a failure (see the failure cases); one
+  // that could not run beside the other decides nothing and is not counted.
   cases.push_back({.name = "cjpeg alone", .tools = cjpeg, .profile = 5, .cjpeg = "garbage", .verdict = undecodable});
   for (const char* behaviour : {"crash", "fail", "empty", "garbage"}) {
-    const char* verdict = std::string(behaviour) == "garbage" ? undecodable : optimized;
+    const bool garbage = std::string(behaviour) == "garbage";
+    const char* verdict = garbage ? undecodable : optimized;
     cases.push_back({.name = "cjpeg, Jpegli", .tools = both, .mode = 2, .profile = 5, .cjpeg = behaviour,
-                     .verdict = verdict, .winner = "Jpegli", .planned = 2});
+                     .verdict = verdict, .winner = "Jpegli", .planned = 2, .encoded = garbage ? 2 : 1});
     cases.push_back({.name = "cjpegli, MozJPEG", .tools = both, .mode = 2, .profile = 5, .cjpegli = behaviour,
-                     .verdict = verdict, .winner = "MozJPEG", .planned = 2});
+                     .verdict = verdict, .winner = "MozJPEG", .planned = 2, .encoded = garbage ? 2 : 1});
   }
   for (const SurvivedFault& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + (c.cjpeg ? c.cjpeg : "") + (c.cjpegli ? c.cjpegli : "") +
@@ -253,6 +257,7 @@ TEST_F(FaultInjectionTest, SurvivedFaultsEndInTheirVerdict) {
     ASSERT_TRUE(Run(ProfileAt(c.profile), result, c.faults, c.earlier)) << result.message;
     EXPECT_EQ(result.message, c.verdict);
     EXPECT_EQ(result.candidatesPlanned, c.planned > 0 ? c.planned : result.candidatesPlanned);
+    EXPECT_EQ(result.candidatesEncoded, c.encoded >= 0 ? c.encoded : result.candidatesEncoded);
     EXPECT_TRUE(c.toolStarts < 0 || ToolStarts() == static_cast<size_t>(c.toolStarts)) << ToolStarts();
     PixelImage decoded;
     if (result.optimized) {
@@ -280,7 +285,8 @@ struct FailureCase {
   const char* cjpegli = nullptr;      // test-encoder behaviour
   const char* tmpdir = nullptr;       // TMPDIR, when not the test's own
   bool refuseWorkers = false;         // the system refuses every worker thread
-  bool exhaustMemory = false;         // memory runs out while the tools run
+  void (*refresh)(bool force) = nullptr;  // the front end's refresh while the tools run
+  void (*pump)() = nullptr;               // its event pump then
   const char* reason = nullptr;
   int failedCalls = -1;               // exactly; -1: not checked
   bool toolStarts = true;             // false: no tool may start
@@ -314,8 +320,16 @@ TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
       // kept, but the folder would still hold a stale result beside it.
       {.name = "stale output", .faults = {.pathPart = "ausgabe/", .unlinkErrno = EROFS}, .cjpegli = "garbage",
        .reason = kFailureStaleOutput},
+      {.name = "output on a full disk", .faults = {.pathPart = "ausgabe/", .writeErrno = ENOSPC},
+       .reason = kFailureOutputNotWritten},
       {.name = "thread", .refuseWorkers = true, .reason = kFailureThreadRefused},
-      {.name = "memory", .cjpegli = "sleep:200", .exhaustMemory = true, .reason = kFailureOutOfMemory},
+      // What the front end may do while a tool runs: run out of memory, lose
+      // its display, or pass on the user's interrupt to a hanging tool.
+      {.name = "memory", .cjpegli = "sleep:200", .refresh = [](bool force) { if (!force) throw std::bad_alloc(); },
+       .reason = kFailureOutOfMemory},
+      {.name = "display", .cjpegli = "sleep:100",
+       .refresh = [](bool force) { if (!force) throw std::runtime_error("display gone"); }, .reason = kFailureUnexpected},
+      {.name = "interrupt", .cjpegli = "hang", .pump = [] { CancelToolRuns(); }, .reason = kFailureCancelled},
   };
   // No candidate ran to completion: nothing says the source is the smaller.
   for (const char* behaviour : {"crash", "fail", "empty"}) {
@@ -351,14 +365,12 @@ TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
     std::optional<ScopedEnv> tmp;
     if (c.tmpdir != nullptr) tmp.emplace("TMPDIR", Path(c.tmpdir).c_str());
     SetWorkerStartProbe(c.refuseWorkers ? RefuseEveryWorker : nullptr);
-    SetFrontEndHooks(FrontEndHooks{[&c](bool force) {
-                                     if (c.exhaustMemory && !force) throw std::bad_alloc();
-                                   },
-                                   {}});
+    SetFrontEndHooks(FrontEndHooks{c.refresh, c.pump});
     ImageResult result;
     EXPECT_FALSE(Run(ProfileAt(2), result, c.faults));
     SetWorkerStartProbe(nullptr);
     SetFrontEndHooks(FrontEndHooks{});
+    ResetToolRunCancellation();
     EXPECT_EQ(result.failureReason, c.reason) << result.message;
     EXPECT_EQ(ProcessingErrorResult(result, source, "Hohe Qualität (empfohlen)").message,
               std::string("Fehler beim Verarbeiten \u2013 ") + c.reason);
