@@ -165,61 +165,33 @@ TEST_F(CliProgramTest, HelpUsageErrorsAndMissingOutputFolderOrImagesAreRefused) 
   EXPECT_FALSE(PathExists(missing));
 }
 
-// Folders of the user that are merely named like ours survive every start;
-// a start that runs no tool does not even look.
-TEST_F(CliProgramTest, UserFoldersNamedLikeOursSurviveEveryStart) {
-  const Strings names = {"TALV_999999_Urlaub2023", "TALV_999999_1_0", "engines_1.3.3_999999"};
-  for (const std::string& name : names) {
-    ASSERT_TRUE(EnsureFolder(JoinPath(tmpdir, name + "/raw")));
-    ASSERT_TRUE(WriteTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg"), "photo"));
-    const timespec old[2] = {{std::time(nullptr) - 7200, 0}, {std::time(nullptr) - 7200, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, JoinPath(tmpdir, name).c_str(), old, 0), 0);
-  }
-  const std::string a = MakeImage("a.jpg", 30);
-  for (const Strings& arguments : {Strings{"--help"}, Strings{"zauber"}, Strings{"status"},
-                                   Strings{"optimize", "--output", output, a}}) {
-    Run(arguments);
-    for (const std::string& name : names) {
-      EXPECT_EQ(ReadTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg")), "photo") << name << " " << arguments[0];
-    }
-  }
-  for (const std::string& name : names) RemoveFolderTree(JoinPath(tmpdir, name));
-}
-
-TEST_F(CliProgramTest, OptimizePrintsOneLinePerImageInListOrderAndASummaryAndANamedPipeFailsWithoutBlocking) {
+// One line per image in list order and a summary; a named pipe fails without
+// blocking. A name can neither forge a line nor reach the terminal as a
+// control sequence, in a result line or in a usage error that quotes it.
+TEST_F(CliProgramTest, OptimizePrintsOneEscapedLinePerImageInListOrderAndASummary) {
   const std::string b = MakeImage("b.jpg", 2), a = MakeImage("a.jpg", 3), broken = JoinPath(images, "kaputt.jpg");
-  const std::string pipe = JoinPath(images, "pipe.jpg");
+  const std::string pipe = JoinPath(images, "pipe.jpg"), forged = MakeImage("x\nZusammenfassung: 9 Bilder\x1b[2J.jpg", 6);
   ASSERT_TRUE(WriteTextFile(broken, "kein Bild"));
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  const CliRun run = Run({"optimize", "--profile", "hoch", "--output", output, b, a, images + "/./a.jpg", broken, pipe});
+  const CliRun run = Run({"optimize", "--profile", "hoch", "--output", output, b, a, images + "/./a.jpg", broken, pipe,
+                          forged, MakeImage("M\xFCnchen.jpg", 7)});
   EXPECT_EQ(run.status, 1);  // images failed
-  const Strings lines = Lines(run, 5);
-  EXPECT_EQ(lines[0].rfind("a.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
-  EXPECT_EQ(lines[1].rfind("b.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
-  EXPECT_EQ(lines[2], "kaputt.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Fehler beim "
+  const Strings lines = Lines(run, 7);
+  EXPECT_EQ(lines[0].rfind("M\xEF\xBF\xBDnchen.jpg   |   ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("a.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("b.jpg   |   Hohe Qualität (empfohlen)   |   ", 0), 0u);
+  EXPECT_EQ(lines[3], "kaputt.jpg   |   Hohe Qualität (empfohlen)   |   Original behalten   |   Fehler beim "
                       "Verarbeiten \u2013 kein Bild oder unbekanntes Format   |   Kandidaten 0/0");
-  EXPECT_EQ(lines[3].rfind("pipe.jpg   |   ", 0), 0u);
-  EXPECT_NE(lines[3].find("Fehler beim Verarbeiten"), std::string::npos);
-  EXPECT_EQ(lines[4].rfind("Zusammenfassung: 4 Bilder   |   ", 0), 0u);
-  EXPECT_NE(lines[4].find("   |   2 Fehler   |   "), std::string::npos);
+  EXPECT_EQ(lines[4].rfind("pipe.jpg   |   ", 0), 0u);
+  EXPECT_NE(lines[4].find("Fehler beim Verarbeiten"), std::string::npos);
+  EXPECT_EQ(lines[5].rfind("x\\nZusammenfassung: 9 Bilder\\x1b[2J.jpg   |   ", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6].rfind("Zusammenfassung: 6 Bilder   |   ", 0), 0u);
+  EXPECT_NE(lines[6].find("   |   2 Fehler   |   "), std::string::npos);
   // A line names an output exactly when the image was optimised.
-  for (const auto& [line, name] : {std::pair{lines[0], "a_hoch.jpg"}, std::pair{lines[1], "b_hoch.jpg"}}) {
+  for (const auto& [line, name] : {std::pair{lines[1], "a_hoch.jpg"}, std::pair{lines[2], "b_hoch.jpg"}}) {
     EXPECT_EQ(PathExists(JoinPath(output, name)), line.find("   |   Original behalten   |   ") == std::string::npos) << line;
   }
   EXPECT_TRUE(run.err.empty()) << run.err;  // standard error is no terminal here: no progress line
-}
-
-// A name cannot forge a line or reach the terminal as a control sequence,
-// neither in a result line nor in a usage error that quotes it.
-TEST_F(CliProgramTest, HostileFileNamesAreShownEscaped) {
-  const std::string forged = MakeImage("x\nZusammenfassung: 9 Bilder\x1b[2J.jpg", 6);
-  const std::string latin1 = MakeImage("M\xFCnchen.jpg", 7);
-  const CliRun run = Run({"optimize", "--output", output, forged, latin1});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const Strings lines = Lines(run, 3);
-  EXPECT_EQ(lines[0].rfind("M\xEF\xBF\xBDnchen.jpg   |   ", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1].rfind("x\\nZusammenfassung: 9 Bilder\\x1b[2J.jpg   |   ", 0), 0u) << lines[1];
-  EXPECT_EQ(lines[2].rfind("Zusammenfassung: 2 Bilder   |   ", 0), 0u);
   const CliRun usage = Run({"optimize", "--\x1b]0;x\x07", "--output", output, forged});
   EXPECT_EQ(usage.status, 2);
   EXPECT_EQ(usage.err.rfind("Unbekannte Option: --\\x1b]0;x\\x07\n", 0), 0u) << usage.err;
@@ -262,40 +234,26 @@ TEST_F(CliProgramTest, ALaterImageNeverReplacesAnOutputOfTheSameRunWhateverTheJo
   }
 }
 
-// --replace over a mixed folder: the passing image is replaced and its
-// original trashed; the kept (PNG content) and the failed (undecodable)
-// sources stay byte for byte and send nothing to the trash; the same with
-// any number of jobs. Together with --output it is a usage error.
-TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginalsWhateverTheJobs) {
+// --replace over a mixed folder, three images at once: the passing image is
+// replaced and its original trashed; the kept (PNG content) and the failed
+// (undecodable) sources stay byte for byte and send nothing to the trash.
+// Together with --output it is a usage error.
+TEST_F(CliProgramTest, ReplaceTrashesOnlyReplacedOriginals) {
   CliLaunch launch = StandIn("ok");
   launch.environment.push_back("XDG_DATA_HOME=" + temp.Join("daten"));
-  const std::string trashFiles = temp.Join("daten/Trash/files");
-  Strings firstLines;
-  for (const char* jobs : {"1", "3"}) {
-    SCOPED_TRACE(jobs);
-    RemoveFolderTree(temp.Join("daten"));
-    const std::string a = MakeImage("a.jpg", 21);
-    const std::string original = ReadTextFile(a);
-    const std::string kept = JoinPath(images, "b.jpg"), failed = JoinPath(images, "c.jpg");
-    ASSERT_TRUE(WriteTextFile(kept, std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG") &&
-                WriteTextFile(failed, "kaputt"));
-    const CliRun run = Run({"optimize", "--replace", "--jobs", jobs, images}, launch);
-    EXPECT_EQ(run.status, 1) << run.err;
-    const Strings lines = Lines(run, 4);
-    EXPECT_NE(lines[0].find("   |   Jpegli "), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("Inhalt ist kein JPEG"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("Fehler beim Verarbeiten"), std::string::npos) << lines[2];
-    if (firstLines.empty()) firstLines = lines;
-    EXPECT_EQ(lines, firstLines);
-    EXPECT_NE(ReadTextFile(a), original);
-    EXPECT_EQ(FolderEntries(trashFiles), Strings{"a.jpg"});
-    EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "a.jpg")), original);
-    EXPECT_EQ(ReadTextFile(kept), std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG");
-    EXPECT_EQ(ReadTextFile(failed), "kaputt");
-    Strings names = FolderEntries(images);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
-  }
+  const std::string trashFiles = temp.Join("daten/Trash/files"), png = std::string("\x89PNG\r\n\x1a\n", 8) + "kein JPEG";
+  const std::string a = MakeImage("a.jpg", 21), original = ReadTextFile(a);
+  ASSERT_TRUE(WriteTextFile(JoinPath(images, "b.jpg"), png) && WriteTextFile(JoinPath(images, "c.jpg"), "kaputt"));
+  const CliRun run = Run({"optimize", "--replace", "--jobs", "3", images}, launch);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(Lines(run, 4)[0].find("   |   Jpegli "), std::string::npos) << run.out;
+  EXPECT_NE(ReadTextFile(a), original);
+  EXPECT_EQ(FolderEntries(trashFiles), Strings{"a.jpg"});
+  EXPECT_EQ(ReadTextFile(JoinPath(trashFiles, "a.jpg")), original);
+  EXPECT_EQ(ReadTextFile(JoinPath(images, "b.jpg")) + ReadTextFile(JoinPath(images, "c.jpg")), png + "kaputt");
+  Strings names = FolderEntries(images);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
   const CliRun both = Run({"optimize", "--replace", "--output", output, images}, launch);
   EXPECT_EQ(both.status, 2);
   EXPECT_NE(both.err.find("--replace und --output schließen einander aus."), std::string::npos) << both.err;
@@ -381,10 +339,8 @@ TEST_F(CliProgramTest, AnalyzePrintsTheFiguresOrFailsAndStatusAndVersionNameTheE
   const std::string a = MakeImage("a.jpg", 7), wide = MakeImage("breit.jpg", 7, 260);
   CliRun run = Run({"analyze", a, a});
   EXPECT_EQ(run.status, 0) << run.err;
-  const Strings lines = Lines(run, 9);
-  const char* names[] = {"global=", "worst5=", "worst=", "color=", "edge=", "ringing=", "banding=", "composite=", "windows="};
-  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(lines[i].rfind(names[i], 0), 0u) << lines[i];
-  EXPECT_NE(lines[8], "windows=0");
+  const Strings lines = Lines(run, 9);  // the report's text is checked with its formatter
+  EXPECT_EQ(std::tuple(lines[0].rfind("global=", 0), lines[8] != "windows=0"), std::tuple(0u, true)) << run.out;
   run = Run({"analyze", a, wide});
   EXPECT_EQ(std::tuple(run.status, run.out.find("windows=0") != std::string::npos), std::tuple(1, true));
   run = Run({"analyze", a, temp.Join("fehlt.jpg")});
@@ -496,7 +452,16 @@ TEST_F(CliProgramTest, HungEncoderIsKilledBySigintThenSigtermAndTheEarlierOutput
   EXPECT_TRUE(hung > 0 && ::kill(hung, 0) != 0 && errno == ESRCH) << log;
 }
 
+// What a killed run left is removed at the next start; folders of the user
+// that are merely named like ours survive it.
 TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
+  const Strings names = {"TALV_999999_Urlaub2023", "TALV_999999_1_0", "engines_1.3.3_999999"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(EnsureFolder(JoinPath(tmpdir, name + "/raw")));
+    ASSERT_TRUE(WriteTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg"), "photo"));
+    const timespec old[2] = {{std::time(nullptr) - 7200, 0}, {std::time(nullptr) - 7200, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, JoinPath(tmpdir, name).c_str(), old, 0), 0);
+  }
   Strings arguments = {"optimize", "--output", output};
   std::string sourceBytes;
   for (const char* name : {"a", "b", "c"}) {
@@ -508,7 +473,7 @@ TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
   ASSERT_TRUE(child.pid > 0 && WaitFor(child.outPath, "\n"));
   ::kill(child.pid, SIGKILL);  // in the middle of the second image
   EXPECT_EQ(WaitForCli(child).status, -1);
-  EXPECT_FALSE(LeftoverWorkFolders(tmpdir).empty()) << "the killed run left its engine folder";
+  EXPECT_GT(LeftoverWorkFolders(tmpdir).size(), names.size()) << "the killed run left its engine folder";
   EXPECT_EQ(ReadTextFile(arguments[3]) + ReadTextFile(arguments[4]) + ReadTextFile(arguments[5]), sourceBytes);
   // Each output is the earlier one or a complete new one, never a part.
   for (const char* name : {"a_hoch.jpg", "b_hoch.jpg", "c_hoch.jpg"}) {
@@ -517,6 +482,10 @@ TEST_F(CliProgramTest, FoldersOfARunKilledMidBatchAreRemovedAtTheNextStart) {
         << name;
   }
   EXPECT_EQ(Run({"status"}).status, 0);  // any later start removes what the killed run left; TearDown checks it
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadTextFile(JoinPath(tmpdir, name + "/raw/bild.jpg")), "photo") << name;
+    RemoveFolderTree(JoinPath(tmpdir, name));
+  }
 }
 
 }  // namespace
