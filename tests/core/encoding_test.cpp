@@ -155,9 +155,7 @@ TEST_F(EncoderInvocationTest, ArgumentListsOfTheThreeTools) {
       {Candidate(kEngineJpegli, 70, false, false, true),
        "-q 70 --chroma_subsampling 444 -p 0 --quiet \"/w/full.ppm\" \"/w/full_0001.jpg\""},
       {Distance(2.5), "-d 2.50 --chroma_subsampling 420 -p 2 --quiet \"/w/full.ppm\" \"/w/full_0001.jpg\""},
-      {Distance(0.5), "-d 0.50 --chroma_subsampling 420 -p 2 --quiet \"/w/full.ppm\" \"/w/full_0001.jpg\""},
       {Distance(0.75), "-d 0.75 --chroma_subsampling 420 -p 2 --quiet \"/w/full.ppm\" \"/w/full_0001.jpg\""},
-      {Distance(1.0), "-d 1.00 --chroma_subsampling 420 -p 2 --quiet \"/w/full.ppm\" \"/w/full_0001.jpg\""},
       {Candidate(kEngineJpegtran, 90, false), "-copy all -optimize \"/w/original.jpg\""},
       {Candidate(kEngineJpegtran, 90, true), "-copy all -optimize -progressive \"/w/original.jpg\""},
   };
@@ -189,20 +187,15 @@ TEST_F(EncoderInvocationTest, RefusesUnavailableEnginesWicAndJpegtranWithoutCopy
   EXPECT_FALSE(BuildToolInvocation(Candidate(kEngineJpegli, 90, false), "c", "p", "o", "o", invocation));
 }
 
-TEST_F(EncoderInvocationTest, ToolsWriteTheirFilesAndFailuresCountAsFailed) {
+// A tool that fails, writes nothing or crashes is a failed candidate: see the
+// fault tables of the hardening suite, which judge it through the pipeline.
+TEST_F(EncoderInvocationTest, ToolsWriteTheirFilesAndAnUnknownArgumentFails) {
   const std::string out = JoinPath(folder, "full_0001.jpg");
   for (const EncoderCandidate& c :
        {Candidate(kEngineJpegli, 88, true), Candidate(kEngineMozjpeg, 56, true, true),
         Candidate(kEngineWic, 84, false)}) {
     EXPECT_TRUE(Encode(c, out)) << c.engine;
     EXPECT_GT(FileSize(out), 0u) << c.engine;
-  }
-  for (const char* behaviour : {"fail", "empty", "crash"}) {
-    ScopedEnv a("ORVEL_TEST_CJPEGLI", behaviour);
-    ScopedEnv b("ORVEL_TEST_CJPEG_STATIC", behaviour);
-    for (int engine : {kEngineJpegli, kEngineMozjpeg}) {
-      EXPECT_FALSE(Encode(Candidate(engine, 80, true), out)) << behaviour << " " << engine;
-    }
   }
   // The stand-in checks the argument list: a chroma flag it does not know fails.
   ToolInvocation invocation;
@@ -326,12 +319,6 @@ TEST(JpegMetadataTest, FilesAreRewrittenInPlaceAndReadPastTheFirstBlock) {
   EXPECT_FALSE(ReadJpegMetadataFile(temp.Join("missing.jpg"), segments));
 }
 
-TEST(CandidateFileNameTest, FourDigitsZeroPadded) {
-  EXPECT_EQ(CandidateFileName("full", 1), "full_0001.jpg");
-  EXPECT_EQ(CandidateFileName("full", 42), "full_0042.jpg");
-  EXPECT_EQ(CandidateFileName("bench", 12345), "bench_12345.jpg");
-}
-
 TEST(ChooseWinnerTest, SmallestSuccessfulCandidateBelowTheSourceEarlierOnATie) {
   const auto r = [](bool ok, std::uint64_t bytes) { return CandidateResult{.bytes = bytes, .ok = ok}; };
   const struct { std::vector<CandidateResult> results; std::vector<bool> considered; int winner; } cases[] = {
@@ -378,10 +365,9 @@ TEST_F(ParallelEncodingTest, ResultsKeepPlanOrderWhenTheSecondToolFinishesFirst)
             std::pair(2, 2));
 }
 
-TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRunAndFailedCandidatesDoNotStopTheOthers) {
+TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRun) {
   TestEngineStore engines(TestTools{true, true, false});
   ScopedEnv slow("ORVEL_TEST_CJPEGLI", "sleep:200");
-  ScopedEnv failing("ORVEL_TEST_CJPEG_STATIC", "fail");
   std::atomic<int> pumps{0}, refreshes{0}, forced{0};
   SetFrontEndHooks(FrontEndHooks{[&](bool force) { ++(force ? forced : refreshes); }, [&] { ++pumps; }});
   ASSERT_TRUE(EncodeAll(2, 1));
@@ -389,9 +375,6 @@ TEST_F(ParallelEncodingTest, PumpsAndRefreshesWhileToolsRunAndFailedCandidatesDo
   EXPECT_GE(pumps.load(), 5);  // 200 ms at one call per 15 ms
   EXPECT_GE(refreshes.load(), 5);
   EXPECT_EQ(forced.load(), 0);
-  ASSERT_TRUE(EncodeAll(5, 2));
-  ASSERT_EQ(results.size(), 2u);
-  EXPECT_EQ(std::tie(results[0].ok, results[0].bytes, results[1].ok), std::make_tuple(false, 0ull, true));
 }
 
 TEST_F(ParallelEncodingTest, WicCandidateRunsOnTheCallingThreadWithoutWorkers) {
@@ -430,7 +413,4 @@ TEST_F(ParallelEncodingTest, MetadataIsCarriedIntoLossyCandidatesBeforeTheirSize
   EXPECT_NE(bytes.find(kExif), std::string::npos);
   EXPECT_EQ(bytes.find("JPEGLI"), std::string::npos);  // the stand-in's own comment was replaced
   EXPECT_FALSE(PathExists(results[0].outputPath + ".meta"));
-  ScopedEnv garbage("ORVEL_TEST_CJPEGLI", "garbage");
-  ASSERT_TRUE(EncodeAll(2, 1, kExif));
-  EXPECT_EQ(std::tie(results[0].ok, results[0].bytes), std::make_tuple(false, 0ull));
 }

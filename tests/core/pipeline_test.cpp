@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "tests/core/core_test_support.h"
+#include "tests/imaging/fixtures.h"
 #include "tests/support/file_system.h"
 
 namespace {
@@ -323,16 +324,6 @@ class PipelineMetadataTest : public PipelineTest {};
 
 namespace {
 
-std::uint32_t Le32(const std::string& bytes, size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-  return value;
-}
-
-void PutLe32(std::string& bytes, size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
-}
-
 // A little-endian MPF index of two pictures; the entries are filled in later.
 const std::string kMpfPayload = std::string("MPF\0II*\0\x08\0\0\0\x02\0", 14) +
                                 std::string("\x00\xB0\x07\0\x04\0\0\0" "0100", 12) +
@@ -362,9 +353,9 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesMetadataFurtherPicturesAndA
   std::string bytes, picture;
   ASSERT_TRUE(ReadFileBytes(source, bytes) && ReadFileBytes(second, picture));
   const size_t tiff = MpfTiff(bytes);
-  PutLe32(bytes, tiff + kEntries + 4, static_cast<std::uint32_t>(bytes.size()));
-  PutLe32(bytes, tiff + kEntries + 20, static_cast<std::uint32_t>(picture.size()));
-  PutLe32(bytes, tiff + kEntries + 24, static_cast<std::uint32_t>(bytes.size() - tiff));
+  bytes.replace(tiff + kEntries + 4, 4, Le32(static_cast<std::uint32_t>(bytes.size())));
+  bytes.replace(tiff + kEntries + 20, 4, Le32(static_cast<std::uint32_t>(picture.size())));
+  bytes.replace(tiff + kEntries + 24, 4, Le32(static_cast<std::uint32_t>(bytes.size() - tiff)));
   const std::string trailer = picture + std::string(5000, 'v');
   ASSERT_TRUE(WriteTextFile(source, bytes + trailer));
 
@@ -385,16 +376,16 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesMetadataFurtherPicturesAndA
     EXPECT_EQ(out.substr(out.size() - trailer.size()), trailer) << result.winnerLabel;
     const size_t outTiff = MpfTiff(out);
     ASSERT_NE(outTiff, 0u);
-    EXPECT_EQ(Le32(out, outTiff + kEntries + 4), out.size() - trailer.size());
-    EXPECT_EQ(out.substr(outTiff + Le32(out, outTiff + kEntries + 24),
-                         Le32(out, outTiff + kEntries + 20)), picture);
+    EXPECT_EQ(ReadLe(out, outTiff + kEntries + 4, 4), out.size() - trailer.size());
+    EXPECT_EQ(out.substr(outTiff + ReadLe(out, outTiff + kEntries + 24, 4),
+                         ReadLe(out, outTiff + kEntries + 20, 4)), picture);
     EXPECT_TRUE(Metadata(result.outputPath).ends_with(carried)) << result.winnerLabel;
     PixelImage decoded;
     EXPECT_TRUE(DecodeImageFile(result.outputPath, decoded));
   }
 
   // An index whose second entry points past the end keeps the source.
-  PutLe32(bytes, tiff + kEntries + 24, static_cast<std::uint32_t>(bytes.size() + trailer.size()));
+  bytes.replace(tiff + kEntries + 24, 4, Le32(static_cast<std::uint32_t>(bytes.size() + trailer.size())));
   ASSERT_TRUE(WriteTextFile(source, bytes + trailer));
   TestEngineStore engines({true, false, true});
   ASSERT_TRUE(Optimize(source));

@@ -7,8 +7,6 @@
 
 namespace {
 
-std::string Le16(std::uint32_t value) { return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)}; }
-std::string Le32(std::uint32_t value) { return Le16(value & 0xFFFF) + Le16(value >> 16); }
 std::uint8_t Byte(int value) { return static_cast<std::uint8_t>(value); }
 std::uint8_t Grey(int r, int g, int b) { return Byte((r * 77 + g * 150 + b * 29) >> 8); }
 
@@ -121,16 +119,6 @@ std::string SampleManyScanJpeg(std::uint32_t width, std::uint32_t height, int sc
                          JpegRecipe{.layout = JpegLayout::Gray, .scanCount = scans});
 }
 
-std::string WithJpegFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
-  for (const JpegMarker& marker : ListJpegMarkers(jpeg)) {
-    if (marker.code < 0xC0 || marker.code > 0xC2) continue;
-    jpeg.replace(marker.offset + 5, 4, std::string{static_cast<char>(height >> 8), static_cast<char>(height & 0xFF),
-                                                   static_cast<char>(width >> 8), static_cast<char>(width & 0xFF)});
-    break;
-  }
-  return jpeg;
-}
-
 std::string WithSegmentsAfterSoi(const std::string& jpeg, const std::string& segments) {
   return jpeg.substr(0, 2) + segments + jpeg.substr(2);
 }
@@ -160,27 +148,7 @@ std::string SampleTiff(const std::vector<std::pair<std::uint32_t, std::uint32_t>
 }
 
 std::string SampleBmp(std::uint32_t width, std::uint32_t height, int bitsPerPixel, bool topDown) {
-  const PixelImage picture = SamplePicture(width, height, 11);
-  const std::uint32_t bytesPerPixel = static_cast<std::uint32_t>(bitsPerPixel) / 8;
-  const std::uint32_t rowBytes = (width * bytesPerPixel + 3) / 4 * 4, paletteBytes = bitsPerPixel == 8 ? 1024 : 0;
-  const std::uint32_t pixelOffset = 54 + paletteBytes;
-  std::string bmp = "BM" + Le32(pixelOffset + rowBytes * height) + Le32(0) + Le32(pixelOffset) + Le32(40) + Le32(width) +
-                    Le32(topDown ? static_cast<std::uint32_t>(-static_cast<std::int32_t>(height)) : height) + Le16(1) +
-                    Le16(static_cast<std::uint32_t>(bitsPerPixel)) + Le32(0) + Le32(rowBytes * height) + Le32(2835) +
-                    Le32(2835) + Le32(bitsPerPixel == 8 ? 256 : 0) + Le32(0);
-  for (std::uint32_t i = 0; i < paletteBytes / 4; ++i) bmp += std::string{char(i), char(i), char(i), '\0'};
-  for (std::uint32_t row = 0; row < height; ++row) {
-    const std::uint32_t y = topDown ? row : height - 1 - row;
-    std::string line;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint8_t* p = picture.pixels.data() + (static_cast<size_t>(y) * width + x) * 4;
-      line += bitsPerPixel == 8 ? std::string(1, static_cast<char>(p[1]))
-                                : std::string(reinterpret_cast<const char*>(p), bytesPerPixel);
-    }
-    line.resize(rowBytes, '\0');
-    bmp += line;
-  }
-  return bmp;
+  return EncodeBmp(SamplePicture(width, height, 11), bitsPerPixel, topDown);
 }
 
 std::string SampleGif(std::uint32_t width, std::uint32_t height, int frames) {

@@ -18,8 +18,6 @@ std::string SampleJpeg(std::uint32_t width, std::uint32_t height, const JpegReci
 std::string SampleLayoutJpeg(std::uint32_t width, std::uint32_t height, JpegLayout layout, bool progressive = false);
 // A grey progressive file with exactly `scans` scans (64 to 694).
 std::string SampleManyScanJpeg(std::uint32_t width, std::uint32_t height, int scans);
-// The same file with the frame header's size replaced.
-std::string WithJpegFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height);
 // Inserts raw marker segments right after the start-of-image marker.
 std::string WithSegmentsAfterSoi(const std::string& jpeg, const std::string& segments);
 // 0xFF, marker, big-endian length, payload.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include <png.h>
+#include <zlib.h>
 
 #include "imaging/decode.h"
 #include "tests/imaging/fixtures.h"
@@ -35,15 +36,9 @@ bool NearlyEqual(const PixelImage& a, const PixelImage& b, int tolerance) {
 
 // Recomputes the CRC of the PNG chunk starting at `offset` (its length field).
 void FixPngChunkCrc(std::string& png, size_t offset) {
-  const auto* d = reinterpret_cast<const std::uint8_t*>(png.data());
-  const std::uint32_t length =
-      (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = offset + 4; i < offset + 8 + length; ++i) {
-    crc ^= d[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  crc ^= 0xFFFFFFFFu;
+  const auto* d = reinterpret_cast<const Bytef*>(png.data());
+  const uInt length = (d[offset] << 24) | (d[offset + 1] << 16) | (d[offset + 2] << 8) | d[offset + 3];
+  const uLong crc = ::crc32(0, d + offset + 4, length + 4);
   for (int i = 0; i < 4; ++i) png[offset + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
 }
 
@@ -62,35 +57,6 @@ size_t OffsetOf(const std::string& jpeg, std::uint8_t code, bool last = false) {
     if (m.code == code && (last || found == std::string::npos)) found = m.offset;
   }
   return found;
-}
-
-// A copy whose frame header claims another size.
-std::string WithFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
-  const size_t sof = std::min(OffsetOf(jpeg, 0xC0), OffsetOf(jpeg, 0xC2));
-  jpeg.replace(sof + 5, 4, {static_cast<char>(height >> 8), static_cast<char>(height & 0xFF),
-                            static_cast<char>(width >> 8), static_cast<char>(width & 0xFF)});
-  return jpeg;
-}
-
-std::string Le16(unsigned v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
-std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
-std::uint32_t ReadLe(const std::string& bytes, size_t at, int count) {
-  std::uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-  return value;
-}
-
-// A 24-bit BMP of `rows` given top to bottom as BGR bytes; bottom-up storage
-// unless `topDown`.
-std::string MakeBmp(std::uint32_t width, const std::vector<std::string>& rows, bool topDown) {
-  const std::uint32_t rowBytes = (width * 3 + 3) / 4 * 4, height = static_cast<std::uint32_t>(rows.size());
-  std::string bmp = "BM" + Le32(54 + rowBytes * height) + Le32(0) + Le32(54) + Le32(40) + Le32(width) +
-                    Le32(topDown ? 0u - height : height) + Le16(1) + Le16(24) + Le32(0) +
-                    Le32(rowBytes * height) + Le32(2835) + Le32(2835) + Le32(0) + Le32(0);
-  for (std::uint32_t i = 0; i < height; ++i) {
-    bmp += rows[topDown ? i : height - 1 - i] + std::string(rowBytes - width * 3, '\0');
-  }
-  return bmp;
 }
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) { return {values.begin(), values.end()}; }
@@ -185,7 +151,7 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   const std::string small = EncodeJpegOf(MakeGradientImage(16, 16));
   PixelImage image;
   // 60000 x 60000 x 4 bytes is beyond the 32-bit limit: too large, not corrupt.
-  const std::string huge = WithFrameSize(small, 60000, 60000);
+  const std::string huge = WithJpegFrameSize(small, 60000, 60000);
   const std::uint8_t* bytes = Data(huge);
   DecodeFailure failure = DecodeFailure::None;
   EXPECT_FALSE(DecodeImageMemory(bytes, huge.size(), image, &failure));
@@ -205,7 +171,7 @@ TEST(JpegDecode, OversizedHeaderIsRefusedWithoutTouchingMemory) {
   // first. Under AddressSanitizer page faults say nothing (shadow memory).
   const std::uint16_t side = kUnderAddressSanitizer ? 4000 : 30000;
   for (bool progressive : {false, true}) {
-    const std::string jpeg = WithFrameSize(
+    const std::string jpeg = WithJpegFrameSize(
         EncodeJpegOf(MakeGradientImage(16, 16), {JpegLayout::Rgb, 90, progressive}), side, side);
     const long faultsBefore = MinorPageFaults();
     failure = DecodeFailure::None;
@@ -306,14 +272,14 @@ TEST(TiffDecode, FirstPageOfMultiPageFileAndStripsBeyondTheFile) {
 }
 
 TEST(BmpAndGifDecode, RowsComeOutTopDownAndTruncationFails) {
-  // Top row: blue, green; bottom row: red, white (BGR bytes).
-  const std::vector<std::string> rows = {std::string("\xFF\x00\x00\x00\xFF\x00", 6),
-                                         std::string("\x00\x00\xFF\xFF\xFF\xFF", 6)};
+  // Top row: blue, green; bottom row: red, white.
+  PixelImage picture = MakeSolidImage(2, 2, 255, 255, 255);
+  SetPixel(picture, 0, 0, 255, 0, 0), SetPixel(picture, 1, 0, 0, 255, 0), SetPixel(picture, 0, 1, 0, 0, 255);
   for (bool topDown : {false, true}) {
     SCOPED_TRACE(topDown);
-    ExpectPixels(MakeBmp(2, rows, topDown), 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
+    ExpectPixels(EncodeBmp(picture, 24, topDown), 2, {0xFF0000FF, 0x00FF00FF, 0x0000FFFF, 0xFFFFFFFF});
   }
-  const std::string bmp = MakeBmp(2, rows, false);
+  const std::string bmp = EncodeBmp(picture, 24, false);
   ExpectRefused(bmp.substr(0, bmp.size() - 3));
   // A 2 x 1 GIF: red, blue (LZW codes clear, 0, 1, end at 3 bits).
   const std::string gif = "GIF89a" + Le16(2) + Le16(1) + std::string("\x80\x00\x00", 3) +

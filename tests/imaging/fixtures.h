@@ -1,6 +1,6 @@
 // Test inputs for the imaging tests (and the core, hardening and fuzzing
 // ones): small images in memory, and JPEG, PNG and TIFF files written with the
-// codec libraries, so each test states exactly the variant it needs.
+// codec libraries (BMP by hand), so each test states exactly the variant it needs.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +45,14 @@ struct JpegMarker {
 };
 // Every marker segment before the first scan, and every SOS.
 std::vector<JpegMarker> ListJpegMarkers(const std::string& jpeg);
+// The same file with the frame header's size replaced.
+std::string WithJpegFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height);
+
+// Little-endian bytes of a number, as BMP, GIF, TIFF and MPF store them, and
+// a `count`-byte one read back from `at`.
+std::string Le16(std::uint32_t value);
+std::string Le32(std::uint32_t value);
+std::uint32_t ReadLe(const std::string& bytes, size_t at, int count);
 
 struct PngRecipe {
   int colorType = 2;                  // PNG_COLOR_TYPE_*
@@ -68,3 +76,6 @@ struct TiffPage {
 };
 // Writes the pages as one uncompressed RGB TIFF.
 bool WriteTiffFile(const std::string& path, const std::vector<TiffPage>& pages);
+// An uncompressed BMP of `image`: 24 or 32 bits per pixel, or 8 with a grey
+// palette (the green channel); rows bottom-up unless `topDown`.
+std::string EncodeBmp(const PixelImage& image, int bitsPerPixel, bool topDown);
