@@ -194,13 +194,6 @@ TEST_F(BenchCommandTest, RefusesAMissingRootAnEmptyTreeAndAnUnconfirmedReplaceme
   std::string out;
   EXPECT_EQ(Run({folders.temp.Join("missing")}, out), 2);
   EXPECT_TRUE(Run({folders.images}, out) == 1 && out.empty()) << out;  // no images
-  // A session without its run folder and raw file is no session.
-  const std::string list = folders.temp.Join("list.txt");
-  ASSERT_TRUE(WriteTextFile(list, "/img/a.jpg\n") &&
-              WriteTextFile(SessionFilePath(), "Root=/img\nImageListPath=" + list + "\nMaxPerFolder=5\nMaxTotal=10\nDepth=0\n"
-                                               "FoldersFound=1\nImagesFound=1\nNextIndex=0\nCompleted=0\n"));
-  EXPECT_TRUE(Run({"--resume"}, out) == 1 && out.empty()) << out;
-  ASSERT_TRUE(DeleteFileAt(SessionFilePath()));
   if (::isatty(STDIN_FILENO) == 1) return;  // it would ask on the terminal
   MakeImages(1);
   BenchmarkSession old;

@@ -128,14 +128,9 @@ TEST_P(BadInputTest, EveryInputGetsACliLineAndOnlyOptimisedImagesGetAnOutput) {
     const bool failed = line.find("   |   Fehler beim Verarbeiten \u2013 ") != std::string::npos;
     EXPECT_EQ(failed, inputs[i].expected == ExpectedEnd::kError) << line;
     const std::string outputPath = OutputPathFor(list[i], output, ProfileAt(2));
-    // Decoding the outputs is left to the test above, which runs the same modes.
+    // The verdicts and outputs themselves are checked by the test above, which runs the same modes.
     if (line.find(" % kleiner") != std::string::npos) {
       ASSERT_TRUE(ReadFileBytes(outputPath, expectedOutput[FileNamePart(outputPath)])) << line;
-    } else if (!failed) {
-      EXPECT_TRUE(line.find(kVerdictNoSmallerCandidate) != std::string::npos ||
-                  line.find(kVerdictWinnerUndecodable) != std::string::npos ||
-                  line.find(kVerdictGateFailed) != std::string::npos ||
-                  line.find(kVerdictNotJpeg) != std::string::npos) << line;
     }
   }
   EXPECT_EQ(ChangedNames(expectedOutput, SnapshotFolder(output)), Names{});

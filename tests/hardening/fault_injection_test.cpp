@@ -383,14 +383,15 @@ TEST_F(FaultInjectionTest, EveryFailureSaysWhyAndKeepsTheEarlierOutput) {
 
 // --- the benchmark's files ------------------------------------------------------------
 
-TEST_F(FaultInjectionTest, SessionFileKeepsItsLastGoodStateWhenSyncOrRenameFails) {
+TEST_F(FaultInjectionTest, SessionFileKeepsItsLastGoodStateWhenAWriteSyncOrRenameFails) {
   ScopedEnv data("LOCALAPPDATA", Path("daten").c_str());
   BenchmarkSession session;
   session.root = "/bilder/gut";
   ASSERT_TRUE(SaveSession(session));
   const std::string path = SessionFilePath(), good = ReadTextFile(path);
   session.root = "/bilder/neu";
-  for (const FaultPlan& plan : {FaultPlan{.pathPart = "benchmark_current.ini", .fsyncErrno = EIO},
+  for (const FaultPlan& plan : {FaultPlan{.pathPart = "benchmark_current.ini", .writeErrno = ENOSPC, .writeBudget = 10},
+                                FaultPlan{.pathPart = "benchmark_current.ini", .fsyncErrno = EIO},
                                 FaultPlan{.pathPart = "benchmark_current.ini", .renameErrno = ENOSPC}}) {
     ScopedFaults fault(plan);
     EXPECT_FALSE(SaveSession(session));
