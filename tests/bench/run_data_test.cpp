@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tests/bench/bench_test_support.h"
+#include "tests/support/fault_calls.h"
 
 namespace {
 
@@ -322,16 +323,6 @@ TEST(LocalDataFolderTest, FollowsTheFallbackOrder) {
   EXPECT_EQ(LocalDataFolder(), ProgramFolder());
 }
 
-// Fails every write after the first `bytesAllowed` bytes: a disk that fills
-// up in the middle of an append.
-std::atomic<size_t> bytesAllowed{0};
-ssize_t LimitedWrite(int fd, const void* data, size_t size) {
-  const size_t now = std::min(size, bytesAllowed.load());
-  bytesAllowed -= now;
-  if (now == 0) errno = ENOSPC;
-  return now == 0 ? -1 : ::write(fd, data, now);
-}
-
 TEST_F(SessionTest, WholeFileHelpersHandleMarksAndAllOrNothingAppends) {
   const std::string path = folders.temp.Join("w.txt"), created = folders.temp.Join("new.txt");
   ASSERT_TRUE(WriteWholeFile(path, "abc", true));
@@ -347,13 +338,10 @@ TEST_F(SessionTest, WholeFileHelpersHandleMarksAndAllOrNothingAppends) {
   EXPECT_EQ(ReadTextFile(created), "z");
   // A failed append leaves the file as it was (the session file's faults are
   // in the fault-injection suite).
-  FileSystemCalls failing = ActiveFileSystemCalls();
-  failing.write = LimitedWrite;
-  bytesAllowed = 5;
-  SetFileSystemCalls(&failing);
-  const bool appended = AppendToFile(path, "row one\r\nrow two\r\n");
-  SetFileSystemCalls(nullptr);
-  EXPECT_FALSE(appended);
+  {
+    ScopedFaults full(FaultPlan{.pathPart = path, .writeErrno = ENOSPC, .writeBudget = 5});
+    EXPECT_FALSE(AppendToFile(path, "row one\r\nrow two\r\n"));
+  }
   EXPECT_EQ(ReadTextFile(path), "x\r\ny\r\n");
 }
 

@@ -8,12 +8,14 @@
 
 #include <cerrno>
 #include <map>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/support/fault_calls.h"
 #include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 
@@ -78,6 +80,8 @@ class EngineStoreTest : public ::testing::Test {
     EXPECT_TRUE(FileNamePart(folder).rfind(stem, 0) == 0 && FileNamePart(folder).size() == stem.size() + 12) << folder;
     EXPECT_EQ(ModeBits(folder), 0700);
   }
+  // A temporary folder that fills up after the first kilobyte of a file.
+  FaultPlan FullDisk() const { return {.pathPart = temp.path, .writeErrno = ENOSPC, .writeBudget = 1000}; }
   // A link at `link` to a new folder "planted", as another local user could make it.
   std::string PlantLink(const std::string& link) {
     const std::string planted = temp.Join("planted");
@@ -88,15 +92,6 @@ class EngineStoreTest : public ::testing::Test {
 };
 
 // --- Writing one resource ----------------------------------------------------
-
-ssize_t WriteFailsWithFullDisk(int fd, const void* data, size_t size) {
-  // Half of the first chunk arrives, then the disk is full.
-  static thread_local bool first = true;
-  first = !first;
-  if (!first) return ::write(fd, data, size / 2);
-  errno = ENOSPC;
-  return -1;
-}
 
 const std::string kFullDiskProblem =
     "eingebettet, konnte aber nicht in den Encoder-Ordner geschrieben werden (kein Platz mehr im temporären Ordner)";
@@ -115,9 +110,8 @@ TEST_F(EngineStoreTest, OnlyACompleteElfIsWrittenAndToolsThatCannotBeAreUnavaila
     const std::string path = temp.Join("tool" + std::to_string(id));
     std::string problem;
     {
-      ScopedFileSystemCalls failing;
-      failing.calls.write = WriteFailsWithFullDisk;
-      if (id == kEngineResourceJpegtran) failing.Install();
+      std::optional<ScopedFaults> full;
+      if (id == kEngineResourceJpegtran) full.emplace(FullDisk());
       EXPECT_FALSE(WriteEngineResource(id, path, &problem)) << id;
     }
     EXPECT_EQ(problem, why);
@@ -139,9 +133,7 @@ TEST_F(EngineStoreTest, OnlyACompleteElfIsWrittenAndToolsThatCannotBeAreUnavaila
 // A full temporary folder is named as the cause, for every tool.
 TEST_F(EngineStoreTest, ToolsThatCannotBeWrittenOutAreBlamedOnTheTemporaryFolder) {
   {
-    ScopedFileSystemCalls failing;
-    failing.calls.write = WriteFailsWithFullDisk;
-    failing.Install();
+    ScopedFaults full(FullDisk());
     EXPECT_FALSE(MaterializeEngines());
   }
   EXPECT_EQ(DescribeUnusableEmbeddedEngines(), "Jpegli nicht verfügbar \u2013 " + kFullDiskProblem +

@@ -15,12 +15,11 @@
 #include "imaging/quality.h"
 #include "imaging/wic_encoder.h"
 #include "tests/imaging/fixtures.h"
+#include "tests/support/fault_calls.h"
 #include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 
 namespace {
-
-ssize_t FailWrite(int, const void*, size_t) { errno = ENOSPC; return -1; }
 
 // The payloads of every segment with this marker code, in file order.
 std::vector<std::string> Segments(const std::string& jpeg, std::uint8_t code) {
@@ -67,9 +66,7 @@ TEST(Writers, FailuresReportFalseAndEmptyImagesCreateNoFile) {
   EXPECT_FALSE(EncodeJpegWic(PixelImage{}, folder.Join("empty.jpg"), 0.8f));
   EXPECT_FALSE(EncodeJpegWic(black, folder.Join("no/such/x.jpg"), 0.8f));
   EXPECT_TRUE(FolderEntries(folder.path).empty());
-  ScopedFileSystemCalls full;
-  full.calls.write = FailWrite;
-  full.Install();
+  ScopedFaults full(FaultPlan{.pathPart = folder.path, .writeErrno = ENOSPC});
   EXPECT_FALSE(WritePpm(black, folder.Join("full.ppm")));
   EXPECT_FALSE(EncodeJpegWic(black, folder.Join("full.jpg"), 0.8f));
 }

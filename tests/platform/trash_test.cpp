@@ -18,6 +18,7 @@
 
 #include "platform/files.h"
 #include "platform/trash.h"
+#include "tests/support/fault_calls.h"
 #include "tests/support/file_system.h"
 #include "tests/support/scoped_temp.h"
 
@@ -58,12 +59,6 @@ class TrashTest : public ::testing::Test {
   }
   std::string Trash(const std::string& sub) const { return temp.Join("daten/Trash/" + sub); }
 };
-
-int failingErrno = 0;
-int FailLink(const char*, const char*) { errno = failingErrno; return -1; }
-int FailRename(const char*, const char*) { errno = failingErrno; return -1; }
-ssize_t FailWrite(int, const void*, size_t) { errno = failingErrno; return -1; }
-int FailMkdir(const char*, mode_t) { errno = failingErrno; return -1; }
 
 // The crash test's seam: every call counts down, and the one that reaches
 // zero kills the process before it happens.
@@ -162,27 +157,25 @@ TEST_F(TrashTest, ReplacedSourceKeepsItsAttributesAndTheOriginalCanBeRestored) {
 // Every refusal and failure leaves the source's bytes and attributes, no
 // temporary beside it and nothing in the trash.
 TEST_F(TrashTest, RefusedOrFailedStepsLeaveTheSourceAndAnEmptyTrash) {
-  const struct { const char* what; int error; ReplaceOutcome outcome; } cases[] = {
-      {"link", EPERM, ReplaceOutcome::kNoTrash},   // a file system without hard links
-      {"link", EXDEV, ReplaceOutcome::kNoTrash},   {"mkdir", EACCES, ReplaceOutcome::kNoTrash},
-      {"rename", EIO, ReplaceOutcome::kFailed},    {"write", ENOSPC, ReplaceOutcome::kFailed},
-      {"changed", 0, ReplaceOutcome::kSourceChanged}};
+  const std::string all = "/";  // every path, the trash's real one included
+  const struct { const char* what; FaultPlan plan; ReplaceOutcome outcome; } cases[] = {
+      {"link", {.pathPart = all, .linkErrno = EPERM}, ReplaceOutcome::kNoTrash},  // a file system without hard links
+      {"link", {.pathPart = all, .linkErrno = EXDEV}, ReplaceOutcome::kNoTrash},
+      {"mkdir", {.pathPart = all, .mkdirErrno = EACCES}, ReplaceOutcome::kNoTrash},
+      {"rename", {.pathPart = all, .renameErrno = EIO}, ReplaceOutcome::kFailed},
+      {"write", {.pathPart = all, .writeErrno = ENOSPC}, ReplaceOutcome::kFailed},
+      {"changed", {}, ReplaceOutcome::kSourceChanged}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     RemoveFolderTree(temp.Join("daten"));
     MakeSource();
     FileAttributes read = attributes;
-    if (std::string(c.what) == "changed") read.modified.tv_sec -= 1;  // edited since it was read
-    ScopedFileSystemCalls calls;
-    failingErrno = c.error;
-    const std::string what = c.what;
-    if (what == "link") calls.calls.link = FailLink;
-    if (what == "mkdir") calls.calls.mkdir = FailMkdir;
-    if (what == "rename") calls.calls.rename = FailRename;
-    if (what == "write") calls.calls.write = FailWrite;
-    calls.Install();
-    EXPECT_EQ(ReplaceKeepingOriginalInTrash(source, winner, read, nullptr), c.outcome);
-    SetFileSystemCalls(nullptr);
+    if (c.plan.pathPart.empty()) read.modified.tv_sec -= 1;  // edited since it was read
+    {
+      ScopedFaults fault(c.plan);
+      EXPECT_EQ(ReplaceKeepingOriginalInTrash(source, winner, read, nullptr), c.outcome);
+      EXPECT_TRUE(c.plan.pathPart.empty() || fault.FailedCalls() > 0) << "the fault never struck";
+    }
     EXPECT_EQ(ReadTextFile(source), oldBytes);
     EXPECT_TRUE(SameTime(StatOf(source).st_mtim, attributes.modified));
     EXPECT_EQ(FolderEntries(ParentFolder(source)).size(), 1u);
