@@ -48,8 +48,6 @@ TEST(ProfilesTest, RowsModesAndOutOfRangeSelections) {
     EXPECT_STREQ(ComputeModeName(mode), modes[mode + 1]) << mode;
     EXPECT_EQ(ComputeModeWorkerCap(mode), caps[mode + 1]) << mode;
   }
-  EXPECT_STREQ(EngineName(kEngineJpegtran), "jpegtran");
-  EXPECT_STREQ(EngineName(7), "");
 }
 
 TEST(CandidatePlanTest, TableWithAllToolsAndAJpegCopy) {
