@@ -271,36 +271,32 @@ TEST_F(SessionTest, CrlfAndByteOrderMarkFilesLoadWithCleanValues) {
   EXPECT_EQ(session.depth, 0);
 }
 
-TEST_F(SessionTest, NumbersDecideWhetherASessionCanResume) {
-  const std::string listPath = TenImageList();
-  // A position beyond the list starts over; the end itself is kept.
-  const struct { const char* next; const char* depth; bool loads; std::uint64_t nextIndex; std::int32_t depthValue; }
-      cases[] = {{"99", "1", true, 0, 1}, {"10", "1", true, 10, 1}, {"3", "7", true, 3, 7},
-                 {"3", "abc", false, 0, 0}, {"-1", "1", false, 0, 0}, {"3", "99999999999", false, 0, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.next) + " " + c.depth);
-    ASSERT_EQ(Load(SessionText(listPath, c.next, c.depth)), c.loads);
-    EXPECT_TRUE(!c.loads || (session.nextIndex.load() == c.nextIndex && session.depth == c.depthValue));
-  }
-}
-
-TEST_F(SessionTest, MissingKeysOrImagesMeanNoSession) {
-  EXPECT_FALSE(SessionFileExists());
-  EXPECT_FALSE(LoadSession(session));
-  const std::string text = SessionText(TenImageList(), "0", "1");
-  EXPECT_FALSE(Load("Root\n" + text.substr(text.find("SessionDir"))));
-  EXPECT_FALSE(Load(SessionText(WriteImageList("\r\n\n", "blank.txt"), "0", "1")));
-  EXPECT_FALSE(Load(SessionText(folders.temp.Join("missing.txt"), "0", "1")));
-  // Without its run folder or raw file a run would measure and write nothing.
+// What a session file must hold to resume: every key, a list with images,
+// its run folder and raw file (without them a run would measure and write
+// nothing), and numbers in range; a position beyond the list starts over,
+// the end itself is kept, and a later line replaces an earlier one.
+TEST_F(SessionTest, OnlyACompleteSessionResumes) {
+  EXPECT_FALSE(SessionFileExists() || LoadSession(session));
+  const std::string list = TenImageList(), text = SessionText(list, "0", "1");
+  const auto with = [&text](const std::string& from, const std::string& to) {
+    std::string changed = text;
+    return changed.replace(changed.find(from), from.size(), to);
+  };
   const std::string dirLine = "SessionDir=" + folders.images + "\n", csvLine = "CsvPath=/s/c.csv\n";
-  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-           {dirLine, ""}, {dirLine, "SessionDir=\n"}, {dirLine, "SessionDir=" + folders.temp.Join("gone") + "\n"},
-           {csvLine, ""}, {csvLine, "CsvPath=\n"}}) {
-    std::string broken = text;
-    EXPECT_FALSE(Load(broken.replace(broken.find(from), from.size(), to))) << to;
+  const struct { std::string text; bool loads; std::uint64_t nextIndex; std::int32_t depth; } cases[] = {
+      {SessionText(list, "99", "1"), true, 0, 1}, {SessionText(list, "10", "1"), true, 10, 1},
+      {SessionText(list, "3", "7"), true, 3, 7}, {text + "Depth=2\n", true, 0, 2},
+      {SessionText(list, "3", "abc"), false}, {SessionText(list, "-1", "1"), false},
+      {SessionText(list, "3", "99999999999"), false}, {"Root\n" + text.substr(text.find("SessionDir")), false},
+      {SessionText(WriteImageList("\r\n\n", "blank.txt"), "0", "1"), false},
+      {SessionText(folders.temp.Join("missing.txt"), "0", "1"), false}, {with(dirLine, ""), false},
+      {with(dirLine, "SessionDir=\n"), false}, {with(dirLine, "SessionDir=" + folders.temp.Join("gone") + "\n"), false},
+      {with(csvLine, ""), false}, {with(csvLine, "CsvPath=\n"), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_EQ(Load(c.text), c.loads);
+    EXPECT_TRUE(!c.loads || (session.nextIndex.load() == c.nextIndex && session.depth == c.depth));
   }
-  ASSERT_TRUE(Load(text + "Depth=2\n"));  // a later line replaces an earlier one
-  EXPECT_EQ(session.depth, 2);
   // A folder in the file's place is no session.
   ASSERT_TRUE(DeleteFileAt(SessionFilePath()) && EnsureFolder(SessionFilePath()));
   EXPECT_FALSE(SessionFileExists());
