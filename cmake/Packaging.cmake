@@ -87,7 +87,7 @@ install(CODE [[
     file(READ "${_orvel_copyright_missing}" _orvel_missing)
     message(FATAL_ERROR "The copyright file lacks licence texts of embedded encoder tools:\n"
       "${_orvel_missing}Name the source trees those tools were built from "
-      "(ORVEL_JPEGLI_SOURCE_DIR, ORVEL_MOZJPEG_SOURCE_DIR, ...; README, Encoder tools), "
+      "(ORVEL_JPEGLI_SOURCE_DIR, ORVEL_MOZJPEG_SOURCE_DIR, ...; README, Debian package), "
       "or switch the tools off (ORVEL_ENGINE_...=OFF), and build again.")
   endif()
 ]])
