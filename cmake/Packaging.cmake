@@ -41,9 +41,10 @@ endforeach()
 # The copyright file: our part (resources/copyright.in) with the versions of
 # the tools this build embeds, and the licence texts of those tools copied
 # from their source trees. The trees may be downloaded only at build time,
-# so the file is written then, by CopyrightFile.cmake.
+# so the file is written then, by CopyrightFile.cmake. What it cannot find
+# it lists in ORVEL_COPYRIGHT_MISSING, and InstallCheck.cmake then refuses
+# to install.
 set(_orvel_copyright ${_orvel_generated}/copyright)
-set(_orvel_copyright_missing ${_orvel_generated}/copyright.missing)
 set(tools JPEGLI MOZJPEG JPEGTRAN)
 set(programs cjpegli cjpeg jpegtran)
 set(embedded "")
@@ -60,7 +61,7 @@ list(JOIN embedded "," embedded)
 orvel_encoder_licence_trees(jpegli_tree highway_tree libjpeg_turbo_tree mozjpeg_tree)
 add_custom_command(OUTPUT ${_orvel_copyright}
   COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${CMAKE_SOURCE_DIR}/resources/copyright.in
-    -DOUTPUT=${_orvel_copyright} -DMISSING=${_orvel_copyright_missing} ${versions}
+    -DOUTPUT=${_orvel_copyright} -DMISSING=${ORVEL_COPYRIGHT_MISSING} ${versions}
     -DEMBEDDED=${embedded} -DJPEGLI_TREE=${jpegli_tree} -DHIGHWAY_TREE=${highway_tree}
     -DLIBJPEG_TREES=${mozjpeg_tree},${libjpeg_turbo_tree}
     -P ${CMAKE_SOURCE_DIR}/cmake/CopyrightFile.cmake
@@ -78,19 +79,6 @@ foreach(upstream orvel_jpegli_build orvel_mozjpeg_build)
     add_dependencies(orvel_package_files ${upstream})
   endif()
 endforeach()
-# Binaries whose licence text is missing must not be shipped (the licences
-# ask for their text in the documentation of a binary distribution), so an
-# install, and with it CPack, stops here with what is missing.
-install(CODE "set(_orvel_copyright_missing \"${_orvel_copyright_missing}\")")
-install(CODE [[
-  if(EXISTS "${_orvel_copyright_missing}")
-    file(READ "${_orvel_copyright_missing}" _orvel_missing)
-    message(FATAL_ERROR "The copyright file lacks licence texts of embedded encoder tools:\n"
-      "${_orvel_missing}Name the source trees those tools were built from "
-      "(ORVEL_JPEGLI_SOURCE_DIR, ORVEL_MOZJPEG_SOURCE_DIR, ...; README, Debian package), "
-      "or switch the tools off (ORVEL_ENGINE_...=OFF), and build again.")
-  endif()
-]])
 install(FILES ${_orvel_copyright} ${_orvel_generated}/changelog.Debian.gz
         DESTINATION ${_orvel_docdir})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/lintian-overrides
