@@ -54,6 +54,11 @@ set(_orvel_mozjpeg_commit "ed21c3ba6fff72ed9ca0b2cf03bcc6f41ac5271d")
 set(_orvel_mozjpeg_version "4.0.3")
 set(_orvel_probe_seconds 5)
 
+# Where this build folder keeps its download of <project> (jpegli, mozjpeg).
+function(_orvel_download_folder project out)
+  set(${out} "${CMAKE_BINARY_DIR}/encoders/${project}-src" PARENT_SCOPE)
+endfunction()
+
 function(_orvel_set_built tool path target version note)
   set_property(GLOBAL PROPERTY ORVEL_BUILT_${tool}_PATH "${path}")
   set_property(GLOBAL PROPERTY ORVEL_BUILT_${tool}_TARGET "${target}")
@@ -157,6 +162,16 @@ function(_orvel_stage_lcms tree stage)
   _orvel_link_entries("${tree}" "${stage}" .git)
 endfunction()
 
+# The source tree of jpegli's dependency <name>: the one named by
+# ORVEL_<variable>_SOURCE_DIR, else the jpegli tree's third_party/<name>.
+function(_orvel_jpegli_dependency_tree jpegli name variable out)
+  set(tree "${jpegli}/third_party/${name}")
+  if(ORVEL_${variable}_SOURCE_DIR)
+    get_filename_component(tree "${ORVEL_${variable}_SOURCE_DIR}" ABSOLUTE)
+  endif()
+  set(${out} "${tree}" PARENT_SCOPE)
+endfunction()
+
 # Assembles the jpegli tree from the local source trees in <stage>: links to
 # the jpegli tree's entries, with third_party/ holding the dependency trees.
 # <out_refusal> is empty on success, else says which tree is missing.
@@ -173,10 +188,7 @@ function(_orvel_stage_jpegli stage out_refusal)
   set(markers CMakeLists.txt include/lcms2.h jpeglib.h)
   set(trees "")
   foreach(name variable marker IN ZIP_LISTS names variables markers)
-    set(tree "${jpegli}/third_party/${name}")
-    if(ORVEL_${variable}_SOURCE_DIR)
-      get_filename_component(tree "${ORVEL_${variable}_SOURCE_DIR}" ABSOLUTE)
-    endif()
+    _orvel_jpegli_dependency_tree("${jpegli}" ${name} ${variable} tree)
     if(NOT EXISTS "${tree}/${marker}")
       set(${out_refusal}
           "no ${name} source tree (set ORVEL_${variable}_SOURCE_DIR; ${tree} lacks ${marker})"
@@ -246,7 +258,7 @@ function(_orvel_jpegli_source root out_source out_version out_note out_refusal)
     set(${out_note} "${note}" PARENT_SCOPE)
   else()
     set(commit "${_orvel_jpegli_commit}")
-    set(source "${root}/jpegli-src")
+    _orvel_download_folder(jpegli source)
     _orvel_pinned_source_refusal(ORVEL_JPEGLI_SOURCE_DIR "${source}" "${_orvel_jpegli_repository}"
                                  refusal)
     set(${out_refusal} "${refusal}" PARENT_SCOPE)
@@ -324,7 +336,7 @@ function(_orvel_build_mozjpeg)
     endif()
   else()
     set(version "${_orvel_mozjpeg_version}")
-    set(downloaded "${root}/mozjpeg-src")
+    _orvel_download_folder(mozjpeg downloaded)
     _orvel_pinned_source_refusal(ORVEL_MOZJPEG_SOURCE_DIR "${downloaded}" "${_orvel_mozjpeg_repository}"
                                  refusal)
     set(source SOURCE_DIR "${downloaded}" GIT_REPOSITORY "${_orvel_mozjpeg_repository}"
@@ -364,6 +376,38 @@ function(_orvel_build_mozjpeg)
     endif()
     _orvel_set_built(${tool} "${binary}" orvel_mozjpeg_build "${version_text}" "${note}")
   endforeach()
+endfunction()
+
+# The source trees the package's copyright file takes the licence texts from
+# (Packaging.cmake): the local tree when one is named, also for a tool given
+# as a binary, since that is the one it was built from; else the download
+# folder when this build downloads the project; else empty. jpegli's
+# dependencies default to its third_party/ entries, as for the build.
+function(orvel_encoder_licence_trees out_jpegli out_highway out_libjpeg_turbo out_mozjpeg)
+  set(jpegli "")
+  if(ORVEL_JPEGLI_SOURCE_DIR)
+    get_filename_component(jpegli "${ORVEL_JPEGLI_SOURCE_DIR}" ABSOLUTE)
+  elseif(TARGET orvel_jpegli_build)
+    _orvel_download_folder(jpegli jpegli)
+  endif()
+  set(names highway libjpeg-turbo)
+  set(variables HIGHWAY LIBJPEG_TURBO)
+  set(outs out_highway out_libjpeg_turbo)
+  foreach(name variable out IN ZIP_LISTS names variables outs)
+    set(tree "")
+    if(jpegli OR ORVEL_${variable}_SOURCE_DIR)
+      _orvel_jpegli_dependency_tree("${jpegli}" ${name} ${variable} tree)
+    endif()
+    set(${${out}} "${tree}" PARENT_SCOPE)
+  endforeach()
+  set(mozjpeg "")
+  if(ORVEL_MOZJPEG_SOURCE_DIR)
+    get_filename_component(mozjpeg "${ORVEL_MOZJPEG_SOURCE_DIR}" ABSOLUTE)
+  elseif(TARGET orvel_mozjpeg_build)
+    _orvel_download_folder(mozjpeg mozjpeg)
+  endif()
+  set(${out_jpegli} "${jpegli}" PARENT_SCOPE)
+  set(${out_mozjpeg} "${mozjpeg}" PARENT_SCOPE)
 endfunction()
 
 # Sets up the upstream builds once per configure run.

@@ -167,7 +167,7 @@ function(orvel_embed_engines target)
     _orvel_resolve_engine(${tool} "${ORVEL_ENGINE_${tool}}" ${program} ${check} path version note)
     # One line per tool: what is embedded, or that it is missing and why.
     message(STATUS "Encoder tool ${label} ${note}")
-    # For the package's copyright file.
+    # For the package's copyright file: what is embedded, and its version.
     set(embedded "${version}")
     if(NOT path)
       set(embedded "not embedded")
@@ -175,6 +175,7 @@ function(orvel_embed_engines target)
       set(embedded "version unknown")
     endif()
     set_property(GLOBAL PROPERTY ORVEL_EMBEDDED_${tool}_VERSION "${embedded}")
+    set_property(GLOBAL PROPERTY ORVEL_EMBEDDED_${tool}_PATH "${path}")
     string(TOLOWER "${tool}" name)
     _orvel_engine_assembly(${name} "${path}" "${version}" ORVEL_ENGINE_${tool}_ASM)
     if(path)

@@ -1,7 +1,8 @@
 # Installation beside the two programs and the Debian package (CPack's DEB
 # generator, run by scripts/package.sh): the command line, AppStream metainfo,
 # man pages, bash completion, the machine-readable copyright file naming each
-# embedded tool's version, the Debian changelog and lintian's overrides.
+# embedded tool's version and licence, the Debian changelog and lintian's
+# overrides.
 # The desktop program, its desktop entry and icons are installed by
 # app/CMakeLists.txt.
 # Depends are computed by dpkg-shlibdeps from the installed programs.
@@ -37,17 +38,48 @@ foreach(page IN LISTS pages)
   list(APPEND compressed ${_orvel_generated}/${page}.1.gz)
 endforeach()
 
-# The copyright file names the versions of the tools this build embeds.
-foreach(tool JPEGLI MOZJPEG JPEGTRAN)
-  get_property(ORVEL_COPYRIGHT_${tool} GLOBAL PROPERTY ORVEL_EMBEDDED_${tool}_VERSION)
+# The copyright file: our part (resources/copyright.in) with the versions of
+# the tools this build embeds, and the licence texts of those tools copied
+# from their source trees. The trees may be downloaded only at build time,
+# so the file is written then, by CopyrightFile.cmake. What it cannot find
+# it lists in ORVEL_COPYRIGHT_MISSING, and InstallCheck.cmake then refuses
+# to install.
+set(_orvel_copyright ${_orvel_generated}/copyright)
+set(tools JPEGLI MOZJPEG JPEGTRAN)
+set(programs cjpegli cjpeg jpegtran)
+set(embedded "")
+set(versions "")
+foreach(tool program IN ZIP_LISTS tools programs)
+  get_property(path GLOBAL PROPERTY ORVEL_EMBEDDED_${tool}_PATH)
+  if(path)
+    list(APPEND embedded ${program})
+  endif()
+  get_property(version GLOBAL PROPERTY ORVEL_EMBEDDED_${tool}_VERSION)
+  list(APPEND versions "-DORVEL_COPYRIGHT_${tool}=${version}")
 endforeach()
-configure_file(${CMAKE_SOURCE_DIR}/resources/copyright.in ${_orvel_generated}/copyright @ONLY)
+list(JOIN embedded "," embedded)
+orvel_encoder_licence_trees(jpegli_tree highway_tree libjpeg_turbo_tree mozjpeg_tree)
+add_custom_command(OUTPUT ${_orvel_copyright}
+  COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${CMAKE_SOURCE_DIR}/resources/copyright.in
+    -DOUTPUT=${_orvel_copyright} -DMISSING=${ORVEL_COPYRIGHT_MISSING} ${versions}
+    -DEMBEDDED=${embedded} -DJPEGLI_TREE=${jpegli_tree} -DHIGHWAY_TREE=${highway_tree}
+    -DLIBJPEG_TREES=${mozjpeg_tree},${libjpeg_turbo_tree}
+    -P ${CMAKE_SOURCE_DIR}/cmake/CopyrightFile.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/copyright.in ${CMAKE_SOURCE_DIR}/cmake/CopyrightFile.cmake
+  COMMENT "Copying the encoders' licence texts into the copyright file"
+  VERBATIM)
 configure_file(${CMAKE_SOURCE_DIR}/resources/changelog.Debian.in
                ${_orvel_generated}/changelog.Debian @ONLY)
 _orvel_gzip(${_orvel_generated}/changelog.Debian ${_orvel_generated}/changelog.Debian.gz)
 list(APPEND compressed ${_orvel_generated}/changelog.Debian.gz)
-add_custom_target(orvel_package_files ALL DEPENDS ${compressed})
-install(FILES ${_orvel_generated}/copyright ${_orvel_generated}/changelog.Debian.gz
+add_custom_target(orvel_package_files ALL DEPENDS ${compressed} ${_orvel_copyright})
+# Downloaded trees exist once their projects are fetched.
+foreach(upstream orvel_jpegli_build orvel_mozjpeg_build)
+  if(TARGET ${upstream})
+    add_dependencies(orvel_package_files ${upstream})
+  endif()
+endforeach()
+install(FILES ${_orvel_copyright} ${_orvel_generated}/changelog.Debian.gz
         DESTINATION ${_orvel_docdir})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${_orvel_package})

@@ -93,6 +93,65 @@ bool Check(bool condition, const char* what) {
   return condition;
 }
 
+// The written result whose worst window is lowest; -1 when none was written.
+int WeakestWrittenResult(const std::vector<ImageResult>& results) {
+  int weakest = -1;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    if (!results[i].optimized || results[i].windowScores.empty()) continue;
+    if (weakest < 0 || results[i].worst < results[static_cast<std::size_t>(weakest)].worst) {
+      weakest = static_cast<int>(i);
+    }
+  }
+  return weakest;
+}
+
+// Opens result `index` fitted, shows its quality map and steps to the worst
+// and the next-worst window: NAME-fit, NAME-map, NAME-worst, NAME-worst-2;
+// then the map off and 800 %: NAME-800.
+template <typename Key>
+bool RenderMapScenes(MainWindow& window, CompareWindow* compare, int index, const std::string& name,
+                     const std::string& folder, bool screen, const Key& key) {
+  if (index < 0) {
+    std::printf("no result for %s-map.png\n", name.c_str());
+    return true;
+  }
+  const CompareState& state = CompareViewState();
+  bool ok = true;
+  if (state.currentIndex != index) OpenCompareWindow(&window, index);
+  key(Qt::Key_0);
+  ok = Check(state.fitZoom, "key 0 did not fit the image") && ok;
+  PrintCompareState(compare, "fitted");
+  ok = SaveGrab(compare, folder, name + "-fit", screen) && ok;
+  key(Qt::Key_Q);
+  std::printf("quality map %s on %s\n", state.qualityMapShown ? "on" : "not available",
+              state.sourcePath.c_str());
+  ok = SaveGrab(compare, folder, name + "-map", screen) && ok;
+  key(Qt::Key_W);
+  PrintCompareState(compare, "after W");
+  std::printf("label: %s\n", CompareResultPaneLabel(state, true).c_str());
+  ok = SaveGrab(compare, folder, name + "-worst", screen) && ok;
+  key(Qt::Key_W);
+  std::printf("after a second W, label: %s\n", CompareResultPaneLabel(state, true).c_str());
+  ok = SaveGrab(compare, folder, name + "-worst-2", screen) && ok;
+  if (state.qualityMapShown) key(Qt::Key_Q);
+  // 800 % without the map, dragged to the worst window: the pixels drawn
+  // sharp where the loss is.
+  qobject_cast<QSlider*>(compare->ControlById(kIdCompareTrackbar))->setValue(800);
+  if (!state.worstOrder.empty()) {
+    const AnalysisWindow& w = state.qualityMap.windows[state.worstOrder.front()];
+    const double scale = 8.0 / compare->devicePixelRatioF();
+    const QPoint away(static_cast<int>(((w.x0 + w.x1) / 2.0 - state.sourceImage.width / 2.0) * scale),
+                      static_cast<int>(((w.y0 + w.y1) / 2.0 - state.sourceImage.height / 2.0) * scale));
+    const ComparePaintLayout layout = ComputeComparePaintLayout(compare->width(), compare->height());
+    const QPoint centre((layout.leftPane.left + layout.leftPane.right) / 2,
+                        (layout.leftPane.top + layout.leftPane.bottom) / 2);
+    Drag(compare, centre, centre - away);
+  }
+  PrintCompareState(compare, "800 %, dragged to the worst window");
+  ok = SaveGrab(compare, folder, name + "-800", screen) && ok;
+  return ok;
+}
+
 }  // namespace
 
 bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFolder, bool screen) {
@@ -148,22 +207,29 @@ bool RenderCompareAndGuideScenes(MainWindow& window, const std::string& outputFo
   PrintCompareState(compare, "400 %, dragged by -300,-200");
   ok = SaveGrab(compare, outputFolder, "compare-400", screen) && ok;
 
-  // Key 0 (fit), then the quality map (Q) and the worst window (W) at fit's zoom before.
+  const auto slider = [&](int zoom) {
+    qobject_cast<QSlider*>(compare->ControlById(kIdCompareTrackbar))->setValue(zoom);
+  };
   const auto key = [&](Qt::Key k) {
     QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
     QApplication::sendEvent(compare, &press);
   };
-  key(Qt::Key_0);
-  ok = Check(state.fitZoom, "key 0 did not fit the image") && ok;
-  ok = SaveGrab(compare, outputFolder, "compare-fit", screen) && ok;
-  key(Qt::Key_Q);
-  std::printf("quality map %s\n", state.qualityMapShown ? "on" : "not available");
-  ok = SaveGrab(compare, outputFolder, "compare-map", screen) && ok;
-  key(Qt::Key_W);
-  PrintCompareState(compare, "after W");
-  ok = SaveGrab(compare, outputFolder, "compare-worst", screen) && ok;
-  key(Qt::Key_Q);
-  qobject_cast<QSlider*>(compare->ControlById(kIdCompareTrackbar))->setValue(400);
+  // The quality map on the written image with the lowest worst window: key 0
+  // (fit), Q, then W twice (the worst window, the next-worst).
+  ok = RenderMapScenes(window, compare, WeakestWrittenResult(results), "compare", outputFolder, screen, key) && ok;
+  // The same for the first kept image (its map is the discarded result's,
+  // when the gate judged one).
+  const auto kept = std::find_if(results.begin(), results.end(), [](const ImageResult& result) {
+    return !result.failed && !result.optimized;
+  });
+  if (kept != results.end()) {
+    ok = RenderMapScenes(window, compare, static_cast<int>(kept - results.begin()), "compare-kept", outputFolder,
+                         screen, key) && ok;
+  } else {
+    std::printf("no kept image in the batch; no compare-kept-*.png\n");
+  }
+  OpenCompareWindow(&window, first);
+  slider(400);
 
   // One wheel step, then the next image; back with the left arrow key.
   SendWheelUp(compare, paneCentre);

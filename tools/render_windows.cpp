@@ -1,7 +1,7 @@
 // Renders the main window to PNG files, so the window can be looked at
 // without a display (scripts/render-windows.sh):
 //
-//   orvel_render_windows OUTPUT_FOLDER IMAGE_FOLDER [--screen]
+//   orvel_render_windows OUTPUT_FOLDER IMAGE_FOLDER [--screen] [--profile N]
 //       starts the program as usual, adds every .jpg/.jpeg of IMAGE_FOLDER
 //       and two files that cannot be read as images (a text file and an
 //       empty file, named to sort last) through the image chooser's seam,
@@ -25,7 +25,8 @@
 //         bench-idle.png, bench-run.png, bench-paused.png  the
 //           profile-development window (render_bench_scenes.h).
 //       --screen also writes screen-*.png, grabs of the whole screen, for
-//       runs on a real X server. The output folder of the batch is removed
+//       runs on a real X server. --profile N (0-5) chooses the batch's
+//       profile through its menu item first. The output folder of the batch is removed
 //       at the end; the images are only read.
 //
 //   orvel_render_windows --icon OUTPUT.png [SIZE]
@@ -196,13 +197,18 @@ int main(int argc, char** argv) {
     return WriteIcon(argv[2], argc >= 4 ? std::atoi(argv[3]) : 256);
   }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER IMAGE_FOLDER [--screen]\n"
+    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER IMAGE_FOLDER [--screen] [--profile N]\n"
                          "       %s --icon OUTPUT.png [SIZE]\n", argv[0], argv[0]);
     return 2;
   }
   Renderer renderer;
   renderer.outputFolder = argv[1];
-  renderer.screen = argc >= 4 && std::string(argv[3]) == "--screen";
+  int profile = -1;
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--screen") renderer.screen = true;
+    if (option == "--profile" && i + 1 < argc) profile = std::atoi(argv[++i]);
+  }
   const std::vector<std::string> images = JpegFilesIn(argv[2]);
   if (!EnsureFolder(renderer.outputFolder) || images.empty()) {
     std::fprintf(stderr, "no output folder or no JPEG files in %s\n", argv[2]);
@@ -240,6 +246,7 @@ int main(int argc, char** argv) {
   window.activateWindow();
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
   bool ok = renderer.SaveBothSizes("empty");
+  if (profile >= 0) window.DispatchCommand(2300 + profile);
   window.DispatchCommand(2001);
   window.DispatchCommand(2003);
   ok = renderer.SaveBothSizes("idle") && ok;

@@ -33,6 +33,9 @@ TEST(CompareTexts, PositionZoomTitleAndCaption) {
             "b.jpg   |   Original: 1.50 KB   \u2192   Optimiert: 1000 B (34.9 % kleiner)");
   EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "", 0, true),
             "b.jpg   |   Original: 1.50 KB   |   Keine kleinere Variante \u2013 Original beibehalten");
+  // A kept original says why it was kept.
+  EXPECT_EQ(CompareCaption("/a/b.jpg", 1536, "", 0, true, "", kVerdictGateFailed),
+            std::string("b.jpg   |   Original: 1.50 KB   |   ") + kVerdictGateFailed);
   // Before any batch the image list is browsed: no verdict.
   EXPECT_EQ(CompareCaption("/a/b.jpg", 0, "", 0, false), "b.jpg   |   Original: 0 B");
 }
@@ -159,14 +162,18 @@ TEST(CompareBrowsedList, ResultsBeforeTheImageListAndTheSelectedRows) {
   main.selectedImageRow = 4;
   EXPECT_EQ(ResolveCompareIndex(main, -1), 0);
 
-  main.results = {{.sourcePath = "/a/1.jpg", .outputPath = "/o/1_x.jpg", .optimized = true},
-                  {.sourcePath = "/a/2.jpg", .outputPath = "/o/stale.jpg"}};
-  // Only an optimised result has an optimised path.
+  main.results = {{.sourcePath = "/a/1.jpg", .outputPath = "/o/1_x.jpg", .optimized = true, .message = "ok"},
+                  {.sourcePath = "/a/2.jpg", .outputPath = "/o/stale.jpg", .message = kVerdictGateFailed},
+                  {.sourcePath = "/a/3.jpg", .message = "kaputt", .failed = true}};
+  // Only an optimised result has an optimised path; only a kept one a kept text.
   EXPECT_EQ(std::tuple(BrowsesResults(main), BrowsedCount(main), BrowsedEntry(main, 0).optimizedPath,
                        BrowsedEntry(main, 1).optimizedPath),
-            std::tuple(true, std::size_t{2}, std::string("/o/1_x.jpg"), std::string()));
+            std::tuple(true, std::size_t{3}, std::string("/o/1_x.jpg"), std::string()));
+  EXPECT_EQ((std::vector{BrowsedEntry(main, 0).keptText, BrowsedEntry(main, 1).keptText,
+                         BrowsedEntry(main, 2).keptText, BrowsedEntry(main, 2).failureText}),
+            (std::vector<std::string>{"", kVerdictGateFailed, "", "kaputt"}));
   std::vector<int> resolved;
-  for (int row : {1, -1, 2}) resolved.push_back((main.selectedResultRow = row, ResolveCompareIndex(main, -1)));
+  for (int row : {1, -1, 3}) resolved.push_back((main.selectedResultRow = row, ResolveCompareIndex(main, -1)));
   EXPECT_EQ(resolved, (std::vector<int>{1, 0, 0}));
 }
 

@@ -53,14 +53,41 @@ TEST(MainLayoutTest, WindowsOpenAtTheirDesignedSizeOrTheLargestThatFits) {
     EXPECT_EQ((std::array{fitted.width, fitted.height}), (std::array{c.width, c.height}))
         << c.available.width << " x " << c.available.height;
   }
-  // At the main window's fitted client sizes the start button, the results
-  // list and the status bar stay inside the client area (the menu bar takes
-  // about 30 pixels of the window).
-  for (const PixelSize client : {PixelSize{1358, 672}, PixelSize{1272, 652}}) {
-    const MainWindowLayout l = LayoutMainWindow(client.width, client.height);
-    EXPECT_LE(l.startButton.x + l.startButton.width, client.width) << client.width;
-    EXPECT_LE(l.resultsList.y + l.resultsList.height, l.statusBar.y) << client.height;
-    EXPECT_EQ(l.statusBar.y + l.statusBar.height, client.height);
+}
+
+// Nothing overlaps at the content's minimum, and one pixel less would: the
+// right card leaves its margin, the results list its card.
+TEST(MainLayoutTest, TheContentMinimumIsWhereThePlacesStopOverlapping) {
+  const auto overlaps = [](int width, int height) {
+    const MainWindowLayout l = LayoutMainWindow(width, height);
+    const MainWindowDecoration d = ComputeMainWindowDecoration(width, height);
+    return std::array{d.cards[2].x + d.cards[2].width > width - 20,
+                      l.resultsList.y + l.resultsList.height + 16 > d.cardBottom};
+  };
+  const PixelSize m = kMainContentMinimum;
+  EXPECT_EQ(overlaps(m.width, m.height), (std::array{false, false}));
+  EXPECT_EQ(overlaps(m.width - 1, m.height - 1), (std::array{true, true}));
+}
+
+// Client areas of the main window as it opens on small screens (the menu bar
+// takes about 30 pixels): the content fills what holds it, and otherwise
+// scrolls above a status bar that stays at the foot.
+TEST(MainLayoutTest, ContentScrollsWhereTheClientAreaCannotHoldIt) {
+  const struct { PixelSize client; bool scrolls; std::array<int, 2> view, content; } cases[] = {
+      {{1380, 790}, false, {1380, 790}, {1380, 790}},  // designed size
+      {{1358, 700}, false, {1358, 700}, {1358, 700}},  // 1366 x 768 less a panel
+      {{1272, 652}, true, {1272, 626}, {1257, 686}},   // 1280 x 720: vertical bar only
+      {{1100, 686}, false, {1100, 686}, {1100, 686}},  // the minimum itself
+      {{1100, 685}, true, {1100, 659}, {1085, 686}},
+      {{1016, 600}, true, {1016, 574}, {1008, 686}},   // the vertical bar calls for the other
+      {{800, 720}, true, {800, 694}, {1008, 686}},     // the horizontal bar calls for the other
+      {{0, 0}, true, {0, 0}, {1008, 686}}};
+  for (const auto& c : cases) {
+    const MainContentPlacement p = PlaceMainContent(c.client, 15);
+    EXPECT_EQ(p.scrolls, c.scrolls) << c.client.width << " x " << c.client.height;
+    EXPECT_EQ((std::array{p.scrollArea.width, p.scrollArea.height}), c.view) << c.client.width;
+    EXPECT_EQ((std::array{p.content.width, p.content.height}), c.content) << c.client.width;
+    EXPECT_EQ((std::array{p.statusBar.y, p.statusBar.height}), (std::array{c.client.height - 26, 26}));
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
@@ -97,6 +98,25 @@ TEST_F(MainWindowTest, ControlsFollowTheLayoutAndTheLongestLiveStatusFitsItsBox)
     EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(KeepFiguresTogether(line))), inner) << line;
   }
   EXPECT_LE(static_cast<int>(lines.size()) * metrics.lineSpacing(), box->height() - 2 * box->frameWidth());
+}
+
+// Below the content's minimum the content scrolls whole and the status bar
+// stays at the window's foot; at a size that holds it, nothing scrolls.
+TEST_F(MainWindowTest, ASmallWindowScrollsItsContentAboveTheStatusBar) {
+  window->setMinimumSize(0, 0);
+  const auto* area = qobject_cast<QScrollArea*>(window->centralWidget()->findChild<QScrollArea*>());
+  ASSERT_NE(area, nullptr);
+  for (const QSize size : {QSize(900, 560), QSize(1400, 860)}) {
+    window->resize(size);
+    QCoreApplication::processEvents();
+    const QSize frame = window->centralWidget()->size();
+    const bool small = frame.width() < kMainContentMinimum.width;
+    EXPECT_EQ(window->ControlById(1006)->geometry(), QRect(0, frame.height() - 26, frame.width(), 26));
+    EXPECT_EQ(window->ClientArea()->size(),
+              small ? QSize(kMainContentMinimum.width, kMainContentMinimum.height) : frame);
+    EXPECT_EQ(area->verticalScrollBar()->maximum() > 0, small) << size.width();
+    EXPECT_EQ(area->horizontalScrollBar()->maximum() > 0, small) << size.width();
+  }
 }
 
 TEST_F(MainWindowTest, ChosenAndDroppedImagesJoinOneSortedListAndTheFirstSetsTheOutputFolder) {

@@ -239,7 +239,7 @@ void PaintCompareWindow(QPainter& painter, int clientWidth, int clientHeight,
   const std::string caption =
       CompareCaption(state.sourcePath, FileSize(state.sourcePath), state.optimizedPath,
                      state.optimizedPath.empty() ? 0 : FileSize(state.optimizedPath),
-                     browsingResults, state.failureText);
+                     browsingResults, state.failureText, state.keptText);
   painter.setFont(fonts.smallFont);
   const QRect captionRect = ToQRect(layout.caption);
   const QString elided = QFontMetrics(painter.font())

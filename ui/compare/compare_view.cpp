@@ -73,7 +73,8 @@ CompareEntry BrowsedEntry(const MainWindowState& main, std::size_t index) {
   if (!BrowsesResults(main)) return CompareEntry{main.imageList[index], ""};
   const ImageResult& result = main.results[index];
   return CompareEntry{result.sourcePath, result.optimized ? result.outputPath : "",
-                      result.failed ? result.message : "", QualityMapFor(result)};
+                      result.failed ? result.message : "",
+                      result.failed || result.optimized ? "" : result.message, QualityMapFor(result)};
 }
 
 int ResolveCompareIndex(const MainWindowState& main, int requested) {
@@ -90,6 +91,7 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   state.sourcePath.clear();
   state.optimizedPath.clear();
   state.failureText.clear();
+  state.keptText.clear();
   ClearImage(state.sourceImage);
   ClearImage(state.optimizedImage);
   state.showsOptimized = false;
@@ -103,6 +105,7 @@ bool LoadCompareImage(CompareState& state, const MainWindowState& main, int inde
   state.sourcePath = entry.sourcePath;
   state.optimizedPath = entry.optimizedPath;
   state.failureText = entry.failureText;
+  state.keptText = entry.keptText;
   DecodeFailure failure = DecodeFailure::None;
   if (!DecodeImageFile(state.sourcePath, state.sourceImage, &failure)) {
     if (state.failureText.empty()) state.failureText = CompareUnreadableText(DecodeFailureText(failure));
@@ -153,7 +156,8 @@ std::string CompareWindowTitle(const std::string& sourcePath) {
 
 std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBytes,
                            const std::string& optimizedPath, std::uint64_t optimizedBytes,
-                           bool browsingResults, const std::string& failureText) {
+                           bool browsingResults, const std::string& failureText,
+                           const std::string& keptText) {
   std::string caption = FileNamePart(sourcePath) + "   |   Original: " + FormatBytes(sourceBytes);
   if (!optimizedPath.empty()) {
     caption += "   \u2192   Optimiert: " + FormatBytes(optimizedBytes) + " (" +
@@ -161,7 +165,8 @@ std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBy
   } else if (!failureText.empty()) {
     caption += "   |   " + failureText;
   } else if (browsingResults) {
-    caption += "   |   Keine kleinere Variante \u2013 Original beibehalten";
+    caption += "   |   " + (keptText.empty() ? std::string("Keine kleinere Variante \u2013 Original beibehalten")
+                                           : keptText);
   }
   return caption;
 }

@@ -71,6 +71,7 @@ struct CompareState {
   std::string sourcePath;      // shown on the left; empty before the first load
   std::string optimizedPath;   // shown on the right; empty when there is none
   std::string failureText;     // why the entry failed or cannot be shown; empty otherwise
+  std::string keptText;        // why the original was kept; empty otherwise
   PixelImage sourceImage;      // decoded source
   PixelImage optimizedImage;   // decoded optimised file, or a copy of the source
   int currentIndex = 0;        // position in the browsed list
@@ -102,6 +103,7 @@ struct CompareEntry {
   std::string sourcePath;     // left image
   std::string optimizedPath;  // right image; empty when nothing was written
   std::string failureText;    // the result's message when the pipeline failed; else empty
+  std::string keptText;       // the verdict of a kept original; else empty
   QualityMap qualityMap;      // the result's window scores; empty when it has none
 };
 
@@ -148,11 +150,13 @@ std::string CompareWindowTitle(const std::string& sourcePath);
 // The caption under the panes: file name, "   |   Original: " and the size;
 // then "   →   Optimiert: ", the optimised size and " (<saving> % kleiner)"
 // when there is an optimised path; else "   |   " and `failureText` when the entry failed;
-// else, while results are browsed,
-// "   |   Keine kleinere Variante – Original beibehalten".
+// else, while results are browsed, "   |   " and why the original was kept:
+// `keptText`, or "Keine kleinere Variante – Original beibehalten" when that is
+// not known.
 std::string CompareCaption(const std::string& sourcePath, std::uint64_t sourceBytes,
                            const std::string& optimizedPath, std::uint64_t optimizedBytes,
-                           bool browsingResults, const std::string& failureText = "");
+                           bool browsingResults, const std::string& failureText = "",
+                           const std::string& keptText = "");
 
 // The right pane's label: "Optimiert" only while it shows a written result;
 // else what it shows instead ("Original (beibehalten)" for a kept image,

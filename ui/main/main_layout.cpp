@@ -17,6 +17,29 @@ PixelSize FitWindowSize(PixelSize designed, PixelSize available, PixelSize frame
                    std::clamp(available.height - frame.height, 1, std::max(designed.height, 1))};
 }
 
+MainContentPlacement PlaceMainContent(PixelSize client, int scrollBarExtent) {
+  constexpr int kStatusBarHeight = 26;
+  MainContentPlacement placement;
+  placement.statusBar = {0, client.height - kStatusBarHeight, client.width, kStatusBarHeight};
+  if (client.width >= kMainContentMinimum.width && client.height >= kMainContentMinimum.height) {
+    placement.scrollArea = {0, 0, client.width, client.height};
+    placement.content = client;
+    return placement;
+  }
+  placement.scrolls = true;
+  placement.scrollArea = {0, 0, client.width, std::max(client.height - kStatusBarHeight, 0)};
+  // A scroll bar on one side narrows the view and may call for the other.
+  const int viewWidth = placement.scrollArea.width;
+  const int viewHeight = placement.scrollArea.height;
+  bool vertical = viewHeight < kMainContentMinimum.height;
+  const bool horizontal = viewWidth - (vertical ? scrollBarExtent : 0) < kMainContentMinimum.width;
+  vertical = vertical || viewHeight - (horizontal ? scrollBarExtent : 0) < kMainContentMinimum.height;
+  placement.content = {
+      std::max(viewWidth - (vertical ? scrollBarExtent : 0), kMainContentMinimum.width),
+      std::max(viewHeight - (horizontal ? scrollBarExtent : 0), kMainContentMinimum.height)};
+  return placement;
+}
+
 MainColumns ComputeMainColumns(int clientWidth, int clientHeight) {
   MainColumns columns;
   columns.left = std::max((clientWidth - 72) * 29 / 100, 300);

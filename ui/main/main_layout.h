@@ -33,6 +33,27 @@ struct PixelSize {
 // shrunk to what fits (never below 1 pixel). Shared by every window.
 PixelSize FitWindowSize(PixelSize designed, PixelSize available, PixelSize frame);
 
+// The smallest client area at which the design's places do not overlap: the
+// three columns at their minimum widths inside the margins, and the results
+// list at its 100 pixels inside the cards.
+constexpr PixelSize kMainContentMinimum{1008, 686};
+
+// Where the client area's content goes. When the client area holds the
+// content's minimum, the content fills it and the status bar lies on the
+// content's own status-bar strip; otherwise the content keeps its minimum
+// size (or the width or height that is there), scrolls in the area above the
+// status bar, and the status bar stays at the client area's foot.
+struct MainContentPlacement {
+  bool scrolls = false;
+  PixelRect scrollArea;     // client coordinates
+  PixelSize content;        // size the content is laid out and painted at
+  PixelRect statusBar;      // client coordinates
+};
+
+// `scrollBarExtent`: the width of a vertical (height of a horizontal) scroll
+// bar, pixels.
+MainContentPlacement PlaceMainContent(PixelSize client, int scrollBarExtent);
+
 // The three columns that layout and painting share.
 struct MainColumns {
   int left = 0;    // L: width of the left card's content, pixels (at least 300)

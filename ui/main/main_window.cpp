@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTextDocument>
 #include <algorithm>
@@ -54,6 +56,19 @@ class MainClientArea : public QWidget {
     window_->LayoutControls();
     update();
   }
+
+ private:
+  MainWindow* window_;
+};
+
+// The central widget: the client area in a scroll area, and the status bar
+// at the foot, placed by PlaceMainContent whenever the size changes.
+class MainFrame : public QWidget {
+ public:
+  explicit MainFrame(MainWindow* window) : QWidget(window), window_(window) {}
+
+ protected:
+  void resizeEvent(QResizeEvent*) override { window_->PlaceClientArea(); }
 
  private:
   MainWindow* window_;
@@ -153,8 +168,14 @@ void MainWindow::BuildMenuBar() {
 }
 
 void MainWindow::CreateControls() {
+  frame_ = new MainFrame(this);
+  setCentralWidget(frame_);
+  scrollArea_ = new QScrollArea(frame_);
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setWidgetResizable(false);
+  scrollArea_->setFocusPolicy(Qt::NoFocus);  // the keys stay with the controls
   clientArea_ = new MainClientArea(this);
-  setCentralWidget(clientArea_);
+  scrollArea_->setWidget(clientArea_);
   const SharedFonts& fonts = Fonts();
 
   imageList_ = new QListWidget(clientArea_);
@@ -173,7 +194,7 @@ void MainWindow::CreateControls() {
   chooseButton_ = new ActionButton(kIdChooseButton, clientArea_);
   startButton_ = new ActionButton(kIdStartButton, clientArea_);
   resultsList_ = new ResultsTable(clientArea_);
-  statusBar_ = new QStatusBar(clientArea_);
+  statusBar_ = new QStatusBar(frame_);
   statusBar_->setSizeGripEnabled(false);
   // A status bar of the system's colour, not the window's tint.
   statusBar_->setAutoFillBackground(true);
@@ -259,8 +280,21 @@ void MainWindow::LayoutControls() {
   PlaceWidget(liveStatusText_, layout.liveStatusText);
   PlaceWidget(progressBar_, layout.progressBar);
   PlaceWidget(resultsList_, layout.resultsList);
-  PlaceWidget(statusBar_, layout.statusBar);
   FitImageListLines();
+}
+
+void MainWindow::PlaceClientArea() {
+  if (!frame_) return;
+  const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_);
+  const MainContentPlacement placement =
+      PlaceMainContent(PixelSize{frame_->width(), frame_->height()}, extent);
+  const Qt::ScrollBarPolicy policy = placement.scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  scrollArea_->setHorizontalScrollBarPolicy(policy);
+  scrollArea_->setVerticalScrollBarPolicy(policy);
+  PlaceWidget(scrollArea_, placement.scrollArea);
+  clientArea_->resize(placement.content.width, placement.content.height);
+  PlaceWidget(statusBar_, placement.statusBar);
+  statusBar_->raise();
 }
 
 QWidget* MainWindow::ControlById(int id) const {

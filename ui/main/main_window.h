@@ -49,6 +49,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
+class QScrollArea;
 class QStatusBar;
 class ResultsTable;
 
@@ -113,10 +114,14 @@ class MainWindow : public QMainWindow {
 
  private:
   friend class MainClientArea;
+  friend class MainFrame;
 
   void BuildMenuBar();
   void CreateControls();
   void LayoutControls();
+  // The scroll area, the client area's size and the status bar for the
+  // central widget's size.
+  void PlaceClientArea();
   // The live-status text as its box shows it: broken at separators only.
   QString WrapLiveStatus(const std::string& text) const;
   int LiveStatusTextWidth(int boxWidth) const;
@@ -152,7 +157,9 @@ class MainWindow : public QMainWindow {
   void RecordBatchResult(const std::vector<std::string>& sources, std::size_t index,
                          BatchOutcome& outcome, const QualityProfile& profile);
 
-  QWidget* clientArea_ = nullptr;
+  QWidget* frame_ = nullptr;            // central widget: scroll area and status bar
+  QScrollArea* scrollArea_ = nullptr;
+  QWidget* clientArea_ = nullptr;       // the content: decoration and controls
   QListWidget* imageList_ = nullptr;
   PreviewPane* previewPane_ = nullptr;
   QPlainTextEdit* liveStatusText_ = nullptr;
