@@ -1,6 +1,7 @@
 // The single-image pipeline against the test encoder and the real jpegtran:
 // verdicts, stale outputs, ties, the gate at its limits, protected sources,
-// the atomic output write, failures, metadata, and no work folder left.
+// --replace and --preserve, metadata, and no work folder left. Failures and
+// faults are the hardening suite's fault tables.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

@@ -1,8 +1,9 @@
 // Faults injected while one image is optimised, through the platform's
 // file-system seam (a full disk, a failing rename or fsync, an output folder
-// that turns read-only, a work folder that cannot be made) and through the
-// test encoder standing in for a tool that crashes, fails, writes nothing or
-// writes garbage. Each must end in its proper verdict or in an error that
+// that turns read-only, a work folder that cannot be made), through the test
+// encoder standing in for a tool that crashes, fails, writes nothing or writes
+// garbage, and through a front end that runs out of memory, loses its display
+// or passes on an interrupt. Each must end in its proper verdict or in an error that
 // says why, with no partial file under a final name, the source untouched
 // and no earlier result lost except where a keeping verdict deletes it on
 // purpose.
