@@ -386,7 +386,11 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   // The name's tooltip is the path, the other cells' the whole line; kept and failed rows are marked.
   auto* list = qobject_cast<ResultsTable*>(window->ControlById(1002));
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->horizontalHeaderItem(3)->text().toStdString(), "Gr\u00f6\u00dfe");
+  // Sizes, saving and figures next to the name, the profile last.
+  QStringList headers;
+  for (int column = 0; column < list->columnCount(); ++column) headers << list->horizontalHeaderItem(column)->text();
+  EXPECT_EQ(headers.join(u'|').toStdString(),
+            "Datei|Gr\u00f6\u00dfe|Ersparnis|Kennzahlen|Encoder|Kandidaten|Profil");
   for (int row = 0; row < list->rowCount(); ++row) {
     const ImageResult& result = results[static_cast<std::size_t>(row)];
     const RgbColor tint = result.failed ? kFailedRowColor : result.optimized ? kWhite : kKeptRowColor;
