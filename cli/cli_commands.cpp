@@ -215,14 +215,11 @@ int RunOptimizeCommand(const CliOptions& options) {
     return kExitUsage;
   }
 
-  // Two runs into one folder know nothing of each other's outputs: the later
-  // one would replace what the other wrote moments before (a.jpg and a.jpeg
-  // both give a_hoch.jpg). Held until the run ends.
+  // Held until the run ends; the window's batch takes the same lock.
   bool busy = false;
   const UniqueFd outputLock = LockFolderExclusively(options.outputFolder, busy);
   if (busy) {
-    WriteText(stderr, "Der Ausgabeordner wird gerade von einem anderen laufenden orvel-cli beschrieben; "
-                      "bitte warten oder einen anderen Ausgabeordner wählen.\n");
+    WriteText(stderr, std::string(kMessageOutputFolderBusy) + "\n");
     return kExitFailure;
   }
   BlockInterruptSignals();

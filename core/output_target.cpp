@@ -10,6 +10,9 @@
 #include "platform/files.h"
 
 const char* const kVerdictUpToDate = "Ausgabe ist aktuell \u2013 übersprungen";
+const char* const kMessageOutputFolderBusy =
+    "Der Ausgabeordner wird gerade von einem anderen laufenden Stapel beschrieben (Programmfenster oder "
+    "orvel-cli); bitte warten oder einen anderen Ausgabeordner wählen.";
 
 namespace {
 

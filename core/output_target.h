@@ -40,6 +40,11 @@ struct OutputLayout {
 // The verdict of an image skipped by --update; the dash is an en dash.
 extern const char* const kVerdictUpToDate;
 
+// Why a batch does not start while another batch (another window, orvel-cli)
+// holds the output folder's lock: two batches into one folder would replace
+// each other's outputs (a.jpg and a.jpeg both give a_hoch.jpg).
+extern const char* const kMessageOutputFolderBusy;
+
 // The named entries (made absolute against `currentFolder` as the image list
 // does) that are folders: the roots that mirrored paths are relative to.
 std::vector<std::string> ScanRootsOf(const std::vector<std::string>& named,

@@ -15,6 +15,8 @@
 //         main-batch-min.png  the same at the minimum size (the next image),
 //         main-after.png  the window after the batch,
 //         main-*-min.png  empty, idle and after also at the minimum size,
+//         main-after-screen.png  after the batch at the screen's whole size,
+//           when that is wider than the window opened,
 //         results-scrolled.png  its results list scrolled to the line ends,
 //         main-stopped.png  the window after a second batch stopped with Esc,
 //         menu-1.png ... menu-5.png  the five menus, opened,
@@ -300,6 +302,17 @@ int main(int argc, char** argv) {
   renderer.PrintState("after the batch");
   for (const ImageResult& result : MainState().results) std::printf("%s\n", result.message.c_str());
   ok = renderer.SaveBothSizes("after") && ok;
+  // As a maximised window would be, on a screen wider than the design.
+  if (const QScreen* screen = window.screen()) {
+    const QSize opened = window.size();
+    const QSize available = screen->availableGeometry().size();
+    if (available.width() > opened.width()) {
+      window.resize(available);
+      ok = renderer.Save("after-screen") && ok;
+      window.resize(opened);
+      QCoreApplication::processEvents();
+    }
+  }
   // The ends of the result lines, scrolled into view.
   if (auto* results = qobject_cast<QAbstractItemView*>(window.ControlById(1002))) {
     results->horizontalScrollBar()->setValue(results->horizontalScrollBar()->maximum());

@@ -22,6 +22,7 @@
 
 #include "engines/engine_store.h"
 #include "core/live_status.h"
+#include "core/output_target.h"
 #include "core/parallel_batch.h"
 #include "core/profiles.h"
 #include "core/result_line.h"
@@ -214,6 +215,12 @@ TEST_F(MainWindowTest, RefusedStartsAndClosesSayWhy) {
   }
   EXPECT_FALSE(PathExists(Path("gibt-es-nicht")));  // never created
   SetOutputEditText(temp.path);
+  {  // another batch (orvel-cli, another window) writes into the folder
+    bool busy = false;
+    const UniqueFd held = LockFolderExclusively(temp.path, busy);
+    ASSERT_TRUE(held.Valid());
+    window->DispatchCommand(2101);
+  }
   benchmarkRunActive = true;
   window->DispatchCommand(2101);
   window->DispatchCommand(2004);
@@ -224,9 +231,11 @@ TEST_F(MainWindowTest, RefusedStartsAndClosesSayWhy) {
   QCoreApplication::processEvents();
   window->DispatchCommand(2101);
   EXPECT_EQ(MessageTexts(), (Paths{kMessageNoImages, kMessageInvalidOutputFolder, kMessageInvalidOutputFolder,
-                          kMessageInvalidOutputFolder, kMessageBenchmarkBlocksBatch, kMessageBenchmarkBlocksClose,
-                          kMessagePausedBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksBatch}));
-  EXPECT_EQ((Paths{messages[0].title, messages[5].title}), (Paths{kTitleBatch, kProductName}));
+                          kMessageInvalidOutputFolder, kMessageOutputFolderBusy, kMessageBenchmarkBlocksBatch,
+                          kMessageBenchmarkBlocksClose, kMessagePausedBenchmarkBlocksClose,
+                          kMessagePausedBenchmarkBlocksBatch}));
+  EXPECT_EQ((Paths{messages[0].title, messages[4].title, messages[6].title}),
+            (Paths{kTitleBatch, kTitleBatch, kProductName}));
   EXPECT_EQ(MainState().results.size(), 1u);  // the previous results stay
   EXPECT_TRUE(closed.count() == 0 && window->isVisible());
   benchmarkRunActive = false;
@@ -386,7 +395,11 @@ TEST_F(MainBatchTest, BatchOverPhotosProtectsSourcesAndOutputsOfTheRunAndEndsIdl
   // The name's tooltip is the path, the other cells' the whole line; kept and failed rows are marked.
   auto* list = qobject_cast<ResultsTable*>(window->ControlById(1002));
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->horizontalHeaderItem(3)->text().toStdString(), "Gr\u00f6\u00dfe");
+  // Sizes, saving and figures next to the name, the profile last.
+  QStringList headers;
+  for (int column = 0; column < list->columnCount(); ++column) headers << list->horizontalHeaderItem(column)->text();
+  EXPECT_EQ(headers.join(u'|').toStdString(),
+            "Datei|Gr\u00f6\u00dfe|Ersparnis|Kennzahlen|Encoder|Kandidaten|Profil");
   for (int row = 0; row < list->rowCount(); ++row) {
     const ImageResult& result = results[static_cast<std::size_t>(row)];
     const RgbColor tint = result.failed ? kFailedRowColor : result.optimized ? kWhite : kKeptRowColor;

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "ui/main/fonts.h"
+#include "ui/main/result_columns.h"
 
 namespace {
 
@@ -106,12 +107,15 @@ bool MainWindowTest::DropPaths(const std::vector<std::string>& paths) {
 
 std::vector<std::string> MainWindowTest::ListLines(int controlId) const {
   std::vector<std::string> lines;
-  // The results list's rows: their shown cells, joined as the line joins its parts.
+  // The results list's rows: their shown cells in the line's order, joined
+  // as the line joins its parts.
   if (auto* table = qobject_cast<QTableWidget*>(window->ControlById(controlId))) {
     for (int row = 0; row < table->rowCount(); ++row) {
       QStringList cells;
-      for (int column = 0; column < table->columnCount(); ++column) {
-        if (!table->item(row, column)->text().isEmpty()) cells << table->item(row, column)->text();
+      for (std::size_t c = 0; c < kResultColumnCount; ++c) {
+        const QString text =
+            table->item(row, static_cast<int>(ResultColumnPosition(static_cast<ResultColumn>(c))))->text();
+        if (!text.isEmpty()) cells << text;
       }
       lines.push_back(cells.join(QStringLiteral("   |   ")).toStdString());
     }

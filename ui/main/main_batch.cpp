@@ -138,6 +138,13 @@ void MainWindow::RunBatch() {
   MainWindowState& state = MainState();
   if (state.batchRunning) return;
   if (!ValidateBatchStart()) return;
+  // Held until the batch ends, as orvel-cli holds it.
+  bool busy = false;
+  const UniqueFd outputLock = LockFolderExclusively(state.outputFolder, busy);
+  if (busy) {
+    ShowMessage(kTitleBatch, kMessageOutputFolderBusy, MessageIcon::Information);
+    return;
+  }
   RefreshEngineAvailability();
   UpdateSelectionMarks();
 

@@ -36,6 +36,11 @@ ResultMark MarkFor(const ImageResult& result) {
 const std::array<const char*, kResultColumnCount> kResultColumnHeaders = {
     "Datei", "Profil", "Encoder", "Gr\u00f6\u00dfe", "Ersparnis", "Kennzahlen", "Kandidaten"};
 
+std::size_t ResultColumnPosition(ResultColumn column) {
+  const auto found = std::find(kResultColumnOrder.begin(), kResultColumnOrder.end(), column);
+  return static_cast<std::size_t>(found - kResultColumnOrder.begin());
+}
+
 // Escaped as the result line escapes it: a name cannot forge a line or a
 // control sequence in the list either.
 std::string ResultNameText(const ImageResult& result) {

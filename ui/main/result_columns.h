@@ -26,8 +26,20 @@ enum ResultColumn : std::size_t {
   kResultColumnCount
 };
 
-// The header's texts, in column order.
+// The header's texts, in the order above (the line's order).
 extern const std::array<const char*, kResultColumnCount> kResultColumnHeaders;
+
+// The columns as the list shows them, from left to right. What a result is
+// read for (sizes, saving, figures) stands next to the name, so a narrow
+// list shows it without scrolling; the profile, the same for a whole batch
+// and named in the status bar, comes last. Sizes, saving and figures stay
+// side by side, so a verdict can span them.
+constexpr std::array<ResultColumn, kResultColumnCount> kResultColumnOrder = {
+    kResultColumnName,    kResultColumnSizes,      kResultColumnSaving, kResultColumnFigures,
+    kResultColumnEncoder, kResultColumnCandidates, kResultColumnProfile};
+
+// Where the list shows `column`: its index in kResultColumnOrder.
+std::size_t ResultColumnPosition(ResultColumn column);
 
 // How a row stands out: a written output has no mark; a kept original, a
 // failure and an image the batch did not finish (stopped) each have their own.

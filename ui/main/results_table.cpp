@@ -27,6 +27,8 @@ QIcon MarkIcon(const QStyle* style, ResultMark mark, int size) {
   return QIcon(blank);
 }
 
+int Position(ResultColumn column) { return static_cast<int>(ResultColumnPosition(column)); }
+
 void ApplyMark(QTableWidgetItem* item, ResultMark mark) {
   if (mark == ResultMark::Kept) item->setBackground(ToQColor(kKeptRowColor));
   if (mark == ResultMark::Failed) {
@@ -41,7 +43,7 @@ void ApplyMark(QTableWidgetItem* item, ResultMark mark) {
 ResultsTable::ResultsTable(QWidget* parent) : QTableWidget(parent) {
   setColumnCount(kResultColumnCount);
   QStringList headers;
-  for (const char* header : kResultColumnHeaders) headers << QString::fromUtf8(header);
+  for (const ResultColumn column : kResultColumnOrder) headers << QString::fromUtf8(kResultColumnHeaders[column]);
   setHorizontalHeaderLabels(headers);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -70,14 +72,16 @@ void ResultsTable::ShowRows(std::vector<ResultRow> rows) {
   for (int r = 0; r < rowCount(); ++r) {
     const ResultRow& row = rows_[static_cast<std::size_t>(r)];
     const QString line = Text(row.line);
-    for (int c = 0; c < columnCount(); ++c) {
-      auto* item = new QTableWidgetItem(Text(row.cells[static_cast<std::size_t>(c)]));
+    for (const ResultColumn c : kResultColumnOrder) {
+      auto* item = new QTableWidgetItem(Text(row.cells[c]));
       item->setToolTip(c == kResultColumnName ? PathText(row.path) : line);
       ApplyMark(item, row.mark);
-      setItem(r, c, item);
+      setItem(r, Position(c), item);
     }
-    item(r, kResultColumnName)->setIcon(MarkIcon(style(), row.mark, iconSize));
-    if (row.verdictSpans) setSpan(r, kResultColumnSizes, 1, kResultColumnFigures - kResultColumnSizes + 1);
+    item(r, Position(kResultColumnName))->setIcon(MarkIcon(style(), row.mark, iconSize));
+    if (row.verdictSpans) {
+      setSpan(r, Position(kResultColumnSizes), 1, Position(kResultColumnFigures) - Position(kResultColumnSizes) + 1);
+    }
     setRowHeight(r, rowHeight);
   }
   FitColumns();
@@ -93,9 +97,10 @@ void ResultsTable::FitColumns() {
   };
   const std::array<int, kResultColumnCount> widths =
       ResultColumnWidths(rows_, width, kCellPadding, viewport()->width());
-  for (int c = 0; c < columnCount(); ++c) setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+  for (const ResultColumn c : kResultColumnOrder) setColumnWidth(Position(c), widths[c]);
   // The icon stands before the name.
-  setColumnWidth(kResultColumnName, columnWidth(kResultColumnName) + iconSize().width() + 4);
+  const int name = Position(kResultColumnName);
+  setColumnWidth(name, columnWidth(name) + iconSize().width() + 4);
 }
 
 std::vector<int> ResultsTable::SelectedRows() const {
