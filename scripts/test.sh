@@ -21,7 +21,7 @@ export QT_QPA_PLATFORM=offscreen
 # holds them (scripts/run.sh) keeps them.
 no_downloads=-DORVEL_DOWNLOAD_ENCODERS=OFF
 
-# Optimised as the package is, without debug information: it compiles in
+# Optimised (-O2) but without debug information: it compiles in
 # about two thirds of the time, and the sanitizer builds below carry the line
 # numbers a failure needs.
 echo "== Build and test"
