@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <locale>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -19,6 +21,7 @@
 #include "imaging/decode.h"
 #include "platform/files.h"
 #include "platform/system_figures.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -68,19 +71,39 @@ struct BatchRun {
   BatchRun& operator=(const BatchRun&) = delete;
 };
 
-// Output paths that a file system ignoring case may take for one name: ASCII
-// letters folded. Serialising a few images too many costs only overlap.
-std::string CaseFoldedPath(std::string path) {
-  for (char& c : path) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return path;
+// The lower-case mapping of Unicode letters, from the C.UTF-8 locale every
+// glibc since 2.35 carries; the classic locale's ASCII mapping where it is
+// missing.
+const std::ctype<wchar_t>& UnicodeLowerCase() {
+  static const std::locale locale = []() {
+    try {
+      return std::locale("C.UTF-8");
+    } catch (const std::runtime_error&) {
+      return std::locale::classic();
+    }
+  }();
+  return std::use_facet<std::ctype<wchar_t>>(locale);
 }
 
+}  // namespace
+
+std::u16string CaseFoldedOutputPath(const std::string& path) {
+  std::u16string folded = Utf8ToUtf16(path);
+  const std::ctype<wchar_t>& lower = UnicodeLowerCase();
+  for (char16_t& unit : folded) {
+    const bool surrogate = unit >= 0xD800 && unit <= 0xDFFF;
+    const wchar_t mapped = surrogate ? unit : lower.tolower(static_cast<wchar_t>(unit));
+    if (mapped <= 0xFFFF && !(mapped >= 0xD800 && mapped <= 0xDFFF)) unit = static_cast<char16_t>(mapped);
+  }
+  return folded;
+}
+
+namespace {
+
 void FindEarlierSameOutputs(const std::vector<std::string>& outputPaths, BatchRun& run) {
-  std::map<std::string, std::size_t> latest;
+  std::map<std::u16string, std::size_t> latest;
   for (std::size_t i = 0; i < outputPaths.size(); ++i) {
-    const auto [entry, inserted] = latest.try_emplace(CaseFoldedPath(outputPaths[i]), i);
+    const auto [entry, inserted] = latest.try_emplace(CaseFoldedOutputPath(outputPaths[i]), i);
     if (!inserted) {
       run.earlier[i] = entry->second;
       entry->second = i;

@@ -3,7 +3,7 @@
 // Up to `jobs` images are optimised at once, each on its own thread, and yet
 // the outcome is that of one image after the other: the result of every image
 // is reported in list order, as soon as it and all earlier ones are done;
-// images whose output paths are the same, ASCII letter case aside (a file
+// images whose output paths are the same, letter case aside (a file
 // system may ignore it), never overlap (an image starts only
 // after every earlier image with its output path has finished) and each image
 // is handed the outputs written so far, so an output written by an earlier
@@ -81,6 +81,13 @@ BatchOutcome OptimizeBatchImage(const std::vector<std::string>& sources, std::si
 // nothing decoded), or from its file size when no header says. A small file
 // may declare a huge picture; its decode then needs the memory all the same.
 std::uint64_t DeclaredMemoryNeed(const std::string& sourcePath);
+
+// An output path as a file system that ignores letter case may take it:
+// letters folded to lower case in UTF-16 code units (vfat, exFAT and
+// casefolded ext4 also fold "Ä" and "ä"); invalid UTF-8 bytes all become
+// U+FFFD. Two outputs with the same folded path never run at the same time;
+// folding a few names too many costs only overlap.
+std::u16string CaseFoldedOutputPath(const std::string& path);
 
 // Half of the memory available now (/proc/meminfo MemAvailable), the share
 // the images in flight may need together; 0 when it cannot be read.

@@ -128,6 +128,19 @@ TEST(ParallelBatchTest, ImagesAreAdmittedByTheMemoryTheyNeedAndALargeOneRunsAlon
   EXPECT_LT(cased->ended[0], cased->started[1]);
 }
 
+// Which output names a file system that ignores case may take for one file:
+// accented, Greek and Cyrillic letters as well as ASCII ones.
+TEST(ParallelBatchTest, CaseFoldingCoversLettersBeyondAscii) {
+  const struct { const char* left; const char* right; bool same; } cases[] = {
+      {"/o/IMG_hoch.jpg", "/o/img_hoch.jpg", true}, {"/o/Ä_hoch.jpg", "/o/ä_hoch.jpg", true},
+      {"/o/ÄRGER.jpg", "/o/ärger.jpg", true},       {"/o/ΩMEGA.jpg", "/o/ωmega.jpg", true},
+      {"/o/Дом.jpg", "/o/дом.jpg", true},            {"/o/Ä.jpg", "/o/a.jpg", false},
+      {"/O/a.jpg", "/o/a.jpg", true},                {"/o/a.jpg", "/o/b.jpg", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(CaseFoldedOutputPath(c.left) == CaseFoldedOutputPath(c.right), c.same) << c.left << " " << c.right;
+  }
+}
+
 // A small file that declares a huge picture needs the memory of the picture.
 TEST(ParallelBatchTest, DeclaredMemoryNeedFollowsTheFrameHeaderBehindMetadata) {
   const ScopedTempFolder temp;
