@@ -164,6 +164,10 @@ TEST_F(TrashTest, RefusedOrFailedStepsLeaveTheSourceAndAnEmptyTrash) {
       {"mkdir", {.pathPart = all, .mkdirErrno = EACCES}, ReplaceOutcome::kNoTrash},
       {"rename", {.pathPart = all, .renameErrno = EIO}, ReplaceOutcome::kFailed},
       {"write", {.pathPart = all, .writeErrno = ENOSPC}, ReplaceOutcome::kFailed},
+      // The info file alone cannot be made, written or synced: no trash takes the original.
+      {"info open", {.pathPart = ".trashinfo", .openErrno = EACCES}, ReplaceOutcome::kNoTrash},
+      {"info write", {.pathPart = ".trashinfo", .writeErrno = ENOSPC, .writeBudget = 10}, ReplaceOutcome::kNoTrash},
+      {"info sync", {.pathPart = ".trashinfo", .fsyncErrno = EIO}, ReplaceOutcome::kNoTrash},
       {"changed", {}, ReplaceOutcome::kSourceChanged}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
