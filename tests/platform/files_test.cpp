@@ -1,6 +1,8 @@
 // Paths, folders and file writing with the fault-injection seam, and the work
 // folders: naming, privacy, the attempt loop, and recovering abandoned ones.
 #include <gtest/gtest.h>
+
+#include <tuple>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -74,6 +76,26 @@ TEST_F(FilesTest, EnsureCreatesParentsAndRemoveNeverFollowsLinks) {
   EXPECT_TRUE(RemoveFolderTree(tree));
   EXPECT_FALSE(PathExists(tree));
   EXPECT_EQ(ReadTextFile(kept), "precious");
+}
+
+// A link is a name that exists whether or not its target does (nothing may
+// be written over it); type and size questions are about the target.
+TEST_F(FilesTest, LinksExistAsNamesAndAnswerForTheirTargets) {
+  ASSERT_TRUE(WriteTextFile(temp.Join("ziel.jpg"), "12345"));
+  ASSERT_EQ(::symlink(temp.Join("ziel.jpg").c_str(), temp.Join("zum-ziel").c_str()), 0);
+  ASSERT_EQ(::symlink(temp.Join("weg.jpg").c_str(), temp.Join("ins-leere").c_str()), 0);
+  ASSERT_EQ(::symlink(temp.path.c_str(), temp.Join("zum-ordner").c_str()), 0);
+  const struct { const char* name; bool exists, link, file, folder; std::uint64_t size; } cases[] = {
+      {"ziel.jpg", true, false, true, false, 5}, {"zum-ziel", true, true, true, false, 5},
+      {"ins-leere", true, true, false, false, 0}, {"zum-ordner", true, true, false, true, 0},
+      {"fehlt.jpg", false, false, false, false, 0}};
+  for (const auto& c : cases) {
+    const std::string path = temp.Join(c.name);
+    std::uint64_t size = 99;
+    const bool sized = TryFileSize(path, size);
+    EXPECT_EQ(std::tuple(PathExists(path), IsSymbolicLink(path), IsRegularFile(path), IsDirectory(path), sized, size),
+              std::tuple(c.exists, c.link, c.file, c.folder, c.file, c.size)) << c.name;
+  }
 }
 
 TEST_F(FilesTest, SizeCopyReadAndDelete) {
