@@ -1,8 +1,6 @@
 // Paths, folders and file writing with the fault-injection seam, and the work
 // folders: naming, privacy, the attempt loop, and recovering abandoned ones.
 #include <gtest/gtest.h>
-
-#include <tuple>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +10,7 @@
 #include <ctime>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/files.h"
