@@ -306,6 +306,7 @@ TEST(JpegMetadataTest, FilesAreRewrittenInPlaceAndReadPastTheFirstBlock) {
   EXPECT_FALSE(ReplaceJpegMetadataInFile(path, kExif, path + ".meta"));
   EXPECT_EQ(ReadTextFile(path), "garbage");
   EXPECT_EQ(FolderEntries(temp.path), std::vector<std::string>{"full_0001.jpg"});  // no temporary file
+  EXPECT_FALSE(ReplaceJpegMetadataInFile(temp.Join("weg.jpg"), kExif, path + ".meta"));  // a candidate gone
   // More than the first read (64 KiB) of metadata before the frame.
   std::string many;
   for (int i = 0; i < 5; ++i) many += MakeSegment(0xED, std::string(60000, static_cast<char>('a' + i)));

@@ -385,13 +385,19 @@ TEST_F(PipelineMetadataTest, EveryKindOfWinnerCarriesMetadataFurtherPicturesAndA
     EXPECT_TRUE(DecodeImageFile(result.outputPath, decoded));
   }
 
-  // An index whose second entry points past the end keeps the source.
-  bytes.replace(tiff + kEntries + 24, 4, Le32(static_cast<std::uint32_t>(bytes.size() + trailer.size())));
-  ASSERT_TRUE(WriteTextFile(source, bytes + trailer));
+  // An index whose second entry points past the end, or whose first entry is
+  // not the primary picture, keeps the source.
+  const std::pair<size_t, std::uint32_t> broken[] = {
+      {kEntries + 24, static_cast<std::uint32_t>(bytes.size() + trailer.size())}, {kEntries + 8, 16}};
   TestEngineStore engines({true, false, true});
-  ASSERT_TRUE(Optimize(source));
-  EXPECT_FALSE(result.optimized);
-  EXPECT_EQ(result.message, kVerdictPicturesNotCarried);
+  for (const auto& [field, value] : broken) {
+    std::string changed = bytes;
+    changed.replace(tiff + field, 4, Le32(value));
+    ASSERT_TRUE(WriteTextFile(source, changed + trailer));
+    ASSERT_TRUE(Optimize(source));
+    EXPECT_FALSE(result.optimized) << field;
+    EXPECT_EQ(result.message, kVerdictPicturesNotCarried) << field;
+  }
 
   // The zero pair and stray bytes that libjpeg skips do not hide the EXIF.
   const std::string odd = MakeSource("kopf.jpg", 5);
